@@ -1,0 +1,342 @@
+#include "cThread.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+std::atomic<int64_t> cThread::lastTrscEnd{0};
+
+namespace {
+
+void sleepMs(unsigned ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+uint16_t nextIndex(uint16_t i)
+{
+    return i < TRSC_RECORDS - 1 ? uint16_t(i + 1) : uint16_t(0);
+}
+
+const char kSeparator[] =
+    "=======================================================================================\n";
+static_assert(sizeof(kSeparator) == 89, "87 '=' and a newline");
+
+} // namespace
+
+cThread::cThread(std::string tagName, FILE* o, FILE* e)
+    : QThread(nullptr), id(uint32_t(reinterpret_cast<uintptr_t>(this))), tag(std::move(tagName)), out(o), err(e)
+{
+    FILE* f = outStream();
+    fprintf(f, "cThread @ 0x%08X: Version %.01f", id, double(version));
+    fprintf(f, " (using QThread)\n");
+    fprintf(f, "cThread @ 0x%08X: Thread tag is '%s'\n", id, tag.c_str());
+    fflush(f);
+}
+
+cThread::~cThread()
+{
+    stopAndWait();
+    FILE* f = outStream();
+    if (!tag.empty())
+        fprintf(f, "cThread @ 0x%08X: %s thread destroyed\n", id, tag.c_str());
+    else
+        fprintf(f, "cThread @ 0x%08X: Thread destroyed\n", id);
+    fflush(f);
+}
+
+FILE* cThread::outStream() const
+{
+    FILE* f = out.load(std::memory_order_relaxed);
+    return f ? f : stdout;
+}
+
+FILE* cThread::errStream() const
+{
+    FILE* f = err.load(std::memory_order_relaxed);
+    return f ? f : stderr;
+}
+
+FILE* cThread::setOut(FILE* f)
+{
+    out = f ? f : stdout;
+    return out;
+}
+
+FILE* cThread::setErr(FILE* f)
+{
+    err = f ? f : stderr;
+    return err;
+}
+
+bool cThread::lock(int ms)
+{
+    if (mutex.tryLock(ms))
+        return true;
+    FILE* f = errStream();
+    fprintf(f, "cThread @ 0x%08X: %s thread -> Unable to lock mutex after %d ms\n", id, tag.c_str(), ms);
+    fflush(f);
+    return false;
+}
+
+void cThread::unlock()
+{
+    mutex.unlock();
+}
+
+void cThread::runHandler(void* arg)
+{
+    if (handler)
+        handler(arg);
+}
+
+unsigned char cThread::runTransaction(cTransaction* t, void* arg)
+{
+    if (trscHandler)
+        return trscHandler(t, arg);
+    return TRSC_OK;
+}
+
+void cThread::startHandler(int newType, void* arg, const std::string& newTag)
+{
+    if (running && !stopped)
+        return;
+
+    handlerArg = arg;
+
+    const std::string& next = newTag.empty() ? tag : newTag;
+    if (next != tag) {
+        fprintf(outStream(), "cThread @ 0x%08X: Thread tag changed from '%s' to '%s'\n", id, tag.c_str(),
+                next.c_str());
+        tag = next;
+    }
+
+    type = newType;
+    if (newType != TYPE_PLAIN && newType != TYPE_TRANSACTION) {
+        FILE* e = errStream();
+        fprintf(e, "cThread @ 0x%08X: Unknown thread type %d\n", id, newType);
+        fflush(e);
+        return;
+    }
+
+    fprintf(outStream(), "cThread @ 0x%08X: %s thread -> Using QMutex\n", id, tag.c_str());
+
+    // A previous run may have set `stopped` and still be leaving run(); QThread::start would
+    // then do nothing. Leaving run() takes no time once `stopped` is set.
+    if (isRunning())
+        wait();
+
+    const unsigned runsBefore = runCount.load();
+    bool started = false;
+    if (lock(100)) {
+        start(QThread::InheritPriority);
+        started = true;
+        unlock();
+    } else {
+        fprintf(errStream(), "cThread @ 0x%08X: %s thread -> Unable to start thread handler safely\n", id,
+                tag.c_str());
+    }
+    fflush(outStream());
+    fflush(errStream());
+
+    if (!started)
+        return;
+    // A handler that returns at once may set and clear `running` between two polls; the run
+    // counter still shows that the thread ran.
+    while (!running && runCount.load() == runsBefore)
+        sleepMs(1);
+}
+
+void cThread::run()
+{
+    const int t = type;
+    if (t != TYPE_PLAIN && t != TYPE_TRANSACTION)
+        return;
+
+    stopped = false;
+    running = true;
+    runCount.fetch_add(1);
+
+    FILE* f = outStream();
+    if (t == TYPE_PLAIN) {
+        fprintf(f, "cThread @ 0x%08X: Starting %s thread handler\n", id, tag.c_str());
+        fflush(f);
+        runHandler(handlerArg);
+        f = outStream();
+        fprintf(f, "cThread @ 0x%08X: %s thread handler stopped\n", id, tag.c_str());
+        fflush(f);
+    } else {
+        fprintf(f, "cThread @ 0x%08X: Starting %s transaction thread handler\n", id, tag.c_str());
+        fflush(f);
+        transactionLoop();
+        f = outStream();
+        fprintf(f, "cThread @ 0x%08X: %s transaction thread handler stopped\n", id, tag.c_str());
+        fflush(f);
+    }
+    type = TYPE_NONE;
+    running = false;
+    stopped = true;
+}
+
+void cThread::stopAndWait()
+{
+    if (running) {
+        while (!stopped) {
+            running = false;
+            discard = false;
+            alive = false;
+            fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id,
+                    tag.c_str());
+            fflush(stderr);
+            sleepMs(100);
+        }
+    }
+    // `stopped` is the last thing run() writes; QThread must also have left run() before the
+    // object may go (Qt aborts on a destroyed running QThread). That takes no time by now.
+    if (stopped)
+        wait();
+    fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
+    fflush(stdout);
+}
+
+short cThread::addTransaction(const char* data, unsigned short length, unsigned short delay)
+{
+    if (!running) {
+        FILE* e = errStream();
+        fprintf(e, "cThread @ 0x%08X: %s thread -> Thread not running\n", id, tag.c_str());
+        fflush(e);
+        return -1;
+    }
+    if (type != TYPE_TRANSACTION) {
+        FILE* e = errStream();
+        fprintf(e, "cThread @ 0x%08X: %s thread -> Not a transaction thread\n", id, tag.c_str());
+        fflush(e);
+        return -1;
+    }
+    if (data == nullptr || length == 0) {
+        FILE* e = errStream();
+        fprintf(e, "cThread @ 0x%08X: %s thread -> NULL pointer or no input data to handle\n", id, tag.c_str());
+        fflush(e);
+        return -1;
+    }
+    if (length > TRSC_BUFFER_SIZE) {
+        FILE* e = errStream();
+        fprintf(e, "cThread @ 0x%08X: %s thread -> Buffer overflow %d/%d bytes\n", id, tag.c_str(), int(length),
+                TRSC_BUFFER_SIZE);
+        fflush(e);
+        return -1;
+    }
+    if (!lock(100))
+        return -1;
+
+    // The search does not wrap: from writeIndex (or from 0 once writeIndex reached the last
+    // record) up to the last record.
+    const uint16_t w = writeIndex.load(std::memory_order_relaxed);
+    int found = -1;
+    for (int i = w < TRSC_RECORDS - 1 ? w : 0; i < TRSC_RECORDS; ++i) {
+        const uint8_t s = buffers[i].state.load(std::memory_order_acquire);
+        if (s != TRSC_BUSY && s != TRSC_QUEUED) {
+            found = i;
+            break;
+        }
+    }
+    if (found < 0) {
+        unlock();
+        FILE* e = errStream();
+        fprintf(e, "cThread @ 0x%08X: %s thread -> All buffers are busy\n", id, tag.c_str());
+        fflush(e);
+        return -1;
+    }
+
+    cTransaction& r = buffers[found];
+    r.index = uint16_t(found);
+    memcpy(r.input, data, length);
+    r.inputLength = length;
+    memset(r.output, 0xFF, sizeof(r.output));
+    r.outputLength = 0;
+    r.delay = delay ? delay : period.load();
+    r.execMs = 0;
+    r.queueMs = 0;
+    r.queued = cTimeStamp::now();
+    r.state.store(TRSC_QUEUED, std::memory_order_release);
+    writeIndex.store(nextIndex(uint16_t(found)), std::memory_order_release);
+    unlock();
+    return short(found);
+}
+
+void cThread::transactionLoop()
+{
+    while (running) {
+        const uint16_t r = readIndex.load(std::memory_order_relaxed);
+        const uint16_t w = writeIndex.load(std::memory_order_acquire);
+
+        if (discard) {
+            if (r == w)
+                sleepMs(period);
+            else
+                readIndex.store(nextIndex(r), std::memory_order_relaxed);
+            continue;
+        }
+
+        cTransaction& rec = buffers[r];
+        const uint8_t s = rec.state.load(std::memory_order_acquire);
+        // Equal indices mean an idle ring, or a ring that a burst filled all the way round:
+        // then the record at readIndex is queued and the loop goes on in ring order.
+        if (r == w && s != TRSC_QUEUED) {
+            sleepMs(period);
+            continue;
+        }
+        readIndex.store(nextIndex(r), std::memory_order_relaxed);
+        // Taking the record is an exchange, so that a requester that gives up on a queued
+        // record and the loop that takes it cannot both win.
+        uint8_t expected = TRSC_QUEUED;
+        if (s != TRSC_QUEUED || !rec.state.compare_exchange_strong(expected, TRSC_BUSY, std::memory_order_acq_rel))
+            continue;
+        executeRecord(rec);
+    }
+}
+
+void cThread::executeRecord(cTransaction& r)
+{
+    busy = true;
+
+    // The time is taken before the sleep and the loop sleeps at least once, so every
+    // transaction starts at least one 1 ms sleep after it was taken. A clock set back, or no
+    // transaction yet in this process, counts as elapsed.
+    for (;;) {
+        const int64_t nowUs = cTimeStamp::now().toMicroseconds();
+        sleepMs(1);
+        const int64_t last = lastTrscEnd.load(std::memory_order_relaxed);
+        if (last == 0)
+            break;
+        const int64_t elapsedMs = (nowUs - last) / 1000;
+        if (elapsedMs < 0 || elapsedMs >= r.delay)
+            break;
+    }
+
+    r.started = cTimeStamp::now();
+    const unsigned char result = runTransaction(&r, handlerArg);
+    r.finished = cTimeStamp::now();
+    r.execMs = r.started.msTo(r.finished);
+    r.queueMs = r.queued.msTo(r.started);
+
+    // Once the state is stored a collector owns the record and may hand it to the next
+    // requester, so the timing line is taken from copies made before.
+    const int index = r.index;
+    const int delay = r.delay;
+    const double execMs = r.execMs;
+    const double queueMs = r.queueMs;
+    const int64_t endUs = r.finished.toMicroseconds();
+
+    r.state.store(result, std::memory_order_release);
+    busy = false;
+    lastTrscEnd.store(endUs, std::memory_order_relaxed);
+
+    if (debug && (result == TRSC_OK || result == TRSC_ERROR)) {
+        FILE* f = outStream();
+        fprintf(f, "cThread @ 0x%08X: %s thread %s Trsc %02d -> Exec=%.03fms Queue=%.03fms/%dms Status=%s\n", id,
+                tag.c_str(), "DBG", index, execMs, queueMs, delay, trscStateName(result));
+        fwrite(kSeparator, 1, sizeof(kSeparator) - 1, f);
+        fflush(f);
+    }
+}

@@ -1,0 +1,140 @@
+// The window's life: construction, the quit question and the ordered shutdown.
+#include "cMainWindow.h"
+
+#include "Ui_cMainWindow.h"
+#include "../plugin/cPluginEntry.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
+
+cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& path, FILE* out, FILE* err)
+    : QMainWindow(parent, Qt::WindowFlags()),
+      appVersion(0),
+      ui(new Ui_cMainWindow),
+      app(nullptr),
+      settingsVersion(0),
+      language(0),
+      setupDialog(nullptr),
+      popupBox(nullptr),
+      fileMenu(nullptr),
+      pluginMenu(nullptr),
+      helpMenu(nullptr),
+      actionSetup(nullptr),
+      actionPluginSetup(nullptr),
+      actionQuit(nullptr),
+      actionAbout(nullptr),
+      actionAboutPlugin(nullptr),
+      statusWidget(nullptr),
+      statusLabel(nullptr),
+      statusProgressBar(nullptr),
+      genericPort("GENERIC SERIAL PORT", stdout, stderr),
+      currentTreeItem(nullptr),
+      aboutDialog(nullptr),
+      mainThread("GENERIC", stdout, stderr),
+      mainGuiThread("GENERIC", stdout, stderr),
+      factoryMode(false),
+      debugMode(false)
+{
+    app = application;
+    path.replace('\\', '/');
+    appPath = path;
+
+    popupBox = new QMessageBox(this);
+
+    ui->setupUi(this);
+
+    appVersion = 1.1f;
+    debugMode = false;
+
+    FILE* o = out ? out : stdout;
+    FILE* e = err ? err : stderr;
+    for (cThread* t : {&mainGuiThread, &mainThread, &genericPort}) {
+        t->setOut(o);
+        t->setErr(e);
+    }
+
+    fprintf(o, "cMainWindow: Version %.01f\n", double(appVersion));
+    fflush(o);
+
+    setWindowTitle(QString::asprintf("Corvane %.01f - Tessmark", double(appVersion)));
+
+    aboutDialog = new QDialog(nullptr, Qt::WindowFlags());
+    factoryMode = false;
+
+    // First versions of the actions, so that the first connection set finds valid objects.
+    actionSetup = new QAction(QIcon(":/Menu/Pixmaps/MenuSetup.png"), tr("&Setup"), this);
+    actionQuit = new QAction(QIcon(":/Menu/Pixmaps/MenuExitApp.png"), tr("&Quit"), this);
+    actionAbout = new QAction(QIcon(":/Menu/Pixmaps/MenuAbout.png"), tr("&About"), this);
+    actionPluginSetup = new QAction(QIcon(":/Menu/Pixmaps/PluginSetup.png"), tr("&Setup"), this);
+    actionAboutPlugin = new QAction(QIcon(":/Menu/Pixmaps/MenuAbout.png"), tr("&About plugin"), this);
+    pluginMenu = new QMenu();
+
+    connectSignals(true);
+
+    if (app)
+        app->installEventFilter(this);
+
+    fprintf(logStream(), "cMainWindow: Ready\n");
+    fflush(logStream());
+}
+
+cMainWindow::~cMainWindow()
+{
+    if (pluginListMutex.tryLock(100)) {
+        pluginList.clearEntries();
+        currentPlugin = nullptr;
+        pluginListMutex.unlock();
+    } else {
+        fprintf(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
+        fflush(logStream());
+    }
+
+    connectSignals(false);
+
+    mainGuiThread.stopAndWait();
+    mainThread.stopAndWait();
+
+    delete ui;
+    ui = nullptr;
+
+    fprintf(logStream(), "cMainWindow: Bye!\n");
+    fflush(logStream());
+
+    // Neither has a parent to delete it.
+    delete aboutDialog;
+    if (pluginMenu && !pluginMenu->parent())
+        delete pluginMenu;
+}
+
+bool cMainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void cMainWindow::closeEvent(QCloseEvent* event)
+{
+    static bool inside = false;
+    // The quit question is already open: its answer decides, so this close waits for it.
+    if (inside) {
+        event->ignore();
+        return;
+    }
+    inside = true;
+
+    const QMessageBox::StandardButton answer =
+        QMessageBox::warning(this, "Corvane: " + tr("Quit"), tr("Do you really want to quit?"),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+    if (answer == QMessageBox::Yes) {
+        QApplication::closeAllWindows();
+        event->accept();
+    } else {
+        show();
+        event->ignore();
+    }
+    inside = false;
+}

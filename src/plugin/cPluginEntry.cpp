@@ -1,0 +1,4 @@
+#include "cPluginEntry.h"
+
+cPluginList pluginList;
+std::atomic<cPluginEntry*> currentPlugin{nullptr};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "cPluginHandler.h"
+
+#include <QString>
+
+#include <atomic>
+#include <list>
+
+// One element of the plug-in list: a library file name and its handler.
+struct cPluginEntry
+{
+    cPluginEntry(const QString& name, FILE* log) : fileName(name), handler(log) {}
+
+    QString fileName;
+    cPluginHandler handler;
+};
+
+// The process's one list of plug-in entries, in the order the directory scan found them.
+// A std::list never moves its elements, so the handler addresses handed to the GUI thread stay
+// valid while the list grows. Changed only with the window's pluginListMutex held; its length
+// is also kept in an atomic so that a thread waiting for it to empty may poll without the lock.
+class cPluginList
+{
+public:
+    using iterator = std::list<cPluginEntry>::iterator;
+
+    ~cPluginList() { clearEntries(); }
+
+    cPluginEntry& append(const QString& fileName, FILE* log)
+    {
+        entries.emplace_back(fileName, log);
+        count.store(int(entries.size()));
+        return entries.back();
+    }
+    // Tears the entries down from the last to the first.
+    void clearEntries()
+    {
+        while (!entries.empty()) {
+            entries.pop_back();
+            count.store(int(entries.size()));
+        }
+    }
+    int size() const { return count.load(); }
+    bool isEmpty() const { return size() == 0; }
+    iterator begin() { return entries.begin(); }
+    iterator end() { return entries.end(); }
+
+private:
+    std::list<cPluginEntry> entries;
+    std::atomic<int> count{0};
+};
+
+extern cPluginList pluginList;
+// The entry of the selected plug-in, or null. Read by "MAIN GUI" without a lock.
+extern std::atomic<cPluginEntry*> currentPlugin;

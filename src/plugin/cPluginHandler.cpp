@@ -1,0 +1,5 @@
+#include "cPluginHandler.h"
+
+cPluginHandler::cPluginHandler(FILE* logStream) : log(logStream ? logStream : stdout) {}
+
+cPluginHandler::~cPluginHandler() = default;
