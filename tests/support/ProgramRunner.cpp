@@ -1,0 +1,66 @@
+#include "ProgramRunner.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <csignal>
+
+ProgramRunner::ProgramRunner()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", config.path());
+    proc.setProcessEnvironment(env);
+    proc.setWorkingDirectory(work.path());
+}
+
+QString ProgramRunner::binDir()
+{
+    const QByteArray dir = qgetenv("CORVANE_BIN_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : QString::fromLocal8Bit(dir);
+}
+
+void ProgramRunner::collect()
+{
+    stdoutText += QString::fromLocal8Bit(proc.readAllStandardOutput());
+    stderrText += QString::fromLocal8Bit(proc.readAllStandardError());
+}
+
+bool ProgramRunner::start(const QStringList& args, int timeoutMs)
+{
+    proc.start(binDir() + "/corvane", args);
+    if (!proc.waitForStarted(timeoutMs))
+        return false;
+    const QString ready = "Starting MAIN transaction thread handler";
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        proc.waitForReadyRead(50);
+        collect();
+        if (stdoutText.contains(ready) || log().contains(ready))
+            return true;
+        if (proc.state() == QProcess::NotRunning)
+            return false;
+    }
+    return false;
+}
+
+bool ProgramRunner::stop(int timeoutMs)
+{
+    if (proc.state() != QProcess::NotRunning)
+        ::kill(pid_t(proc.processId()), SIGTERM);
+    const bool ended = proc.waitForFinished(timeoutMs);
+    collect();
+    return ended && proc.exitStatus() == QProcess::NormalExit;
+}
+
+QString ProgramRunner::log() const
+{
+    QFile f(work.path() + "/log.txt");
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLocal8Bit(f.readAll());
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Runs the real corvane program in a temporary working folder on the offscreen platform,
+// with its settings in a temporary folder, and reads what it wrote.
+class ProgramRunner
+{
+public:
+    ProgramRunner();
+
+    // The temporary working folder (where "-debug" writes log.txt).
+    QString workDir() const { return work.path(); }
+    // The folder the program is started from: build/bin unless set.
+    static QString binDir();
+
+    // Starts the program and waits until its window is up and its threads run
+    // (the "Starting MAIN transaction thread handler" line has been written somewhere).
+    bool start(const QStringList& args, int timeoutMs = 20000);
+    // Asks the program to end (SIGTERM: the ordered shutdown) and waits for it.
+    bool stop(int timeoutMs = 20000);
+    int exitCode() const { return proc.exitCode(); }
+    QString out() const { return stdoutText; }
+    QString err() const { return stderrText; }
+    // log.txt in the working folder, or an empty string.
+    QString log() const;
+
+    QProcess& process() { return proc; }
+
+private:
+    void collect();
+
+    QTemporaryDir work;
+    QTemporaryDir config;
+    QProcess proc;
+    QString stdoutText;
+    QString stderrText;
+};
