@@ -1,0 +1,190 @@
+// The main window's construction, quit question and ordered shutdown.
+#include "CapturedFile.h"
+#include "ModalAnswerer.h"
+#include "StdStreamCapture.h"
+#include "core/mainHandlers.h"
+#include "gui/cMainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QtTest>
+
+#include <memory>
+
+class TestWindowLife : public QObject
+{
+    Q_OBJECT
+
+    CapturedFile out, err;
+
+    std::unique_ptr<cMainWindow> makeWindow()
+    {
+        QString path = "/opt/corvane/corvane";
+        return std::make_unique<cMainWindow>(nullptr, qApp, path, out.file(), err.file());
+    }
+
+private slots:
+    void initTestCase() { qApp->setQuitOnLastWindowClosed(false); }
+    void init()
+    {
+        out.clear();
+        err.clear();
+    }
+
+    void constructionOrderAndTitle()
+    {
+        StdStreamCapture so(1);
+        auto w = makeWindow();
+        so.stop();
+        // The threads and the port are built on the console before the streams are handed over.
+        QVERIFY(so.text().contains("Thread tag is 'GENERIC SERIAL PORT'\n"));
+        QCOMPARE(so.text().count("Thread tag is 'GENERIC'\n"), 2);
+        QVERIFY(so.text().indexOf("GENERIC SERIAL PORT") < so.text().indexOf("'GENERIC'"));
+        QCOMPARE(out.text(), QString("cMainWindow: Version 1.1\n"
+                                     "cMainWindow: Connecting signals\n"
+                                     "cMainWindow: Ready\n"));
+        QCOMPARE(w->windowTitle(), QString("Corvane 1.1 - Tessmark"));
+        QCOMPARE(w->objectName(), QString("cMainWindow"));
+        for (cThread* t : {static_cast<cThread*>(&w->mainGuiThread), static_cast<cThread*>(&w->mainThread),
+                           static_cast<cThread*>(&w->genericPort)}) {
+            QCOMPARE(t->out.load(), out.file());
+            QCOMPARE(t->err.load(), err.file());
+            QVERIFY(!t->running);
+        }
+        QCOMPARE(w->logStream(), out.file());
+        QVERIFY(!w->debugMode);
+        QVERIFY(!w->factoryMode);
+        QVERIFY(w->popupBox && !w->popupBox->isVisible());
+        QVERIFY(w->aboutDialog && !w->aboutDialog->parent());
+        QVERIFY(w->pluginMenu);
+        QVERIFY(w->portList.isEmpty());
+        QVERIFY(!w->currentTreeItem);
+        StdStreamCapture quiet(1), quietErr(2);
+        w.reset();
+    }
+
+    void programPathGetsForwardSlashes()
+    {
+        StdStreamCapture so(1);
+        QString path = "C:\\Tools\\Corvane\\app.exe";
+        cMainWindow w(nullptr, qApp, path, out.file(), err.file());
+        QCOMPARE(w.appPath, QString("C:/Tools/Corvane/app.exe"));
+        QCOMPARE(path, QString("C:/Tools/Corvane/app.exe"));
+    }
+
+    void nullStreamsMeanTheConsole()
+    {
+        StdStreamCapture so(1), se(2);
+        QString path = "corvane";
+        cMainWindow w(nullptr, qApp, path, nullptr, nullptr);
+        QCOMPARE(w.mainGuiThread.out.load(), stdout);
+        QCOMPARE(w.mainThread.err.load(), stderr);
+        QCOMPARE(w.genericPort.out.load(), stdout);
+        QVERIFY(so.text().contains("cMainWindow: Ready\n"));
+    }
+
+    void quitQuestionNoKeepsTheWindow()
+    {
+        StdStreamCapture so(1);
+        auto w = makeWindow();
+        w->show();
+        ModalAnswerer answer(QMessageBox::No);
+        QVERIFY(!w->close());
+        QCOMPARE(answer.count(), 1);
+        QCOMPARE(answer.titles.first(), QString("Corvane: Quit"));
+        QCOMPARE(answer.texts.first(), QString("Do you really want to quit?"));
+        QVERIFY(w->isVisible());
+        // And it asks again next time.
+        QVERIFY(!w->close());
+        QCOMPARE(answer.count(), 2);
+    }
+
+    void quitQuestionYesCloses()
+    {
+        StdStreamCapture so(1);
+        auto w = makeWindow();
+        w->show();
+        ModalAnswerer answer(QMessageBox::Yes);
+        QVERIFY(w->close());
+        QCOMPARE(answer.count(), 1);
+        QVERIFY(!w->isVisible());
+    }
+
+    // A close that arrives while the question of an earlier close is open neither asks again
+    // nor closes the window behind the user's back.
+    void secondCloseWhileAskingDoesNotAskAgain()
+    {
+        StdStreamCapture so(1);
+        auto w = makeWindow();
+        w->show();
+        ModalAnswerer answer(QMessageBox::No);
+        answer.hold(true);
+        bool secondAccepted = true;
+        bool visibleAfterSecond = false;
+        QTimer::singleShot(100, [&] {
+            w->close();
+            // Released first: were a second question opened, it would be answered and counted.
+            answer.hold(false);
+            // A close event delivered straight to the window, as a window manager would.
+            QCloseEvent event;
+            QApplication::sendEvent(w.get(), &event);
+            secondAccepted = event.isAccepted();
+            visibleAfterSecond = w->isVisible();
+        });
+        QVERIFY(!w->close());
+        QVERIFY(!secondAccepted);
+        QVERIFY(visibleAfterSecond);
+        QCOMPARE(answer.count(), 1);
+        QVERIFY(w->isVisible());
+    }
+
+    void exitActionAsksToo()
+    {
+        StdStreamCapture so(1);
+        auto w = makeWindow();
+        w->show();
+        ModalAnswerer answer(QMessageBox::No);
+        w->actionQuit->trigger();
+        QCOMPARE(answer.count(), 1);
+        QVERIFY(w->isVisible());
+    }
+
+    // Running threads are stopped with the handshake before the window says goodbye.
+    void shutdownOrder()
+    {
+        StdStreamCapture so(1), se(2);
+        auto w = makeWindow();
+        w->mainGuiThread.handler = mainGuiHandler;
+        w->mainGuiThread.startHandler(cThread::TYPE_PLAIN, w.get(), "MAIN GUI");
+        w->mainThread.startHandler(cThread::TYPE_TRANSACTION, w.get(), "MAIN");
+        out.clear();
+        const QString gui = QString::asprintf("0x%08X", w->mainGuiThread.id);
+        const QString main = QString::asprintf("0x%08X", w->mainThread.id);
+        w.reset();
+        so.stop();
+        se.stop();
+        const QString text = out.text();
+        const QStringList order = {
+            "cMainWindow: Disconnecting signals\n",
+            "cThread @ " + gui + ": MAIN GUI thread handler stopped\n",
+            "cThread @ " + main + ": MAIN transaction thread handler stopped\n",
+            "cMainWindow: Bye!\n",
+            "cThread @ " + gui + ": MAIN GUI thread destroyed\n",
+            "cThread @ " + main + ": MAIN thread destroyed\n",
+            "GENERIC SERIAL PORT thread destroyed\n",
+        };
+        int at = 0;
+        for (const QString& line : order) {
+            const int found = text.indexOf(line, at);
+            QVERIFY2(found >= 0, qPrintable("missing in order: " + line + "\n" + text));
+            at = found + line.size();
+        }
+        QVERIFY(se.text().contains("cThread @ " + gui + ": MAIN GUI thread -> is trying exit and waiting on confirm\n"));
+        QVERIFY(se.text().indexOf(gui) < se.text().indexOf(main));
+        // Once after the stop and once more from the destructor.
+        QCOMPARE(so.text().count("cThread @ " + main + ": MAIN thread ->exited\n"), 2);
+    }
+};
+
+QTEST_MAIN(TestWindowLife)
+#include "test_window_life.moc"
