@@ -1,4 +1,4 @@
-# Sanitizer builds for CI: CORVANE_SANITIZE is empty, "address;undefined" or "thread".
+# Sanitizer builds for CI: CORVANE_SANITIZE is empty, "address,undefined" or "thread".
 if(CORVANE_SANITIZE)
   string(REPLACE ";" "," _corvane_san "${CORVANE_SANITIZE}")
   add_compile_options(-fsanitize=${_corvane_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)

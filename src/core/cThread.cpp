@@ -121,8 +121,11 @@ void cThread::startHandler(int newType, void* arg, const std::string& newTag)
 
     fprintf(outStream(), "cThread @ 0x%08X: %s thread -> Using QMutex\n", id, tag.c_str());
 
-    // A previous run may have set `stopped` and still be leaving run(); QThread::start would
-    // then do nothing. Leaving run() takes no time once `stopped` is set.
+    // A previous run may still be leaving run(); QThread::start would then do nothing. Waiting
+    // for `stopped` first also orders that run's last writes before this start for every
+    // observer, which QThread::wait alone does not show to a race detector.
+    while (!stopped)
+        sleepMs(1);
     if (isRunning())
         wait();
 

@@ -54,7 +54,8 @@ bool ProgramRunner::stop(int timeoutMs)
         ::kill(pid_t(proc.processId()), SIGTERM);
     const bool ended = proc.waitForFinished(timeoutMs);
     collect();
-    return ended && proc.exitStatus() == QProcess::NormalExit;
+    // A sanitizer report at exit shows as a non-zero code.
+    return ended && proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0;
 }
 
 QString ProgramRunner::log() const

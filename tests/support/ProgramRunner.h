@@ -20,7 +20,8 @@ public:
     // Starts the program and waits until its window is up and its threads run
     // (the "Starting MAIN transaction thread handler" line has been written somewhere).
     bool start(const QStringList& args, int timeoutMs = 20000);
-    // Asks the program to end (SIGTERM: the ordered shutdown) and waits for it.
+    // Asks the program to end (SIGTERM: the ordered shutdown) and waits for it; true when it
+    // ended by itself with exit code 0.
     bool stop(int timeoutMs = 20000);
     int exitCode() const { return proc.exitCode(); }
     QString out() const { return stdoutText; }
