@@ -1,0 +1,104 @@
+// Back-to-back transactions on one transaction thread with an empty handler and delay 0,
+// against a bare loop of the sleeps that the delay rule mandates, measured in the same run.
+//
+// The delay rule: before each transaction the loop takes the time, sleeps 1 ms, and repeats
+// until at least `delay` whole milliseconds separate the time taken from the end of the last
+// transaction. The queue is kept full, so the loop never idles between transactions.
+#include "core/cThread.h"
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+unsigned char emptyHandler(cTransaction*, void*)
+{
+    return TRSC_OK;
+}
+
+// The mandated sleeps alone, n times over, for delay 1 ms (the default period).
+double bareSleepsMs(int n)
+{
+    const auto t0 = Clock::now();
+    int64_t lastEnd = cTimeStamp::now().toMicroseconds();
+    for (int i = 0; i < n; ++i) {
+        for (;;) {
+            const int64_t now = cTimeStamp::now().toMicroseconds();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if ((now - lastEnd) / 1000 >= 1)
+                break;
+        }
+        lastEnd = cTimeStamp::now().toMicroseconds();
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double queuedTransactionsMs(cThread& t, int n)
+{
+    const char request = 0x42;
+    std::deque<short> inFlight;
+    int placed = 0;
+    const auto t0 = Clock::now();
+    while (placed < n && inFlight.size() < 40) {
+        inFlight.push_back(t.addTransaction(&request, 1, 0));
+        placed++;
+    }
+    int done = 0;
+    while (done < n) {
+        cTransaction& r = t.buffers[inFlight.front()];
+        uint8_t s;
+        while ((s = r.state.load(std::memory_order_acquire)) == TRSC_QUEUED || s == TRSC_BUSY)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        r.state.store(TRSC_EMPTY, std::memory_order_release);
+        inFlight.pop_front();
+        done++;
+        if (placed < n) {
+            const short ticket = t.addTransaction(&request, 1, 0);
+            if (ticket < 0) {
+                fprintf(stderr, "request refused\n");
+                return -1;
+            }
+            inFlight.push_back(ticket);
+            placed++;
+        }
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+} // namespace
+
+int main()
+{
+    FILE* devnull = fopen("/dev/null", "w");
+    cThread t("BENCH", devnull, stderr);
+    t.trscHandler = emptyHandler;
+    t.startHandler(cThread::TYPE_TRANSACTION, nullptr, "");
+
+    const int n = 1000;
+    const int rounds = 3;
+    printf("Back-to-back transactions, empty handler, delay 0 (period 1 ms), %d per round\n", n);
+    printf("%-6s %14s %14s %14s %10s\n", "round", "trsc/s", "period ms", "mandated ms", "overhead");
+    double sumQueue = 0, sumBare = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        const double q = queuedTransactionsMs(t, n);
+        const double b = bareSleepsMs(n);
+        sumQueue += q;
+        sumBare += b;
+        printf("%-6d %14.1f %14.4f %14.4f %9.2f%%\n", round, n * 1000.0 / q, q / n, b / n, 100.0 * (q - b) / b);
+    }
+    printf("all    %14.1f %14.4f %14.4f %9.2f%%\n", rounds * n * 1000.0 / sumQueue, sumQueue / (rounds * n),
+           sumBare / (rounds * n), 100.0 * (sumQueue - sumBare) / sumBare);
+    printf("ratio period/mandated: %.4f\n", sumQueue / sumBare);
+
+    // The stop's own console lines are not part of the report.
+    fflush(stdout);
+    dup2(fileno(devnull), 1);
+    dup2(fileno(devnull), 2);
+    t.stopAndWait();
+    return 0;
+}
