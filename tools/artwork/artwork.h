@@ -6,6 +6,8 @@
 #include <QRectF>
 #include <QString>
 
+#include <functional>
+
 class QPainter;
 
 namespace art {
@@ -48,15 +50,18 @@ QColor alpha(QColor c, double a);
 // flow lines and arrows with tapering ends.
 QPainterPath taperedStroke(const QPainterPath& centre, double startWidth, double endWidth,
                            double taperPower = 1.0, int steps = 96);
+// The same with any width along the band (t runs from 0 to 1); both ends are rounded.
+QPainterPath profiledStroke(const QPainterPath& centre, const std::function<double(double)>& width,
+                            int steps = 96);
+// Grown by `margin` all round, for cutting gaps between overlapping shapes.
+QPainterPath grown(const QPainterPath& shape, double margin);
 QPainterPath gear(QPointF centre, double outer, double root, double hole, int teeth,
                   double toothShare = 0.5);
-// A glyph run as outlines, scaled to fit `box` (centred, aspect kept), so that text can take
-// gradients and does not depend on hinting.
-QPainterPath textIn(const QString& text, const QRectF& box, int weight = 700,
-                    double letterSpacing = 0, const QString& family = "DejaVu Sans");
+// A glyph run as outlines, its capitals `capHeight` tall, standing on `baseLeft`; spacing is
+// in pixels. Outlines take gradients and do not depend on hinting.
 QPainterPath textAt(const QString& text, QPointF baseLeft, double capHeight, int weight = 700,
                     double letterSpacing = 0, const QString& family = "DejaVu Sans");
-QPainterPath puzzlePiece(const QRectF& body, double knob);
+QPainterPath puzzlePiece(const QRectF& body, double knob, bool socket);
 QPainterPath dogEaredPage(const QRectF& r, double fold, double radius);
 QPainterPath arrowHead(QPointF tip, QPointF from, double length, double width);
 

@@ -33,22 +33,20 @@ QColor alpha(QColor c, double a)
     return c;
 }
 
-QPainterPath taperedStroke(const QPainterPath& centre, double startWidth, double endWidth,
-                           double taperPower, int steps)
+QPainterPath profiledStroke(const QPainterPath& centre, const std::function<double(double)>& width,
+                            int steps)
 {
     QPolygonF left, right;
     const double eps = 0.5 / steps;
     for (int i = 0; i <= steps; ++i) {
         const double t = double(i) / steps;
         const QPointF at = centre.pointAtPercent(t);
-        const QPointF ahead = centre.pointAtPercent(qMin(1.0, t + eps));
-        const QPointF behind = centre.pointAtPercent(qMax(0.0, t - eps));
-        QPointF tangent = ahead - behind;
+        QPointF tangent = centre.pointAtPercent(qMin(1.0, t + eps)) - centre.pointAtPercent(qMax(0.0, t - eps));
         const double len = std::hypot(tangent.x(), tangent.y());
         if (len > 0)
             tangent /= len;
         const QPointF normal(-tangent.y(), tangent.x());
-        const double w = startWidth + (endWidth - startWidth) * std::pow(t, taperPower);
+        const double w = width(t);
         left << at + normal * (w / 2);
         right << at - normal * (w / 2);
     }
@@ -59,18 +57,32 @@ QPainterPath taperedStroke(const QPainterPath& centre, double startWidth, double
     for (int i = right.size() - 1; i >= 0; --i)
         band.lineTo(right[i]);
     band.closeSubpath();
-    // A round butt where the band starts wide, so feathers and flow lines look drawn, not cut.
-    if (startWidth > 0) {
-        QPainterPath cap;
-        cap.addEllipse(centre.pointAtPercent(0), startWidth / 2, startWidth / 2);
-        band = band.united(cap);
-    }
-    if (endWidth > 0) {
-        QPainterPath cap;
-        cap.addEllipse(centre.pointAtPercent(1), endWidth / 2, endWidth / 2);
-        band = band.united(cap);
+    // Round ends, so feathers and flow lines look drawn, not cut.
+    for (double t : { 0.0, 1.0 }) {
+        const double w = width(t);
+        if (w > 0) {
+            QPainterPath cap;
+            cap.addEllipse(centre.pointAtPercent(t), w / 2, w / 2);
+            band = band.united(cap);
+        }
     }
     return band.simplified();
+}
+
+QPainterPath taperedStroke(const QPainterPath& centre, double startWidth, double endWidth,
+                           double taperPower, int steps)
+{
+    return profiledStroke(centre, [=](double t) {
+        return startWidth + (endWidth - startWidth) * std::pow(t, taperPower);
+    }, steps);
+}
+
+QPainterPath grown(const QPainterPath& shape, double margin)
+{
+    QPainterPathStroker s;
+    s.setWidth(2 * margin);
+    s.setJoinStyle(Qt::RoundJoin);
+    return shape.united(s.createStroke(shape)).simplified();
 }
 
 QPainterPath gear(QPointF c, double outer, double root, double hole, int teeth, double toothShare)
@@ -92,12 +104,8 @@ QPainterPath gear(QPointF c, double outer, double root, double hole, int teeth, 
     QPainterPath body;
     body.addPolygon(outline);
     body.closeSubpath();
-    // Rounded tips: the outline grown by a round-joined stroke, then the same amount taken off
-    // again is what a machinist's chamfer would look like; growing alone is close enough.
-    QPainterPathStroker soft;
-    soft.setWidth(outer * 0.05);
-    soft.setJoinStyle(Qt::RoundJoin);
-    body = body.united(soft.createStroke(body));
+    // Sharp tooth corners shimmer when scaled down; a thin round-joined rim softens them.
+    body = grown(body, outer * 0.025);
     if (hole > 0) {
         QPainterPath h;
         h.addEllipse(c, hole, hole);
@@ -120,44 +128,40 @@ static QPainterPath rawText(const QString& text, int weight, double letterSpacin
     return path;
 }
 
-QPainterPath textIn(const QString& text, const QRectF& box, int weight, double letterSpacing,
-                    const QString& family)
-{
-    QPainterPath path = rawText(text, weight, letterSpacing, family);
-    const QRectF r = path.boundingRect();
-    const double k = qMin(box.width() / r.width(), box.height() / r.height());
-    QTransform t;
-    t.translate(box.center().x(), box.center().y());
-    t.scale(k, k);
-    t.translate(-r.center().x(), -r.center().y());
-    return t.map(path);
-}
-
 QPainterPath textAt(const QString& text, QPointF baseLeft, double capHeight, int weight,
                     double letterSpacing, const QString& family)
 {
-    QPainterPath path = rawText(text, weight, letterSpacing * 100 / capHeight, family);
     // The cap height of the face, measured on a capital without overshoot.
     const double cap = -rawText("H", weight, 0, family).boundingRect().top();
     const double k = capHeight / cap;
+    const QPainterPath path = rawText(text, weight, letterSpacing / k, family);
     QTransform t;
     t.translate(baseLeft.x() - path.boundingRect().left() * k, baseLeft.y());
     t.scale(k, k);
     return t.map(path);
 }
 
-QPainterPath puzzlePiece(const QRectF& b, double knob)
+QPainterPath puzzlePiece(const QRectF& b, double knob, bool socket)
 {
-    QPainterPath body;
-    body.addRoundedRect(b, knob * 0.35, knob * 0.35);
-    QPainterPath top, right, left;
-    top.addEllipse(QPointF(b.center().x(), b.top() - knob * 0.45), knob * 0.62, knob * 0.62);
-    right.addEllipse(QPointF(b.right() + knob * 0.45, b.center().y()), knob * 0.62, knob * 0.62);
-    left.addEllipse(QPointF(b.left() + knob * 0.45, b.center().y()), knob * 0.62, knob * 0.62);
-    QPainterPath neckTop, neckRight;
-    neckTop.addRect(QRectF(b.center().x() - knob * 0.3, b.top() - knob * 0.3, knob * 0.6, knob * 0.6));
-    neckRight.addRect(QRectF(b.right() - knob * 0.3, b.center().y() - knob * 0.3, knob * 0.6, knob * 0.6));
-    return body.united(top).united(neckTop).united(right).united(neckRight).subtracted(left).simplified();
+    QPainterPath piece;
+    piece.addRoundedRect(b, knob * 0.25, knob * 0.25);
+    const double r = knob / 2;
+    const double out = r * 0.95;
+    // A knob sits on a neck narrower than itself, so it reads as a tab and not as a bump.
+    auto tab = [&](QPointF centre, QRectF neck) {
+        QPainterPath round, stem;
+        round.addEllipse(centre, r, r);
+        stem.addRect(neck);
+        return round.united(stem);
+    };
+    const double cx = b.center().x(), cy = b.center().y();
+    piece = piece.united(tab(QPointF(cx, b.top() - out), QRectF(cx - r * 0.55, b.top() - out, r * 1.1, out + 0.5)));
+    piece = piece.united(tab(QPointF(b.right() + out, cy), QRectF(b.right() - 0.5, cy - r * 0.55, out + 0.5, r * 1.1)));
+    if (socket) {
+        QPainterPath hole = tab(QPointF(b.left() + out, cy), QRectF(b.left() - 0.5, cy - r * 0.55, out + 0.5, r * 1.1));
+        piece = piece.subtracted(hole);
+    }
+    return piece.simplified();
 }
 
 QPainterPath dogEaredPage(const QRectF& r, double fold, double radius)
