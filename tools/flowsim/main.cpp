@@ -1,0 +1,293 @@
+// flowsim: MODBUS RTU flow meters behind a pseudo-terminal, for trying and testing Corvane
+// without hardware. See docs/flowmeter.md for the register map and the control commands.
+#include "Faults.h"
+#include "Link.h"
+#include "ModbusEngine.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile sig_atomic_t quit = 0;
+
+void onSignal(int)
+{
+    quit = 1;
+}
+
+double now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+void sleepUntil(double t)
+{
+    timespec ts;
+    ts.tv_sec = time_t(t);
+    ts.tv_nsec = long((t - double(ts.tv_sec)) * 1e9);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR && !quit) {
+    }
+}
+
+// One character of 9600 8N1: a start bit, eight data bits and a stop bit.
+constexpr double kCharSeconds = 10.0 / 9600.0;
+
+void usage()
+{
+    fprintf(stderr,
+            "usage: flowsim [--ids 1,2,3] [--link PATH] [--control PATH] [--pace] [-v]\n"
+            "  --ids LIST      unit ids that answer (1..247), default 1\n"
+            "  --link PATH     keep a symbolic link to the terminal the host should open\n"
+            "  --control PATH  a named pipe for commands: silence N, crc N, short N, extra N,\n"
+            "                  delay MS N, vanish MS, pace on|off, clear\n"
+            "  --pace          bytes at the 9600 8N1 wire rate (0.96 ms each)\n"
+            "  -v              one line per request and answer\n");
+}
+
+bool parseIds(const std::string& text, std::vector<int>& ids)
+{
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ',')) {
+        char* end = nullptr;
+        const long id = strtol(part.c_str(), &end, 10);
+        if (part.empty() || *end || id < 1 || id > 247)
+            return false;
+        ids.push_back(int(id));
+    }
+    return !ids.empty();
+}
+
+void writeAll(int fd, const uint8_t* data, size_t n, bool paced)
+{
+    double next = now();
+    for (size_t i = 0; i < n;) {
+        const size_t chunk = paced ? 1 : n - i;
+        if (paced) {
+            next += kCharSeconds;
+            sleepUntil(next);
+        }
+        const ssize_t w = write(fd, data + i, chunk);
+        if (w > 0) {
+            i += size_t(w);
+        } else if (w < 0 && errno == EAGAIN) {
+            pollfd p = {fd, POLLOUT, 0};
+            poll(&p, 1, 10);
+        } else {
+            return;
+        }
+    }
+}
+
+std::string hex(const std::vector<uint8_t>& bytes)
+{
+    std::string s;
+    char b[4];
+    for (uint8_t c : bytes) {
+        snprintf(b, sizeof b, "%02X ", c);
+        s += b;
+    }
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::vector<int> ids;
+    std::string linkPath, controlPath;
+    Faults faults;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--ids" && i + 1 < argc) {
+            if (!parseIds(argv[++i], ids)) {
+                fprintf(stderr, "flowsim: unit ids are numbers from 1 to 247, separated by commas\n");
+                return 2;
+            }
+        } else if (a == "--link" && i + 1 < argc) {
+            linkPath = argv[++i];
+        } else if (a == "--control" && i + 1 < argc) {
+            controlPath = argv[++i];
+        } else if (a == "--pace") {
+            faults.paced = true;
+        } else if (a == "-v") {
+            verbose = true;
+        } else {
+            usage();
+            return a == "-h" || a == "--help" ? 0 : 2;
+        }
+    }
+    if (ids.empty())
+        ids.push_back(1);
+
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    ModbusEngine engine(ids);
+    if (!engine.ok())
+        return 1;
+    Link link(linkPath);
+    if (!link.open())
+        return 1;
+
+    int control = -1;
+    if (!controlPath.empty()) {
+        unlink(controlPath.c_str());
+        if (mkfifo(controlPath.c_str(), 0600) != 0) {
+            fprintf(stderr, "flowsim: cannot make the control pipe %s: %s\n", controlPath.c_str(), strerror(errno));
+            return 1;
+        }
+        // Read and write, so that the pipe never reports an end when a writer goes away.
+        control = open(controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
+
+    std::string idList;
+    for (int id : ids)
+        idList += (idList.empty() ? "" : ",") + std::to_string(id);
+    printf("flowsim: unit ids %s on %s\n", idList.c_str(), link.terminalPath().c_str());
+    if (!linkPath.empty())
+        printf("flowsim: link %s -> %s\n", linkPath.c_str(), link.terminalPath().c_str());
+    printf("flowsim: open %s at 9600 8N1%s\n", link.hostPath().c_str(), faults.paced ? " (paced at the wire rate)" : "");
+    fflush(stdout);
+
+    std::vector<uint8_t> rx;
+    double firstByte = 0, lastByte = 0;
+    double backAt = 0; // while vanished: when the link comes back
+    std::string controlLine;
+    const double start = now();
+
+    while (!quit) {
+        pollfd fds[2];
+        int n = 0;
+        if (link.isOpen())
+            fds[n++] = {link.fd(), POLLIN, 0};
+        if (control >= 0)
+            fds[n++] = {control, POLLIN, 0};
+        // Wake for the meters' tick, a frame's closing silence, or the link's return.
+        poll(fds, nfds_t(n), rx.empty() ? 100 : 2);
+        const double t = now();
+        engine.tick(t - start);
+
+        if (!link.isOpen() && backAt > 0 && t >= backAt) {
+            backAt = 0;
+            if (link.open()) {
+                printf("flowsim: back on %s\n", link.terminalPath().c_str());
+                fflush(stdout);
+            }
+        }
+
+        if (control >= 0) {
+            char buf[256];
+            ssize_t got;
+            while ((got = read(control, buf, sizeof buf)) > 0)
+                controlLine.append(buf, size_t(got));
+            size_t eol;
+            while ((eol = controlLine.find('\n')) != std::string::npos) {
+                const std::string line = controlLine.substr(0, eol);
+                controlLine.erase(0, eol + 1);
+                if (line.empty())
+                    continue;
+                std::string error;
+                if (faults.apply(line, error))
+                    printf("flowsim: %s\n", line.c_str());
+                else
+                    printf("flowsim: %s\n", error.c_str());
+                fflush(stdout);
+                if (faults.vanishMs > 0) {
+                    printf("flowsim: gone for %d ms\n", faults.vanishMs);
+                    fflush(stdout);
+                    link.close();
+                    rx.clear();
+                    backAt = now() + faults.vanishMs / 1000.0;
+                    faults.vanishMs = 0;
+                }
+            }
+        }
+
+        if (link.isOpen()) {
+            uint8_t buf[512];
+            ssize_t got;
+            while ((got = read(link.fd(), buf, sizeof buf)) > 0) {
+                if (rx.empty())
+                    firstByte = now();
+                lastByte = now();
+                rx.insert(rx.end(), buf, buf + got);
+            }
+        }
+
+        // Cut frames off the front of what arrived: by length where the function code tells
+        // it, else at a silence of more than 3.5 characters.
+        while (!rx.empty() && link.isOpen()) {
+            int len = ModbusEngine::requestLength(rx.data(), int(rx.size()));
+            const bool silent = now() - lastByte > 3.5 * kCharSeconds + 0.002;
+            if (len < 0 || (len == 0 && silent) || (len > int(rx.size()) && silent))
+                len = silent ? int(rx.size()) : 0;
+            if (len <= 0 || len > int(rx.size()))
+                break;
+            std::vector<uint8_t> frame(rx.begin(), rx.begin() + len);
+            rx.erase(rx.begin(), rx.begin() + len);
+
+            if (faults.paced) // the request's own time on the wire, then the turn-around silence
+                sleepUntil(firstByte + (len + 3.5) * kCharSeconds);
+            std::vector<uint8_t> answer = engine.answer(frame.data(), len, now() - start);
+            const char* what = "";
+            if (!answer.empty()) {
+                if (faults.silence > 0) {
+                    faults.silence--;
+                    answer.clear();
+                    what = " (silence)";
+                } else if (faults.badCrc > 0) {
+                    faults.badCrc--;
+                    answer.back() ^= 0x5A;
+                    what = " (corrupt check sum)";
+                } else if (faults.shortAnswer > 0) {
+                    faults.shortAnswer--;
+                    answer.resize(answer.size() / 2);
+                    what = " (short)";
+                } else if (faults.extraBytes > 0) {
+                    faults.extraBytes--;
+                    answer.insert(answer.end(), {0xDE, 0xAD, 0xBE, 0xEF, 0x00});
+                    what = " (extra bytes)";
+                }
+                if (faults.delayed > 0) {
+                    faults.delayed--;
+                    sleepUntil(now() + faults.delayMs / 1000.0);
+                }
+            }
+            if (verbose) {
+                printf("flowsim: <- %s\nflowsim: -> %s%s\n", hex(frame).c_str(), hex(answer).c_str(), what);
+                fflush(stdout);
+            }
+            if (!answer.empty())
+                writeAll(link.fd(), answer.data(), answer.size(), faults.paced);
+            firstByte = now();
+        }
+    }
+
+    link.close();
+    if (control >= 0) {
+        close(control);
+        unlink(controlPath.c_str());
+    }
+    printf("flowsim: stopped\n");
+    return 0;
+}
