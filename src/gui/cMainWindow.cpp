@@ -53,7 +53,7 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
 
     FILE* o = out ? out : stdout;
     FILE* e = err ? err : stderr;
-    for (cThread* t : {&mainGuiThread, &mainThread, &genericPort}) {
+    for (cThread* t : {&mainGuiThread, &mainThread, static_cast<cThread*>(&genericPort)}) {
         t->setOut(o);
         t->setErr(e);
     }
@@ -86,6 +86,7 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
 cMainWindow::~cMainWindow()
 {
     if (pluginListMutex.tryLock(100)) {
+        closeAllPorts();
         pluginList.clearEntries();
         currentPlugin = nullptr;
         pluginListMutex.unlock();
@@ -130,6 +131,7 @@ void cMainWindow::closeEvent(QCloseEvent* event)
         QMessageBox::warning(this, "Corvane: " + tr("Quit"), tr("Do you really want to quit?"),
                              QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
     if (answer == QMessageBox::Yes) {
+        closeAllPorts();
         QApplication::closeAllWindows();
         event->accept();
     } else {

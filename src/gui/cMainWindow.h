@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../core/cThread.h"
+#include "../serial/cSerial.h"
 
 #include <QMainWindow>
 #include <QMutex>
@@ -9,6 +10,9 @@
 #include <QVector>
 
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 class QAbstractButton;
 class QAction;
@@ -47,6 +51,15 @@ public:
     // Has the GUI thread unload every plug-in and returns when the plug-in list is empty.
     void clearPlugins();
 
+    // The registry of shared ports. openPort returns the listed port of that name with one
+    // more user, or opens a new one (null when it cannot be opened); closePort gives up one
+    // use and closes the port with its last user; closeAllPorts closes every listed port.
+    // A port leaves the list when it is closed, but the object lives on until the window goes,
+    // so a pointer that a plug-in still holds stays valid for closePort.
+    cSerial* openPort(const std::string& name);
+    void closePort(cSerial* port);
+    void closeAllPorts();
+
     // The window's diagnostic log: the output stream of "MAIN GUI".
     FILE* logStream() const { return mainGuiThread.outStream(); }
 
@@ -72,8 +85,11 @@ public:
     QWidget* statusWidget;
     QLabel* statusLabel;
     QProgressBar* statusProgressBar;
-    cThread genericPort;
+    cSerial genericPort;
     QVector<cSerial*> portList;
+    // Every port the registry opened, listed or not; freed with the window, after the
+    // plug-ins that may hold them are gone.
+    std::vector<std::unique_ptr<cSerial>> ownedPorts;
     QTreeWidgetItem* currentTreeItem;
     QMutex pluginListMutex;
     QDialog* aboutDialog;

@@ -1,0 +1,639 @@
+#include "cSerial.h"
+
+#include "../core/cTimeStamp.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+
+namespace {
+
+constexpr int kHeaderSize = 7;
+// The header takes 7 bytes of the record, but the size check lets 2046 through: the longest
+// request that is carried out has 2041 bytes, and 2042..2046 are refused by the queue.
+constexpr unsigned kLongestRequest = 2046;
+constexpr int kCollectChecks = 500;
+
+const char kClosingLine[] = "\n\t\t +++++++++++++++++++++++++++++++++++++ \n";
+
+void sleepMs(unsigned ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Every byte as "%02X ", with a tab after every fourth.
+void appendHex(std::string& s, const unsigned char* data, int n)
+{
+    char b[4];
+    for (int i = 0; i < n; ++i) {
+        snprintf(b, sizeof b, "%02X ", data[i]);
+        s += b;
+        if ((i + 1) % 4 == 0)
+            s += '\t';
+    }
+}
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...)
+{
+    va_list a;
+    va_start(a, fmt);
+    va_list b;
+    va_copy(b, a);
+    const int n = vsnprintf(nullptr, 0, fmt, a);
+    va_end(a);
+    std::string s(n > 0 ? size_t(n) : 0, '\0');
+    if (n > 0)
+        vsnprintf(&s[0], size_t(n) + 1, fmt, b);
+    va_end(b);
+    return s;
+}
+
+void writeAll(FILE* f, const std::string& s)
+{
+    // One write per message, so that lines of different threads do not cut into each other.
+    fwrite(s.data(), 1, s.size(), f);
+    fflush(f);
+}
+
+} // namespace
+
+cSerial::cSerial(std::string tagName, FILE* o, FILE* e)
+    : cThread(tagName, o, e),
+      mode(2),
+      requestedBaudRate(9600),
+      baudRate(9600),
+      byteSize(8),
+      frameBits(0),
+      frameTime(0.0f),
+      parity(0),
+      stopBits(1),
+      handle(NO_DEVICE),
+      users(0)
+{
+    setOut(o);
+    setErr(e);
+    debug = false;
+    error.owner = this;
+    FILE* f = outStream();
+    fprintf(f, "cSerial @ 0x%08X: Version %.01f\n", id, double(version));
+    fflush(f);
+}
+
+cSerial::~cSerial()
+{
+    close();
+}
+
+std::string cSerial::name() const
+{
+    std::lock_guard<std::mutex> g(nameMutex);
+    return portName;
+}
+
+bool cSerial::open(const std::string& name)
+{
+    if (name.empty())
+        return false;
+
+    alive = true;
+    {
+        std::lock_guard<std::mutex> g(nameMutex);
+        portName = name;
+    }
+    mode = 2;
+    requestedBaudRate = 9600;
+    baudRate = 9600;
+    byteSize = 8;
+    stopBits = 0;
+    frameBits = 10;
+    parity = 0;
+    frameTime = 0.96f;
+
+    cTerminal::probe(name.c_str());
+
+    const int fd = cTerminal::open(name.c_str());
+    handle = fd;
+    if (fd == cTerminal::INVALID_HANDLE) {
+        const int code = cTerminal::lastError();
+        const std::string text = "Open " + name;
+        cTerminal::setLastError(code);
+        error.report(id, text.c_str(), true);
+        return false;
+    }
+
+    timeouts.readInterval = 10;
+    timeouts.readTotalMultiplier = 1;
+    timeouts.readTotalConstant = 10;
+    timeouts.writeTotalMultiplier = 1;
+    timeouts.writeTotalConstant = 10;
+    if (!cTerminal::setTimeouts(fd, timeouts))
+        error.report(id, "Setting TX/RX timeouts", true);
+
+    bool configured = cTerminal::setupQueues(fd, TRSC_BUFFER_SIZE, TRSC_BUFFER_SIZE) && cTerminal::getSettings(fd, &dcb);
+    if (configured) {
+        dcb.baudRate = baudRate;
+        dcb.byteSize = byteSize;
+        dcb.stopBits = stopBits;
+        dcb.parity = parity;
+        dcb.ctsOutputFlow = false;
+        dcb.dsrOutputFlow = false;
+        dcb.dtrAsserted = false;
+        dcb.xonXoffOutput = false;
+        dcb.xonXoffInput = false;
+        dcb.rtsAsserted = false;
+        dcb.abortOnError = true;
+        configured = cTerminal::setSettings(fd, dcb);
+    }
+    if (!configured) {
+        // The device stays open and the name set: the caller closes the port.
+        const int code = cTerminal::lastError();
+        const std::string text =
+            format(" An error occurred while opening %s (%d,%d,%c,%d)", name.c_str(), 9600, 8, 'N', 1);
+        cTerminal::setLastError(code);
+        error.report(id, text.c_str(), true);
+        return false;
+    }
+
+    FILE* o = outStream();
+    fprintf(o, "cSerial @ 0x%08X: Opened %s (%d,%d,%c,%d)\n", id, name.c_str(), 9600, 8, 'N', 1);
+    fprintf(o, "cSerial @ 0x%08X: Frame size is %d bits on %s\n", id, int(frameBits), name.c_str());
+    fprintf(o, "cSerial @ 0x%08X: Shortest frame handeling time is %.03f ms on %s\n", id, double(frameTime),
+            name.c_str());
+    fprintf(o, "cSerial @ 0x%08X: Flushing TX and RX buffers on %s\n", id, name.c_str());
+    fflush(o);
+    if (!cTerminal::purge(fd))
+        error.report(id, "Flush TX/RX buffers", true);
+
+    switch (mode) {
+    case 2:
+        startHandler(TYPE_TRANSACTION, this, name + " MASTER");
+        break;
+    case 1:
+        startHandler(TYPE_PLAIN, this, name + " SLAVE");
+        break;
+    case 0:
+        startHandler(TYPE_PLAIN, this, name + " LISTENER");
+        break;
+    default:
+        fprintf(errStream(), "cSerial @ 0x%08X: Unknown thread handler mode '0x%02X' for %s\n", id, unsigned(mode),
+                name.c_str());
+        break;
+    }
+    fflush(outStream());
+    fflush(errStream());
+    return true;
+}
+
+bool cSerial::close()
+{
+    // Waiting below for our own thread would never end.
+    if (QThread::currentThread() == this)
+        return closeFromOwnThread();
+
+    const std::string kept = name();
+
+    if (running) {
+        while (!stopped) {
+            running = false;
+            discard = false;
+            alive = false;
+            wakeAllWaiters();
+            fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id, tag.c_str());
+            fflush(stderr);
+            sleepMs(100);
+        }
+    } else {
+        // A port thread that closed the port itself has cleared `running` but may still be
+        // finishing its record; the device and the name are ours only once it confirms. That
+        // takes no longer than the rest of one transaction.
+        while (!stopped)
+            sleepMs(1);
+    }
+    // `stopped` is the last thing the thread writes; joining it costs nothing by now and lets
+    // the object go safely afterwards. A thread never started returns at once.
+    wait();
+    fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
+    fflush(stdout);
+
+    bool closed = false;
+    {
+        std::lock_guard<std::mutex> g(nameMutex);
+        const int h = handle;
+        if (!portName.empty() && h != NO_DEVICE) {
+            cTerminal::close(h);
+            handle = NO_DEVICE;
+            portName.clear();
+            closed = true;
+        }
+    }
+    if (closed && !kept.empty()) {
+        FILE* o = outStream();
+        fprintf(o, "cSerial @ 0x%08X: Closed '%s'\n", id, kept.c_str());
+        fflush(o);
+    }
+    return closed;
+}
+
+bool cSerial::closeFromOwnThread()
+{
+    // The loop ends after this record; `stopped` follows once the handler has returned, so
+    // it is not waited for here.
+    running = false;
+    discard = false;
+    alive = false;
+    wakeAllWaiters();
+    fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
+    fflush(stdout);
+
+    std::string former;
+    {
+        std::lock_guard<std::mutex> g(nameMutex);
+        const int h = handle;
+        if (!portName.empty() && h != NO_DEVICE) {
+            cTerminal::close(h);
+            handle = NO_DEVICE;
+            former.swap(portName);
+        }
+    }
+    if (former.empty())
+        return false;
+    FILE* o = outStream();
+    fprintf(o, "cSerial @ 0x%08X: Closed '%s'\n", id, former.c_str());
+    fflush(o);
+    return true;
+}
+
+void cSerial::wakeAllWaiters()
+{
+    std::lock_guard<std::mutex> g(answerMutex);
+    for (Waiter* w : waiters) {
+        if (w)
+            w->wake.notify_one();
+    }
+}
+
+void cSerial::dump(const char* direction, bool ok, const unsigned char* data, int done, int asked, float elapsed,
+                   float expected, bool quiet)
+{
+    if (quiet)
+        return;
+    FILE* f;
+    const char* label;
+    if (!ok) {
+        label = "ERROR";
+        f = debug ? outStream() : errStream();
+    } else {
+        if (!debug)
+            return;
+        label = "DEBUG";
+        f = outStream();
+    }
+    const std::string port = name();
+    std::string s = std::strcmp(direction, "TX") == 0
+                        ? format("TX %s %s: Sent %d/%d bytes in %.03f/%.03f ms:\nDATA: ", port.c_str(), label, done,
+                                 asked, double(elapsed), double(expected))
+                        : format("RX %s %s: Recv %d/%d bytes in %.03f/%.03f ms:\nDATA: ", port.c_str(), label, done,
+                                 asked, double(elapsed), double(expected));
+    if (data)
+        appendHex(s, data, done);
+    s += kClosingLine;
+    writeAll(f, s);
+}
+
+bool cSerial::transmit(const unsigned char* data, unsigned short size, float* elapsed, bool quiet)
+{
+    float internal = -1.0f;
+    if (!elapsed)
+        elapsed = &internal;
+    deviceLost = false;
+    const int h = handle;
+
+    // Every request starts with no stale input waiting in the receive queue.
+    bool ok = true;
+    if (!cTerminal::purge(h)) {
+        error.report(id, "Flush TX/RX buffers");
+        // A device that is gone fails the write just the same; one report says it.
+        if (cTerminal::classify(error.code, false) == cErrorClass::DeviceGone) {
+            deviceLost = true;
+            ok = false;
+        }
+    }
+
+    size_t written = 0;
+    const cTimeStamp start = cTimeStamp::now();
+    if (ok && data == nullptr && size > 0)
+        ok = false;
+    if (ok && !cTerminal::write(h, data, size, timeouts, &written)) {
+        ok = false;
+        error.report(id, "TX");
+        deviceLost = cTerminal::classify(error.code, false) == cErrorClass::DeviceGone;
+    }
+    cTerminal::clearErrors(h);
+    *elapsed = start.msTo(cTimeStamp::now());
+
+    // A write that ran out of time is judged by `debug`; a write that failed stays failed.
+    bool outcome = ok;
+    if (ok && written != size)
+        outcome = !debug;
+
+    dump("TX", outcome, data, int(written), size, *elapsed, float(size) * frameTime, quiet);
+    fflush(outStream());
+    return outcome;
+}
+
+bool cSerial::transmit(const std::vector<unsigned char>& bytes, float* elapsed, bool quiet)
+{
+    return transmit(bytes.data(), (unsigned short)bytes.size(), elapsed, quiet);
+}
+
+bool cSerial::receive(unsigned char* buffer, unsigned short* received, unsigned short count, unsigned short timeout,
+                      float* elapsed, bool quiet)
+{
+    unsigned short localReceived = 0;
+    if (!received)
+        received = &localReceived;
+    *received = 0;
+    float internal = -1.0f;
+    if (!elapsed)
+        elapsed = &internal;
+    deviceLost = false;
+    const int h = handle;
+
+    const cTimeStamp start = cTimeStamp::now();
+    const cTerminalTimeouts kept = timeouts;
+    timeouts.readInterval = timeout;
+    timeouts.readTotalConstant = timeout;
+    timeouts.readTotalMultiplier = 1;
+
+    bool readOk = true;
+    if (!cTerminal::setTimeouts(h, timeouts)) {
+        error.report(id, "Setting TX/RX timeouts");
+    } else if (!buffer) {
+        readOk = false;
+    } else {
+        const size_t n = count == 0 ? 1 : std::min<size_t>(count, TRSC_BUFFER_SIZE);
+        size_t got = 0;
+        readOk = cTerminal::read(h, buffer, n, timeouts, &got);
+        *received = (unsigned short)got;
+        if (!readOk) {
+            error.report(id, "RX");
+            deviceLost = cTerminal::classify(error.code, false) == cErrorClass::DeviceGone;
+        }
+    }
+
+    timeouts = kept;
+    bool outcome = cTerminal::setTimeouts(h, timeouts);
+    if (!outcome)
+        error.report(id, "Setting TX/RX timeouts");
+    // A read that failed is a failure, even when the time-outs could be put back.
+    outcome = outcome && readOk;
+    *elapsed = start.msTo(cTimeStamp::now());
+
+    if (count == 0) {
+        outcome = outcome && !debug;
+        if (debug) {
+            FILE* o = outStream();
+            fprintf(o, "cSerial @ 0x%08X: RX timeout on %s after %.03f ms\n", id, name().c_str(), double(*elapsed));
+        }
+    }
+
+    dump("RX", outcome, buffer, *received, count, *elapsed, float(*received) * frameTime, quiet);
+    fflush(outStream());
+    return outcome && count != 0 && timeout != 0;
+}
+
+bool cSerial::receive(std::vector<unsigned char>& bytes, unsigned short count, unsigned short timeout, float* elapsed,
+                      bool quiet)
+{
+    unsigned char buffer[TRSC_BUFFER_SIZE];
+    unsigned short received = 0;
+    const bool ok = receive(buffer, &received, count, timeout, elapsed, quiet);
+    bytes.assign(buffer, buffer + received);
+    return ok;
+}
+
+unsigned char cSerial::runTransaction(cTransaction* t, void*)
+{
+    const unsigned char result = execute(t);
+    deliver(t, result);
+    return result;
+}
+
+unsigned char cSerial::execute(cTransaction* r)
+{
+    if (handle < 0)
+        return TRSC_ERROR;
+    // A record without the header was not made by transaction(): there is nothing to send.
+    if (r->inputLength < kHeaderSize)
+        return TRSC_ERROR;
+
+    const unsigned char* in = r->input;
+    const unsigned short count = (unsigned short)((in[0] << 8) | in[1]);
+    const unsigned short delay = (unsigned short)((in[2] << 8) | in[3]);
+    const unsigned short timeout = (unsigned short)((in[4] << 8) | in[5]);
+    const bool quiet = in[6] == 1;
+
+    if (!transmit(in + kHeaderSize, (unsigned short)(r->inputLength - kHeaderSize), nullptr, quiet)) {
+        closeFromOwnThread();
+        return TRSC_ERROR;
+    }
+    // Without an answer length the pause stands between request and answer.
+    if (count == 0)
+        sleepMs(delay ? delay : 1);
+
+    if (!receive(r->output, &r->outputLength, count, timeout, nullptr, quiet)) {
+        // A device that went away is closed like one that refused the request: nothing
+        // would ever come from it, and every later request would report it again.
+        if (deviceLost)
+            closeFromOwnThread();
+        return TRSC_ERROR;
+    }
+
+    if (!debug && (error.code == 0 || cTerminal::classify(error.code, false) == cErrorClass::Aborted))
+        return TRSC_OK;
+    FILE* f = debug ? outStream() : errStream();
+    fprintf(f, "cSerial @ 0x%08X: Timeout is set to %d ms\n", id, int(timeout));
+    fflush(f);
+    return TRSC_OK;
+}
+
+void cSerial::deliver(cTransaction* r, unsigned char result)
+{
+    const ptrdiff_t i = r - buffers;
+    if (i < 0 || i >= TRSC_RECORDS)
+        return;
+    std::lock_guard<std::mutex> g(answerMutex);
+    Waiter* w = waiters[i];
+    if (!w)
+        return;
+    waiters[i] = nullptr;
+    w->length = r->outputLength;
+    if (w->reply && r->outputLength <= TRSC_BUFFER_SIZE)
+        memcpy(w->reply, r->output, r->outputLength);
+    w->result = result;
+    w->done = true;
+    // Still under the mutex: once it is released the waiter may return and be gone.
+    w->wake.notify_one();
+}
+
+unsigned char cSerial::transaction(const unsigned char* request, unsigned short size, unsigned char* reply,
+                                   unsigned short* received, unsigned short count, unsigned short delay,
+                                   unsigned short, unsigned short timeout, unsigned short* ticket, unsigned char quiet)
+{
+    unsigned short localReceived = 0;
+    if (!received)
+        received = &localReceived;
+    *received = 0;
+
+    if (!running) {
+        writeAll(errStream(),
+                 format("cSerial @ 0x%08X: Transaction thread not running on %s\n", id, name().c_str()));
+        return 0;
+    }
+    if (size > kLongestRequest) {
+        std::string s = format("cSerial @ 0x%08X: WARNING! %s Transaction buffer overflow (%d+2/%d bytes)\n", id,
+                               name().c_str(), int(size), TRSC_BUFFER_SIZE);
+        s += format("INPUT @ %p DATA (%d bytes): ", static_cast<const void*>(request), int(size));
+        if (request)
+            appendHex(s, request, size);
+        s += kClosingLine;
+        writeAll(debug ? outStream() : errStream(), s);
+        return 0;
+    }
+    if (!request && size > 0) {
+        writeAll(errStream(), format("cThread @ 0x%08X: %s thread -> NULL pointer or no input data to handle\n", id,
+                                     tag.c_str()));
+        return 0;
+    }
+
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[size + kHeaderSize]);
+    if (!block)
+        return 0;
+    block[0] = (unsigned char)(count >> 8);
+    block[1] = (unsigned char)(count & 0xFF);
+    block[2] = (unsigned char)(delay >> 8);
+    block[3] = (unsigned char)(delay & 0xFF);
+    block[4] = (unsigned char)(timeout >> 8);
+    block[5] = (unsigned char)(timeout & 0xFF);
+    block[6] = quiet;
+    if (size)
+        memcpy(block.get() + kHeaderSize, request, size);
+
+    Waiter me;
+    me.reply = reply;
+    short placed;
+    {
+        std::lock_guard<std::mutex> g(answerMutex);
+        placed = addTransaction(reinterpret_cast<const char*>(block.get()), (unsigned short)(size + kHeaderSize),
+                                delay);
+        if (placed >= 0)
+            waiters[placed] = &me;
+    }
+    const unsigned short tk = (unsigned short)placed;
+    if (ticket)
+        *ticket = tk;
+
+    // Collecting the answer.
+    const char* refusal = nullptr;
+    if (!running)
+        refusal = "cThread @ 0x%08X: %s thread -> Thread not running\n";
+    else if (type != TYPE_TRANSACTION)
+        refusal = "cThread @ 0x%08X: %s thread -> Not a transaction thread\n";
+    if (refusal || tk >= TRSC_RECORDS) {
+        if (placed >= 0)
+            abandon(placed, me);
+        if (refusal)
+            writeAll(errStream(), format(refusal, id, tag.c_str()));
+        else
+            writeAll(errStream(), format("cThread @ 0x%08X: %s thread -> Ticket %d/%d not found\n", id,
+                                         tag.c_str(), int(tk), TRSC_RECORDS));
+        return 255;
+    }
+
+    bool gaveUp = false;
+    {
+        std::unique_lock<std::mutex> lk(answerMutex);
+        for (int checks = 1; !me.done; ++checks) {
+            if (!alive || checks >= kCollectChecks) {
+                gaveUp = true;
+                break;
+            }
+            // Wakes as soon as the answer is stored or the port stops; otherwise after 1 ms,
+            // which is one check.
+            me.wake.wait_for(lk, std::chrono::milliseconds(1), [&] { return me.done || !alive; });
+        }
+    }
+    if (gaveUp) {
+        abandon(placed, me);
+        fprintf(stderr, "cThread @ getoutput for %s failed\n", tag.c_str());
+        fflush(stderr);
+        sleepMs(1);
+        return TRSC_ERROR;
+    }
+
+    if (me.length > TRSC_BUFFER_SIZE) {
+        writeAll(errStream(),
+                 format("\ncThread @ 0x%08X: %s thread -> getOutput() buffer overflow (recv: %d and max is %d bytes)\n",
+                        id, tag.c_str(), int(me.length), TRSC_BUFFER_SIZE));
+    } else if (reply) {
+        *received = me.length;
+    }
+    settle(buffers[placed], me.result);
+    return me.result;
+}
+
+unsigned char cSerial::transaction(const std::vector<unsigned char>& requestBytes,
+                                   std::vector<unsigned char>& replyBytes, unsigned short count, unsigned short delay,
+                                   unsigned short reserved, unsigned short timeout, unsigned short* ticket,
+                                   unsigned char quiet)
+{
+    unsigned char reply[TRSC_BUFFER_SIZE];
+    unsigned short received = 0;
+    const unsigned char result = transaction(requestBytes.data(), (unsigned short)requestBytes.size(), reply,
+                                             &received, count, delay, reserved, timeout, ticket, quiet);
+    replyBytes.assign(reply, reply + received);
+    return result;
+}
+
+void cSerial::abandon(int index, Waiter& me)
+{
+    {
+        std::lock_guard<std::mutex> g(answerMutex);
+        if (waiters[index] == &me)
+            waiters[index] = nullptr;
+    }
+    // A record still queued is taken back, so the port never sends a request nobody waits
+    // for; the exchange decides between us and the loop taking it. A record being executed
+    // is left to the port's thread: it still writes into it, and storing its result is what
+    // frees the record for the next requester.
+    cTransaction& r = buffers[index];
+    uint8_t expected = TRSC_QUEUED;
+    if (r.state.compare_exchange_strong(expected, TRSC_ERROR, std::memory_order_acq_rel)) {
+        expected = TRSC_ERROR;
+        r.state.compare_exchange_strong(expected, TRSC_EMPTY, std::memory_order_acq_rel);
+    }
+}
+
+void cSerial::settle(cTransaction& r, unsigned char result)
+{
+    // The answer came from inside the handler; the loop stores the record's state right after
+    // the handler returns. Wait for that (a few instructions, unless the port's thread is
+    // preempted), then mark the record collected. If it has been reused meanwhile, the
+    // exchange fails and the record is left to its new owner.
+    uint8_t s = r.state.load(std::memory_order_acquire);
+    for (int i = 0; s == TRSC_BUSY && i < 1000; ++i) {
+        std::this_thread::yield();
+        s = r.state.load(std::memory_order_acquire);
+    }
+    for (int i = 0; s == TRSC_BUSY && i < 100; ++i) {
+        sleepMs(1);
+        s = r.state.load(std::memory_order_acquire);
+    }
+    uint8_t expected = result;
+    r.state.compare_exchange_strong(expected, TRSC_EMPTY, std::memory_order_acq_rel);
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "cComError.h"
+#include "cTerminal.h"
+#include "../core/cThread.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A serial port that is also its own transaction thread: requests from any thread are queued
+// on the port and put on the wire one at a time by the port's thread, which reads the answer
+// back into the request's record for the caller to collect.
+//
+// Line settings are fixed: 9600 baud, 8 data bits, no parity, one stop bit, no flow control.
+class cSerial : public cThread
+{
+public:
+    // `handle` while no device is open (constructed or closed). A failed open leaves
+    // cTerminal::INVALID_HANDLE instead, which closing accepts without effect.
+    static constexpr int NO_DEVICE = -2;
+
+    cSerial(std::string tag, FILE* out, FILE* err);
+    ~cSerial() override;
+
+    // Opens `name` (the device path, used as it is), configures it and starts the port's
+    // thread. Meant to be called once, on a freshly constructed port.
+    bool open(const std::string& name);
+    // Stops the port's thread and closes the device; true when a device was closed.
+    bool close();
+
+    // Executes one queued record on the port's thread: the request behind its 7-byte header
+    // goes out, the answer comes back into the record. Returns 1 (OK) or 0 (ERROR).
+    unsigned char runTransaction(cTransaction* t, void* arg) override;
+
+    // Queues `request` and waits for its answer (at most 500 checks 1 ms apart). `reply` takes
+    // at least 2048 bytes. Returns the record's final state (1 OK, 0 ERROR); 0 when nothing
+    // was queued; 255 when the queue refused or lost the request. `reserved` is not used.
+    virtual unsigned char transaction(const unsigned char* request, unsigned short size, unsigned char* reply,
+                                      unsigned short* received, unsigned short count, unsigned short delay,
+                                      unsigned short reserved, unsigned short timeout, unsigned short* ticket,
+                                      unsigned char quiet);
+    virtual unsigned char transaction(const std::vector<unsigned char>& requestBytes,
+                                      std::vector<unsigned char>& replyBytes, unsigned short count,
+                                      unsigned short delay, unsigned short reserved, unsigned short timeout,
+                                      unsigned short* ticket, unsigned char quiet);
+    // Writes `size` bytes after emptying both queues. `elapsed` (may be null) takes the time.
+    virtual bool transmit(const unsigned char* data, unsigned short size, float* elapsed, bool quiet);
+    virtual bool transmit(const std::vector<unsigned char>& bytes, float* elapsed, bool quiet);
+    // Reads up to `count` bytes (1 when 0, at most 2048) into `buffer` (2048 bytes). True when
+    // the read could be carried out with a count and a time-out; a short answer is told by
+    // *received.
+    virtual bool receive(unsigned char* buffer, unsigned short* received, unsigned short count,
+                         unsigned short timeout, float* elapsed, bool quiet);
+    virtual bool receive(std::vector<unsigned char>& bytes, unsigned short count, unsigned short timeout,
+                         float* elapsed, bool quiet);
+
+    // A copy of the port name that is safe to take on any thread, while the port's own
+    // thread may be closing the port.
+    std::string name() const;
+
+    uint8_t mode;
+    std::string portName;
+    uint32_t requestedBaudRate;
+    uint32_t baudRate;
+    uint8_t byteSize;
+    uint8_t frameBits;
+    float frameTime;
+    uint8_t parity;
+    uint8_t stopBits;
+    std::atomic<int> handle;
+    cTerminalSettings dcb;
+    cTerminalTimeouts timeouts;
+    std::vector<std::string> stringList;
+    cComError error;
+    int32_t users;
+
+private:
+    // A caller waiting for the answer of one record. It lives on the caller's stack and is
+    // reachable from the port's thread only while it is registered for its record.
+    struct Waiter
+    {
+        unsigned char* reply = nullptr;
+        uint16_t length = 0;
+        unsigned char result = 0;
+        bool done = false;
+        std::condition_variable wake;
+    };
+
+    unsigned char execute(cTransaction* r);
+    void deliver(cTransaction* r, unsigned char result);
+    void abandon(int index, Waiter& me);
+    void settle(cTransaction& r, unsigned char result);
+    bool closeFromOwnThread();
+    void wakeAllWaiters();
+    void dump(const char* direction, bool ok, const unsigned char* data, int done, int asked, float elapsed,
+              float expected, bool quiet);
+
+    // Guards the port name's writes and the reads from threads other than the port's. Held
+    // only to copy or assign the string, never across a call that can block.
+    mutable std::mutex nameMutex;
+    // Guards `waiters` and every registered Waiter. Placing a request and registering its
+    // waiter happen under it in one step, so the port's thread never finishes a record
+    // before its caller is known. Held for short work only: a placement (whose queue lock
+    // has its own 100 ms bound), an answer copy, a registration.
+    std::mutex answerMutex;
+    Waiter* waiters[TRSC_RECORDS] = {};
+    // Set on the port's thread when the last transfer found the device gone.
+    bool deviceLost = false;
+};
