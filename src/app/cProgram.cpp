@@ -2,6 +2,7 @@
 
 #include "../core/mainHandlers.h"
 #include "../gui/cMainWindow.h"
+#include "../gui/cSetup.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -59,6 +60,9 @@ void cProgram::startUp(cMainWindow& w)
                                            "redirected to stdout"),
                                QMessageBox::Ok, 0, 0);
     }
+
+    // The setup dialog offers the serial debug switch only in debug runs.
+    emit w.setupDialog->debugCheckBoxSignal(debugFlag);
 
     // Saved settings may have switched serial debugging on; without "-debug" it stays off.
     if (!debugFlag)

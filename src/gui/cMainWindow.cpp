@@ -2,13 +2,16 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "cSetup.h"
 #include "../plugin/cPluginEntry.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -45,8 +48,10 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
     appPath = path;
 
     popupBox = new QMessageBox(this);
+    setupDialog = new cSetup(this);
 
     ui->setupUi(this);
+    ui->buttonWidget->hide();
 
     appVersion = 1.1f;
     debugMode = false;
@@ -61,10 +66,18 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
     fprintf(o, "cMainWindow: Version %.01f\n", double(appVersion));
     fflush(o);
 
+    // The stored language decides which translation loads.
+    loadAppSettings();
+    loadLanguage(language);
+
     setWindowTitle(QString::asprintf("Corvane %.01f - Tessmark", double(appVersion)));
+
+    mkStatusGroup();
+    ui->pluginInfoBox->hide();
 
     aboutDialog = new QDialog(nullptr, Qt::WindowFlags());
     factoryMode = false;
+    setupAboutUi(aboutDialog);
 
     // First versions of the actions, so that the first connection set finds valid objects.
     actionSetup = new QAction(QIcon(":/Menu/Pixmaps/MenuSetup.png"), tr("&Setup"), this);
@@ -75,6 +88,9 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
     pluginMenu = new QMenu();
 
     connectSignals(true);
+    mkMenus();
+
+    ui->icon->hide();
 
     if (app)
         app->installEventFilter(this);
@@ -99,6 +115,8 @@ cMainWindow::~cMainWindow()
 
     mainGuiThread.stopAndWait();
     mainThread.stopAndWait();
+
+    saveAppSettings();
 
     delete ui;
     ui = nullptr;

@@ -48,6 +48,16 @@ public:
 
     // Makes or breaks the window's whole set of signal connections.
     void connectSignals(bool connect);
+    // Rebuilds menus, actions and tool bar for the current plug-in (or none).
+    void mkMenus();
+    // The application settings: read once while the window is built, written when it goes
+    // and whenever the setup dialog is accepted.
+    void loadAppSettings();
+    void saveAppSettings();
+    // Loads and installs the host's two translations for a language index (0: the system's).
+    void loadLanguage(int language);
+    // Builds the about dialog's form into `dialog`; called once by the constructor.
+    void setupAboutUi(QDialog* dialog);
     // Has the GUI thread unload every plug-in and returns when the plug-in list is empty.
     void clearPlugins();
 
@@ -120,13 +130,39 @@ signals:
     void resetGUIsignal();
     void showApplicationSetupSignal();
 
+    // The slots' order and signatures are part of the contract with plug-ins: do not reorder.
 private slots:
     void closeEvent(QCloseEvent* event) override;
+    void onAbout();
+    void onSetup();
+    void onPluginSetup();
     void onExit();
+    void onTranslate(int language);
+    void onSetStatusBarMsg(QString m);
+    void onSetStatusBarProgress(QString t, int v);
+    void onPluginTreeItemSelectionChanged();
+    void onAppLock(bool lock);
+    void onLoadPlugin(void* pPlgHandler);
+    void onSelectPlugin(int indx);
+    void onUpdatePluginTreeTopLevelItem(void* topItem);
+    void onAccept();
+    void onReject();
+    void onClicked(QAbstractButton* button);
+    void onUpdateGUI();
+    void onUpdatePluginItem(QTreeWidgetItem* item, QString iconPath, bool enable);
+    void onSetButtonsVisible(bool visible);
     void onPopup(int type, QString title, QString message, int button1, int button2, int button3);
+    void onActionLock(char* tag, int tagLen, char* txt, int txtLen, bool* pBzy, bool* pStatus,
+                      unsigned char timeout);
+    void onUpdateTree(void* pPlugin);
     void onClearPlugins();
+    void onAboutPlugin();
+    void onResetGUI();
 
 private:
+    // The status-bar group: a label and a progress bar at the right end of the status bar.
+    void mkStatusGroup();
+
     // How long clearPlugins waits for the GUI thread to empty the list before it gives up.
     static constexpr int kClearPluginsTimeoutMs = 10000;
 };

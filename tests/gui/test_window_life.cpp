@@ -2,11 +2,13 @@
 #include "CapturedFile.h"
 #include "ModalAnswerer.h"
 #include "StdStreamCapture.h"
+#include "TempSettings.h"
 #include "core/mainHandlers.h"
 #include "gui/cMainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLocale>
 #include <QtTest>
 
 #include <memory>
@@ -16,6 +18,8 @@ class TestWindowLife : public QObject
     Q_OBJECT
 
     CapturedFile out, err;
+    // Each case starts from an empty store: the window reads it while it is built.
+    std::unique_ptr<TempSettings> store;
 
     std::unique_ptr<cMainWindow> makeWindow()
     {
@@ -27,9 +31,11 @@ private slots:
     void initTestCase() { qApp->setQuitOnLastWindowClosed(false); }
     void init()
     {
+        store = std::make_unique<TempSettings>();
         out.clear();
         err.clear();
     }
+    void cleanup() { store.reset(); }
 
     void constructionOrderAndTitle()
     {
@@ -40,7 +46,24 @@ private slots:
         QVERIFY(so.text().contains("Thread tag is 'GENERIC SERIAL PORT'\n"));
         QCOMPARE(so.text().count("Thread tag is 'GENERIC'\n"), 2);
         QVERIFY(so.text().indexOf("GENERIC SERIAL PORT") < so.text().indexOf("'GENERIC'"));
+        // The setup dialog is made before the streams are handed over.
+        QVERIFY(so.text().contains("cSetup: Connecting signals\n"));
+        // Settings before the language they choose (1 on an empty store), then the menus.
+        const QString locale = QLocale::system().name();
         QCOMPARE(out.text(), QString("cMainWindow: Version 1.1\n"
+                                     "cMainWindow: Loading application settings\n"
+                                     "cMainWindow: Found system locale: " + locale + "\n"
+                                     "cMainWindow: WARNING! QT system language file qt_en.qm was not found in "
+                                     "/opt/corvane/lang\n"
+                                     "cMainWindow: English will be used as QT system language\n"
+                                     "cMainWindow: WARNING! Language file lang_en.qm was not found in "
+                                     "/opt/corvane/lang\n"
+                                     "cMainWindow: English will be used\n"
+                                     "cSetup: Disconnecting signals\n"
+                                     "cSetup: Connecting signals\n"
+                                     "cMainWindow: Connecting signals\n"
+                                     "cMainWindow: Disconnecting signals\n"
+                                     "cMainWindow: Generating menus\n"
                                      "cMainWindow: Connecting signals\n"
                                      "cMainWindow: Ready\n"));
         QCOMPARE(w->windowTitle(), QString("Corvane 1.1 - Tessmark"));
@@ -168,6 +191,7 @@ private slots:
             "cMainWindow: Disconnecting signals\n",
             "cThread @ " + gui + ": MAIN GUI thread handler stopped\n",
             "cThread @ " + main + ": MAIN transaction thread handler stopped\n",
+            "cMainWindow: Saving application settings\n",
             "cMainWindow: Bye!\n",
             "cThread @ " + gui + ": MAIN GUI thread destroyed\n",
             "cThread @ " + main + ": MAIN thread destroyed\n",

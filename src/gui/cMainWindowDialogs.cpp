@@ -1,0 +1,174 @@
+// The two dialogs of the host itself: the application setup (a cSetup) and the about dialog,
+// whose form is built here once and only shown afterwards.
+#include "cMainWindow.h"
+
+#include "cSetup.h"
+#include "guiPalettes.h"
+
+#include <QBoxLayout>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFont>
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPixmap>
+#include <QTextBrowser>
+
+namespace {
+
+// Fixed and not translated: contact details, rights and licence read the same in every language.
+const char* const aboutText =
+    "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"
+    "<html><head><meta name=\"qrichtext\" content=\"1\" /><style type=\"text/css\">\n"
+    "p, li { white-space: pre-wrap; }\n"
+    "</style></head>"
+    "<body style=\" font-family:'MS Shell Dlg 2'; font-size:8.25pt; font-weight:400; font-style:normal;\">\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "font-weight:600; color:#000000;\">Contact information</span></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "color:#000000;\">Tessmark AB, the Corvane project<br />"
+    "Postal address: Box 2417, SE-403 16 G&ouml;teborg, Sweden<br />"
+    "Visiting address: Flodv&auml;gen 12, G&ouml;teborg<br />"
+    "Telephone: +46 31 390 06 10<br />"
+    "Fax: +46 31 390 06 11<br />"
+    "Web: </span><a href=\"https://corvane.tessmark.example/\" target=\"_blank\"><span style=\" "
+    "font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; text-decoration: underline; "
+    "color:#0000ff;\">https://corvane.tessmark.example/</span></a><span style=\" "
+    "font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; color:#000000;\"><br />"
+    "E-mail: </span><a href=\"mailto:corvane@tessmark.example\" target=\"_blank\"><span style=\" "
+    "font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; text-decoration: underline; "
+    "color:#0000ff;\">corvane@tessmark.example</span></a></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "font-weight:600; color:#000000;\">Copyright &copy; 2026 Tessmark AB and the Corvane contributors.</span></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "font-weight:600; color:#000000;\">Licence: GNU General Public License, version 3 or later "
+    "(GPL-3.0-or-later)</span></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "color:#000000;\">Corvane is free software: you can redistribute it and/or modify it under the terms of "
+    "the GNU General Public License as published by the Free Software Foundation, either version 3 of the "
+    "License, or (at your option) any later version.</span></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "color:#000000;\">Corvane is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; "
+    "without even the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. See the GNU "
+    "General Public License for more details.</span></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:6px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "color:#000000;\">You should have received a copy of the GNU General Public License along with "
+    "Corvane (the file COPYING). If not, see </span><a href=\"https://www.gnu.org/licenses/\" "
+    "target=\"_blank\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "text-decoration: underline; color:#0000ff;\">https://www.gnu.org/licenses/</span></a><span style=\" "
+    "font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; color:#000000;\">.</span></p>\n"
+    "<p style=\" margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; "
+    "text-indent:0px;\"><span style=\" font-family:'Verdana,Arial,Helvetica,sans-serif'; font-size:8pt; "
+    "color:#000000;\">Device plug-ins are separate works and carry licence terms of their own; see the "
+    "about box of each plug-in.</span></p></body></html>";
+
+} // namespace
+
+void cMainWindow::setupAboutUi(QDialog* dialog)
+{
+    if (dialog->objectName().isEmpty())
+        dialog->setObjectName("Dialog");
+    dialog->resize(500, 550);
+    QIcon appIcon;
+    appIcon.addFile(":/Other/Pixmaps/appIcon.png", QSize(), QIcon::Normal, QIcon::Off);
+    dialog->setWindowIcon(appIcon);
+
+    auto* verticalLayout = new QVBoxLayout(dialog);
+    verticalLayout->setObjectName("verticalLayout");
+
+    auto* frame = new QFrame(dialog);
+    frame->setObjectName("frame");
+    frame->setPalette(guiPalettes::frame());
+    frame->setAutoFillBackground(true);
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Plain);
+    auto* horizontalLayout = new QHBoxLayout(frame);
+    horizontalLayout->setObjectName("horizontalLayout");
+    horizontalLayout->setContentsMargins(0, 0, 0, 0);
+    auto* label = new QLabel(frame);
+    label->setObjectName("label");
+    QSizePolicy logoPolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    logoPolicy.setHeightForWidth(label->sizePolicy().hasHeightForWidth());
+    label->setSizePolicy(logoPolicy);
+    label->setPixmap(QPixmap(":/Other/Pixmaps/logo.png"));
+    horizontalLayout->addWidget(label);
+    auto* verticalLayout_3 = new QVBoxLayout();
+    verticalLayout_3->setObjectName("verticalLayout_3");
+    verticalLayout_3->setContentsMargins(0, 9, 5, 5);
+    auto* label_2 = new QLabel(frame);
+    label_2->setObjectName("label_2");
+    QFont titleFont;
+    titleFont.setPointSize(18);
+    titleFont.setBold(true);
+    label_2->setFont(titleFont);
+    verticalLayout_3->addWidget(label_2);
+    auto* label_3 = new QLabel(frame);
+    label_3->setObjectName("label_3");
+    QSizePolicy versionPolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    versionPolicy.setHeightForWidth(label_3->sizePolicy().hasHeightForWidth());
+    label_3->setSizePolicy(versionPolicy);
+    QFont boldFont;
+    boldFont.setBold(true);
+    label_3->setFont(boldFont);
+    label_3->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    verticalLayout_3->addWidget(label_3);
+    horizontalLayout->addLayout(verticalLayout_3);
+    verticalLayout->addWidget(frame);
+
+    auto* frame_2 = new QFrame(dialog);
+    frame_2->setObjectName("frame_2");
+    frame_2->setPalette(guiPalettes::frameText());
+    frame_2->setFrameShape(QFrame::Box);
+    frame_2->setFrameShadow(QFrame::Plain);
+    auto* verticalLayout_2 = new QVBoxLayout(frame_2);
+    verticalLayout_2->setObjectName("verticalLayout_2");
+    verticalLayout_2->setSpacing(0);
+    verticalLayout_2->setContentsMargins(0, 0, 0, 0);
+    auto* textBrowser = new QTextBrowser(frame_2);
+    textBrowser->setObjectName("textBrowser");
+    textBrowser->setEnabled(true);
+    textBrowser->setFrameShape(QFrame::NoFrame);
+    textBrowser->setFrameShadow(QFrame::Plain);
+    // Links go to the desktop's browser or mail program; the dialog's page stays as it is.
+    textBrowser->setOpenExternalLinks(true);
+    verticalLayout_2->addWidget(textBrowser);
+    verticalLayout->addWidget(frame_2);
+
+    auto* buttonBox = new QDialogButtonBox(dialog);
+    buttonBox->setObjectName("buttonBox");
+    buttonBox->setOrientation(Qt::Horizontal);
+    buttonBox->setStandardButtons(QDialogButtonBox::Ok);
+    verticalLayout->addWidget(buttonBox);
+
+    // Set once: the dialog keeps the language it was built in.
+    const QString version = QString::asprintf("%0.1f", double(appVersion));
+    dialog->setWindowTitle("Corvane " + version + " - " + QCoreApplication::translate("Dialog", "About"));
+    label->setText(QString());
+    label_2->setText("Corvane: " + QCoreApplication::translate("Dialog", "About"));
+    label_3->setText(QCoreApplication::translate("Dialog", "version: ") + version);
+    textBrowser->setHtml(aboutText);
+
+    QObject::connect(buttonBox, SIGNAL(accepted()), dialog, SLOT(accept()));
+    QObject::connect(buttonBox, SIGNAL(rejected()), dialog, SLOT(reject()));
+    QMetaObject::connectSlotsByName(dialog);
+}
+
+void cMainWindow::onSetup()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+    setupDialog->openSetup({&settingsVersion, &language, &serialPort});
+    inside = false;
+}

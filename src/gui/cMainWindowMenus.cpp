@@ -1,0 +1,71 @@
+// Menus, actions and tool bar, rebuilt for every change of the selected plug-in or language.
+#include "cMainWindow.h"
+
+#include "Ui_cMainWindow.h"
+#include "../plugin/cPluginEntry.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+
+void cMainWindow::mkMenus()
+{
+    connectSignals(false);
+
+    FILE* log = logStream();
+    fprintf(log, "cMainWindow: Generating menus\n");
+    fflush(log);
+
+    // Each run makes new actions and menus. The old ones go once control is back in the event
+    // loop: the rebuild may run inside one of their own triggered() signals.
+    QList<QObject*> replaced = {actionSetup, actionQuit, actionAbout, actionPluginSetup, actionAboutPlugin,
+                                fileMenu, helpMenu};
+
+    actionSetup = new QAction(QIcon(":/Menu/Pixmaps/MenuSetup.png"), "CV: " + tr("&Setup"), this);
+    actionSetup->setText("CV: " + tr("Setup"));
+    actionSetup->setStatusTip(tr("CV: Application setup"));
+    actionSetup->setToolTip(tr("CV: Application setup"));
+    actionSetup->setShortcut(QKeySequence(tr("Ctrl+Alt+Enter")));
+
+    actionQuit = new QAction(QIcon(":/Menu/Pixmaps/MenuExitApp.png"), tr("&Quit"), this);
+    actionQuit->setText(tr("Quit"));
+    actionQuit->setStatusTip(tr("Exit application"));
+    actionQuit->setToolTip(tr("Exit application"));
+    actionQuit->setShortcut(QKeySequence(tr("Ctrl+Q")));
+
+    actionAbout = new QAction(QIcon(":/Menu/Pixmaps/MenuAbout.png"), tr("&About"), this);
+    actionAbout->setText("CV: " + tr("About"));
+    actionAbout->setStatusTip("CV: " + tr("About message"));
+    actionAbout->setToolTip("CV: " + tr("About message"));
+
+    fileMenu = ui->menuBar->addMenu(tr("File"));
+    helpMenu = ui->menuBar->addMenu(tr("Help"));
+    fileMenu->addAction(actionSetup);
+    fileMenu->addSeparator();
+    fileMenu->addAction(actionQuit);
+    helpMenu->addAction(actionAbout);
+
+    // File first; Help is added back last, after the plug-in's menu.
+    ui->menuBar->clear();
+    ui->menuBar->addMenu(fileMenu);
+    ui->mainToolBar->clear();
+
+    actionPluginSetup = new QAction(QIcon(":/Menu/Pixmaps/PluginSetup.png"), tr("&Setup"), this);
+    actionAboutPlugin = new QAction(QIcon(":/Menu/Pixmaps/MenuAbout.png"), tr("&About plugin"), this);
+
+    if (currentPlugin.load()) {
+        // The plug-in's menu and tool-bar entries come with the plug-in contract.
+    }
+    // Without a plug-in the plug-in menu keeps its previous value and the tool bar stays empty.
+
+    ui->menuBar->addMenu(helpMenu);
+
+    for (QObject* o : replaced)
+        if (o)
+            o->deleteLater();
+
+    connectSignals(true);
+}

@@ -1,0 +1,140 @@
+// The application settings in Qt's native store (on Linux the INI file
+// $XDG_CONFIG_HOME/Tessmark/Corvane.conf), group "cMainWindow".
+#include "cMainWindow.h"
+
+#include "Ui_cMainWindow.h"
+
+#include <QFont>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QToolBar>
+
+namespace {
+
+// Full stops, blanks and back-slashes go, so a device path such as \\.\COM3 keeps its bare name.
+void cleanPortName(QString& port)
+{
+    static const QRegularExpression junk("[. \\\\]");
+    port.remove(junk);
+}
+
+const char* statusText(QSettings::Status s)
+{
+    return s == QSettings::AccessError ? "it cannot be accessed" : "it is not a valid settings file";
+}
+
+} // namespace
+
+void cMainWindow::loadAppSettings()
+{
+    FILE* log = logStream();
+    fprintf(log, "cMainWindow: Loading application settings\n");
+    fflush(log);
+
+    QSettings settings("Tessmark", "Corvane");
+    // A store that cannot be read or parsed is not trusted at all: every key takes its default,
+    // as on a first start, and the next save writes a sound store.
+    const bool usable = settings.status() == QSettings::NoError;
+    if (!usable) {
+        fprintf(log, "cMainWindow: WARNING! Settings in %s are not used: %s\ncMainWindow: Default settings will be used\n",
+                settings.fileName().toLocal8Bit().constData(), statusText(settings.status()));
+        fflush(log);
+    }
+    settings.beginGroup("cMainWindow");
+    auto value = [&](const char* key, const QVariant& fallback = QVariant()) {
+        return usable ? settings.value(key, fallback) : fallback;
+    };
+
+    settingsVersion = int(value("Settings version", 1).toFloat());
+    language = value("Language", "1").toInt();
+
+    serialPort = value("Serial port", "COM1").toString();
+    cleanPortName(serialPort);
+    if (serialPort.isEmpty())
+        serialPort = "COM1";
+
+    // Read and parsed, but applied to nothing: the window keeps the desktop's font.
+    QFont storedFont;
+    storedFont.fromString(value("Font").toString());
+
+    const QRect defaultGeometry(20, 20, 500, 300);
+    QRect geometry = value("Geometry", defaultGeometry).toRect();
+    // A rectangle without area would leave a window nobody can see or grab.
+    if (!geometry.isValid()) {
+        fprintf(log, "cMainWindow: WARNING! Stored window geometry is not usable, the default is used\n");
+        fflush(log);
+        geometry = defaultGeometry;
+    }
+    setGeometry(geometry);
+
+    ui->mainToolBar->setOrientation(value("Toolbar orientation").toInt() == 1 ? Qt::Horizontal : Qt::Vertical);
+    ui->mainToolBar->setGeometry(value("Toolbar geometry").toRect());
+
+    if (value("Maximized").toBool())
+        setWindowState(Qt::WindowMaximized);
+
+    Qt::ToolBarArea area;
+    switch (value("Toolbar area", "4").toInt()) {
+    case 1:
+        area = Qt::LeftToolBarArea;
+        break;
+    case 2:
+        area = Qt::RightToolBarArea;
+        break;
+    case 8:
+        area = Qt::BottomToolBarArea;
+        break;
+    default:
+        area = Qt::TopToolBarArea;
+        break;
+    }
+    addToolBar(area, ui->mainToolBar);
+
+    // The serial debug switch only matters where its output goes to a log file.
+    FILE* portLog = genericPort.out.load();
+    if (portLog && portLog != stdout) {
+        const bool debug = value("Enable RS-485 debug", "false").toBool();
+        if (debug) {
+            fprintf(portLog, "cThread @ 0x%08X: %s thread -> Enabeling debug output\n", genericPort.id,
+                    genericPort.tag.c_str());
+            fflush(portLog);
+        }
+        genericPort.debug = debug;
+    }
+
+    settings.endGroup();
+}
+
+void cMainWindow::saveAppSettings()
+{
+    FILE* log = logStream();
+    fprintf(log, "cMainWindow: Saving application settings\n");
+    fflush(log);
+
+    QSettings settings("Tessmark", "Corvane");
+    settings.beginGroup("cMainWindow");
+    settings.setValue("Settings version", settingsVersion);
+    settings.setValue("Language", language);
+    cleanPortName(serialPort);
+    settings.setValue("Serial port", serialPort);
+    settings.setValue("Font", font());
+    // A maximized window keeps the last normal geometry, so the next start restores that first.
+    if (!isMaximized())
+        settings.setValue("Geometry", geometry());
+    settings.setValue("Maximized", isMaximized());
+    settings.setValue("Toolbar orientation", ui->mainToolBar->orientation() == Qt::Horizontal ? "1" : "0");
+    settings.setValue("Toolbar geometry", ui->mainToolBar->geometry());
+    settings.setValue("Toolbar area", int(toolBarArea(ui->mainToolBar)));
+    FILE* portLog = genericPort.out.load();
+    if (portLog && portLog != stdout)
+        settings.setValue("Enable RS-485 debug", bool(genericPort.debug));
+    settings.endGroup();
+
+    // The user would otherwise only learn at the next start that nothing was kept.
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        fprintf(log, "cMainWindow: WARNING! Settings could not be saved to %s: %s\n",
+                settings.fileName().toLocal8Bit().constData(), statusText(settings.status()));
+        fflush(log);
+    }
+}
