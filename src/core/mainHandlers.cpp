@@ -3,16 +3,189 @@
 #include "../gui/cMainWindow.h"
 #include "../plugin/cPluginEntry.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QObject>
+#include <QStringList>
+
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <thread>
+
+namespace {
+
+constexpr int kPointerSize = int(sizeof(void*));
+
+// Pointers travel in requests as their bytes, least significant first.
+void* readPointer(const unsigned char* at)
+{
+    uintptr_t v = 0;
+    for (int i = kPointerSize - 1; i >= 0; --i)
+        v = (v << 8) | at[i];
+    return reinterpret_cast<void*>(v);
+}
+
+// The flags behind the pointers of command 6 belong to the requesting plug-in, which writes
+// them from its own thread while this one polls them.
+bool readFlag(const bool* flag)
+{
+    return __atomic_load_n(flag, __ATOMIC_ACQUIRE);
+}
+
+void warnMutex(cMainWindow* w)
+{
+    fprintf(w->logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
+    fflush(w->logStream());
+}
+
+void unloadPlugins(cMainWindow* w, FILE* log)
+{
+    emit w->appLockSignal(true);
+    emit w->statusBarMsgSignal("Unloading plugins");
+    fprintf(log, "MAIN: Unloading plugins\n");
+    fflush(log);
+    if (!pluginList.isEmpty())
+        w->clearPlugins();
+    emit w->statusBarMsgSignal("Done");
+    emit w->appLockSignal(false);
+}
+
+void loadPlugins(cMainWindow* w, FILE* log)
+{
+    emit w->appLockSignal(true);
+    emit w->statusBarMsgSignal("Loading plugins");
+    fprintf(log, "MAIN: Loading plugins\n");
+    fflush(log);
+
+    QStringList parts = w->appPath.split('/', Qt::KeepEmptyParts);
+    parts.removeLast();
+    const QString dirPath = parts.join('/') + "/plugins";
+
+    w->clearPlugins();
+
+    QDir dir(dirPath);
+    if (!dir.exists()) {
+        fprintf(log, "MAIN: Plugin directory '%s' does not exist\n", dirPath.toLocal8Bit().constData());
+        fflush(log);
+    } else {
+        fprintf(log, "MAIN: Found plugin directory '%s'\n", dirPath.toLocal8Bit().constData());
+        fflush(log);
+
+        // Every entry is listed before the first is loaded: the GUI thread holds on to the
+        // handlers of loaded entries by address.
+        const QFileInfoList infos = dir.entryInfoList();
+        for (const QFileInfo& info : infos) {
+            if (!info.fileName().endsWith(".plg", Qt::CaseInsensitive))
+                continue;
+            if (!w->pluginListMutex.tryLock(100)) {
+                warnMutex(w);
+                continue;
+            }
+            pluginList.append(info.fileName(), w->genericPort.outStream());
+            w->pluginListMutex.unlock();
+        }
+
+        const int n = pluginList.size();
+        for (int j = 1; j <= n; ++j) {
+            // The list lock is held while an entry is loaded, so that the GUI thread cannot
+            // clear the list (at shutdown, say) under the loader's feet.
+            if (!w->pluginListMutex.tryLock(100)) {
+                warnMutex(w);
+                break;
+            }
+            cPluginEntry* entry = pluginList.entryAt(j - 1);
+            if (!entry) {
+                w->pluginListMutex.unlock();
+                break;
+            }
+            const QString fileName = entry->fileName;
+            fprintf(log, "MAIN: Found plugin '%s' (%d/%d)\n", fileName.toLocal8Bit().constData(), j, n);
+            fflush(log);
+            emit w->statusBarMsgSignal(QObject::tr("Found plugin: ") + fileName);
+            const bool loaded =
+                entry->handler.loadPlugin(w, dir.path(), fileName, "_Z15pluginVersionOKP11cMainWindow",
+                                          "_Z14createInstanceP11cMainWindow", "_Z12killInstanceP7cPlugin");
+            w->pluginListMutex.unlock();
+            if (!loaded) {
+                emit w->statusBarMsgSignal(QObject::tr("Failed to load plugin: ") + fileName);
+                break;
+            }
+            emit w->statusBarMsgSignal(QObject::tr("Loaded plugin: ") + fileName);
+        }
+    }
+
+    if (pluginList.isEmpty()) {
+        emit w->popupSignal(1, QObject::tr("Plugins"),
+                            QObject::tr("No valid plugins where found in '") + "plugins" + "'", QMessageBox::Ok, 0, 0);
+        fprintf(log, "MAIN: No valid plugins where found in '%s'\n", "plugins");
+        fflush(log);
+    }
+    emit w->statusBarMsgSignal(QObject::tr("Done"));
+    emit w->appLockSignal(false);
+}
+
+void updateTree(cMainWindow* w, const cTransaction* t, FILE* log)
+{
+    // A request too short to hold the pointer would hand the GUI whatever the record held before.
+    if (t->inputLength < 1 + kPointerSize)
+        return;
+    fprintf(log, "MAIN: Updating plugin tree\n");
+    fflush(log);
+    emit w->updatePluginTreeTopLevelItemSignal(readPointer(t->input + 1));
+    fprintf(log, "MAIN: done with Updating plugin tree\n");
+}
+
+void actionLock(cMainWindow* w, const cTransaction* t, FILE* log)
+{
+    const int tagLength = t->input[1];
+    const int textLength = t->input[2];
+    const int seconds = t->input[3];
+    // The request must reach past both pointers, or they would be read from beyond it.
+    if (t->inputLength <= 10 || t->inputLength < 4 + tagLength + textLength + 2 * kPointerSize)
+        return;
+
+    const char* tagBytes = reinterpret_cast<const char*>(t->input + 4);
+    const char* textBytes = tagBytes + tagLength;
+    const QString tag = QString::fromLatin1(tagBytes, qMin(tagLength, 99));
+    const QString text = QString::fromLatin1(textBytes, qMin(textLength, 254));
+    const bool* busy = static_cast<const bool*>(readPointer(t->input + 4 + tagLength + textLength));
+    const bool* status = static_cast<const bool*>(readPointer(t->input + 4 + tagLength + textLength + kPointerSize));
+
+    fprintf(log, "MAIN: Locking application condition @ %p and status @ %p\n", static_cast<const void*>(busy),
+            static_cast<const void*>(status));
+    fflush(log);
+    emit w->appLockSignal(true);
+
+    // A null busy flag has nothing to wait for.
+    for (int i = 0; i < seconds * 1000; ++i) {
+        if (!busy || !readFlag(busy) || !w->mainThread.running || !w->genericPort.running)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    // No status flag, or one the requester left false: the action did not report success.
+    if (!status || !readFlag(status))
+        emit w->statusBarMsgSignal(tag + " " + QObject::tr("Action failed") + ": " + text);
+    emit w->appLockSignal(false);
+}
+
+} // namespace
 
 void mainGuiHandler(void* window)
 {
     cMainWindow* w = static_cast<cMainWindow*>(window);
     while (w->mainGuiThread.running) {
-        cPluginEntry* entry = currentPlugin.load();
-        if (entry && entry->handler.plugin)
-            emit w->updateGUISignal();
+        // The entry is looked at under the list lock: the GUI thread destroys entries while it
+        // holds it. A tick that finds the lock taken is skipped; the next one comes in 10 ms.
+        if (w->pluginListMutex.tryLock(0)) {
+            cPluginEntry* entry = currentPlugin.load();
+            const bool current = entry && entry->handler.plugin;
+            w->pluginListMutex.unlock();
+            if (current)
+                emit w->updateGUISignal();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
@@ -22,6 +195,18 @@ unsigned char mainTrscHandler(cTransaction* t, void* window)
     cMainWindow* w = static_cast<cMainWindow*>(window);
     FILE* log = w->mainThread.outStream();
     switch (t->input[0]) {
+    case MAIN_LOAD_PLUGINS:
+        loadPlugins(w, log);
+        break;
+    case MAIN_UNLOAD_PLUGINS:
+        unloadPlugins(w, log);
+        break;
+    case MAIN_UPDATE_TREE:
+        updateTree(w, t, log);
+        break;
+    case MAIN_ACTION_LOCK:
+        actionLock(w, t, log);
+        break;
     default:
         // Codes the host does not know do nothing.
         break;

@@ -7,19 +7,9 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
     // The selection of a plug-in comes with the plug-in tree.
 }
 
-void cMainWindow::onLoadPlugin(void*)
-{
-    // Creating and starting a loaded plug-in comes with the plug-in tree.
-}
-
 void cMainWindow::onSelectPlugin(int)
 {
     // Selecting a plug-in by index comes with the plug-in tree.
-}
-
-void cMainWindow::onUpdatePluginTreeTopLevelItem(void*)
-{
-    // Placing a plug-in's top-level item comes with the plug-in tree.
 }
 
 void cMainWindow::onUpdateGUI()

@@ -41,6 +41,16 @@ public:
             count.store(int(entries.size()));
         }
     }
+    // The entry at a 0-based position, or null beyond the end.
+    cPluginEntry* entryAt(int index)
+    {
+        if (index < 0)
+            return nullptr;
+        for (cPluginEntry& e : entries)
+            if (index-- == 0)
+                return &e;
+        return nullptr;
+    }
     int size() const { return count.load(); }
     bool isEmpty() const { return size() == 0; }
     iterator begin() { return entries.begin(); }

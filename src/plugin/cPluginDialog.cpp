@@ -1,0 +1,19 @@
+#include "cPluginDialog.h"
+
+#include "cPlugin.h"
+
+#include <QCloseEvent>
+
+cPluginDialog::cPluginDialog(QWidget* parent, cPlugin* owner, uint8_t id, Qt::WindowFlags flags)
+    : QDialog(parent, flags), plugin(owner), dialogId(id)
+{
+}
+
+cPluginDialog::~cPluginDialog() = default;
+
+void cPluginDialog::closeEvent(QCloseEvent* event)
+{
+    if (plugin)
+        plugin->dialogClosed(dialogId);
+    event->accept();
+}

@@ -1,0 +1,25 @@
+#include "cPluginDisplay.h"
+
+#include <cstdio>
+#include <cstring>
+
+cPluginDisplay::cPluginDisplay(QWidget* parent, Qt::WindowFlags flags) : QFrame(parent, flags)
+{
+    memset(data, 0, sizeof(data));
+}
+
+cPluginDisplay::~cPluginDisplay()
+{
+    fprintf(stdout, "cPluginDisplay: Destroying plugin display\n");
+    fflush(stdout);
+}
+
+uint8_t cPluginDisplay::kind()
+{
+    return 5;
+}
+
+QString cPluginDisplay::valueText(float value)
+{
+    return QString::asprintf("%f", double(value));
+}

@@ -1,0 +1,2 @@
+# The plug-in loader needs the system's dynamic loader.
+target_link_libraries(corvane PRIVATE ${CMAKE_DL_LIBS})
