@@ -1,0 +1,343 @@
+// Request/answer transactions through a port's queue, against a real MODBUS server and a
+// scripted peer.
+#include "CapturedFile.h"
+#include "ModalAnswerer.h"
+#include "ModbusRtuServer.h"
+#include "PtyPair.h"
+#include "ScriptedPeer.h"
+#include "StdStreamCapture.h"
+#include "serial/cSerial.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes withCrc(Bytes frame)
+{
+    uint16_t crc = 0xFFFF;
+    for (unsigned char b : frame) {
+        crc ^= b;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    frame.push_back(uint8_t(crc & 0xFF));
+    frame.push_back(uint8_t(crc >> 8));
+    return frame;
+}
+
+Bytes bytesOf(const QByteArray& a)
+{
+    return Bytes(a.begin(), a.end());
+}
+
+double processCpuMs()
+{
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
+// The answer the echoing peer gives to one request of the many-callers test.
+QByteArray echoOf(const QByteArray& request)
+{
+    QByteArray a;
+    for (int i = request.size() - 1; i >= 0; --i)
+        a.append(char(request[i] ^ 0xA5));
+    return a;
+}
+
+} // namespace
+
+class TestSerialTransaction : public QObject
+{
+    Q_OBJECT
+
+    CapturedFile out, err;
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<cSerial> port;
+    QString path;
+
+    void openPort()
+    {
+        pty = std::make_unique<PtyPair>();
+        QVERIFY(pty->ok());
+        path = QString::fromStdString(pty->slavePath());
+        port = std::make_unique<cSerial>("T", out.file(), err.file());
+        QVERIFY(port->open(pty->slavePath()));
+        out.clear();
+        err.clear();
+    }
+
+private slots:
+    void init() { openPort(); }
+    void cleanup()
+    {
+        port.reset();
+        pty.reset();
+    }
+
+    void modbusServerAnswersThroughTheQueue()
+    {
+        ModbusRtuServer server(pty->masterFd());
+        server.setRegister(0, 0x1234);
+        server.setRegister(1, 0xABCD);
+        QVERIFY(server.start());
+
+        const Bytes read = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+        Bytes reply;
+        unsigned short ticket = 0xAAAA;
+        QCOMPARE(int(port->transaction(read, reply, 9, 0, 0, 100, &ticket, 0)), 1);
+        QCOMPARE(reply, withCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD}));
+        QVERIFY(ticket < 50);
+        // The record carried the 7-byte header, numbers high byte first, then the request.
+        const cTransaction& r = port->buffers[ticket];
+        QCOMPARE(int(r.inputLength), 7 + 8);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.input), 13),
+                 QByteArray::fromHex("00090000006400010300000002"));
+        QCOMPARE(int(r.state.load()), int(TRSC_EMPTY));
+
+        const Bytes write = withCrc({0x01, 0x06, 0x00, 0x05, 0x00, 0x2A});
+        QCOMPARE(int(port->transaction(write, reply, 8, 0, 0, 100, nullptr, 0)), 1);
+        QCOMPARE(reply, write);
+        QCOMPARE(server.holdingRegister(5), uint16_t(42));
+        QCOMPARE(server.served(), 2);
+    }
+
+    void answeredSilentAndCountZero()
+    {
+        ScriptedPeer peer(*pty, [](const QByteArray& request) {
+            ScriptedPeer::Reply r;
+            if (request.startsWith("ANS"))
+                r.bytes = "12345678";
+            return r;
+        });
+        unsigned char reply[2048];
+        unsigned short received = 0;
+        unsigned short ticket = 0xFFFF;
+        const unsigned char ans[] = {'A', 'N', 'S', 0x00, 0xFF};
+        QCOMPARE(int(port->transaction(ans, 5, reply, &received, 8, 0, 0, 100, &ticket, 0)), 1);
+        QCOMPARE(int(received), 8);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), 8), QByteArray("12345678"));
+        QVERIFY(ticket < 50);
+        QCOMPARE(peer.requests().value(0), QByteArray(reinterpret_cast<const char*>(ans), 5));
+
+        // Nothing came back within the time-out: carried out, with nothing received.
+        const unsigned char quiet[] = {'Q'};
+        QCOMPARE(int(port->transaction(quiet, 1, reply, &received, 8, 0, 0, 30, nullptr, 0)), 1);
+        QCOMPARE(int(received), 0);
+
+        // Without an answer length the transaction cannot succeed.
+        QCOMPARE(int(port->transaction(quiet, 1, reply, &received, 0, 0, 0, 30, nullptr, 0)), 0);
+        QTRY_COMPARE(peer.requestCount(), 3);
+        QCOMPARE(err.text(), QString());
+    }
+
+    void requestSizes()
+    {
+        ScriptedPeer peer(*pty, ScriptedPeer::answer("OK"));
+        std::vector<unsigned char> big(2047, 0x5A);
+        unsigned char reply[2048];
+        unsigned short received = 0;
+        unsigned short ticket = 0;
+
+        QCOMPARE(int(port->transaction(big.data(), 2041, reply, &received, 2, 0, 0, 200, &ticket, 0)), 1);
+        QCOMPARE(int(received), 2);
+        QTRY_COMPARE(peer.requestCount(), 1);
+        QCOMPARE(peer.requests().value(0).size(), 2041);
+
+        for (unsigned short size = 2042; size <= 2046; ++size) {
+            err.clear();
+            QCOMPARE(int(port->transaction(big.data(), size, reply, &received, 2, 0, 0, 200, &ticket, 0)), 255);
+            QCOMPARE(int(ticket), 65535);
+            QVERIFY(err.text().contains(QString(" thread -> Buffer overflow %1/2048 bytes\n").arg(size + 7)));
+            QVERIFY(err.text().contains(" thread -> Ticket 65535/50 not found\n"));
+        }
+
+        err.clear();
+        QCOMPARE(int(port->transaction(big.data(), 2047, reply, &received, 2, 0, 0, 200, &ticket, 0)), 0);
+        const QString text = err.text();
+        const QRegularExpression head(QString::asprintf("^cSerial @ 0x%08X: WARNING! ", port->id) +
+                                      QRegularExpression::escape(path) +
+                                      " Transaction buffer overflow \\(2047\\+2/2048 bytes\\)\n"
+                                      "INPUT @ 0x[0-9a-f]+ DATA \\(2047 bytes\\): 5A 5A 5A 5A \t5A ");
+        QVERIFY2(head.match(text).hasMatch(), qPrintable(text.left(200)));
+        QVERIFY(text.endsWith("5A 5A 5A \n\t\t +++++++++++++++++++++++++++++++++++++ \n"));
+        QCOMPARE(text.count("5A "), 2047);
+        QCOMPARE(text.count('\t'), 2047 / 4 + 2);
+        QCOMPARE(peer.requestCount(), 1);
+    }
+
+    void portNeverOpened()
+    {
+        cSerial idle("IDLE", out.file(), err.file());
+        err.clear();
+        unsigned char reply[2048];
+        unsigned short received = 7;
+        const unsigned char request[] = {1};
+        QCOMPARE(int(idle.transaction(request, 1, reply, &received, 1, 0, 0, 10, nullptr, 0)), 0);
+        QCOMPARE(int(received), 0);
+        QCOMPARE(err.text(), QString::asprintf("cSerial @ 0x%08X: Transaction thread not running on \n", idle.id));
+    }
+
+    void debugPrintsTimeoutLineAndQuietDropsDumps()
+    {
+        ScriptedPeer peer(*pty, ScriptedPeer::answer("ABCD"));
+        port->debug = true;
+        Bytes reply;
+        QCOMPARE(int(port->transaction(Bytes{1, 2}, reply, 4, 0, 0, 100, nullptr, 1)), 1);
+        QCOMPARE(reply, bytesOf("ABCD"));
+        QVERIFY(out.text().contains(QString::asprintf("cSerial @ 0x%08X: Timeout is set to 100 ms\n", port->id)));
+        QVERIFY(!out.text().contains("DATA:"));
+
+        out.clear();
+        QCOMPARE(int(port->transaction(Bytes{1, 2}, reply, 4, 0, 0, 100, nullptr, 0)), 1);
+        QVERIFY(out.text().contains("TX " + path + " DEBUG: Sent 2/2 bytes"));
+        QVERIFY(out.text().contains("RX " + path + " DEBUG: Recv 4/4 bytes"));
+        QVERIFY(out.text().contains("Timeout is set to 100 ms\n"));
+    }
+
+    void deviceGoneMidTransaction()
+    {
+        ModalAnswerer boxes(QMessageBox::Ok);
+        ScriptedPeer peer(*pty, [](const QByteArray&) {
+            ScriptedPeer::Reply r;
+            r.hangUp = true;
+            return r;
+        });
+        unsigned char reply[2048];
+        unsigned short received = 0;
+        const unsigned char request[] = {0x01, 0x03};
+        QCOMPARE(int(port->transaction(request, 2, reply, &received, 8, 0, 0, 1000, nullptr, 0)), 0);
+        QCOMPARE(int(received), 0);
+
+        // The port closed itself on its own thread, and the reporter spoke once.
+        QTRY_VERIFY(port->stopped);
+        QVERIFY(!port->running);
+        QVERIFY(!port->alive);
+        QCOMPARE(out.text().count(QString::asprintf("cSerial @ 0x%08X: Closed '", port->id) + path + "'\n"), 1);
+        QCOMPARE(err.text().count(" -> Error 0x"), 1);
+        QCOMPARE(port->error.errorCount, 1u);
+        QTRY_COMPARE(boxes.count(), 1);
+
+        // Nothing keeps running on the dead device.
+        const double cpu0 = processCpuMs();
+        QTest::qWait(400);
+        const double cpu = processCpuMs() - cpu0;
+        QVERIFY2(cpu < 150.0, qPrintable(QString("%1 ms of CPU in 400 ms").arg(cpu)));
+
+        QCOMPARE(int(port->transaction(request, 2, reply, &received, 8, 0, 0, 100, nullptr, 0)), 0);
+        QVERIFY(err.text().endsWith(QString::asprintf("cSerial @ 0x%08X: Transaction thread not running on \n", port->id)));
+        QVERIFY(!port->close());
+        QCOMPARE(out.text().count("Closed '"), 1);
+        QCOMPARE(boxes.count(), 1);
+    }
+
+    void callerGivesUpWhileTheHandlerStillRuns()
+    {
+        ScriptedPeer peer(*pty, [](const QByteArray& request) {
+            ScriptedPeer::Reply r;
+            r.bytes = request == "SLOW" ? "SLOWANSWR" : "FASTANSWR";
+            r.delayMs = request == "SLOW" ? 700 : 0;
+            return r;
+        });
+        StdStreamCapture se(2);
+        unsigned char reply[2048];
+        memset(reply, 0xEE, sizeof reply);
+        unsigned short received = 0;
+        unsigned short slowTicket = 0;
+        const unsigned char slow[] = {'S', 'L', 'O', 'W'};
+        // The answer comes after 700 ms, within the read time-out but after the 500 checks.
+        QCOMPARE(int(port->transaction(slow, 4, reply, &received, 9, 0, 0, 3000, &slowTicket, 0)), 0);
+        QCOMPARE(int(received), 0);
+        QVERIFY(se.text().contains(QString("cThread @ getoutput for %1 MASTER failed\n").arg(path)));
+        // The port's thread still reads into the record: it is not free for anyone else.
+        QCOMPARE(int(port->buffers[slowTicket].state.load()), int(TRSC_BUSY));
+
+        unsigned char fastReply[2048];
+        unsigned short fastTicket = 0;
+        const unsigned char fast[] = {'F', 'A', 'S', 'T'};
+        QCOMPARE(int(port->transaction(fast, 4, fastReply, &received, 9, 0, 0, 500, &fastTicket, 0)), 1);
+        QVERIFY(fastTicket != slowTicket);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(fastReply), received), QByteArray("FASTANSWR"));
+
+        // The late answer stayed in its record, which the handler's result has freed; the
+        // caller who gave up never got a byte of it.
+        QCOMPARE(int(port->buffers[slowTicket].state.load()), int(TRSC_OK));
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(port->buffers[slowTicket].output), 9), QByteArray("SLOWANSWR"));
+        QVERIFY(std::all_of(reply, reply + sizeof reply, [](unsigned char c) { return c == 0xEE; }));
+    }
+
+    void callerGivesUpOnAQueuedRequest()
+    {
+        ScriptedPeer peer(*pty, ScriptedPeer::answer("X"));
+        port->discard = true;
+        unsigned char reply[2048];
+        unsigned short received = 0;
+        unsigned short ticket = 0;
+        const unsigned char request[] = {'Q'};
+        StdStreamCapture se(2);
+        QCOMPARE(int(port->transaction(request, 1, reply, &received, 1, 0, 0, 10, &ticket, 0)), 0);
+        se.stop();
+        // Taken back rather than left queued, so no later pass sends a request nobody awaits.
+        QCOMPARE(int(port->buffers[ticket].state.load()), int(TRSC_EMPTY));
+        port->discard = false;
+        QCOMPARE(int(port->transaction(request, 1, reply, &received, 1, 0, 0, 100, nullptr, 0)), 1);
+        QCOMPARE(peer.requestCount(), 1);
+    }
+
+    void manyCallersEachGetTheirOwnAnswer()
+    {
+        ScriptedPeer peer(
+            *pty,
+            [](const QByteArray& request) {
+                ScriptedPeer::Reply r;
+                r.bytes = echoOf(request);
+                return r;
+            },
+            8);
+        constexpr int kThreads = 8;
+        constexpr int kEach = 1000;
+        std::atomic<int> wrong{0};
+        std::atomic<int> done{0};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < kThreads; ++t) {
+            callers.emplace_back([&, t] {
+                for (int i = 0; i < kEach; ++i) {
+                    const char bytes[8] = {char(0xC0 | t), char(i >> 8), char(i & 0xFF), char(t * 7),
+                                           char(i * 13),   char(i ^ t), char(0x55),     char(t + i)};
+                    const QByteArray request(bytes, 8);
+                    unsigned char reply[2048];
+                    unsigned short received = 0;
+                    const unsigned char result =
+                        port->transaction(reinterpret_cast<const unsigned char*>(request.constData()), 8, reply,
+                                          &received, 8, 0, 0, 200, nullptr, 0);
+                    if (result != 1 || QByteArray(reinterpret_cast<char*>(reply), received) != echoOf(request))
+                        wrong++;
+                    done++;
+                }
+            });
+        }
+        for (std::thread& c : callers)
+            c.join();
+        QCOMPARE(done.load(), kThreads * kEach);
+        QCOMPARE(wrong.load(), 0);
+        QCOMPARE(peer.requestCount(), kThreads * kEach);
+        for (const cTransaction& r : port->buffers) {
+            const int s = r.state.load();
+            QVERIFY2(s == TRSC_EMPTY || s == TRSC_OK || s == TRSC_ERROR, qPrintable(QString::number(s)));
+        }
+        QCOMPARE(err.text(), QString());
+    }
+};
+
+QTEST_MAIN(TestSerialTransaction)
+#include "test_serial_transaction.moc"
