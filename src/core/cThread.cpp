@@ -157,13 +157,18 @@ void cThread::run()
         return;
 
     stopped = false;
-    running = true;
-    runCount.fetch_add(1);
+    // `running` is set only after the start line: startHandler returns once it sees it, and
+    // its caller may then change the tag that the line reads (the port registry does).
+    const auto markRunning = [this] {
+        running = true;
+        runCount.fetch_add(1);
+    };
 
     FILE* f = outStream();
     if (t == TYPE_PLAIN) {
         fprintf(f, "cThread @ 0x%08X: Starting %s thread handler\n", id, tag.c_str());
         fflush(f);
+        markRunning();
         runHandler(handlerArg);
         f = outStream();
         fprintf(f, "cThread @ 0x%08X: %s thread handler stopped\n", id, tag.c_str());
@@ -171,6 +176,7 @@ void cThread::run()
     } else {
         fprintf(f, "cThread @ 0x%08X: Starting %s transaction thread handler\n", id, tag.c_str());
         fflush(f);
+        markRunning();
         transactionLoop();
         f = outStream();
         fprintf(f, "cThread @ 0x%08X: %s transaction thread handler stopped\n", id, tag.c_str());
