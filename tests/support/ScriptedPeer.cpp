@@ -21,7 +21,10 @@ ScriptedPeer::~ScriptedPeer()
 QList<QByteArray> ScriptedPeer::requests() const
 {
     std::lock_guard<std::mutex> g(mutex);
-    return seen;
+    QList<QByteArray> copy;
+    for (const std::string& r : seen)
+        copy.append(QByteArray(r.data(), int(r.size())));
+    return copy;
 }
 
 int ScriptedPeer::requestCount() const
@@ -92,7 +95,7 @@ void ScriptedPeer::run()
 
         {
             std::lock_guard<std::mutex> g(mutex);
-            seen.append(request);
+            seen.emplace_back(request.constData(), size_t(request.size()));
         }
         const Reply reply = script(request);
         request.clear();

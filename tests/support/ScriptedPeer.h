@@ -8,7 +8,9 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 // A peer on the master end of a PtyPair that answers each request the way the test says,
 // for what a real instrument cannot be made to do on purpose: stay silent, answer short or
@@ -49,6 +51,8 @@ private:
     const int requestLength;
     std::atomic<bool> stopping{false};
     mutable std::mutex mutex;
-    QList<QByteArray> seen;
+    // Plain strings rather than implicitly shared Qt lists: the test thread copies them out
+    // while this thread appends.
+    std::vector<std::string> seen;
     std::thread worker;
 };
