@@ -1,6 +1,8 @@
 #include "ProgramRunner.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
@@ -23,6 +25,34 @@ QString ProgramRunner::binDir()
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : QString::fromLocal8Bit(dir);
 }
 
+QString ProgramRunner::stageProgram(const QString& root)
+{
+    const QString bin = root + "/bin";
+    const QString lib = QFileInfo(binDir() + "/../lib").canonicalFilePath();
+    if (!QDir().mkpath(bin) || lib.isEmpty())
+        return QString();
+    QFile::remove(bin + "/corvane");
+    if (!QFile::copy(binDir() + "/corvane", bin + "/corvane"))
+        return QString();
+    if (!QFile::exists(root + "/lib") && !QFile::link(lib, root + "/lib"))
+        return QString();
+    return bin;
+}
+
+bool ProgramRunner::waitFor(const QString& text, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        collect();
+        if (stdoutText.contains(text) || log().contains(text))
+            return true;
+        if (proc.state() == QProcess::NotRunning || t.elapsed() >= timeoutMs)
+            return false;
+        proc.waitForReadyRead(50);
+    }
+}
+
 void ProgramRunner::collect()
 {
     stdoutText += QString::fromLocal8Bit(proc.readAllStandardOutput());
@@ -31,7 +61,7 @@ void ProgramRunner::collect()
 
 bool ProgramRunner::start(const QStringList& args, int timeoutMs)
 {
-    proc.start(binDir() + "/corvane", args);
+    proc.start((programDir.isEmpty() ? binDir() : programDir) + "/corvane", args);
     if (!proc.waitForStarted(timeoutMs))
         return false;
     const QString ready = "Starting MAIN transaction thread handler";

@@ -16,6 +16,13 @@ public:
     QString workDir() const { return work.path(); }
     // The folder the program is started from: build/bin unless set.
     static QString binDir();
+    // Runs the program from another folder (where stageProgram put a copy). The program finds
+    // its plugins/ and lang/ folders beside its own file, so this is how a test gives it its own.
+    void setProgramDir(const QString& dir) { programDir = dir; }
+    // Puts a copy of the built program in <root>/bin, with <root>/lib leading to the built
+    // host library (the program looks in ../lib), and returns <root>/bin; empty on failure.
+    // A copy, not a link: the program takes its folder from its resolved file.
+    static QString stageProgram(const QString& root);
 
     // Starts the program and waits until its window is up and its threads run
     // (the "Starting MAIN transaction thread handler" line has been written somewhere).
@@ -28,6 +35,9 @@ public:
     QString err() const { return stderrText; }
     // log.txt in the working folder, or an empty string.
     QString log() const;
+    // Waits until `text` shows on standard output or in log.txt; false when the program ends
+    // or the time runs out first.
+    bool waitFor(const QString& text, int timeoutMs = 20000);
 
     QProcess& process() { return proc; }
 
@@ -37,6 +47,7 @@ private:
     QTemporaryDir work;
     QTemporaryDir config;
     QProcess proc;
+    QString programDir;
     QString stdoutText;
     QString stderrText;
 };

@@ -1,0 +1,240 @@
+// The loader on real libraries: what it logs and shows for a good library and for each way a
+// library can be wrong, the loader's path limit, and the teardown of one entry.
+#include "PluginKit.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+const QString kVersion = "_Z15pluginVersionOKP11cMainWindow";
+const QString kCreate = "_Z14createInstanceP11cMainWindow";
+const QString kKill = "_Z12killInstanceP7cPlugin";
+
+QString popup(const QString& title, const QString& text)
+{
+    return QString("popup 3|%1|%2|1024|0|0").arg(title, text);
+}
+
+} // namespace
+
+class TestPluginLoader : public QObject
+{
+    Q_OBJECT
+
+    WindowKit kit;
+    ProgramFolder folder;
+    cMainWindow* w = nullptr;
+    std::unique_ptr<SignalLog> signals_;
+    const QString dir = QStringLiteral(CORVANE_TEST_PLUGIN_DIR);
+
+    bool load(cPluginHandler& h, const QString& path, const QString& fileName)
+    {
+        const bool ok = h.loadPlugin(w, path, fileName, kVersion, kCreate, kKill);
+        QCoreApplication::processEvents();
+        return ok;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        w = kit.open(folder.bin());
+        // The loader is watched alone: the window's own slots would make the instance.
+        w->connectSignals(false);
+    }
+    void init()
+    {
+        kit.log.clear();
+        signals_ = std::make_unique<SignalLog>();
+        signals_->watch(w);
+    }
+
+    void goodLibraryIsHandedToTheGuiThread()
+    {
+        cPluginHandler h(stdout);
+        QVERIFY(load(h, dir, "tp_alpha.plg"));
+        const QString log = kit.log.text();
+        QString missing;
+        QVERIFY2(inOrder(log, {"cPluginHandler: Loaded plugin 'tp_alpha.plg' @ 0x",
+                               "cPluginHandler: Loaded symbol '" + kVersion + "' @ 0x",
+                               "Alpha plugin: call pluginVersionOK\n",
+                               "cPluginHandler: Loaded symbol '" + kCreate + "' @ 0x",
+                               "cPluginHandler: Loaded symbol '" + kKill + "' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
+        QCOMPARE(signals_->events, QStringList({"loadPlg"}));
+        QCOMPARE(signals_->loadedHandlers.value(0), static_cast<void*>(&h));
+        QVERIFY(h.hLib && h.pluginVersionOK && h.createInstance && h.killInstance);
+        QVERIFY(!h.plugin);
+        QCOMPARE(h.path, dir);
+        QCOMPARE(h.log, kit.log.file());
+    }
+
+    // Refused: one message, the other two entry points never looked up, and nothing to
+    // unload when the entry goes.
+    void versionRefused()
+    {
+        auto h = std::make_unique<cPluginHandler>(stdout);
+        QVERIFY(!load(*h, dir, "tp_noversion.plg"));
+        QCOMPARE(signals_->events,
+                 QStringList({popup("Load Plugin",
+                                    "<b>tp_noversion.plg</b>: Plugin version not valid!\n<br>Please, Install the proper "
+                                    "plugin version for this application and try again.<br>This plugin is now "
+                                    "disabled")}));
+        QCOMPARE(kit.log.text().count("Loaded symbol"), 1);
+        QVERIFY(!kit.log.text().contains(kCreate) && !kit.log.text().contains(kKill));
+        QVERIFY(h->hLib && !h->createInstance && !h->killInstance);
+        kit.log.clear();
+        h.reset();
+        QCOMPARE(kit.log.text(), QString());
+    }
+
+    void missingEntryPoint_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<int>("resolvedBefore");
+        QTest::newRow("version") << QString("tp_noversionsym.plg") << kVersion << 0;
+        QTest::newRow("create") << QString("tp_nocreatesym.plg") << kCreate << 1;
+        QTest::newRow("kill") << QString("tp_nokillsym.plg") << kKill << 2;
+    }
+    void missingEntryPoint()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, symbol);
+        QFETCH(int, resolvedBefore);
+        cPluginHandler h(stdout);
+        QVERIFY(!load(h, dir, file));
+        const QString log = kit.log.text();
+        QVERIFY(log.contains("cPluginHandler: Loaded plugin '" + file + "' @ 0x"));
+        QCOMPARE(log.count("Loaded symbol"), resolvedBefore);
+        // The pop-up names the symbol; the log does not.
+        QVERIFY(!log.contains(symbol));
+        QCOMPARE(signals_->events,
+                 QStringList({popup("Load Symbol", "<b>" + symbol + "</b>: Symbol not found! The plugin can not be loaded")}));
+        QVERIFY(h.hLib);
+    }
+
+    void brokenFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("empty") << QString("empty");
+        QTest::newRow("random bytes") << QString("random");
+        QTest::newRow("text") << QString("text");
+        QTest::newRow("folder") << QString("folder");
+        QTest::newRow("missing") << QString("missing");
+    }
+    void brokenFile()
+    {
+        QFETCH(QString, kind);
+        const QString name = kind + ".plg";
+        if (kind == "empty") {
+            QVERIFY(folder.addBytes(name, QByteArray()));
+        } else if (kind == "random") {
+            QByteArray bytes(4096, '\0');
+            QRandomGenerator gen(4);
+            for (char& c : bytes)
+                c = char(gen.bounded(256));
+            QVERIFY(folder.addBytes(name, bytes));
+        } else if (kind == "text") {
+            QVERIFY(folder.addBytes(name, "This is not a library.\n"));
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkpath(folder.plugins() + "/" + name));
+        }
+        cPluginHandler h(stdout);
+        QVERIFY(!load(h, folder.plugins(), name));
+        QVERIFY(!h.hLib);
+        const QStringList lines = kit.log.text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], "cPluginHandler: Failed to load plugin '" + name + "' @ (nil)");
+        // The system's reason follows, naming the file.
+        QVERIFY2(lines[1].startsWith("cPluginHandler: ") && lines[1].contains(name), qPrintable(lines[1]));
+        QCOMPARE(signals_->events, QStringList({popup("Load Plugin", "<b>" + name + "</b>: Failed to load plugin!\n")}));
+    }
+
+    // The loader's path buffer holds 254 bytes and the terminating zero; a longer path is
+    // refused as a library that cannot be loaded, not cut to some other file's name.
+    void libraryPathLimit()
+    {
+        const QString tail = "/tp_alpha.plg";
+        const QString base = folder.tmp.path() + "/";
+        const int pad = 254 - int(base.size() + tail.size());
+        QVERIFY(pad > 1 && pad < 250);
+        const QString fits = base + QString(pad, 'd');
+        const QString tooLong = base + QString(pad + 1, 'd');
+        for (const QString& d : {fits, tooLong}) {
+            QVERIFY(QDir().mkpath(d));
+            QVERIFY(QFile::copy(testPlugin("tp_alpha"), d + tail));
+        }
+        QCOMPARE(QFile::encodeName(fits + tail).size(), 254);
+
+        cPluginHandler ok(stdout);
+        QVERIFY(load(ok, fits, "tp_alpha.plg"));
+
+        kit.log.clear();
+        signals_->events.clear();
+        cPluginHandler refused(stdout);
+        QVERIFY(!load(refused, tooLong, "tp_alpha.plg"));
+        QVERIFY(!refused.hLib);
+        QVERIFY(kit.log.text().startsWith("cPluginHandler: Failed to load plugin 'tp_alpha.plg' @ (nil)\n"));
+        QVERIFY(kit.log.text().contains("255 bytes"));
+        QCOMPARE(signals_->events,
+                 QStringList({popup("Load Plugin", "<b>tp_alpha.plg</b>: Failed to load plugin!\n")}));
+    }
+
+    void missingArgumentsFailSilently()
+    {
+        cPluginHandler h(stdout);
+        QVERIFY(!h.loadPlugin(nullptr, dir, "tp_alpha.plg", kVersion, kCreate, kKill));
+        QVERIFY(!h.loadPlugin(w, QString(), "tp_alpha.plg", kVersion, kCreate, kKill));
+        QVERIFY(!h.loadPlugin(w, dir, QString(), kVersion, kCreate, kKill));
+        QCoreApplication::processEvents();
+        QVERIFY(!h.hLib);
+        QCOMPARE(kit.log.text(), QString());
+        QVERIFY(signals_->events.isEmpty());
+    }
+
+    // An entry's teardown: the plug-in's thread stopped before its settings are saved, then
+    // deinit, killInstance (the destructor's lines), and the library unloaded last.
+    void teardownOfAnEntryWithAnInstance()
+    {
+        QVERIFY(QCoreApplication::instance());
+        QVERIFY(w->pluginListMutex.tryLock(100));
+        cPluginEntry& e = pluginList.append("tp_alpha.plg", stdout);
+        w->pluginListMutex.unlock();
+        QVERIFY(load(e.handler, dir, "tp_alpha.plg"));
+        e.handler.plugin = e.handler.createInstance(w);
+        QVERIFY(e.handler.plugin);
+        e.handler.plugin->init();
+        QVERIFY(e.handler.plugin->running);
+
+        kit.log.clear();
+        QVERIFY(w->pluginListMutex.tryLock(100));
+        pluginList.clearEntries();
+        w->pluginListMutex.unlock();
+        QString missing;
+        QVERIFY2(inOrder(kit.log.text(),
+                         {"Alpha plugin: call saveSettings() thread running=0\n", "Alpha plugin: call deinit()\n",
+                          "Alpha plugin: call killInstance\n", "Alpha plugin: Stopping the general purpuse timer\n",
+                          "Alpha plugin: Destroyed\n", "cPluginHandler: Unloaded plugin 'tp_alpha.plg' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + kit.log.text()));
+        QVERIFY(pluginList.isEmpty());
+    }
+
+    // Handlers are held by address from the first load on; growing the list moves none.
+    void entriesStayWhereTheyAre()
+    {
+        QVERIFY(w->pluginListMutex.tryLock(100));
+        cPluginHandler* first = &pluginList.append("a.plg", stdout).handler;
+        for (int i = 0; i < 100; ++i)
+            pluginList.append(QString("n%1.plg").arg(i), stdout);
+        QCOMPARE(&pluginList.entryAt(0)->handler, first);
+        QCOMPARE(pluginList.size(), 101);
+        QVERIFY(!pluginList.entryAt(101));
+        pluginList.clearEntries();
+        w->pluginListMutex.unlock();
+    }
+};
+
+QTEST_MAIN(TestPluginLoader)
+#include "test_plugin_loader.moc"
