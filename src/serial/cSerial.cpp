@@ -99,6 +99,9 @@ bool cSerial::open(const std::string& name)
 {
     if (name.empty())
         return false;
+    // A second open would lose the descriptor of the first and lock the device against itself.
+    if (handle >= 0)
+        return false;
 
     alive = true;
     {
