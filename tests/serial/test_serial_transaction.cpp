@@ -243,10 +243,17 @@ private slots:
 
     void callerGivesUpWhileTheHandlerStillRuns()
     {
-        ScriptedPeer peer(*pty, [](const QByteArray& request) {
+        // The peer holds the first answer back until the test lets it go.
+        std::atomic<bool> release{false};
+        ScriptedPeer peer(*pty, [&release](const QByteArray& request) {
             ScriptedPeer::Reply r;
-            r.bytes = request == "SLOW" ? "SLOWANSWR" : "FASTANSWR";
-            r.delayMs = request == "SLOW" ? 700 : 0;
+            if (request == "SLOW") {
+                while (!release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                r.bytes = "SLOWANSWR";
+            } else {
+                r.bytes = "FASTANSWR";
+            }
             return r;
         });
         StdStreamCapture se(2);
@@ -255,19 +262,28 @@ private slots:
         unsigned short received = 0;
         unsigned short slowTicket = 0;
         const unsigned char slow[] = {'S', 'L', 'O', 'W'};
-        // The answer comes after 700 ms, within the read time-out but after the 500 checks.
-        QCOMPARE(int(port->transaction(slow, 4, reply, &received, 9, 0, 0, 3000, &slowTicket, 0)), 0);
+        QCOMPARE(int(port->transaction(slow, 4, reply, &received, 9, 0, 0, 30000, &slowTicket, 0)), 0);
         QCOMPARE(int(received), 0);
         QVERIFY(se.text().contains(QString("cThread @ getoutput for %1 MASTER failed\n").arg(path)));
         // The port's thread still reads into the record: it is not free for anyone else.
         QCOMPARE(int(port->buffers[slowTicket].state.load()), int(TRSC_BUSY));
 
         unsigned char fastReply[2048];
-        unsigned short fastTicket = 0;
-        const unsigned char fast[] = {'F', 'A', 'S', 'T'};
-        QCOMPARE(int(port->transaction(fast, 4, fastReply, &received, 9, 0, 0, 500, &fastTicket, 0)), 1);
+        unsigned short fastReceived = 0;
+        unsigned short fastTicket = 0xFFFF;
+        std::atomic<int> fastResult{-1};
+        std::thread fastCaller([&] {
+            const unsigned char fast[] = {'F', 'A', 'S', 'T'};
+            fastResult = port->transaction(fast, 4, fastReply, &fastReceived, 9, 0, 0, 500, &fastTicket, 0);
+        });
+        // Once the second request is queued behind the busy record, the first answer may come.
+        QTRY_VERIFY(std::any_of(std::begin(port->buffers), std::end(port->buffers),
+                                [](const cTransaction& r) { return r.state.load() == TRSC_QUEUED; }));
+        release = true;
+        fastCaller.join();
+        QCOMPARE(fastResult.load(), 1);
         QVERIFY(fastTicket != slowTicket);
-        QCOMPARE(QByteArray(reinterpret_cast<char*>(fastReply), received), QByteArray("FASTANSWR"));
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(fastReply), fastReceived), QByteArray("FASTANSWR"));
 
         // The late answer stayed in its record, which the handler's result has freed; the
         // caller who gave up never got a byte of it.

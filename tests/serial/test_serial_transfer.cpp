@@ -37,17 +37,12 @@ QByteArray readMaster(PtyPair& pty, int n)
     return got;
 }
 
-// Writes `first`, waits, writes `second`, on a thread of its own.
-std::thread writeLater(PtyPair& pty, int firstAtMs, QByteArray first, int secondAtMs = -1, QByteArray second = {})
+// Writes `bytes` to the peer's end after `atMs`, on a thread of its own.
+std::thread writeLater(PtyPair& pty, int atMs, QByteArray bytes)
 {
-    return std::thread([&pty, firstAtMs, first, secondAtMs, second] {
-        const auto t0 = std::chrono::steady_clock::now();
-        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(firstAtMs));
-        (void)!::write(pty.masterFd(), first.constData(), size_t(first.size()));
-        if (secondAtMs >= 0) {
-            std::this_thread::sleep_until(t0 + std::chrono::milliseconds(secondAtMs));
-            (void)!::write(pty.masterFd(), second.constData(), size_t(second.size()));
-        }
+    return std::thread([&pty, atMs, bytes] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(atMs));
+        (void)!::write(pty.masterFd(), bytes.constData(), size_t(bytes.size()));
     });
 }
 
@@ -192,7 +187,8 @@ private slots:
         QVERIFY2(elapsed >= 33.0f, qPrintable(QString::number(elapsed)));
 
         // A gap longer than the interval ends the read after the first part.
-        std::thread w = writeLater(*pty, 0, "abc", 250, "def");
+        writeMaster(*pty, "abc");
+        std::thread w = writeLater(*pty, 250, "def");
         QVERIFY(port->receive(buffer, &received, 6, 50, &elapsed, true));
         w.join();
         QCOMPARE(int(received), 3);
