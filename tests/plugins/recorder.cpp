@@ -64,7 +64,7 @@ public:
 
     void init() override
     {
-        record("init()");
+        record(QString("init() initialising=%1").arg(int(initialising.load())));
         // A plug-in with a running thread, so that unloading has one to stop.
         startHandler(TYPE_PLAIN, this, std::string());
     }

@@ -1,0 +1,170 @@
+// The real program with plug-ins: a copy of it in a temporary folder, with a plugins/ folder of
+// the test's beside it, run on the offscreen platform with its log in log.txt.
+#include "PluginKit.h"
+#include "ProgramRunner.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+struct StagedProgram
+{
+    QTemporaryDir root;
+    ProgramRunner run;
+    QString bin;
+
+    StagedProgram()
+    {
+        bin = ProgramRunner::stageProgram(root.path());
+        run.setProgramDir(bin);
+        QDir().mkpath(bin + "/plugins");
+    }
+    bool add(const QString& target, const QString& fileName) const
+    {
+        return QFile::copy(testPlugin(target), bin + "/plugins/" + fileName);
+    }
+    bool addBytes(const QString& fileName, const QByteArray& bytes) const
+    {
+        QFile f(bin + "/plugins/" + fileName);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
+};
+
+const char* kTreeDone = "MAIN: done with Updating plugin tree\n";
+
+// Waits until log.txt holds `text` at least `count` times.
+bool waitForLog(ProgramRunner& run, const QString& text, int count)
+{
+    return waitUntil([&] { return run.log().count(text) >= count || run.process().state() == QProcess::NotRunning; },
+                     20000) &&
+           run.log().count(text) >= count;
+}
+
+} // namespace
+
+class TestPluginProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The road of one plug-in from the program's start to its tree item and back out.
+    void roadOfOnePlugin()
+    {
+        StagedProgram p;
+        QVERIFY(!p.bin.isEmpty());
+        QVERIFY(p.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY2(p.run.waitFor(kTreeDone), qPrintable(p.run.log()));
+        QVERIFY(p.run.stop());
+
+        const QString log = p.run.log();
+        QString missing;
+        QVERIFY2(inOrder(log,
+                         {"MAIN: Loading plugins\n", "MAIN: Found plugin directory '" + p.bin + "/plugins'\n",
+                          "MAIN: Found plugin 'tp_alpha.plg' (1/1)\n", "cPluginHandler: Loaded plugin 'tp_alpha.plg' @ 0x",
+                          "cPluginHandler: Loaded symbol '_Z15pluginVersionOKP11cMainWindow' @ 0x",
+                          "cPluginHandler: Loaded symbol '_Z14createInstanceP11cMainWindow' @ 0x",
+                          "cPluginHandler: Loaded symbol '_Z12killInstanceP7cPlugin' @ 0x",
+                          "cMainWindow: Executing init() method for Alpha plugin\n",
+                          "cMainWindow: Executing trPlugin() method for Alpha plugin\n",
+                          "cMainWindow: Executing loadSettings() method for Alpha plugin\n",
+                          "cMainWindow: Executing mkTree() method for Alpha plugin\n", "MAIN: Updating plugin tree\n",
+                          kTreeDone, "Alpha plugin: call saveSettings()", "Alpha plugin: Destroyed\n",
+                          "cPluginHandler: Unloaded plugin 'tp_alpha.plg' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
+        QVERIFY(!log.contains("No valid plugins"));
+    }
+
+    // What a bad second library of three does: every failure of the loader stops the files
+    // after it; an instance that is not made does not. The program stays up and ends cleanly.
+    void badLibraryAmongGoodOnes_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("loadsTheRest");
+        QTest::newRow("version refused") << QString("tp_noversion") << QString("Refused plugin: call pluginVersionOK\n") << false;
+        QTest::newRow("no createInstance") << QString("tp_nocreatesym") << QString("Loaded symbol '_Z15pluginVersionOKP11cMainWindow'") << false;
+        QTest::newRow("no killInstance") << QString("tp_nokillsym") << QString("Loaded symbol '_Z14createInstanceP11cMainWindow'") << false;
+        QTest::newRow("random bytes") << QString("random") << QString("Failed to load plugin 'b.plg' @ (nil)\n") << false;
+        QTest::newRow("empty") << QString("empty") << QString("Failed to load plugin 'b.plg' @ (nil)\n") << false;
+        QTest::newRow("text") << QString("text") << QString("Failed to load plugin 'b.plg' @ (nil)\n") << false;
+        QTest::newRow("folder") << QString("folder") << QString("Failed to load plugin 'b.plg' @ (nil)\n") << false;
+        QTest::newRow("null instance") << QString("tp_nullinstance") << QString("Empty plugin: call createInstance -> null\n") << true;
+    }
+    void badLibraryAmongGoodOnes()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QFETCH(bool, loadsTheRest);
+        StagedProgram p;
+        QVERIFY(p.add("tp_alpha", "a.plg"));
+        QVERIFY(p.add("tp_gamma", "c.plg"));
+        if (kind.startsWith("tp_")) {
+            QVERIFY(p.add(kind, "b.plg"));
+        } else if (kind == "random") {
+            QByteArray bytes(8192, '\0');
+            QRandomGenerator gen(7);
+            for (char& c : bytes)
+                c = char(gen.bounded(256));
+            QVERIFY(p.addBytes("b.plg", bytes));
+        } else if (kind == "empty") {
+            QVERIFY(p.addBytes("b.plg", QByteArray()));
+        } else if (kind == "text") {
+            QVERIFY(p.addBytes("b.plg", "#!/bin/sh\necho not a library\n"));
+        } else {
+            QVERIFY(QDir().mkpath(p.bin + "/plugins/b.plg"));
+        }
+
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY(p.run.waitFor(message));
+        QVERIFY(waitForLog(p.run, kTreeDone, loadsTheRest ? 2 : 1));
+        QTest::qWait(300);
+        QCOMPARE(p.run.process().state(), QProcess::Running);
+        QVERIFY(p.run.stop());
+
+        const QString log = p.run.log();
+        QVERIFY(log.contains("MAIN: Found plugin 'b.plg' (2/3)\n"));
+        QCOMPARE(log.contains("MAIN: Found plugin 'c.plg' (3/3)\n"), loadsTheRest);
+        QCOMPARE(log.contains("Gamma plugin: call init("), loadsTheRest);
+        QVERIFY(inOrder(log, {"Alpha plugin: call init(", "Alpha plugin: Destroyed\n",
+                              "cPluginHandler: Unloaded plugin 'a.plg'"}));
+        // Only libraries with an instance are unloaded.
+        QVERIFY(!log.contains("Unloaded plugin 'b.plg'"));
+        QVERIFY(!log.contains("method for Empty plugin"));
+        QVERIFY(!log.contains("No valid plugins"));
+    }
+
+    // At the end the entries go from the last to the first: each plug-in's thread stopped,
+    // its settings saved, deinit, killInstance with the destructor's five lines, unloaded.
+    void teardownOfThreeGoesLastToFirst()
+    {
+        StagedProgram p;
+        QVERIFY(p.add("tp_alpha", "1.plg"));
+        QVERIFY(p.add("tp_beta", "2.plg"));
+        QVERIFY(p.add("tp_gamma", "3.plg"));
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY(waitForLog(p.run, kTreeDone, 3));
+        QVERIFY(p.run.stop());
+
+        const QString log = p.run.log();
+        QStringList expected;
+        const QStringList order = {"Gamma|3", "Beta|2", "Alpha|1"};
+        for (const QString& o : order) {
+            const QString n = o.section('|', 0, 0);
+            expected << n + " plugin: call saveSettings() thread running=0\n" << n + " plugin: call deinit()\n"
+                     << n + " plugin: call killInstance\n"
+                     << n + " plugin: Stopping the general purpuse timer\n" + n +
+                            " plugin: Stopping the data logger timer\n" + n +
+                            " plugin: Stopping the internet data logger timer\n" + "cPlugin: Disconnecting " + n +
+                            " plugin signals\n" + n + " plugin: Destroyed\n"
+                     << "cPluginHandler: Unloaded plugin '" + o.section('|', 1, 1) + ".plg' @ 0x";
+        }
+        QString missing;
+        QVERIFY2(inOrder(log, expected, &missing), qPrintable(missing + "\n" + log));
+        QCOMPARE(log.count("plugin: Destroyed\n"), 3);
+    }
+};
+
+QTEST_MAIN(TestPluginProgram)
+#include "test_plugin_program.moc"

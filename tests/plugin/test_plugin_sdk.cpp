@@ -1,0 +1,88 @@
+// The SDK as a plug-in developer outside this repository uses it: Corvane installed into a
+// temporary prefix, the minimal plug-in of docs/plugins.md built and installed against it with
+// find_package(Corvane), and the installed program loading it.
+#include "PluginKit.h"
+#include "ProgramRunner.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+namespace {
+
+// Runs a command to its end; its output goes into the failure message.
+bool run(const QString& program, const QStringList& args, QString* output)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool ok = p.waitForFinished(480000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    *output = program + " " + args.join(' ') + "\n" + QString::fromLocal8Bit(p.readAll());
+    return ok;
+}
+
+} // namespace
+
+class TestPluginSdk : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void minimalPluginFromTheGuideLoads()
+    {
+        QTemporaryDir tmp;
+        const QString prefix = tmp.path() + "/prefix";
+        const QString src = tmp.path() + "/hello";
+        const QString build = tmp.path() + "/hello-build";
+        QString out;
+
+        QVERIFY2(run(CORVANE_CMAKE, {"--install", CORVANE_BUILD_DIR, "--prefix", prefix}, &out), qPrintable(out));
+
+        // The guide's files, as the guide shows them.
+        QFile guide(QStringLiteral(CORVANE_SOURCE_DIR) + "/docs/plugins.md");
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(guide.readAll());
+        static const QRegularExpression block("<!-- file: (\\S+) -->\\s*\\n```\\w*\\n(.*?)```",
+                                              QRegularExpression::DotMatchesEverythingOption);
+        QStringList files;
+        for (auto it = block.globalMatch(text); it.hasNext();) {
+            const auto m = it.next();
+            QVERIFY(QDir().mkpath(src));
+            QFile f(src + "/" + m.captured(1));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(m.captured(2).toUtf8());
+            files << m.captured(1);
+        }
+        QCOMPARE(files, QStringList({"CMakeLists.txt", "hello.cpp"}));
+
+        QStringList configure = {"-S", src, "-B", build, "-G", CORVANE_GENERATOR, "-DCMAKE_PREFIX_PATH=" + prefix,
+                                 "-DCMAKE_CXX_COMPILER=" CORVANE_CXX_COMPILER};
+        if (!QString(CORVANE_SANITIZE_FLAGS).isEmpty())
+            configure << "-DCMAKE_CXX_FLAGS=" CORVANE_SANITIZE_FLAGS;
+        QVERIFY2(run(CORVANE_CMAKE, configure, &out), qPrintable(out));
+        QVERIFY2(run(CORVANE_CMAKE, {"--build", build}, &out), qPrintable(out));
+        QVERIFY2(run(CORVANE_CMAKE, {"--install", build}, &out), qPrintable(out));
+        QVERIFY(QFile::exists(prefix + "/lib/corvane/plugins/hello.plg"));
+
+        // Started through the installed link, as a user would.
+        ProgramRunner p;
+        p.setProgramDir(prefix + "/bin");
+        QVERIFY(QFileInfo(prefix + "/bin/corvane").isSymLink());
+        QVERIFY(p.start({"-debug"}));
+        QVERIFY2(p.waitFor("MAIN: done with Updating plugin tree\n"), qPrintable(p.log() + p.err()));
+        QVERIFY(p.stop());
+        QString missing;
+        QVERIFY2(inOrder(p.log(),
+                         {"MAIN: Found plugin directory '" + QFileInfo(prefix).canonicalFilePath() +
+                              "/lib/corvane/plugins'\n",
+                          "MAIN: Found plugin 'hello.plg' (1/1)\n", "cPluginHandler: Loaded plugin 'hello.plg' @ 0x",
+                          "cPluginHandler: Loaded symbol '_Z12killInstanceP7cPlugin' @ 0x",
+                          "cMainWindow: Executing init() method for Hello plugin\n", "Hello plugin: ready to greet\n",
+                          "Hello plugin: Making plugin item tree\n", "MAIN: Updating plugin tree\n",
+                          "Hello plugin: Destroyed\n", "cPluginHandler: Unloaded plugin 'hello.plg' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + p.log()));
+    }
+};
+
+QTEST_MAIN(TestPluginSdk)
+#include "test_plugin_sdk.moc"
