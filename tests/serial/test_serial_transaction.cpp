@@ -118,6 +118,10 @@ private slots:
             ScriptedPeer::Reply r;
             if (request.startsWith("ANS"))
                 r.bytes = "12345678";
+            else if (request == "SHORT")
+                r.bytes = "12345";
+            else if (request == "MANY")
+                r.bytes = "abcdefghIJKL";
             return r;
         });
         unsigned char reply[2048];
@@ -130,6 +134,16 @@ private slots:
         QVERIFY(ticket < 50);
         QCOMPARE(peer.requests().value(0), QByteArray(reinterpret_cast<const char*>(ans), 5));
 
+        // A short answer ends on the interval time-out; bytes beyond the count stay behind
+        // and are thrown away before the next request goes out.
+        QCOMPARE(int(port->transaction(bytesOf("SHORT").data(), 5, reply, &received, 8, 0, 0, 30, nullptr, 0)), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), received), QByteArray("12345"));
+        QCOMPARE(int(port->transaction(bytesOf("MANY").data(), 4, reply, &received, 8, 0, 0, 100, nullptr, 0)), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), received), QByteArray("abcdefgh"));
+        QTest::qWait(20);
+        QCOMPARE(int(port->transaction(ans, 5, reply, &received, 8, 0, 0, 100, nullptr, 0)), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), received), QByteArray("12345678"));
+
         // Nothing came back within the time-out: carried out, with nothing received.
         const unsigned char quiet[] = {'Q'};
         QCOMPARE(int(port->transaction(quiet, 1, reply, &received, 8, 0, 0, 30, nullptr, 0)), 1);
@@ -137,7 +151,7 @@ private slots:
 
         // Without an answer length the transaction cannot succeed.
         QCOMPARE(int(port->transaction(quiet, 1, reply, &received, 0, 0, 0, 30, nullptr, 0)), 0);
-        QTRY_COMPARE(peer.requestCount(), 3);
+        QTRY_COMPARE(peer.requestCount(), 6);
         QCOMPARE(err.text(), QString());
     }
 
