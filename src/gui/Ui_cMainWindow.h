@@ -1,17 +1,18 @@
 #pragma once
 
-class QDialogButtonBox;
-class QFrame;
-class QGroupBox;
-class QHBoxLayout;
-class QLabel;
-class QMainWindow;
-class QMenuBar;
-class QStatusBar;
-class QToolBar;
-class QTreeWidget;
-class QVBoxLayout;
-class QWidget;
+// The widget headers come with the form, so that a plug-in reaching `ui->displayLayout` or
+// `ui->pluginTree` needs nothing more than this header.
+#include <QBoxLayout>
+#include <QDialogButtonBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QWidget>
 
 // The main window's form. Widgets belong to Qt's parent tree (the window deletes them); the
 // structure only points at them. Each member carries its widget's object name, and plug-ins

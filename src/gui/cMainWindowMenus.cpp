@@ -2,6 +2,7 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
 #include <QAction>
@@ -56,8 +57,28 @@ void cMainWindow::mkMenus()
     actionPluginSetup = new QAction(QIcon(":/Menu/Pixmaps/PluginSetup.png"), tr("&Setup"), this);
     actionAboutPlugin = new QAction(QIcon(":/Menu/Pixmaps/MenuAbout.png"), tr("&About plugin"), this);
 
-    if (currentPlugin.load()) {
-        // The plug-in's menu and tool-bar entries come with the plug-in contract.
+    // An entry whose library is loaded but whose instance is not made yet has no name to show:
+    // it is treated as no selection.
+    cPluginEntry* entry = currentPlugin.load();
+    cPlugin* plugin = entry ? entry->handler.plugin : nullptr;
+    if (plugin) {
+        const QString name = plugin->name;
+        // The previous plug-in menu is left alone: the plug-in may still hold the entries it
+        // made in it.
+        pluginMenu = ui->menuBar->addMenu(name);
+        const QString item = ui->itemStr->text().isEmpty() ? name : ui->itemStr->text();
+        actionPluginSetup->setText(item + ": " + tr("Setup"));
+        actionPluginSetup->setStatusTip(item + ": " + tr("Setup"));
+        actionPluginSetup->setToolTip(item + ": " + tr("Setup"));
+        actionPluginSetup->setShortcut(QKeySequence(tr("Ctrl+Return")));
+        actionAboutPlugin->setText(name + ": " + tr("About plugin"));
+        actionAboutPlugin->setStatusTip(name + ": " + tr("About plugin"));
+        actionAboutPlugin->setToolTip(name + ": " + tr("About plugin"));
+        pluginMenu->addAction(actionPluginSetup);
+        helpMenu->addAction(actionAboutPlugin);
+        ui->mainToolBar->addSeparator();
+        ui->mainToolBar->addAction(actionPluginSetup);
+        plugin->mkPluginMenu(pluginMenu, ui->mainToolBar);
     }
     // Without a plug-in the plug-in menu keeps its previous value and the tool bar stays empty.
 

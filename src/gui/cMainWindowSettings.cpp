@@ -4,6 +4,7 @@
 
 #include "Ui_cMainWindow.h"
 
+#include <QFileInfo>
 #include <QFont>
 #include <QRegularExpression>
 #include <QSettings>
@@ -32,12 +33,19 @@ void cMainWindow::loadAppSettings()
     fflush(log);
 
     QSettings settings("Tessmark", "Corvane");
+    const QByteArray fileName = settings.fileName().toLocal8Bit();
     // A store that cannot be read or parsed is not trusted at all: every key takes its default,
     // as on a first start, and the next save writes a sound store.
     const bool usable = settings.status() == QSettings::NoError;
     if (!usable) {
         fprintf(log, "cMainWindow: WARNING! Settings in %s are not used: %s\ncMainWindow: Default settings will be used\n",
-                settings.fileName().toLocal8Bit().constData(), statusText(settings.status()));
+                fileName.constData(), statusText(settings.status()));
+        fflush(log);
+    } else if (!settings.childGroups().contains("cMainWindow") && QFileInfo(settings.fileName()).size() > 0) {
+        // Qt takes nearly anything for an INI file; one without our group was not written by us.
+        fprintf(log, "cMainWindow: WARNING! Settings in %s hold no application settings\n"
+                     "cMainWindow: Default settings will be used\n",
+                fileName.constData());
         fflush(log);
     }
     settings.beginGroup("cMainWindow");
@@ -54,8 +62,10 @@ void cMainWindow::loadAppSettings()
         serialPort = "COM1";
 
     // Read and parsed, but applied to nothing: the window keeps the desktop's font.
+    const QString fontDescription = value("Font").toString();
     QFont storedFont;
-    storedFont.fromString(value("Font").toString());
+    if (!fontDescription.isEmpty())
+        storedFont.fromString(fontDescription);
 
     const QRect defaultGeometry(20, 20, 500, 300);
     QRect geometry = value("Geometry", defaultGeometry).toRect();
@@ -130,11 +140,13 @@ void cMainWindow::saveAppSettings()
         settings.setValue("Enable RS-485 debug", bool(genericPort.debug));
     settings.endGroup();
 
-    // The user would otherwise only learn at the next start that nothing was kept.
+    // The user would otherwise only learn at the next start that nothing was kept. A store that
+    // did not parse keeps saying so after a successful write, which replaces it with a sound one;
+    // only a failed write is an access error.
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        fprintf(log, "cMainWindow: WARNING! Settings could not be saved to %s: %s\n",
-                settings.fileName().toLocal8Bit().constData(), statusText(settings.status()));
+    if (settings.status() == QSettings::AccessError) {
+        fprintf(log, "cMainWindow: WARNING! Settings could not be saved to %s\n",
+                settings.fileName().toLocal8Bit().constData());
         fflush(log);
     }
 }

@@ -1,0 +1,162 @@
+// The main window's form: names, the fixed plug-in column, what is hidden at start, and the
+// status-bar group.
+#include "GuiFixture.h"
+#include "gui/Ui_cMainWindow.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QtTest>
+
+#include <cstddef>
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+    GuiFixture fx;
+
+private slots:
+    void init() { fx.begin(); }
+    void cleanup() { fx.end(); }
+
+    // Plug-ins are built against the form's layout and reach widgets by these names.
+    void membersInOrderWithTheirObjectNames()
+    {
+        static_assert(sizeof(Ui_cMainWindow) == 27 * sizeof(void*), "27 pointers and nothing else");
+        auto w = fx.window();
+        Ui_cMainWindow& ui = *w->ui;
+        const QList<QPair<QObject*, size_t>> members = {
+            {ui.centralWidget, offsetof(Ui_cMainWindow, centralWidget)},
+            {ui.centralWidgetLayout, offsetof(Ui_cMainWindow, centralWidgetLayout)},
+            {ui.HeaderFrame, offsetof(Ui_cMainWindow, HeaderFrame)},
+            {ui.horizontalLayout, offsetof(Ui_cMainWindow, horizontalLayout)},
+            {ui.Logo, offsetof(Ui_cMainWindow, Logo)},
+            {ui.verticalLayout, offsetof(Ui_cMainWindow, verticalLayout)},
+            {ui.horizontalLayout_2, offsetof(Ui_cMainWindow, horizontalLayout_2)},
+            {ui.label, offsetof(Ui_cMainWindow, label)},
+            {ui.icon, offsetof(Ui_cMainWindow, icon)},
+            {ui.itemStr, offsetof(Ui_cMainWindow, itemStr)},
+            {ui.mainFrame, offsetof(Ui_cMainWindow, mainFrame)},
+            {ui.horizontalLayout_3, offsetof(Ui_cMainWindow, horizontalLayout_3)},
+            {ui.pluginBrowserWidget, offsetof(Ui_cMainWindow, pluginBrowserWidget)},
+            {ui.vl2, offsetof(Ui_cMainWindow, vl2)},
+            {ui.pluginTree, offsetof(Ui_cMainWindow, pluginTree)},
+            {ui.pluginInfoBox, offsetof(Ui_cMainWindow, pluginInfoBox)},
+            {ui.infoBoxLayout, offsetof(Ui_cMainWindow, infoBoxLayout)},
+            {ui.mainFrameLayout, offsetof(Ui_cMainWindow, mainFrameLayout)},
+            {ui.display, offsetof(Ui_cMainWindow, display)},
+            {ui.displayLayout, offsetof(Ui_cMainWindow, displayLayout)},
+            {ui.buttonWidget, offsetof(Ui_cMainWindow, buttonWidget)},
+            {ui.verticalLayout_2, offsetof(Ui_cMainWindow, verticalLayout_2)},
+            {ui.line, offsetof(Ui_cMainWindow, line)},
+            {ui.buttonBox, offsetof(Ui_cMainWindow, buttonBox)},
+            {ui.menuBar, offsetof(Ui_cMainWindow, menuBar)},
+            {ui.mainToolBar, offsetof(Ui_cMainWindow, mainToolBar)},
+            {ui.statusBar, offsetof(Ui_cMainWindow, statusBar)},
+        };
+        const QStringList names = {"centralWidget", "centralWidgetLayout", "HeaderFrame", "horizontalLayout", "Logo",
+                                   "verticalLayout", "horizontalLayout_2", "label", "icon", "itemStr", "mainFrame",
+                                   "horizontalLayout_3", "pluginBrowserWidget", "vl2", "pluginTree", "pluginInfoBox",
+                                   "infoBoxLayout", "mainFrameLayout", "display", "displayLayout", "buttonWidget",
+                                   "verticalLayout_2", "line", "buttonBox", "menuBar", "mainToolBar", "statusBar"};
+        for (int i = 0; i < members.size(); ++i) {
+            QVERIFY2(members[i].first, qPrintable(names[i]));
+            QCOMPARE(members[i].first->objectName(), names[i]);
+            QCOMPARE(members[i].second, size_t(i) * sizeof(void*));
+            // Every widget and layout hangs in the window's tree, so the window deletes it.
+            QObject* o = members[i].first;
+            while (o && o != w.get())
+                o = o->parent();
+            QVERIFY2(o == w.get(), qPrintable(names[i]));
+        }
+        QCOMPARE(w->centralWidget(), ui.centralWidget);
+        QCOMPARE(w->menuBar(), ui.menuBar);
+        QCOMPARE(w->statusBar(), ui.statusBar);
+        QCOMPARE(ui.label->text(), QString("Corvane"));
+        QCOMPARE(ui.pluginTree->headerItem()->text(0), QString("Plugin"));
+        QCOMPARE(ui.pluginInfoBox->title(), QString("Information"));
+    }
+
+    void aNameGivenBeforeIsKept()
+    {
+        QMainWindow named, unnamed;
+        named.setObjectName("host");
+        Ui_cMainWindow a, b;
+        a.setupUi(&named);
+        b.setupUi(&unnamed);
+        QCOMPARE(named.objectName(), QString("host"));
+        QCOMPARE(unnamed.objectName(), QString("cMainWindow"));
+        QCOMPARE(unnamed.windowTitle(), QString("Corvane - Tessmark"));
+    }
+
+    // The window opens with the header, the empty tree and the empty display only.
+    void hiddenAtStart()
+    {
+        auto w = fx.window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(w->ui->HeaderFrame->isVisible());
+        QVERIFY(w->ui->pluginTree->isVisible());
+        QVERIFY(w->ui->display->isVisible());
+        QVERIFY(w->ui->label->isVisible());
+        for (QWidget* hidden : {w->ui->buttonWidget, static_cast<QWidget*>(w->ui->pluginInfoBox),
+                                static_cast<QWidget*>(w->ui->icon), w->statusWidget})
+            QVERIFY2(!hidden->isVisible(), qPrintable(hidden->objectName()));
+        // The status group is a permanent widget of the status bar.
+        QCOMPARE(w->statusWidget->parentWidget(), static_cast<QWidget*>(w->ui->statusBar));
+        QCOMPARE(w->statusLabel->text(), QString("Ready"));
+        QCOMPARE(w->statusProgressBar->value(), 0);
+    }
+
+    void pluginColumnStaysTwoHundredPixels()
+    {
+        auto w = fx.window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        for (int width : {420, 589, 1400}) {
+            w->resize(width, 500);
+            QTRY_COMPARE(w->width(), width);
+            QTRY_COMPARE(w->ui->pluginBrowserWidget->width(), 200);
+            // The display area takes all the rest, up to the frame's right margin of 4.
+            const QRect display = w->ui->display->geometry();
+            QCOMPARE(display.left(), w->ui->pluginBrowserWidget->geometry().right() + 1);
+            QCOMPARE(display.right(), w->ui->mainFrame->contentsRect().right() - 4);
+        }
+    }
+
+    void progressMinusOneHidesTheGroupAndKeepsTheValue()
+    {
+        auto w = fx.window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        emit w->statusBarProgressSignal("Loading plugins", 40);
+        QVERIFY(w->statusWidget->isVisible());
+        QCOMPARE(w->statusLabel->text(), QString("Loading plugins"));
+        QCOMPARE(w->statusProgressBar->value(), 40);
+        emit w->statusBarProgressSignal("Done", -1);
+        QVERIFY(!w->statusWidget->isVisible());
+        QCOMPARE(w->statusLabel->text(), QString("Done"));
+        QCOMPARE(w->statusProgressBar->value(), 40);
+        emit w->statusBarProgressSignal("Again", 0);
+        QVERIFY(w->statusWidget->isVisible());
+        QCOMPARE(w->statusProgressBar->value(), 0);
+    }
+
+    // A second message replaces the first and has its own 2000 ms.
+    void secondMessageReplacesTheFirstAndRestartsTheTime()
+    {
+        auto w = fx.window();
+        QStatusBar* bar = w->ui->statusBar;
+        emit w->statusBarMsgSignal("first");
+        QCOMPARE(bar->currentMessage(), QString("first"));
+        QTest::qWait(1500);
+        emit w->statusBarMsgSignal("second");
+        QCOMPARE(bar->currentMessage(), QString("second"));
+        // 2500 ms after the first, 1000 ms after the second.
+        QTest::qWait(1000);
+        QCOMPARE(bar->currentMessage(), QString("second"));
+        QTRY_COMPARE_WITH_TIMEOUT(bar->currentMessage(), QString(), 2000);
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "test_main_form.moc"
