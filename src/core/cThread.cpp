@@ -200,8 +200,12 @@ void cThread::stopAndWait()
             sleepMs(100);
         }
     }
-    // `stopped` is the last thing run() writes; QThread must also have left run() before the
-    // object may go (Qt aborts on a destroyed running QThread). That takes no time by now.
+    // A thread that cleared `running` itself may still be leaving run(): its confirmation is
+    // awaited too. `stopped` is the last thing run() writes; QThread must also have left run()
+    // before the object may go (Qt aborts on a destroyed running QThread), which by then takes
+    // no time.
+    while (!stopped && isRunning())
+        sleepMs(1);
     if (stopped)
         wait();
     fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
