@@ -166,6 +166,38 @@ private slots:
         QCOMPARE(r.signals_.events, QStringList({"lock 1", "status Unloading plugins", "status Done", "lock 0"}));
     }
 
+    // "MAIN GUI" asks for a refresh about every 10 ms while a plug-in is current, and not
+    // otherwise.
+    void guiTickOnlyWhileAPluginIsCurrent()
+    {
+        Run r;
+        QVERIFY(r.folder.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(r.loadPlugins());
+        QVERIFY(r.kit.waitLog("MAIN: done with Updating plugin tree\n"));
+        int ticks = 0;
+        QObject counter;
+        connect(r.w, &cMainWindow::updateGUISignal, &counter, [&] { ++ticks; }, Qt::QueuedConnection);
+        r.w->mainGuiThread.handler = mainGuiHandler;
+        r.w->mainGuiThread.startHandler(cThread::TYPE_PLAIN, r.w, "MAIN GUI");
+
+        QTest::qWait(200);
+        QCOMPARE(ticks, 0);
+
+        QVERIFY(r.w->pluginListMutex.tryLock(100));
+        currentPlugin = pluginList.entryAt(0);
+        r.w->pluginListMutex.unlock();
+        QTest::qWait(400);
+        QVERIFY(r.w->pluginListMutex.tryLock(100));
+        currentPlugin = nullptr;
+        r.w->pluginListMutex.unlock();
+        QVERIFY2(ticks >= 10 && ticks <= 45, qPrintable(QString::number(ticks)));
+
+        QTest::qWait(50);
+        ticks = 0;
+        QTest::qWait(200);
+        QCOMPARE(ticks, 0);
+    }
+
     // The item pointer arrives exactly as queued; a request too short to hold a pointer
     // (the 32-bit layout) does nothing.
     void treeItemPointerPassesUnchanged()

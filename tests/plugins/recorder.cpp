@@ -60,7 +60,13 @@ public:
         handler = threadLoop;
         record("constructed");
     }
-    ~cRecorder() override { record("destroyed"); }
+    ~cRecorder() override
+    {
+        record("destroyed");
+        // An item that never reached a tree has nobody else to delete it.
+        if (!topItem->treeWidget())
+            delete topItem;
+    }
 
     void init() override
     {
