@@ -44,5 +44,3 @@ foreach(qm ${corvane_qt_qm_files})
 endforeach()
 add_custom_target(corvane_qt_translations ALL DEPENDS ${corvane_qt_qm_copies})
 add_dependencies(corvane corvane_qt_translations)
-
-install(FILES ${corvane_qm_files} ${corvane_qt_qm_copies} DESTINATION lib/corvane/lang)
