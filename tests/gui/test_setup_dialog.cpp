@@ -44,6 +44,18 @@ private slots:
     void init() { fx.begin(); }
     void cleanup() { fx.end(); }
 
+    void metaObject()
+    {
+        const QMetaObject& mo = cSetup::staticMetaObject;
+        QCOMPARE(QByteArray(mo.className()), QByteArray("cSetup"));
+        QStringList methods;
+        for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
+            methods << mo.method(i).methodSignature() + " " + mo.method(i).parameterNames().join(',');
+        QCOMPARE(methods, QStringList({"debugCheckBoxSignal(bool) s", "accept() ", "reject() ", "onLangChanged(int) newLang",
+                                       "onDebugClicked(bool) en", "onDebugCheckBox(bool) s",
+                                       "closeEvent(QCloseEvent*) event"}));
+    }
+
     void opensWithTheWindowsValues()
     {
         auto w = fx.window();
