@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QPixmap>
+#include <QSettings>
 #include <QtTest>
 
 class TestScreenshots : public QObject
@@ -57,6 +58,18 @@ private slots:
 
         w->actionAbout->trigger();
         shoot(w->aboutDialog, "about-dialog");
+    }
+
+    // The same in Swedish, to see that the longer texts still fit.
+    void inSwedish()
+    {
+        QSettings("Tessmark", "Corvane").setValue("cMainWindow/Language", 2);
+        auto w = fx.window();
+        w->resize(760, 520);
+        w->show();
+        shoot(w.get(), "main-window-sv");
+        w->actionSetup->trigger();
+        shoot(w->setupDialog, "setup-dialog-sv");
     }
 };
 
