@@ -213,10 +213,10 @@ int main(int argc, char* argv[])
                     printf("flowsim: %s\n", error.c_str());
                 fflush(stdout);
                 if (faults.vanishMs > 0) {
-                    printf("flowsim: gone for %d ms\n", faults.vanishMs);
-                    fflush(stdout);
                     link.close();
                     rx.clear();
+                    printf("flowsim: gone for %d ms\n", faults.vanishMs);
+                    fflush(stdout);
                     backAt = now() + faults.vanishMs / 1000.0;
                     faults.vanishMs = 0;
                 }

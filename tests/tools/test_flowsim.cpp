@@ -1,0 +1,236 @@
+// The flow-meter simulator against libmodbus's own master on the other end of its link.
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <modbus/modbus.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+float toFloat(const uint16_t* r)
+{
+    const uint32_t bits = (uint32_t(r[0]) << 16) | r[1];
+    float f;
+    memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// A running simulator in a temporary folder, and a libmodbus master on its link.
+class Sim
+{
+public:
+    explicit Sim(const QStringList& extra = {})
+    {
+        link = dir.path() + "/link";
+        control = dir.path() + "/control";
+        proc.setProcessChannelMode(QProcess::MergedChannels);
+        const QByteArray bin = qgetenv("CORVANE_BIN_DIR");
+        proc.start(QString::fromLocal8Bit(bin) + "/flowsim",
+                   QStringList{"--ids", "1,2,3", "--link", link, "--control", control} + extra);
+        started = proc.waitForStarted(5000) && waitFor("flowsim: open");
+    }
+    ~Sim()
+    {
+        closeMaster();
+        proc.terminate();
+        proc.waitForFinished(5000);
+    }
+
+    bool waitFor(const QString& text, int ms = 5000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            output += QString::fromLocal8Bit(proc.readAll());
+            if (output.contains(text))
+                return true;
+            proc.waitForReadyRead(20);
+        }
+        return false;
+    }
+
+    void command(const QString& line, const QString& answer = QString())
+    {
+        const QByteArray bytes = (line + "\n").toLocal8Bit();
+        const int fd = ::open(control.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+        QVERIFY(waitFor(answer.isEmpty() ? "flowsim: " + line : answer));
+    }
+
+    modbus_t* master()
+    {
+        if (!ctx) {
+            ctx = modbus_new_rtu(link.toLocal8Bit().constData(), 9600, 'N', 8, 1);
+            modbus_set_response_timeout(ctx, 0, 300000);
+            if (modbus_connect(ctx) != 0) {
+                modbus_free(ctx);
+                ctx = nullptr;
+            }
+        }
+        return ctx;
+    }
+    void closeMaster()
+    {
+        if (ctx) {
+            modbus_close(ctx);
+            modbus_free(ctx);
+            ctx = nullptr;
+        }
+    }
+
+    QTemporaryDir dir;
+    QString link, control, output;
+    QProcess proc;
+    bool started = false;
+    modbus_t* ctx = nullptr;
+};
+
+} // namespace
+
+class TestFlowsim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void metersAnswerWithTheirRegisterMap()
+    {
+        Sim sim;
+        QVERIFY(sim.started);
+        QVERIFY(QFileInfo(sim.link).isSymLink());
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        for (int id = 1; id <= 3; ++id) {
+            modbus_set_slave(m, id);
+            uint16_t r[16];
+            QCOMPARE(modbus_read_registers(m, 0, 16, r), 16);
+            const float flow = toFloat(r);
+            const float base = 8.0f + 4.0f * (id - 1);
+            QVERIFY2(flow > base * 0.7f && flow < base * 1.3f, qPrintable(QString::number(flow)));
+            QVERIFY(toFloat(r + 2) > 1000.0f * id);           // totalizer
+            QVERIFY(toFloat(r + 4) > 10 && toFloat(r + 4) < 30); // temperature
+            QCOMPARE((uint32_t(r[8]) << 16) | r[9], uint32_t(24070000 + id * 137));
+            QCOMPARE(int(r[10]), 0x0102);
+            QCOMPARE(int(r[7]) & 1, 1);
+        }
+        // No meter at id 4: the line stays silent.
+        modbus_set_slave(m, 4);
+        uint16_t r[2];
+        QCOMPARE(modbus_read_registers(m, 0, 2, r), -1);
+        QCOMPARE(errno, ETIMEDOUT);
+        // An address beyond the map is refused by the meter.
+        modbus_set_slave(m, 1);
+        QCOMPARE(modbus_read_registers(m, 100, 2, r), -1);
+        QCOMPARE(errno, int(EMBXILADD));
+    }
+
+    void totalizerResetsAndSettingsStick()
+    {
+        Sim sim;
+        QVERIFY(sim.started);
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        modbus_set_slave(m, 2);
+        uint16_t r[16];
+        QCOMPARE(modbus_read_registers(m, 0, 16, r), 16);
+        QVERIFY(toFloat(r + 2) > 2000.0f);
+        QCOMPARE(modbus_write_register(m, 12, 1), 1);
+        QCOMPARE(modbus_write_register(m, 11, 25), 1);
+        QCOMPARE(modbus_read_registers(m, 0, 16, r), 16);
+        QVERIFY(toFloat(r + 2) < 0.01f);
+        QCOMPARE(int(r[11]), 25);
+        QCOMPARE(int(r[12]), 0);
+        // The totalizer integrates the flow from zero again.
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), 4);
+        QVERIFY(toFloat(r + 2) > 0.0f);
+        // Other meters are untouched.
+        modbus_set_slave(m, 3);
+        QCOMPARE(modbus_read_registers(m, 2, 2, r), 2);
+        QVERIFY(toFloat(r) > 3000.0f);
+    }
+
+    void faultsOnRequest()
+    {
+        Sim sim;
+        QVERIFY(sim.started);
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        modbus_set_slave(m, 1);
+        uint16_t r[4];
+
+        sim.command("silence 1");
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), -1);
+        QCOMPARE(errno, ETIMEDOUT);
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), 4);
+
+        sim.command("crc 1");
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), -1);
+        QCOMPARE(errno, int(EMBBADCRC));
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), 4);
+
+        sim.command("short 1");
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), -1);
+        modbus_flush(m);
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), 4);
+
+        sim.command("delay 150 1");
+        const auto t0 = std::chrono::steady_clock::now();
+        QCOMPARE(modbus_read_registers(m, 0, 4, r), 4);
+        QVERIFY(std::chrono::steady_clock::now() - t0 >= std::chrono::milliseconds(150));
+
+        sim.command("bogus", "flowsim: unknown command 'bogus'");
+    }
+
+    // The link goes away (the master's reads fail, the symbolic link is gone) and comes back
+    // on a new terminal behind the same link path.
+    void vanishAndComeBack()
+    {
+        Sim sim;
+        QVERIFY(sim.started);
+        QVERIFY(sim.master());
+        sim.command("vanish 300", "flowsim: gone for 300 ms");
+        QVERIFY(!QFileInfo::exists(sim.link));
+        modbus_set_slave(sim.master(), 1);
+        uint16_t r[2];
+        QCOMPARE(modbus_read_registers(sim.master(), 0, 2, r), -1);
+        sim.closeMaster();
+        QVERIFY(sim.waitFor("flowsim: back on"));
+        QVERIFY(QFileInfo(sim.link).isSymLink());
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        modbus_set_slave(m, 1);
+        QCOMPARE(modbus_read_registers(m, 0, 2, r), 2);
+    }
+
+    // Paced, a read of 2 registers (8 bytes out, 9 back) cannot be faster than its 17
+    // characters plus the turn-around silence on a 9600-baud wire.
+    void pacedAtTheWireRate()
+    {
+        Sim sim({"--pace"});
+        QVERIFY(sim.started);
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        modbus_set_slave(m, 1);
+        uint16_t r[2];
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(modbus_read_registers(m, 0, 2, r), 2);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        QVERIFY2(ms >= 5 * (17 + 3.5) * 10.0 / 9.6, qPrintable(QString::number(ms)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFlowsim)
+#include "test_flowsim.moc"
