@@ -55,7 +55,7 @@ private slots:
         QVERIFY(p.add("tp_alpha", "tp_alpha.plg"));
         QVERIFY(p.run.start({"-debug"}));
         QVERIFY2(p.run.waitFor(kTreeDone), qPrintable(p.run.log()));
-        QVERIFY(p.run.stop());
+        QVERIFY2(p.run.stop(), qPrintable(QString::number(p.run.exitCode()) + p.run.err().right(3000)));
 
         const QString log = p.run.log();
         QString missing;
