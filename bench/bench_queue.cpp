@@ -4,6 +4,7 @@
 // The delay rule: before each transaction the loop takes the time, sleeps 1 ms, and repeats
 // until at least `delay` whole milliseconds separate the time taken from the end of the last
 // transaction. The queue is kept full, so the loop never idles between transactions.
+#include "MandatedSleeps.h"
 #include "core/cThread.h"
 
 #include <chrono>
@@ -19,23 +20,6 @@ using Clock = std::chrono::steady_clock;
 unsigned char emptyHandler(cTransaction*, void*)
 {
     return TRSC_OK;
-}
-
-// The mandated sleeps alone, n times over, for delay 1 ms (the default period).
-double bareSleepsMs(int n)
-{
-    const auto t0 = Clock::now();
-    int64_t lastEnd = cTimeStamp::now().toMicroseconds();
-    for (int i = 0; i < n; ++i) {
-        for (;;) {
-            const int64_t now = cTimeStamp::now().toMicroseconds();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if ((now - lastEnd) / 1000 >= 1)
-                break;
-        }
-        lastEnd = cTimeStamp::now().toMicroseconds();
-    }
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
 double queuedTransactionsMs(cThread& t, int n)
@@ -86,7 +70,7 @@ int main()
     double sumQueue = 0, sumBare = 0;
     for (int round = 1; round <= rounds; ++round) {
         const double q = queuedTransactionsMs(t, n);
-        const double b = bareSleepsMs(n);
+        const double b = mandatedSleepsMs(n) * n;
         sumQueue += q;
         sumBare += b;
         printf("%-6d %14.1f %14.4f %14.4f %9.2f%%\n", round, n * 1000.0 / q, q / n, b / n, 100.0 * (q - b) / b);

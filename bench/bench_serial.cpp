@@ -18,6 +18,9 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+
+#include "MandatedSleeps.h"
+#include "ModbusCrc.h"
 #include <vector>
 
 namespace {
@@ -25,41 +28,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<unsigned char>;
 
-Bytes withCrc(Bytes frame)
-{
-    uint16_t crc = 0xFFFF;
-    for (unsigned char b : frame) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    frame.push_back(uint8_t(crc & 0xFF));
-    frame.push_back(uint8_t(crc >> 8));
-    return frame;
-}
-
 double msSince(Clock::time_point t0)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-// The delay rule's sleeps alone for back-to-back transactions with the default delay (1 ms):
-// take the time, sleep 1 ms, until a whole millisecond separates the time taken from the
-// end of the last transaction. Average per transaction, in ms.
-double mandatedSleepsMs(int n)
-{
-    const auto t0 = Clock::now();
-    int64_t lastEnd = cTimeStamp::now().toMicroseconds();
-    for (int i = 0; i < n; ++i) {
-        for (;;) {
-            const int64_t now = cTimeStamp::now().toMicroseconds();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if ((now - lastEnd) / 1000 >= 1)
-                break;
-        }
-        lastEnd = cTimeStamp::now().toMicroseconds();
-    }
-    return msSince(t0) / n;
 }
 
 struct Figures
@@ -121,7 +92,7 @@ Figures throughHost(const std::string& path, int n, const Bytes& expected)
         if (!port.open(path)) {
             f.wrong = n;
         } else {
-            const Bytes request = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+            const Bytes request = withModbusCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
             Bytes reply;
             for (int i = 0; i < 20; ++i)
                 port.transaction(request, reply, 9, 0, 0, 200, nullptr, 1);
@@ -179,10 +150,10 @@ void run(const char* title, int usPerByte, int n, double mandated)
         printf("%s: could not set up the link and the server\n", title);
         return;
     }
-    const Bytes expected = withCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD});
+    const Bytes expected = withModbusCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD});
     const Figures host = throughHost(link.hostPath(), n, expected);
     const Figures reference = throughLibmodbus(link.hostPath(), n);
-    const Figures bare = bareRoundTrip(link.hostPath(), n, withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02}), expected);
+    const Figures bare = bareRoundTrip(link.hostPath(), n, withModbusCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02}), expected);
     server.stop();
 
     printf("%s, %d reads of 2 registers each:\n", title, n);

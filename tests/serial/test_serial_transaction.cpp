@@ -2,6 +2,7 @@
 // scripted peer.
 #include "CapturedFile.h"
 #include "ModalAnswerer.h"
+#include "ModbusCrc.h"
 #include "ModbusRtuServer.h"
 #include "PtyPair.h"
 #include "ScriptedPeer.h"
@@ -20,19 +21,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes withCrc(Bytes frame)
-{
-    uint16_t crc = 0xFFFF;
-    for (unsigned char b : frame) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    frame.push_back(uint8_t(crc & 0xFF));
-    frame.push_back(uint8_t(crc >> 8));
-    return frame;
-}
 
 Bytes bytesOf(const QByteArray& a)
 {
@@ -92,11 +80,11 @@ private slots:
         server.setRegister(1, 0xABCD);
         QVERIFY(server.start());
 
-        const Bytes read = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+        const Bytes read = withModbusCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
         Bytes reply;
         unsigned short ticket = 0xAAAA;
         QCOMPARE(int(port->transaction(read, reply, 9, 0, 0, 100, &ticket, 0)), 1);
-        QCOMPARE(reply, withCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD}));
+        QCOMPARE(reply, withModbusCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xAB, 0xCD}));
         QVERIFY(ticket < 50);
         // The record carried the 7-byte header, numbers high byte first, then the request.
         const cTransaction& r = port->buffers[ticket];
@@ -105,7 +93,7 @@ private slots:
                  QByteArray::fromHex("00090000006400010300000002"));
         QCOMPARE(int(r.state.load()), int(TRSC_EMPTY));
 
-        const Bytes write = withCrc({0x01, 0x06, 0x00, 0x05, 0x00, 0x2A});
+        const Bytes write = withModbusCrc({0x01, 0x06, 0x00, 0x05, 0x00, 0x2A});
         QCOMPARE(int(port->transaction(write, reply, 8, 0, 0, 100, nullptr, 0)), 1);
         QCOMPARE(reply, write);
         QCOMPARE(server.holdingRegister(5), uint16_t(42));
