@@ -1,9 +1,93 @@
-// Pop-ups and plug-in clearing: the slots through which worker threads act on the GUI.
+// The application lock, the action lock, pop-ups, the reset of the window and plug-in
+// clearing: the slots through which worker threads and plug-ins act on the GUI.
 #include "cMainWindow.h"
 
+#include "Ui_cMainWindow.h"
+#include "../core/mainHandlers.h"
+#include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <cstring>
+
+void cMainWindow::onAppLock(bool lock)
+{
+    FILE* log = logStream();
+    fprintf(log, lock ? "cMainWindow: Locking application GUI\n" : "cMainWindow: Unlocking application GUI\n");
+    fflush(log);
+
+    // While the Save/Discard row shows, a plug-in's setup is open: choosing another device
+    // then would leave that setup behind, so the tree waits for the row to go.
+    ui->pluginTree->setEnabled(!lock && !ui->buttonWidget->isVisibleTo(this));
+    actionSetup->setEnabled(!lock);
+    actionPluginSetup->setEnabled(!lock);
+    pluginMenu->setEnabled(!lock);
+    ui->mainToolBar->setEnabled(!lock);
+
+    cPluginEntry* entry = currentPlugin.load();
+    if (entry && entry->handler.plugin)
+        entry->handler.plugin->lockGui(lock);
+}
+
+void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, bool* pBzy, bool* pStatus,
+                               unsigned char timeout)
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    constexpr int kHeader = 4;
+    constexpr int kPointers = 2 * int(sizeof(void*));
+    const bool lengthsOk = tagLen >= 0 && txtLen >= 0 && (tag || tagLen == 0) && (txt || txtLen == 0);
+    const long total = long(tagLen) + long(txtLen) + kHeader + kPointers;
+
+    if (!lengthsOk) {
+        fprintf(logStream(), "cMainWindow: WARNING -> Action lock refused, tag of %d bytes and text of %d bytes\n",
+                tagLen, txtLen);
+        fflush(logStream());
+    } else if (total > TRSC_BUFFER_SIZE) {
+        // Refused by the queue on its length alone, before a byte is read, so the requester
+        // gets the queue's own line and nothing is copied.
+        static const char unread = 0;
+        mainThread.addTransaction(&unread, static_cast<unsigned short>(total), 0);
+    } else if (tagLen > 255 || txtLen > 255) {
+        // The request keeps each length in one byte. Cutting would lock the GUI under a text
+        // the plug-in never wrote, so a longer tag or text is refused as a whole.
+        fprintf(logStream(),
+                "cMainWindow: WARNING -> Action lock refused, tag of %d bytes or text of %d bytes is over 255 bytes\n",
+                tagLen, txtLen);
+        fflush(logStream());
+    } else {
+        char request[TRSC_BUFFER_SIZE];
+        request[0] = char(MAIN_ACTION_LOCK);
+        request[1] = char(tagLen);
+        request[2] = char(txtLen);
+        request[3] = char(timeout);
+        char* at = request + kHeader;
+        if (tagLen)
+            memcpy(at, tag, size_t(tagLen));
+        at += tagLen;
+        if (txtLen)
+            memcpy(at, txt, size_t(txtLen));
+        at += txtLen;
+        for (void* p : {static_cast<void*>(pBzy), static_cast<void*>(pStatus)}) {
+            uintptr_t v = reinterpret_cast<uintptr_t>(p);
+            for (size_t i = 0; i < sizeof(void*); ++i, v >>= 8)
+                *at++ = char(v & 0xFF);
+        }
+        mainThread.addTransaction(request, static_cast<unsigned short>(total), 0);
+    }
+
+    inside = false;
+}
 
 void cMainWindow::onPopup(int type, QString title, QString message, int button1, int button2, int button3)
 {
@@ -28,6 +112,46 @@ void cMainWindow::onPopup(int type, QString title, QString message, int button1,
     popupBox->setIcon(icon);
     // Nobody waits for the answer: the box is shown and the caller goes on.
     popupBox->show();
+}
+
+void cMainWindow::onResetGUI()
+{
+    static bool inside = false;
+    fprintf(stderr, "onresetGUI start\n");
+    fflush(stderr);
+    if (inside)
+        return;
+    inside = true;
+
+    FILE* log = logStream();
+    fprintf(log, "cMainWindow: Resetting GUI\n");
+    fflush(log);
+
+    if (pluginList.isEmpty()) {
+        currentPlugin = nullptr;
+        currentTreeItem = nullptr;
+        ui->pluginTree->clear();
+    }
+    ui->pluginInfoBox->hide();
+    ui->buttonWidget->hide();
+
+    fileMenu->clear();
+    fileMenu->addAction(actionSetup);
+    fileMenu->addSeparator();
+    fileMenu->addAction(actionQuit);
+    helpMenu->clear();
+    helpMenu->addAction(actionAbout);
+
+    ui->menuBar->clear();
+    ui->menuBar->addMenu(fileMenu);
+    ui->menuBar->addMenu(helpMenu);
+
+    ui->mainToolBar->clear();
+    ui->mainToolBar->addAction(actionSetup);
+
+    inside = false;
+    fprintf(stderr, "onresetGUI end\n");
+    fflush(stderr);
 }
 
 void cMainWindow::onClearPlugins()

@@ -7,15 +7,29 @@
 //   TP_VERSION_OK      what pluginVersionOK answers (default 1)
 //   TP_NULL_INSTANCE   createInstance returns null
 //   TP_OMIT_VERSION, TP_OMIT_CREATE, TP_OMIT_KILL   leave that entry point out
+//   TP_NESTED_SETUP    prepareSetup asks for the setup page again, from inside the host's call
+//   TP_QUIET_UPDATES   the three update slots record nothing (for measuring the idle program)
+//   TP_DRIVER          once loaded, the plug-in drives the window as a user would: selects its
+//                      first device, opens its setup, saves it answering Yes, and quits
+//                      answering Yes; its saveSettings writes a value to the settings store
 //
 // The plug-in leaves its top-level item in the tree when it goes, as a careless plug-in would,
 // so that a reload meets a stale item of the same text.
+#include "gui/Ui_cMainWindow.h"
 #include "gui/cMainWindow.h"
 #include "plugin/cPlugin.h"
 #include "plugin/cPluginDisplay.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QToolBar>
 #include <QTreeWidgetItem>
 
@@ -73,6 +87,11 @@ public:
         record(QString("init() initialising=%1").arg(int(initialising.load())));
         // A plug-in with a running thread, so that unloading has one to stop.
         startHandler(TYPE_PLAIN, this, std::string());
+#ifdef TP_DRIVER
+        QTimer* drive = new QTimer(this);
+        connect(drive, &QTimer::timeout, this, &cRecorder::driveStep);
+        drive->start(50);
+#endif
     }
     void deinit() override { record("deinit()"); }
     void selectItem(QTreeWidgetItem* item) override
@@ -89,28 +108,109 @@ public:
         for (const QString& d : devices)
             topItem->addChild(new QTreeWidgetItem(d.split('|')));
     }
-    void saveSettings() override { record(QString("saveSettings() thread running=%1").arg(int(running.load()))); }
+    void saveSettings() override
+    {
+        record(QString("saveSettings() thread running=%1").arg(int(running.load())));
+#ifdef TP_DRIVER
+        QSettings settings("Tessmark", "Corvane");
+        settings.setValue(QString(TP_NAME) + "/Saved", settings.value(QString(TP_NAME) + "/Saved", 0).toInt() + 1);
+#endif
+    }
     void loadSettings() override { record("loadSettings()"); }
     void mkPluginMenu(QMenu* menu, QToolBar* toolBar) override
     {
         record(QString("mkPluginMenu(%1,%2)").arg(menu ? "menu" : "null", toolBar ? "toolbar" : "null"));
     }
     void connectExtraSignals(bool connect) override { record(QString("connectExtraSignals(%1)").arg(int(connect))); }
-    void acceptSetup() override { record("acceptSetup()"); }
+    void acceptSetup() override
+    {
+        const bool shown = mainWindow && displayWidget && displayWidget->isVisibleTo(mainWindow);
+        record(QString("acceptSetup() display shown=%1").arg(int(shown)));
+    }
     void rejectSetup() override { record("rejectSetup()"); }
+#ifdef TP_QUIET_UPDATES
+    void onDisplayUpdate() override { ++updates; }
+    void onInfoUpdate() override { ++updates; }
+    void onSetupUpdate() override { ++updates; }
+#else
     void onDisplayUpdate() override { record("onDisplayUpdate()"); }
     void onInfoUpdate() override { record("onInfoUpdate()"); }
     void onSetupUpdate() override { record("onSetupUpdate()"); }
+#endif
     void onMkSetupGuiSignal() override { record("onMkSetupGuiSignal()"); }
     void onAddDevGUI(void*) override { record("onAddDevGUI()"); }
     void onRmDevGUI(void*) override { record("onRmDevGUI()"); }
-    void prepareSetup() override { record("prepareSetup()"); }
+    void prepareSetup() override
+    {
+        record("prepareSetup()");
+#ifdef TP_NESTED_SETUP
+        // Emitted on the GUI thread, so the host's slot runs inside its own first run.
+        emit mainWindow->showPlgSetupSignal();
+        record("prepareSetup() nested request returned");
+#endif
+    }
     void retranslate() override { record("retranslate()"); }
     void lockGui(bool lock) override { record(QString("lockGui(%1)").arg(int(lock))); }
     void generalTimerTick(bool blink) override { record(QString("generalTimerTick(%1)").arg(int(blink))); }
     void loggerTimerTick() override { record("loggerTimerTick()"); }
     void internetTimerTick() override { record("internetTimerTick()"); }
     void dialogClosed(unsigned char id) override { record(QString("dialogClosed(%1)").arg(id)); }
+
+#ifdef TP_DRIVER
+    // One step per tick, each once the previous one has shown its effect on the window.
+    void driveStep()
+    {
+        Ui_cMainWindow* ui = mainWindow->ui;
+        switch (driveState) {
+        case 0:
+            // Loading is over once the item is in the tree and the application is unlocked.
+            if (!topItem->treeWidget() || !ui->pluginTree->isEnabled() || topItem->childCount() == 0)
+                return;
+            record("driver: selecting " + topItem->child(0)->text(0));
+            ui->pluginTree->setCurrentItem(topItem->child(0), 0);
+            break;
+        case 1:
+            record("driver: opening setup");
+            emit mainWindow->showPlgSetupSignal();
+            break;
+        case 2:
+            if (!ui->buttonWidget->isVisibleTo(mainWindow))
+                return;
+            record("driver: saving");
+            answerYes();
+            ui->buttonBox->button(QDialogButtonBox::Save)->click();
+            break;
+        case 3:
+            record("driver: quitting");
+            answerYes();
+            mainWindow->close();
+            break;
+        default:
+            return;
+        }
+        ++driveState;
+    }
+    // Presses Yes on the next question box, from a timer, since the box's own loop runs the
+    // program until it is answered.
+    void answerYes()
+    {
+        QTimer* t = new QTimer(this);
+        connect(t, &QTimer::timeout, this, [this, t] {
+            QMessageBox* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->button(QMessageBox::Yes))
+                return;
+            record("driver: answering Yes to '" + box->windowTitle() + "'");
+            t->stop();
+            t->deleteLater();
+            box->button(QMessageBox::Yes)->click();
+        });
+        t->start(20);
+    }
+    int driveState = 0;
+#endif
+#ifdef TP_QUIET_UPDATES
+    long updates = 0;
+#endif
 
     void record(const QString& call)
     {

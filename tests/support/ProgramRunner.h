@@ -14,6 +14,8 @@ public:
 
     // The temporary working folder (where "-debug" writes log.txt).
     QString workDir() const { return work.path(); }
+    // The program's XDG_CONFIG_HOME: its settings are <configDir>/Tessmark/Corvane.conf.
+    QString configDir() const { return config.path(); }
     // The folder the program is started from: build/bin unless set.
     static QString binDir();
     // Runs the program from another folder (where stageProgram put a copy). The program finds

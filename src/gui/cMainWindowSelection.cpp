@@ -1,0 +1,212 @@
+// The current plug-in: the selection that makes a plug-in current, the header and title that
+// name it, the periodic refresh of its pages, and the slots through which plug-ins change
+// their tree items.
+#include "cMainWindow.h"
+
+#include "Ui_cMainWindow.h"
+#include "../plugin/cPlugin.h"
+#include "../plugin/cPluginEntry.h"
+
+#include <QBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+namespace {
+
+void hideAll(QLayout* layout)
+{
+    for (int i = 0; i < layout->count(); ++i)
+        if (QWidget* w = layout->itemAt(i)->widget())
+            w->hide();
+}
+
+void warnMutex(FILE* log)
+{
+    fprintf(log, "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
+    fflush(log);
+}
+
+} // namespace
+
+void cMainWindow::onPluginTreeItemSelectionChanged()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    FILE* log = logStream();
+    currentTreeItem = ui->pluginTree->currentItem();
+    QTreeWidgetItem* item = currentTreeItem;
+    cPluginEntry* match = nullptr;
+
+    if (item) {
+        QTreeWidgetItem* parent = item->parent();
+        const QString key = (parent ? parent : item)->text(0);
+
+        // The list is read under its lock: "MAIN" appends to it from its own thread. A lock
+        // that does not come drops this change rather than making some later namesake current.
+        if (pluginListMutex.tryLock(100)) {
+            for (cPluginEntry& e : pluginList) {
+                if (e.handler.plugin && e.handler.plugin->name.contains(key)) {
+                    match = &e;
+                    break;
+                }
+            }
+            if (!match)
+                pluginListMutex.unlock();
+        } else {
+            warnMutex(log);
+        }
+    }
+
+    if (match) {
+        cPlugin* plugin = match->handler.plugin;
+        QTreeWidgetItem* parent = item->parent();
+
+        // Whatever the plug-ins do in deselect and selectItem must not run the window's slots
+        // in the middle of the switch.
+        connectSignals(false);
+
+        if (cPluginEntry* previous = currentPlugin.load()) {
+            cPlugin* old = previous->handler.plugin;
+            if (old && old->lock(100)) {
+                old->deselect();
+                old->unlock();
+            }
+        }
+
+        if (parent) {
+            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", parent->text(0).toLocal8Bit().constData(), " / ",
+                    item->text(0).toLocal8Bit().constData(), " (", item->text(1).toLocal8Bit().constData(), ")",
+                    " @ MODBUS id ", item->text(2).toLocal8Bit().constData());
+        } else {
+            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", item->text(0).toLocal8Bit().constData(), "", "", "",
+                    "", "", "", "");
+        }
+        fflush(log);
+
+        currentPlugin = match;
+        pluginListMutex.unlock();
+
+        hideAll(ui->displayLayout);
+        ui->buttonWidget->hide();
+        if (plugin->displayWidget)
+            plugin->displayWidget->show();
+        hideAll(ui->infoBoxLayout);
+        // The box itself starts hidden and goes again with a reset; with nothing to show it
+        // only shows its empty frame, so it follows the page.
+        if (plugin->infoWidget)
+            plugin->infoWidget->show();
+        ui->pluginInfoBox->setVisible(plugin->infoWidget != nullptr);
+
+        onUpdateGUI();
+
+        if (plugin->lock(100)) {
+            plugin->selectItem(currentTreeItem);
+            plugin->unlock();
+        }
+
+        ui->itemStr->setText(parent ? plugin->name + " - " + item->text(0) : QString());
+        QString title = QString::asprintf("Corvane %.01f", double(appVersion));
+        if (parent)
+            title += " - " + ui->itemStr->text();
+        setWindowTitle(title + " - Tessmark");
+        ui->icon->setVisible(parent != nullptr);
+
+        connectSignals(true);
+        mkMenus();
+    }
+
+    inside = false;
+}
+
+void cMainWindow::onUpdateGUI()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    // Entries are destroyed on this thread only, so the pointer read here is still good.
+    cPluginEntry* entry = currentPlugin.load();
+    if (entry && entry->handler.plugin) {
+        if (pluginListMutex.tryLock(100)) {
+            cPlugin* plugin = entry->handler.plugin;
+            emit plugin->displayUpdateSignal();
+            emit plugin->infoUpdateSignal();
+            emit plugin->setupUpdateSignal();
+            // The same picture again would still repaint the header, a hundred times a second.
+            if (ui->icon->pixmap().cacheKey() != plugin->pixmap.cacheKey())
+                ui->icon->setPixmap(plugin->pixmap);
+            pluginListMutex.unlock();
+        } else {
+            warnMutex(logStream());
+        }
+    }
+
+    inside = false;
+}
+
+void cMainWindow::onSelectPlugin(int indx)
+{
+    static bool inside = false;
+    QTreeWidget* tree = ui->pluginTree;
+    if (tree->topLevelItemCount() == 0 || inside)
+        return;
+    inside = true;
+
+    hideAll(ui->displayLayout);
+    ui->buttonWidget->hide();
+    hideAll(ui->infoBoxLayout);
+    if (indx < 0 || indx >= tree->topLevelItemCount())
+        indx = 0;
+    QTreeWidgetItem* item = tree->topLevelItem(indx);
+    tree->setCurrentItem(item, 0);
+    item->setExpanded(true);
+
+    inside = false;
+}
+
+void cMainWindow::onUpdatePluginItem(QTreeWidgetItem* item, QString iconPath, bool enable)
+{
+    static bool inside = false;
+    if (inside || !item)
+        return;
+    inside = true;
+
+    Qt::ItemFlags flags = item->flags();
+    flags.setFlag(Qt::ItemIsEnabled, enable);
+    item->setFlags(flags);
+    item->setIcon(0, QIcon(iconPath));
+
+    inside = false;
+}
+
+void cMainWindow::onUpdateTree(void* pPlugin)
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    // The request may have waited in the queue while its plug-in was unloaded: only a plug-in
+    // that is still in the list is asked to rebuild.
+    cPlugin* plugin = nullptr;
+    if (ui->pluginTree->isEnabled() && pPlugin) {
+        if (pluginListMutex.tryLock(100)) {
+            for (cPluginEntry& e : pluginList)
+                if (e.handler.plugin == pPlugin)
+                    plugin = e.handler.plugin;
+            pluginListMutex.unlock();
+        } else {
+            warnMutex(logStream());
+        }
+    }
+    if (plugin)
+        plugin->mkTree();
+
+    inside = false;
+}

@@ -1,0 +1,200 @@
+// A plug-in's setup page: opening it with the application locked, saving (after asking) or
+// discarding it, and the plug-in's about box.
+#include "cMainWindow.h"
+
+#include "Ui_cMainWindow.h"
+#include "../plugin/cPlugin.h"
+#include "../plugin/cPluginEntry.h"
+
+#include <QAbstractButton>
+#include <QBoxLayout>
+#include <QDialogButtonBox>
+#include <QMessageBox>
+#include <QTreeWidgetItem>
+
+#include <cstdarg>
+
+namespace {
+
+// Log lines are composed in a buffer of this size. A longer one (a plug-in may name itself or
+// its devices at any length) is cut, and still ends its line so the next one starts afresh.
+constexpr size_t kLineBuffer = 255;
+// The about box's rich text.
+constexpr size_t kAboutBuffer = 10000;
+
+void logLine(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void logLine(FILE* log, const char* format, ...)
+{
+    char line[kLineBuffer];
+    va_list args;
+    va_start(args, format);
+    const int n = vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    if (size_t(n) >= sizeof(line))
+        line[sizeof(line) - 2] = '\n';
+    fputs(line, log);
+}
+
+void hideAll(QLayout* layout)
+{
+    for (int i = 0; i < layout->count(); ++i)
+        if (QWidget* w = layout->itemAt(i)->widget())
+            w->hide();
+}
+
+cPlugin* pluginOf(cPluginEntry* entry)
+{
+    return entry ? entry->handler.plugin : nullptr;
+}
+
+// The plug-in is told its device again after its setup changed, if it can be reached at once.
+void reselect(cPlugin* plugin, QTreeWidgetItem* item)
+{
+    if (plugin->lock(100)) {
+        plugin->selectItem(item);
+        plugin->unlock();
+    }
+}
+
+QByteArray itemText(QTreeWidgetItem* item)
+{
+    return item ? item->text(0).toLocal8Bit() : QByteArray();
+}
+
+} // namespace
+
+void cMainWindow::onPluginSetup()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    fprintf(stderr, "onPluginSetup\n");
+    fflush(stderr);
+    onAppLock(true);
+    hideAll(ui->displayLayout);
+    ui->buttonWidget->hide();
+
+    if (cPlugin* plugin = pluginOf(currentPlugin.load())) {
+        FILE* log = logStream();
+        logLine(log, "cMainWindow: Selected setup for %s\n", plugin->name.toLocal8Bit().constData());
+        reselect(plugin, currentTreeItem);
+        plugin->prepareSetup();
+        if (plugin->setupWidget)
+            plugin->setupWidget->show();
+        ui->buttonWidget->show();
+        fflush(log);
+    }
+
+    // The application stays locked until the setup is saved or discarded.
+    inside = false;
+}
+
+void cMainWindow::onAccept()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    fprintf(stderr, "cMainWindow: onAccept\n");
+    fflush(stderr);
+
+    cPlugin* plugin = pluginOf(currentPlugin.load());
+    if (plugin && ui->buttonWidget->isVisibleTo(this)) {
+        const QMessageBox::StandardButton answer =
+            QMessageBox::warning(this, "Corvane: " + tr("Save settings"), tr("Do you really want save settings?\n"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        // The question's own event loop may have run a clearing of the plug-ins.
+        plugin = pluginOf(currentPlugin.load());
+        if (answer == QMessageBox::Yes && plugin) {
+            FILE* log = logStream();
+            const QByteArray name = plugin->name.toLocal8Bit();
+            const QByteArray item = itemText(currentTreeItem);
+            ui->buttonWidget->hide();
+            hideAll(ui->displayLayout);
+            ui->buttonWidget->hide();
+            logLine(log, "cMainWindow: Accepted %s -> %s\n", name.constData(), item.constData());
+            logLine(log, "cMainWindow: Executing saveSettings() method for %s -> %s setup\n", name.constData(),
+                    item.constData());
+            plugin->saveSettings();
+            logLine(log, "cMainWindow: Executing acceptSetup() method for %s -> %s setup\n", name.constData(),
+                    item.constData());
+            if (plugin->displayWidget)
+                plugin->displayWidget->show();
+            plugin->acceptSetup();
+            reselect(plugin, currentTreeItem);
+            fflush(log);
+        }
+    }
+
+    onAppLock(false);
+    inside = false;
+}
+
+void cMainWindow::onReject()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    ui->buttonWidget->hide();
+    hideAll(ui->displayLayout);
+    ui->buttonWidget->hide();
+
+    if (cPlugin* plugin = pluginOf(currentPlugin.load())) {
+        FILE* log = logStream();
+        const QByteArray name = plugin->name.toLocal8Bit();
+        const QByteArray item = itemText(currentTreeItem);
+        logLine(log, "cMainWindow: Rejected %s -> %s\n", name.constData(), item.constData());
+        logLine(log, "cMainWindow: Executing rejectSetup() method for %s -> %s setup\n", name.constData(),
+                item.constData());
+        plugin->rejectSetup();
+        reselect(plugin, currentTreeItem);
+        if (plugin->displayWidget)
+            plugin->displayWidget->show();
+        fflush(log);
+    }
+
+    onAppLock(false);
+    inside = false;
+}
+
+void cMainWindow::onClicked(QAbstractButton* button)
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    // Save reaches onAccept through accepted(); Discard has no signal of its own but this one.
+    if (button && ui->buttonBox->standardButton(button) == QDialogButtonBox::Discard)
+        onReject();
+
+    inside = false;
+}
+
+void cMainWindow::onAboutPlugin()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+
+    if (cPlugin* plugin = pluginOf(currentPlugin.load())) {
+        char text[kAboutBuffer];
+        snprintf(text, sizeof(text),
+                 "<b>Plugin:</b> %s<br><b>Version:</b> %0.1f<br><b>Description:</b> %s<BR>"
+                 "<center><b>%c Tessmark. All rights reserved.</b></center>",
+                 plugin->name.toLatin1().constData(), double(plugin->version),
+                 plugin->description.toLatin1().constData(), char(169));
+        QMessageBox::information(this, plugin->name + ": " + tr("About plugin"), QString::fromLatin1(text),
+                                 QMessageBox::Ok);
+    }
+
+    inside = false;
+}
