@@ -62,6 +62,9 @@ private slots:
         QVERIFY2(run(CORVANE_CMAKE, {"--build", build}, &out), qPrintable(out));
         QVERIFY2(run(CORVANE_CMAKE, {"--install", build}, &out), qPrintable(out));
         QVERIFY(QFile::exists(prefix + "/lib/corvane/plugins/hello.plg"));
+        // Our own flow-meter plug-in is installed beside it, with its translations.
+        QVERIFY(QFile::exists(prefix + "/lib/corvane/plugins/flowmeter.plg"));
+        QVERIFY(QFile::exists(prefix + "/lib/corvane/lang/flowmeter/lang_sv_SE.qm"));
 
         // Started through the installed link, as a user would.
         ProgramRunner p;
@@ -74,7 +77,7 @@ private slots:
         QVERIFY2(inOrder(p.log(),
                          {"MAIN: Found plugin directory '" + QFileInfo(prefix).canonicalFilePath() +
                               "/lib/corvane/plugins'\n",
-                          "MAIN: Found plugin 'hello.plg' (1/1)\n", "cPluginHandler: Loaded plugin 'hello.plg' @ 0x",
+                          "MAIN: Found plugin 'hello.plg' (2/2)\n", "cPluginHandler: Loaded plugin 'hello.plg' @ 0x",
                           "cPluginHandler: Loaded symbol '_Z12killInstanceP7cPlugin' @ 0x",
                           "cMainWindow: Executing init() method for Hello plugin\n", "Hello plugin: ready to greet\n",
                           "Hello plugin: Making plugin item tree\n", "MAIN: Updating plugin tree\n",

@@ -1,0 +1,752 @@
+// The flow-meter plug-in: MODBUS RTU flow meters on one serial line (docs/flowmeter.md has
+// the register map). Built with the SDK like any outside plug-in.
+#include "FlowMeterPlugin.h"
+#include "ModbusRtu.h"
+
+#include <gui/cMainWindow.h>
+#include <serial/cSerial.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidgetItem>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <thread>
+
+namespace {
+
+const char* const kSettingsGroup = "FlowMeter";
+const char* const kDefaultPort = "/dev/ttyUSB0";
+// Registers 0 to 15: the whole map in one read.
+constexpr uint16_t kMapSize = 16;
+constexpr uint16_t kRegDamping = 11;
+constexpr uint16_t kRegCommand = 12;
+constexpr uint16_t kRegCalibration = 14;
+// One lost frame is common on a long RS-485 line; a meter counts as away after two in a row.
+constexpr int kOfflineAfter = 2;
+constexpr int kReopenEveryMs = 1000;
+constexpr double kTrendSeconds = 300;
+// MODBUS RTU wants 3.5 characters of silence between frames: 4 ms at 9600 baud.
+constexpr unsigned short kFrameGapMs = 5;
+
+const char* const kIconOnline = ":/Other/Pixmaps/online22.png";
+const char* const kIconOffline = ":/Other/Pixmaps/offline22.png";
+const char* const kIconAlarm = ":/Other/Pixmaps/alarm22.png";
+
+// Sleeps in short steps so that a stop request is seen at once.
+bool sleepWhile(const std::atomic<bool>& running, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (running && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return running;
+}
+
+QString unitName(int id)
+{
+    return QCoreApplication::translate("FlowMeter", "Meter %1").arg(id);
+}
+
+} // namespace
+
+cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWMETER")
+{
+    name = "Flow meter";
+    description = "MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms";
+    version = 1.0f;
+    display = new FlowDisplayPage;
+    info = new FlowInfoPage;
+    setup = new FlowSetupPage;
+    displayWidget = display;
+    infoWidget = info;
+    setupWidget = setup;
+    displayWidget->hide();
+    infoWidget->hide();
+    setupWidget->hide();
+    topItem = new QTreeWidgetItem(QStringList{name});
+    pixmap = QPixmap(":/Other/Pixmaps/online.png");
+    actionTag = "FLOWMETER";
+
+    // Queued: these come from the poll thread and touch widgets. Made here, not with the
+    // host's connection set, so that no reading is lost while the tree is rebuilt.
+    connect(this, &cFlowMeterPlugin::unitsChangedSignal, this, &cFlowMeterPlugin::onUnitsChanged,
+            Qt::QueuedConnection);
+    connect(this, &cFlowMeterPlugin::portWantedSignal, this, &cFlowMeterPlugin::onPortWanted, Qt::QueuedConnection);
+    connect(this, &cFlowMeterPlugin::scanProgressSignal, this, &cFlowMeterPlugin::onScanProgress,
+            Qt::QueuedConnection);
+    connect(this, &cFlowMeterPlugin::scanDoneSignal, this, &cFlowMeterPlugin::onScanDone, Qt::QueuedConnection);
+}
+
+cFlowMeterPlugin::~cFlowMeterPlugin()
+{
+    stopAndWait();
+    if (cSerial* p = port.exchange(nullptr))
+        mainWindow->closePort(p);
+    delete topItem;
+}
+
+void cFlowMeterPlugin::log(const char* format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    FILE* f = outStream();
+    fprintf(f, "%s plugin: %s\n", name.toLatin1().constData(), line);
+    fflush(f);
+}
+
+std::vector<int> cFlowMeterPlugin::parseIds(const QString& text)
+{
+    std::vector<int> ids;
+    for (const QString& part : text.split(QRegularExpression("[,; ]+"), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int id = part.toInt(&ok);
+        if (ok && id >= 1 && id <= 247 && std::find(ids.begin(), ids.end(), id) == ids.end())
+            ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+QString cFlowMeterPlugin::idsText(const std::vector<int>& ids)
+{
+    QStringList parts;
+    for (int id : ids)
+        parts << QString::number(id);
+    return parts.join(",");
+}
+
+FlowMeterConfig cFlowMeterPlugin::configCopy()
+{
+    std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+    return config;
+}
+
+void cFlowMeterPlugin::setConfig(const FlowMeterConfig& c)
+{
+    std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+    if (!g.owns_lock())
+        return;
+    const bool portChanged = !config.port.isEmpty() && c.port != config.port;
+    config = c;
+    QMap<int, UnitState> kept;
+    for (int id : c.ids) {
+        UnitState u = units.value(id);
+        u.id = id;
+        kept.insert(id, u);
+    }
+    units = kept;
+    if (portChanged)
+        reopenPort = true;
+}
+
+void cFlowMeterPlugin::init()
+{
+    setup->setFactoryMode(mainWindow->factoryMode);
+    log("Ready (SDK %s)", CORVANE_SDK_VERSION);
+}
+
+void cFlowMeterPlugin::loadSettings()
+{
+    QSettings s("Tessmark", "Corvane");
+    s.beginGroup(kSettingsGroup);
+    FlowMeterConfig c;
+    // On the first run the environment may name the line (make run points it at the
+    // simulator); afterwards the stored setting holds.
+    const QString envPort = qEnvironmentVariable("CORVANE_FLOWMETER_PORT");
+    const QString envIds = qEnvironmentVariable("CORVANE_FLOWMETER_IDS");
+    c.port = s.value("port", envPort.isEmpty() ? QString(kDefaultPort) : envPort).toString();
+    c.ids = parseIds(s.value("ids", envIds.isEmpty() ? QString("1") : envIds).toString());
+    c.periodMs = std::clamp(s.value("period", 200).toInt(), 50, 60000);
+    c.dampingTenths = std::clamp(s.value("damping", 10).toInt(), 0, 600);
+    c.calibration = std::clamp(s.value("calibration", 1.0).toFloat(), 0.5f, 2.0f);
+    s.endGroup();
+    setConfig(c);
+    log("Port %s, unit ids %s, poll period %d ms", c.port.toLocal8Bit().constData(),
+        idsText(c.ids).toLatin1().constData(), c.periodMs);
+    if (!running)
+        startHandler(TYPE_PLAIN, this, "FLOWMETER");
+}
+
+void cFlowMeterPlugin::saveSettings()
+{
+    // Save from the setup page commits its fields; at unload (thread stopped) only what was
+    // saved before is written, never a half-edited page.
+    if (setupOpen && running) {
+        FlowMeterConfig c = configCopy();
+        c.port = setup->port->text().trimmed();
+        c.ids = parseIds(setup->ids->text());
+        c.periodMs = setup->period->value();
+        c.dampingTenths = int(std::lround(setup->damping->value() * 10));
+        if (mainWindow->factoryMode)
+            c.calibration = float(setup->calibration->value());
+        setConfig(c);
+    }
+    const FlowMeterConfig c = configCopy();
+    QSettings s("Tessmark", "Corvane");
+    s.beginGroup(kSettingsGroup);
+    s.setValue("port", c.port);
+    s.setValue("ids", idsText(c.ids));
+    s.setValue("period", c.periodMs);
+    s.setValue("damping", c.dampingTenths);
+    s.setValue("calibration", double(c.calibration));
+    s.endGroup();
+    s.sync();
+    log("Settings saved: port %s, unit ids %s", c.port.toLocal8Bit().constData(), idsText(c.ids).toLatin1().constData());
+}
+
+void cFlowMeterPlugin::prepareSetup()
+{
+    const FlowMeterConfig c = configCopy();
+    setup->port->setText(c.port);
+    setup->ids->setText(idsText(c.ids));
+    setup->period->setValue(c.periodMs);
+    setup->damping->setValue(c.dampingTenths / 10.0);
+    setup->calibration->setValue(c.calibration);
+    setup->setFactoryMode(mainWindow->factoryMode);
+    setupOpen = true;
+}
+
+void cFlowMeterPlugin::acceptSetup()
+{
+    setupOpen = false;
+    setupWritesRequested = true;
+    // The host unlocks the window after this returns; a tree rebuild asked for now would be
+    // dropped while it is still locked.
+    QTimer::singleShot(0, this, [this] { emit mainWindow->updateTreeSignal(this); });
+}
+
+void cFlowMeterPlugin::rejectSetup()
+{
+    setupOpen = false;
+    prepareSetup();
+    setupOpen = false;
+}
+
+void cFlowMeterPlugin::retranslate()
+{
+    description = QCoreApplication::translate(
+        "FlowMeter", "MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms");
+    display->retranslate();
+    info->retranslate();
+    setup->retranslate();
+    if (scanAction)
+        scanAction->setText(QCoreApplication::translate("FlowMeter", "Scan bus"));
+    if (resetAction)
+        resetAction->setText(QCoreApplication::translate("FlowMeter", "Reset totalizer"));
+    for (auto it = items.begin(); it != items.end(); ++it)
+        it.value()->setText(0, unitName(it.key()));
+    refreshPages();
+}
+
+void cFlowMeterPlugin::selectItem(QTreeWidgetItem* item)
+{
+    selectedId = (item && item->parent() == topItem) ? item->text(2).toInt() : 0;
+    refreshPages();
+}
+
+void cFlowMeterPlugin::deselect()
+{
+}
+
+void cFlowMeterPlugin::lockGui(bool lock)
+{
+    if (scanAction)
+        scanAction->setEnabled(!lock && !scanning);
+    if (resetAction)
+        resetAction->setEnabled(!lock);
+}
+
+void cFlowMeterPlugin::mkItemTree()
+{
+    items.clear();
+    qDeleteAll(topItem->takeChildren());
+    const FlowMeterConfig c = configCopy();
+    for (int id : c.ids) {
+        auto* item = new QTreeWidgetItem(QStringList{unitName(id), QString(), QString::number(id)});
+        item->setIcon(0, QIcon(kIconOffline));
+        topItem->addChild(item);
+        items.insert(id, item);
+    }
+    refreshTree();
+}
+
+void cFlowMeterPlugin::mkPluginMenu(QMenu* menu, QToolBar* toolBar)
+{
+    scanAction = new QAction(QIcon(":/Other/Pixmaps/id.png"), QCoreApplication::translate("FlowMeter", "Scan bus"), menu);
+    scanAction->setObjectName("flowmeterScanBus");
+    resetAction = new QAction(QIcon(":/Other/Pixmaps/m3.png"), QCoreApplication::translate("FlowMeter", "Reset totalizer"), menu);
+    resetAction->setObjectName("flowmeterResetTotalizer");
+    connect(scanAction, &QAction::triggered, this, &cFlowMeterPlugin::onScanBus);
+    connect(resetAction, &QAction::triggered, this, &cFlowMeterPlugin::onResetTotalizer);
+    // The actions die with the menu when the host rebuilds it.
+    connect(scanAction, &QObject::destroyed, this, [this] { scanAction = nullptr; });
+    connect(resetAction, &QObject::destroyed, this, [this] { resetAction = nullptr; });
+    scanAction->setEnabled(!scanning);
+    menu->addAction(scanAction);
+    menu->addAction(resetAction);
+    if (toolBar) {
+        toolBar->addAction(scanAction);
+        toolBar->addAction(resetAction);
+    }
+}
+
+void cFlowMeterPlugin::onScanBus()
+{
+    if (scanning)
+        return;
+    scanning = true;
+    if (scanAction)
+        scanAction->setEnabled(false);
+    emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scanning the bus"), 0);
+    scanRequested = true;
+}
+
+void cFlowMeterPlugin::onScanProgress(int percent)
+{
+    emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scanning the bus"), percent);
+}
+
+void cFlowMeterPlugin::onScanDone(QString found)
+{
+    scanning = false;
+    if (scanAction)
+        scanAction->setEnabled(true);
+    emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scan found: %1").arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found),
+                                             -1);
+    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Scan found: %1").arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found));
+    // An empty bus leaves the configured ids alone: the meters may simply be switched off.
+    if (!found.isEmpty()) {
+        FlowMeterConfig c = configCopy();
+        c.ids = parseIds(found);
+        setConfig(c);
+        emit mainWindow->updateTreeSignal(this);
+    }
+}
+
+void cFlowMeterPlugin::onResetTotalizer()
+{
+    if (actionBusy)
+        return;
+    const int id = selectedId;
+    const QString which = id ? unitName(id) : QCoreApplication::translate("FlowMeter", "all meters");
+    const auto answer = QMessageBox::question(mainWindow, QCoreApplication::translate("FlowMeter", "Reset totalizer"),
+                                              QCoreApplication::translate("FlowMeter", "Reset the totalizer of %1 to zero?").arg(which),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    resetUnit = id;
+    actionText = QCoreApplication::translate("FlowMeter", "Resetting the totalizer").toUtf8().left(250);
+    actionStatus = false;
+    actionBusy = true;
+    // The host reads both flags from its own thread until busy clears: they are atomics of
+    // one byte, passed as the plain flags the signal takes.
+    static_assert(sizeof(std::atomic<bool>) == sizeof(bool), "atomic flags are passed as bool*");
+    emit mainWindow->actionLockSignal(actionTag.data(), int(actionTag.size()), actionText.data(),
+                                      int(actionText.size()), reinterpret_cast<bool*>(&actionBusy),
+                                      reinterpret_cast<bool*>(&actionStatus), 10);
+    resetRequested = true;
+}
+
+void cFlowMeterPlugin::deinit()
+{
+    stopAndWait();
+    if (cSerial* p = port.exchange(nullptr))
+        mainWindow->closePort(p);
+}
+
+// ---- GUI side of the port: the registry is the GUI thread's.
+
+void cFlowMeterPlugin::onPortWanted()
+{
+    const QString path = configCopy().port;
+    if (cSerial* old = port.exchange(nullptr))
+        mainWindow->closePort(old);
+    cSerial* p = mainWindow->openPort(path.toLocal8Bit().toStdString());
+    openFailed = !p;
+    if (p) {
+        log("Opened port %s", path.toLocal8Bit().constData());
+        port = p;
+    } else {
+        log("Cannot open port %s", path.toLocal8Bit().constData());
+    }
+    portRequested = false;
+}
+
+// ---- The poll thread.
+
+cSerial* cFlowMeterPlugin::usablePort()
+{
+    // While the GUI thread replaces the port, the old one is not touched any more.
+    cSerial* p = port;
+    if (p && !reopenPort && !portRequested && p->handle >= 0 && p->running)
+        return p;
+    return nullptr;
+}
+
+void cFlowMeterPlugin::runHandler(void*)
+{
+    auto lastOpenTry = std::chrono::steady_clock::now() - std::chrono::hours(1);
+    while (running) {
+        const auto cycleStart = std::chrono::steady_clock::now();
+        const FlowMeterConfig c = configCopy();
+        cSerial* p = usablePort();
+        if (!p) {
+            const QString path = c.port;
+            // While an open is on its way the meters keep the state they had.
+            QString reason;
+            if (reopenPort)
+                reason = QCoreApplication::translate("FlowMeter", "port changed to %1").arg(path);
+            else if (port)
+                reason = QCoreApplication::translate("FlowMeter", "port %1 lost (device gone)").arg(path);
+            else if (openFailed)
+                reason = QCoreApplication::translate("FlowMeter", "port %1 cannot be opened").arg(path);
+            if (!reason.isEmpty() && !portRequested)
+                markAllOffline(reason);
+            if (!portRequested && cycleStart - lastOpenTry >= std::chrono::milliseconds(kReopenEveryMs)) {
+                lastOpenTry = cycleStart;
+                reopenPort = false;
+                portRequested = true;
+                emit portWantedSignal();
+            }
+            if (scanRequested.exchange(false))
+                emit scanDoneSignal(QString());
+            if (resetRequested.exchange(false)) {
+                actionStatus = false;
+                actionBusy = false;
+            }
+            sleepWhile(running, 50);
+            continue;
+        }
+        if (scanRequested.exchange(false))
+            runScan(p);
+        if (resetRequested.exchange(false))
+            runReset(p);
+        if (setupWritesRequested.exchange(false))
+            runSetupWrites(p);
+        for (int id : c.ids) {
+            if (!running)
+                break;
+            pollUnit(p, id, c.periodMs);
+        }
+        emit unitsChangedSignal();
+        const auto spent = std::chrono::steady_clock::now() - cycleStart;
+        const int left = c.periodMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count());
+        if (left > 0)
+            sleepWhile(running, left);
+    }
+}
+
+bool cFlowMeterPlugin::exchange(cSerial* p, const std::vector<uint8_t>& request, unsigned short answerSize,
+                                std::vector<uint16_t>* registers, QString* reason, unsigned short timeoutMs,
+                                modbus::Check* outcome)
+{
+    unsigned char answer[TRSC_BUFFER_SIZE];
+    unsigned short received = 0;
+    const unsigned char result = p->transaction(request.data(), (unsigned short)request.size(), answer, &received,
+                                                answerSize, kFrameGapMs, 0, timeoutMs, nullptr, 1);
+    if (result != TRSC_OK) {
+        if (reason)
+            *reason = (p->handle < 0 || !p->running) ? QCoreApplication::translate("FlowMeter", "device gone") : QCoreApplication::translate("FlowMeter", "transaction failed");
+        return false;
+    }
+    int exception = 0;
+    const modbus::Check check = modbus::checkAnswer(request, answer, received, registers, &exception);
+    if (outcome)
+        *outcome = check;
+    switch (check) {
+    case modbus::Check::Ok:
+        return true;
+    case modbus::Check::NoAnswer:
+        if (reason)
+            *reason = QCoreApplication::translate("FlowMeter", "no answer");
+        break;
+    case modbus::Check::Short:
+        if (reason)
+            *reason = QCoreApplication::translate("FlowMeter", "short answer (%1 of %2 bytes)").arg(received).arg(answerSize);
+        break;
+    case modbus::Check::BadCrc:
+        if (reason)
+            *reason = QCoreApplication::translate("FlowMeter", "corrupt check sum");
+        break;
+    case modbus::Check::WrongUnit:
+        if (reason)
+            *reason = QCoreApplication::translate("FlowMeter", "answer from another unit");
+        break;
+    case modbus::Check::Exception:
+        if (reason)
+            *reason = QCoreApplication::translate("FlowMeter", "MODBUS exception %1").arg(exception);
+        break;
+    case modbus::Check::Malformed:
+        if (reason)
+            *reason = QCoreApplication::translate("FlowMeter", "malformed answer");
+        break;
+    }
+    return false;
+}
+
+bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
+{
+    std::vector<uint16_t> r;
+    QString reason;
+    if (!exchange(p, modbus::readHolding(uint8_t(id), 0, kMapSize), modbus::readAnswerSize(kMapSize), &r, &reason)) {
+        recordFailure(id, reason);
+        return false;
+    }
+    UnitState fresh;
+    fresh.flow = modbus::toFloat(r[0], r[1]);
+    fresh.total = modbus::toFloat(r[2], r[3]);
+    fresh.temperature = modbus::toFloat(r[4], r[5]);
+    fresh.alarm = r[6];
+    fresh.status = r[7];
+    fresh.serial = modbus::toUint32(r[8], r[9]);
+    fresh.firmware = r[10];
+    fresh.damping = r[11];
+    fresh.calibration = modbus::toFloat(r[14], r[15]);
+    const QDateTime now = QDateTime::currentDateTime();
+    bool cameBack = false;
+    {
+        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+        if (!g.owns_lock() || !units.contains(id))
+            return true;
+        UnitState& u = units[id];
+        cameBack = !u.online;
+        u.online = true;
+        u.seen = true;
+        u.failuresInRow = 0;
+        u.flow = fresh.flow;
+        u.total = fresh.total;
+        u.temperature = fresh.temperature;
+        u.alarm = fresh.alarm;
+        u.status = fresh.status;
+        u.serial = fresh.serial;
+        u.firmware = fresh.firmware;
+        u.damping = fresh.damping;
+        u.calibration = fresh.calibration;
+        u.lastGood = now;
+        const double t = now.toMSecsSinceEpoch() / 1000.0;
+        u.trend.append(QPointF(t, fresh.flow));
+        int drop = 0;
+        while (drop < u.trend.size() && u.trend[drop].x() < t - kTrendSeconds)
+            ++drop;
+        u.trend.remove(0, drop);
+    }
+    if (cameBack)
+        log("Unit %d online", id);
+    log("Unit %d: flow %.3f m3/h, totalizer %.3f m3, temperature %.2f C, alarm 0x%04X", id, double(fresh.flow),
+        double(fresh.total), double(fresh.temperature), unsigned(fresh.alarm));
+    return true;
+}
+
+void cFlowMeterPlugin::recordFailure(int id, const QString& reason)
+{
+    bool wentOffline = false;
+    int errors = 0;
+    {
+        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+        if (!g.owns_lock() || !units.contains(id))
+            return;
+        UnitState& u = units[id];
+        errors = ++u.errors;
+        u.reason = reason;
+        if (++u.failuresInRow >= kOfflineAfter && (u.online || !u.seen)) {
+            wentOffline = u.online || u.failuresInRow == kOfflineAfter;
+            u.online = false;
+        }
+    }
+    log("Unit %d: poll failed (%s), %d errors", id, reason.toLocal8Bit().constData(), errors);
+    if (wentOffline)
+        log("Unit %d offline: %s", id, reason.toLocal8Bit().constData());
+}
+
+void cFlowMeterPlugin::markAllOffline(const QString& reason)
+{
+    QList<int> changed;
+    {
+        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+        if (!g.owns_lock())
+            return;
+        for (UnitState& u : units) {
+            if (u.online || u.reason != reason) {
+                if (u.online)
+                    ++u.errors;
+                u.online = false;
+                u.reason = reason;
+                changed << u.id;
+            }
+        }
+    }
+    for (int id : changed)
+        log("Unit %d offline: %s", id, reason.toLocal8Bit().constData());
+    if (!changed.isEmpty())
+        emit unitsChangedSignal();
+}
+
+void cFlowMeterPlugin::runScan(cSerial* p)
+{
+    QStringList found;
+    int lastPercent = -1;
+    for (int id = 1; id <= 247 && running; ++id) {
+        // A line that went away has nothing more to find; the meters keep their ids.
+        if (!usablePort()) {
+            found.clear();
+            break;
+        }
+        modbus::Check check = modbus::Check::NoAnswer;
+        // The firmware register alone: a short question, and any meter has it. A device that
+        // refuses it with an exception is there all the same.
+        const bool answered = exchange(p, modbus::readHolding(uint8_t(id), 10, 1), modbus::readAnswerSize(1), nullptr,
+                                       nullptr, 30, &check);
+        if (answered || check == modbus::Check::Exception)
+            found << QString::number(id);
+        const int percent = id * 100 / 247;
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            emit scanProgressSignal(percent);
+        }
+    }
+    log("Scan found units %s", found.isEmpty() ? "none" : found.join(",").toLatin1().constData());
+    emit scanDoneSignal(found.join(","));
+}
+
+void cFlowMeterPlugin::runReset(cSerial* p)
+{
+    const int only = resetUnit;
+    const std::vector<int> ids = only ? std::vector<int>{only} : configCopy().ids;
+    bool ok = !ids.empty();
+    for (int id : ids) {
+        QString reason;
+        bool done = exchange(p, modbus::writeSingle(uint8_t(id), kRegCommand, 1), modbus::kWriteAnswerSize, nullptr,
+                             &reason);
+        // The meter clears the command register once the totalizer is zero: that is the
+        // confirmation, read back a few times before giving up.
+        bool confirmed = false;
+        for (int tries = 0; done && !confirmed && tries < 10 && running; ++tries) {
+            std::vector<uint16_t> r;
+            if (exchange(p, modbus::readHolding(uint8_t(id), kRegCommand, 1), modbus::readAnswerSize(1), &r, &reason))
+                confirmed = r.size() == 1 && r[0] == 0;
+            if (!confirmed)
+                sleepWhile(running, 20);
+        }
+        if (confirmed)
+            log("Unit %d: totalizer reset", id);
+        else
+            log("Unit %d: totalizer reset failed (%s)", id, reason.isEmpty() ? "not confirmed" : reason.toLocal8Bit().constData());
+        ok = ok && confirmed;
+    }
+    actionStatus = ok;
+    actionBusy = false;
+}
+
+void cFlowMeterPlugin::runSetupWrites(cSerial* p)
+{
+    const FlowMeterConfig c = configCopy();
+    const bool factory = mainWindow->factoryMode;
+    for (int id : c.ids) {
+        QString reason;
+        if (!exchange(p, modbus::writeSingle(uint8_t(id), kRegDamping, uint16_t(c.dampingTenths)),
+                      modbus::kWriteAnswerSize, nullptr, &reason))
+            log("Unit %d: damping not written (%s)", id, reason.toLocal8Bit().constData());
+        if (factory) {
+            uint16_t hi, lo;
+            modbus::fromFloat(c.calibration, &hi, &lo);
+            if (!exchange(p, modbus::writeMultiple(uint8_t(id), kRegCalibration, {hi, lo}), modbus::kWriteAnswerSize,
+                          nullptr, &reason))
+                log("Unit %d: calibration factor not written (%s)", id, reason.toLocal8Bit().constData());
+        }
+    }
+}
+
+// ---- GUI side of the readings.
+
+int cFlowMeterPlugin::shownUnit()
+{
+    const int id = selectedId;
+    if (id)
+        return id;
+    const FlowMeterConfig c = configCopy();
+    return c.ids.empty() ? 0 : c.ids.front();
+}
+
+void cFlowMeterPlugin::onUnitsChanged()
+{
+    refreshTree();
+    refreshPages();
+}
+
+void cFlowMeterPlugin::refreshTree()
+{
+    QMap<int, UnitState> copy;
+    {
+        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+        if (!g.owns_lock())
+            return;
+        copy = units;
+    }
+    for (auto it = items.begin(); it != items.end(); ++it) {
+        const UnitState u = copy.value(it.key());
+        QTreeWidgetItem* item = it.value();
+        if (u.seen && item->text(1) != QString::number(u.serial))
+            item->setText(1, QString::number(u.serial));
+        const QString icon = !u.online ? kIconOffline : (u.alarm ? kIconAlarm : kIconOnline);
+        // Only a change is sent: the host rebuilds the icon from the file each time.
+        if (item->data(0, Qt::UserRole).toString() != icon) {
+            item->setData(0, Qt::UserRole, icon);
+            emit mainWindow->updatePluginItemSignal(item, icon, true);
+        }
+    }
+}
+
+void cFlowMeterPlugin::refreshPages()
+{
+    const int id = shownUnit();
+    UnitState u;
+    QString portName;
+    int periodMs = 0;
+    {
+        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+        if (!g.owns_lock())
+            return;
+        if (!units.contains(id)) {
+            display->showNone();
+            return;
+        }
+        u = units.value(id);
+        portName = config.port;
+        periodMs = config.periodMs;
+    }
+    display->show(u, unitName(id));
+    info->show(u, portName, periodMs);
+}
+
+// ---- Entry points.
+
+CORVANE_PLUGIN_EXPORT bool pluginVersionOK(cMainWindow* window)
+{
+    return window && QString::number(window->appVersion, 'f', 1) == CORVANE_SDK_VERSION;
+}
+
+CORVANE_PLUGIN_EXPORT cPlugin* createInstance(cMainWindow* window)
+{
+    return new cFlowMeterPlugin(window);
+}
+
+CORVANE_PLUGIN_EXPORT void killInstance(cPlugin* plugin)
+{
+    delete plugin;
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "FlowPages.h"
+#include "ModbusRtu.h"
+
+#include <plugin/cPlugin.h>
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+class QAction;
+class QTreeWidgetItem;
+class cSerial;
+
+// What the plug-in is told to do: kept in its settings group, edited on its setup page.
+struct FlowMeterConfig
+{
+    QString port;
+    std::vector<int> ids;
+    int periodMs = 200;
+    int dampingTenths = 10;
+    float calibration = 1.0f;
+};
+
+// The flow-meter plug-in: polls MODBUS RTU flow meters on one serial line from its own
+// thread and shows them in the tree and on its pages.
+class cFlowMeterPlugin : public cPlugin
+{
+    Q_OBJECT
+
+public:
+    explicit cFlowMeterPlugin(cMainWindow* window);
+    ~cFlowMeterPlugin() override;
+
+    void init() override;
+    void deinit() override;
+    void selectItem(QTreeWidgetItem* item) override;
+    void deselect() override;
+    void mkItemTree() override;
+    void saveSettings() override;
+    void loadSettings() override;
+    void mkPluginMenu(QMenu* menu, QToolBar* toolBar) override;
+    void acceptSetup() override;
+    void rejectSetup() override;
+    void prepareSetup() override;
+    void retranslate() override;
+    void lockGui(bool lock) override;
+
+    // The poll loop, on the plug-in's own thread.
+    void runHandler(void* arg) override;
+
+    static std::vector<int> parseIds(const QString& text);
+    static QString idsText(const std::vector<int>& ids);
+
+signals:
+    // From the poll thread: new readings or states are in `units`.
+    void unitsChangedSignal();
+    // From the poll thread: the port is wanted open (or reopened) at this path.
+    void portWantedSignal();
+    void scanProgressSignal(int percent);
+    void scanDoneSignal(QString found);
+
+private slots:
+    // The pages change with new readings, not with the host's 10 ms refresh: the poll thread
+    // signals each round.
+    void onUnitsChanged();
+    void onPortWanted();
+    void onScanProgress(int percent);
+    void onScanDone(QString found);
+    void onScanBus();
+    void onResetTotalizer();
+
+private:
+    FlowMeterConfig configCopy();
+    void setConfig(const FlowMeterConfig& c);
+    bool pollUnit(cSerial* port, int id, int periodMs);
+    void recordFailure(int id, const QString& reason);
+    bool exchange(cSerial* port, const std::vector<uint8_t>& request, unsigned short answerSize,
+                  std::vector<uint16_t>* registers, QString* reason, unsigned short timeoutMs = 50,
+                  modbus::Check* outcome = nullptr);
+    void runScan(cSerial* port);
+    void runReset(cSerial* port);
+    void runSetupWrites(cSerial* port);
+    void markAllOffline(const QString& reason);
+    cSerial* usablePort();
+    void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void refreshPages();
+    void refreshTree();
+    int shownUnit();
+
+    // Guards `config` and `units` between the GUI thread and the poll thread; held only to
+    // copy, never across a transaction.
+    std::timed_mutex stateMutex;
+    FlowMeterConfig config;
+    QMap<int, UnitState> units;
+
+    // The port, opened and closed on the GUI thread (the registry belongs to it) and used by
+    // the poll thread once published.
+    std::atomic<cSerial*> port{nullptr};
+    std::atomic<bool> portRequested{false};
+    std::atomic<bool> reopenPort{false};
+    std::atomic<bool> openFailed{false};
+    std::atomic<int> selectedId{0};
+    std::atomic<bool> scanRequested{false};
+    std::atomic<bool> scanning{false};
+    std::atomic<bool> resetRequested{false};
+    std::atomic<bool> setupWritesRequested{false};
+    std::atomic<int> resetUnit{0};
+    // The action lock reads these two from the host's thread while the poll thread writes them.
+    std::atomic<bool> actionBusy{false};
+    std::atomic<bool> actionStatus{false};
+    QByteArray actionTag;
+    QByteArray actionText;
+
+    bool setupOpen = false;
+    QMap<int, QTreeWidgetItem*> items;
+    QAction* scanAction = nullptr;
+    QAction* resetAction = nullptr;
+    FlowDisplayPage* display;
+    FlowInfoPage* info;
+    FlowSetupPage* setup;
+};

@@ -1,0 +1,273 @@
+#include "FlowPages.h"
+
+#include <QCoreApplication>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+QString alarmText(uint16_t alarm)
+{
+    QStringList parts;
+    if (alarm & 1)
+        parts << QCoreApplication::translate("FlowMeter", "Flow above limit");
+    if (alarm & 2)
+        parts << QCoreApplication::translate("FlowMeter", "No flow");
+    if (alarm & 4)
+        parts << QCoreApplication::translate("FlowMeter", "Temperature above 60 °C");
+    return parts.isEmpty() ? QCoreApplication::translate("FlowMeter", "No alarm") : parts.join(", ");
+}
+
+TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent)
+{
+    setMinimumSize(240, 120);
+    setObjectName("trendPlot");
+}
+
+void TrendPlot::setTrend(const QVector<QPointF>& p, double spanSeconds)
+{
+    points = p;
+    span = spanSeconds;
+    update();
+}
+
+void TrendPlot::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect()).adjusted(48, 8, -8, -20);
+    painter.fillRect(rect(), palette().base());
+    painter.setPen(palette().mid().color());
+    painter.drawRect(area);
+    if (points.size() < 2)
+        return;
+
+    double low = points[0].y(), high = low;
+    for (const QPointF& p : points) {
+        low = std::min(low, p.y());
+        high = std::max(high, p.y());
+    }
+    // A flat signal still gets a band, so noise is not blown up to the full height.
+    const double margin = std::max((high - low) * 0.1, std::max(std::fabs(high) * 0.02, 0.1));
+    low -= margin;
+    high += margin;
+    const double end = points.last().x();
+    const double start = end - span;
+
+    auto toScreen = [&](const QPointF& p) {
+        return QPointF(area.left() + (p.x() - start) / span * area.width(),
+                       area.bottom() - (p.y() - low) / (high - low) * area.height());
+    };
+    painter.setPen(palette().text().color());
+    painter.drawText(QRectF(0, area.top() - 6, 44, 14), Qt::AlignRight, QString::number(high, 'f', 1));
+    painter.drawText(QRectF(0, area.bottom() - 8, 44, 14), Qt::AlignRight, QString::number(low, 'f', 1));
+    painter.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignLeft,
+                     QCoreApplication::translate("FlowMeter", "-%1 min").arg(span / 60, 0, 'f', 0));
+    painter.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight, QCoreApplication::translate("FlowMeter", "now"));
+
+    QPainterPath path;
+    bool first = true;
+    for (const QPointF& p : points) {
+        if (p.x() < start)
+            continue;
+        const QPointF s = toScreen(p);
+        if (first)
+            path.moveTo(s);
+        else
+            path.lineTo(s);
+        first = false;
+    }
+    painter.setClipRect(area);
+    painter.setPen(QPen(QColor(0x1f, 0x6f, 0xc0), 2));
+    painter.drawPath(path);
+}
+
+FlowDisplayPage::FlowDisplayPage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("flowDisplayPage");
+    auto* v = new QVBoxLayout(this);
+    title = new QLabel;
+    title->setObjectName("unitTitle");
+    QFont tf = title->font();
+    tf.setBold(true);
+    tf.setPointSizeF(tf.pointSizeF() * 1.3);
+    title->setFont(tf);
+    flow = new QLabel("-");
+    flow->setObjectName("flowValue");
+    QFont big = flow->font();
+    big.setPointSizeF(big.pointSizeF() * 3.0);
+    big.setBold(true);
+    flow->setFont(big);
+    v->addWidget(title);
+    v->addWidget(flow);
+    form = new QFormLayout;
+    total = new QLabel("-");
+    total->setObjectName("totalValue");
+    temperature = new QLabel("-");
+    temperature->setObjectName("temperatureValue");
+    alarm = new QLabel("-");
+    alarm->setObjectName("alarmValue");
+    state = new QLabel("-");
+    state->setObjectName("stateValue");
+    lastGood = new QLabel("-");
+    lastGood->setObjectName("lastGoodValue");
+    errors = new QLabel("0");
+    errors->setObjectName("errorCount");
+    for (QLabel* l : {total, temperature, alarm, state, lastGood, errors})
+        form->addRow(new QLabel, l);
+    v->addLayout(form);
+    trend = new TrendPlot;
+    v->addWidget(trend, 1);
+    retranslate();
+}
+
+void FlowDisplayPage::retranslate()
+{
+    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Totalizer:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Temperature:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Alarm:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "State:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Last good reading:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Poll errors:")};
+    for (int i = 0; i < 6; ++i)
+        static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
+            ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+}
+
+void FlowDisplayPage::show(const UnitState& u, const QString& name)
+{
+    title->setText(name);
+    if (u.seen) {
+        flow->setText(QString("%1 m³/h").arg(double(u.flow), 0, 'f', 2));
+        total->setText(QString("%1 m³").arg(double(u.total), 0, 'f', 3));
+        temperature->setText(QString("%1 °C").arg(double(u.temperature), 0, 'f', 1));
+        alarm->setText(alarmText(u.alarm));
+        alarm->setStyleSheet(u.alarm ? "color: #c02020; font-weight: bold;" : "color: #208020;");
+    } else {
+        for (QLabel* l : {flow, total, temperature, alarm})
+            l->setText("-");
+        alarm->setStyleSheet(QString());
+    }
+    // Old values stay on show while the meter is away, greyed, so their age is obvious.
+    flow->setStyleSheet(u.online ? QString() : "color: gray;");
+    state->setText(u.online ? QCoreApplication::translate("FlowMeter", "Online") : QCoreApplication::translate("FlowMeter", "Offline: %1").arg(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not read yet") : u.reason));
+    state->setStyleSheet(u.online ? "color: #208020;" : "color: #c02020;");
+    lastGood->setText(u.lastGood.isValid() ? u.lastGood.toString("yyyy-MM-dd hh:mm:ss") : QCoreApplication::translate("FlowMeter", "never"));
+    errors->setText(QString::number(u.errors));
+    trend->setTrend(u.trend, 300);
+}
+
+void FlowDisplayPage::showNone()
+{
+    title->setText(QCoreApplication::translate("FlowMeter", "No flow meter configured"));
+    for (QLabel* l : {flow, total, temperature, alarm, state, lastGood})
+        l->setText("-");
+    errors->setText("0");
+    trend->setTrend({}, 300);
+}
+
+FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("flowInfoPage");
+    form = new QFormLayout(this);
+    serial = new QLabel("-");
+    firmware = new QLabel("-");
+    port = new QLabel("-");
+    modbusId = new QLabel("-");
+    period = new QLabel("-");
+    lastError = new QLabel("-");
+    lastError->setWordWrap(true);
+    for (QLabel* l : {serial, firmware, port, modbusId, period, lastError})
+        form->addRow(new QLabel, l);
+    retranslate();
+}
+
+void FlowInfoPage::retranslate()
+{
+    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Serial number:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Firmware:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Port:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "MODBUS id:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Last error:")};
+    for (int i = 0; i < 6; ++i)
+        static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
+            ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+}
+
+void FlowInfoPage::show(const UnitState& u, const QString& portName, int periodMs)
+{
+    serial->setText(u.seen ? QString::number(u.serial) : "-");
+    firmware->setText(u.seen ? QString("%1.%2").arg(u.firmware >> 8).arg(u.firmware & 0xFF) : "-");
+    port->setText(portName);
+    modbusId->setText(QString::number(u.id));
+    period->setText(QCoreApplication::translate("FlowMeter", "%1 ms").arg(periodMs));
+    lastError->setText(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "none") : u.reason);
+}
+
+FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("flowSetupPage");
+    auto* v = new QVBoxLayout(this);
+    heading = new QLabel;
+    QFont f = heading->font();
+    f.setBold(true);
+    heading->setFont(f);
+    v->addWidget(heading);
+    form = new QFormLayout;
+    port = new QLineEdit;
+    port->setObjectName("portEdit");
+    ids = new QLineEdit;
+    ids->setObjectName("idsEdit");
+    period = new QSpinBox;
+    period->setObjectName("periodSpin");
+    period->setRange(50, 60000);
+    period->setSingleStep(50);
+    period->setSuffix(" ms");
+    damping = new QDoubleSpinBox;
+    damping->setObjectName("dampingSpin");
+    damping->setRange(0, 60);
+    damping->setDecimals(1);
+    damping->setSingleStep(0.1);
+    damping->setSuffix(" s");
+    calibration = new QDoubleSpinBox;
+    calibration->setObjectName("calibrationSpin");
+    calibration->setRange(0.5, 2.0);
+    calibration->setDecimals(4);
+    calibration->setSingleStep(0.001);
+    form->addRow(new QLabel, port);
+    form->addRow(new QLabel, ids);
+    form->addRow(new QLabel, period);
+    form->addRow(new QLabel, damping);
+    form->addRow(new QLabel, calibration);
+    v->addLayout(form);
+    v->addStretch(1);
+    setFactoryMode(false);
+    retranslate();
+}
+
+void FlowSetupPage::setFactoryMode(bool on)
+{
+    form->setRowVisible(calibration, on);
+}
+
+void FlowSetupPage::retranslate()
+{
+    heading->setText(QCoreApplication::translate("FlowMeter", "Flow meter setup"));
+    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Port (device path):"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Unit ids:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Damping:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Calibration factor:")};
+    for (int i = 0; i < 5; ++i)
+        static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
+            ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+    ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3"));
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QDateTime>
+#include <QPointF>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+#include <cstdint>
+
+class QDoubleSpinBox;
+class QFormLayout;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+
+
+// One meter as the poll thread last saw it.
+struct UnitState
+{
+    int id = 0;
+    bool online = false;
+    bool seen = false;
+    QString reason;
+    float flow = 0, total = 0, temperature = 0, calibration = 1;
+    uint16_t alarm = 0, status = 0, firmware = 0, damping = 0;
+    uint32_t serial = 0;
+    QDateTime lastGood;
+    int errors = 0;
+    int failuresInRow = 0;
+    // (seconds since the epoch, flow) of the last minutes.
+    QVector<QPointF> trend;
+};
+
+QString alarmText(uint16_t alarm);
+
+// The flow of the last minutes, drawn by hand so that the plug-in needs nothing beyond Qt's
+// widgets.
+class TrendPlot : public QWidget
+{
+public:
+    explicit TrendPlot(QWidget* parent = nullptr);
+    void setTrend(const QVector<QPointF>& points, double spanSeconds);
+    QSize sizeHint() const override { return QSize(400, 160); }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QVector<QPointF> points;
+    double span = 300;
+};
+
+class FlowDisplayPage : public QWidget
+{
+public:
+    explicit FlowDisplayPage(QWidget* parent = nullptr);
+    void show(const UnitState& u, const QString& name);
+    void showNone();
+    void retranslate();
+
+    QLabel* title;
+    QLabel* flow;
+    QLabel* total;
+    QLabel* temperature;
+    QLabel* alarm;
+    QLabel* state;
+    QLabel* lastGood;
+    QLabel* errors;
+    TrendPlot* trend;
+
+private:
+    QFormLayout* form;
+};
+
+class FlowInfoPage : public QWidget
+{
+public:
+    explicit FlowInfoPage(QWidget* parent = nullptr);
+    void show(const UnitState& u, const QString& port, int periodMs);
+    void retranslate();
+
+    QLabel* serial;
+    QLabel* firmware;
+    QLabel* port;
+    QLabel* modbusId;
+    QLabel* period;
+    QLabel* lastError;
+
+private:
+    QFormLayout* form;
+};
+
+class FlowSetupPage : public QWidget
+{
+public:
+    explicit FlowSetupPage(QWidget* parent = nullptr);
+    void setFactoryMode(bool on);
+    void retranslate();
+
+    QLineEdit* port;
+    QLineEdit* ids;
+    QSpinBox* period;
+    QDoubleSpinBox* damping;
+    QDoubleSpinBox* calibration;
+
+private:
+    QFormLayout* form;
+    QLabel* heading;
+};

@@ -1,0 +1,92 @@
+// The plug-in's MODBUS RTU frames and the checks that decide whether an answer is believed.
+#include "ModbusRtu.h"
+
+#include <QtTest>
+
+using namespace modbus;
+
+class TestFlowmeterModbus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void framesCarryTheStandardCheckSum();
+    void answersAreJudged_data();
+    void answersAreJudged();
+    void floatsAreHighWordFirst();
+};
+
+void TestFlowmeterModbus::framesCarryTheStandardCheckSum()
+{
+    // The worked example of the MODBUS serial-line guide: read 10 registers from unit 1.
+    QCOMPARE(readHolding(1, 0, 10), (std::vector<uint8_t>{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD}));
+    const std::vector<uint8_t> w = writeMultiple(7, 14, {0x3F80, 0x0000});
+    QCOMPARE(w.size(), size_t(13));
+    QCOMPARE(int(w[6]), 4);
+    QCOMPARE(crc16(w.data(), w.size()), uint16_t(0)); // a frame with its own CRC checks to zero
+}
+
+Q_DECLARE_METATYPE(std::vector<uint8_t>)
+
+void TestFlowmeterModbus::answersAreJudged_data()
+{
+    QTest::addColumn<std::vector<uint8_t>>("request");
+    QTest::addColumn<std::vector<uint8_t>>("answer");
+    QTest::addColumn<int>("check");
+
+    const std::vector<uint8_t> read = readHolding(2, 0, 2);
+    std::vector<uint8_t> good{0x02, 0x03, 0x04, 0x41, 0x20, 0x00, 0x00};
+    appendCrc(good);
+    QTest::newRow("good") << read << good << int(Check::Ok);
+    std::vector<uint8_t> extra = good;
+    extra.insert(extra.end(), {0xDE, 0xAD});
+    QTest::newRow("bytes beyond the frame") << read << extra << int(Check::Ok);
+    QTest::newRow("nothing") << read << std::vector<uint8_t>{} << int(Check::NoAnswer);
+    QTest::newRow("half") << read << std::vector<uint8_t>(good.begin(), good.begin() + 4) << int(Check::Short);
+    QTest::newRow("cut before the check sum")
+        << read << std::vector<uint8_t>(good.begin(), good.end() - 1) << int(Check::Short);
+    std::vector<uint8_t> bad = good;
+    bad.back() ^= 0x5A;
+    QTest::newRow("corrupt check sum") << read << bad << int(Check::BadCrc);
+    std::vector<uint8_t> other{0x03, 0x03, 0x04, 0x41, 0x20, 0x00, 0x00};
+    appendCrc(other);
+    QTest::newRow("another unit") << read << other << int(Check::WrongUnit);
+    std::vector<uint8_t> exception{0x02, 0x83, 0x02};
+    appendCrc(exception);
+    QTest::newRow("exception") << read << exception << int(Check::Exception);
+    std::vector<uint8_t> count{0x02, 0x03, 0x02, 0x41, 0x20, 0x00, 0x00};
+    appendCrc(count);
+    QTest::newRow("wrong byte count") << read << count << int(Check::Malformed);
+
+    const std::vector<uint8_t> write = writeSingle(2, 12, 1);
+    QTest::newRow("write echoed") << write << write << int(Check::Ok);
+    std::vector<uint8_t> echo = writeSingle(2, 12, 0);
+    QTest::newRow("write echoed with another value") << write << echo << int(Check::Malformed);
+}
+
+void TestFlowmeterModbus::answersAreJudged()
+{
+    QFETCH(std::vector<uint8_t>, request);
+    QFETCH(std::vector<uint8_t>, answer);
+    QFETCH(int, check);
+    std::vector<uint16_t> registers;
+    int code = 0;
+    QCOMPARE(int(checkAnswer(request, answer.data(), answer.size(), &registers, &code)), check);
+    if (check == int(Check::Ok) && request[1] == 0x03)
+        QCOMPARE(registers, (std::vector<uint16_t>{0x4120, 0x0000}));
+    if (check == int(Check::Exception))
+        QCOMPARE(code, 2);
+}
+
+void TestFlowmeterModbus::floatsAreHighWordFirst()
+{
+    QCOMPARE(toFloat(0x4120, 0x0000), 10.0f);
+    uint16_t hi = 0, lo = 0;
+    fromFloat(-1.5f, &hi, &lo);
+    QCOMPARE(hi, uint16_t(0xBFC0));
+    QCOMPARE(lo, uint16_t(0));
+    QCOMPARE(toUint32(0x0001, 0x0002), 0x00010002u);
+}
+
+QTEST_APPLESS_MAIN(TestFlowmeterModbus)
+#include "test_flowmeter_modbus.moc"

@@ -1,0 +1,394 @@
+// The real flowmeter.plg in a real window of this process, against the real simulator: what
+// the pages show, the scan, the totalizer reset under the action lock, setup Save and
+// Discard, factory calibration, Swedish, and how long the GUI thread stalls during faults.
+#include "FlowSim.h"
+
+#include <CapturedFile.h>
+#include <ModalAnswerer.h>
+#include <ProgramRunner.h>
+#include <PtyPair.h>
+#include <TempSettings.h>
+#include <core/mainHandlers.h>
+#include <gui/cMainWindow.h>
+#include <plugin/cPlugin.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSettings>
+#include <QSpinBox>
+#include <QToolBar>
+#include <QTranslator>
+#include <QTreeWidgetItem>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+template <typename F> bool waitUntil(F done, int timeoutMs = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+// The window, the plug-in made by its own library and started as the host starts it.
+struct Host
+{
+    TempSettings store;
+    CapturedFile log;
+    std::unique_ptr<cMainWindow> window;
+    QLibrary library{ProgramRunner::binDir() + "/plugins/flowmeter.plg"};
+    cPlugin* plugin = nullptr;
+    void (*kill)(cPlugin*) = nullptr;
+
+    bool start(const QString& port, const QString& ids, bool factory = false, int language = 0)
+    {
+        qputenv("CORVANE_FLOWMETER_PORT", port.toLocal8Bit());
+        qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
+        qApp->setQuitOnLastWindowClosed(false);
+        QString path = ProgramRunner::binDir() + "/corvane";
+        window = std::make_unique<cMainWindow>(nullptr, qApp, path, log.file(), log.file());
+        window->factoryMode = factory;
+        window->mainThread.trscHandler = mainTrscHandler;
+        window->mainThread.startHandler(cThread::TYPE_TRANSACTION, window.get(), "MAIN");
+        auto create = reinterpret_cast<cPlugin* (*)(cMainWindow*)>(library.resolve("_Z14createInstanceP11cMainWindow"));
+        kill = reinterpret_cast<void (*)(cPlugin*)>(library.resolve("_Z12killInstanceP7cPlugin"));
+        if (!create || !kill)
+            return false;
+        plugin = create(window.get());
+        plugin->init();
+        plugin->trPlugin("flowmeter.plg", language);
+        plugin->loadSettings();
+        plugin->mkTree();
+        return true;
+    }
+    ~Host()
+    {
+        if (plugin) {
+            plugin->stopAndWait();
+            plugin->saveSettings();
+            plugin->deinit();
+            kill(plugin);
+        }
+        if (window)
+            window->mainThread.stopAndWait();
+        qunsetenv("CORVANE_FLOWMETER_PORT");
+        qunsetenv("CORVANE_FLOWMETER_IDS");
+    }
+    QString label(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->text(); }
+    QTreeWidgetItem* unit(int id) const
+    {
+        for (int i = 0; i < plugin->topItem->childCount(); ++i)
+            if (plugin->topItem->child(i)->text(2) == QString::number(id))
+                return plugin->topItem->child(i);
+        return nullptr;
+    }
+    void select(int id)
+    {
+        QVERIFY(plugin->lock(100));
+        plugin->selectItem(unit(id));
+        plugin->unlock();
+    }
+    QAction* action(const char* name, QMenu& menu, QToolBar& bar)
+    {
+        plugin->mkPluginMenu(&menu, &bar);
+        return menu.findChild<QAction*>(name);
+    }
+};
+
+} // namespace
+
+class TestFlowmeterPlugin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pagesShowTheSelectedMeter();
+    void scanFindsExactlyTheMetersOnTheBus();
+    void resetTotalizerHoldsTheActionLockAndZeroes();
+    void setupSaveKeepsAndDiscardRestores();
+    void factoryModeWritesTheCalibrationFactor();
+    void swedishTexts();
+    void everyTextHasItsSwedish();
+    void faultsNeverStallTheGuiThread();
+};
+
+void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1,2"));
+    QCOMPARE(h.plugin->topItem->text(0), QString("Flow meter"));
+    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.unit(2)->text(0), QString("Meter 2"));
+
+    QStringList icons;
+    QObject::connect(h.window.get(), &cMainWindow::updatePluginItemSignal, h.window.get(),
+                     [&](QTreeWidgetItem*, const QString& path, bool) { icons << path; });
+    h.select(2);
+    QVERIFY(waitUntil([&] { return h.label("flowValue") != "-"; }));
+    // Once read, the serial number stands in the tree and the online icon is asked for.
+    QVERIFY(waitUntil([&] { return !h.unit(2)->text(1).isEmpty(); }));
+    QVERIFY(waitUntil([&] { return !icons.isEmpty(); }));
+    QCOMPARE(icons.last(), QString(":/Other/Pixmaps/online22.png"));
+    QCOMPARE(h.label("unitTitle"), QString("Meter 2"));
+    QCOMPARE(h.label("stateValue"), QString("Online"));
+    QCOMPARE(h.label("errorCount"), QString("0"));
+    QCOMPARE(h.label("alarmValue"), QString("No alarm"));
+
+    // The shown flow is one the simulator served to unit 2, rounded as shown.
+    const QString shown = h.label("flowValue");
+    QVERIFY(shown.endsWith(" m³/h"));
+    bool matched = false;
+    QElapsedTimer t;
+    t.start();
+    while (!matched && t.elapsed() < 3000) {
+        sim.proc.waitForReadyRead(50);
+        for (const QVector<float>& a : sim.answers(2))
+            matched = matched || QString("%1 m³/h").arg(double(a[0]), 0, 'f', 2) == shown;
+    }
+    QVERIFY2(matched, qPrintable(shown));
+    QVERIFY(h.plugin->infoWidget->findChildren<QLabel*>().size() >= 12);
+}
+
+void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
+{
+    FlowSim sim("3,17");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    QList<int> progress;
+    QObject::connect(h.window.get(), &cMainWindow::statusBarProgressSignal, h.window.get(),
+                     [&](const QString&, int v) { progress << v; });
+    QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
+    QMenu menu;
+    QToolBar bar;
+    QAction* scan = h.action("flowmeterScanBus", menu, bar);
+    QVERIFY(scan);
+    QVERIFY(bar.actions().contains(scan));
+    scan->trigger();
+    QVERIFY(!scan->isEnabled());
+    QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() == -1; }, 40000));
+
+    QCOMPARE(progress.first(), 0);
+    QCOMPARE(progress.at(progress.size() - 2), 100);
+    QVERIFY(std::is_sorted(progress.begin(), progress.end() - 1));
+    QVERIFY(scan->isEnabled());
+    QCOMPARE(rebuild.size(), 1);
+    QCOMPARE(rebuild.first().at(0).value<void*>(), static_cast<void*>(h.plugin));
+    h.plugin->mkTree();
+    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QVERIFY(h.unit(3) && h.unit(17));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Scan found units 3,17"));
+    QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 17: flow"); }));
+}
+
+void TestFlowmeterPlugin::resetTotalizerHoldsTheActionLockAndZeroes()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1,2"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("totalValue") != "-"; }));
+    QVERIFY(h.label("totalValue").section(' ', 0, 0).toDouble() > 1000);
+
+    // The "MAIN" thread holds an action lock only while the window's own port runs, as it
+    // does in the program; here it runs on a terminal of the test's.
+    PtyPair own;
+    QVERIFY(h.window->genericPort.open(own.slavePath()));
+    QStringList locks;
+    bool resetDoneAtUnlock = false;
+    QObject::connect(h.window.get(), &cMainWindow::appLockSignal, h.window.get(), [&](bool l) {
+        locks << (l ? "lock" : "unlock");
+        if (!l)
+            resetDoneAtUnlock = h.log.text().contains("Flow meter plugin: Unit 1: totalizer reset");
+    });
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    QMenu menu;
+    QToolBar bar;
+    QAction* reset = h.action("flowmeterResetTotalizer", menu, bar);
+    QVERIFY(reset);
+
+    // Asked first: No leaves the meter alone.
+    {
+        ModalAnswerer no(QMessageBox::No);
+        reset->trigger();
+        QCOMPARE(no.count(), 1);
+        QVERIFY(no.texts.first().contains("Meter 1"));
+    }
+    QTest::qWait(300);
+    QVERIFY(locks.isEmpty());
+    QVERIFY(!sim.collect().contains("flowsim: <- 01 06 00 0C 00 01"));
+
+    ModalAnswerer yes(QMessageBox::Yes);
+    reset->trigger();
+    QCOMPARE(yes.count(), 1);
+    QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
+    // Locked until the meter had confirmed, and reported as a success.
+    QVERIFY(resetDoneAtUnlock);
+    QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0C 00 01"));
+    for (const QList<QVariant>& m : status)
+        QVERIFY2(!m.at(0).toString().contains("Action failed"), qPrintable(m.at(0).toString()));
+    QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() < 1.0; }));
+    // Only the selected meter was reset.
+    QVERIFY(!sim.collect().contains("flowsim: <- 02 06 00 0C"));
+    h.window->genericPort.close();
+}
+
+void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    auto* setup = h.plugin->setupWidget;
+    auto* ids = setup->findChild<QLineEdit*>("idsEdit");
+    auto* period = setup->findChild<QSpinBox*>("periodSpin");
+    auto* damping = setup->findChild<QDoubleSpinBox*>("dampingSpin");
+    QVERIFY(ids && period && damping);
+    QVERIFY(!setup->findChild<QDoubleSpinBox*>("calibrationSpin")->isVisibleTo(setup));
+
+    // Discard: the page shows the previous values again, nothing is stored or written.
+    h.plugin->prepareSetup();
+    QCOMPARE(ids->text(), QString("1"));
+    ids->setText("1,2");
+    period->setValue(700);
+    h.plugin->rejectSetup();
+    QCOMPARE(ids->text(), QString("1"));
+    QCOMPARE(period->value(), 200);
+    QVERIFY(!QSettings(h.store.file(), QSettings::IniFormat).contains("FlowMeter/ids"));
+
+    // Save as the host does it: saveSettings, then acceptSetup.
+    h.plugin->prepareSetup();
+    ids->setText("2, 1,1, 300");
+    period->setValue(400);
+    damping->setValue(2.5);
+    QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/ids").toString(), QString("1,2"));
+    QCOMPARE(stored.value("FlowMeter/period").toInt(), 400);
+    QCOMPARE(stored.value("FlowMeter/damping").toInt(), 25);
+    QCOMPARE(stored.value("FlowMeter/port").toString(), sim.link);
+    // The tree is rebuilt once the host has unlocked the window, and the damping reaches
+    // every meter.
+    QVERIFY(waitUntil([&] { return rebuild.size() == 1; }));
+    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 02 06 00 0B 00 19"); }));
+    QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0B 00 19"));
+    h.plugin->mkTree();
+    QCOMPARE(h.plugin->topItem->childCount(), 2);
+
+    // At unload only what was saved is kept, not a page left half edited.
+    h.plugin->prepareSetup();
+    ids->setText("9");
+    h.plugin->stopAndWait();
+    h.plugin->saveSettings();
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/ids").toString(), QString("1,2"));
+}
+
+void TestFlowmeterPlugin::factoryModeWritesTheCalibrationFactor()
+{
+    FlowSim sim("4");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "4", true));
+    auto* calibration = h.plugin->setupWidget->findChild<QDoubleSpinBox*>("calibrationSpin");
+    QVERIFY(calibration->isVisibleTo(h.plugin->setupWidget));
+    h.plugin->prepareSetup();
+    calibration->setValue(1.25);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    // 1.25 is 0x3FA00000: function 16, registers 14 and 15.
+    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 04 10 00 0E 00 02 04 3F A0 00 00"); }));
+}
+
+void TestFlowmeterPlugin::swedishTexts()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1", false, 2));
+    QVERIFY(h.log.text().contains("Loaded language file lang_sv_SE.qm"));
+    QCOMPARE(h.unit(1)->text(0), QString("Mätare 1"));
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Ansluten"; }));
+    QMenu menu;
+    QToolBar bar;
+    QCOMPARE(h.action("flowmeterScanBus", menu, bar)->text(), QString("Sök på bussen"));
+}
+
+void TestFlowmeterPlugin::everyTextHasItsSwedish()
+{
+    // Every text the sources mark is in the catalogue, and the Swedish one translates it.
+    QStringList marked;
+    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp"}) {
+        QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
+        for (auto it = mark.globalMatch(QString::fromUtf8(f.readAll())); it.hasNext();)
+            marked << it.next().captured(1);
+    }
+    QVERIFY(marked.size() > 40);
+    QTranslator sv;
+    QVERIFY(sv.load(ProgramRunner::binDir() + "/lang/flowmeter/lang_sv_SE.qm"));
+    int same = 0;
+    for (const QString& text : marked) {
+        const QString t = sv.translate("FlowMeter", text.toUtf8().constData());
+        QVERIFY2(!t.isEmpty(), qPrintable("no Swedish for: " + text));
+        same += t == text;
+    }
+    // Units and place-holders alone ("%1 ms") read the same in both.
+    QVERIFY2(same <= 4, qPrintable(QString::number(same)));
+}
+
+void TestFlowmeterPlugin::faultsNeverStallTheGuiThread()
+{
+    FlowSim sim("1,2,3");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1,2,3"));
+    h.select(2);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+
+    // A 5 ms timer on the GUI thread: the longest gap between its ticks is the longest stall.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.elapsed(), longest = 0;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    beat.start(5);
+
+    QVERIFY(sim.command("silence 6"));
+    QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: no answer"); }));
+    QVERIFY(h.label("errorCount").toInt() >= 2);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY(sim.command("delay 400 6"));
+    QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline:"); }));
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY(sim.command("vanish 1500"));
+    QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: port"); }));
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }, 20000));
+    beat.stop();
+    qInfo("longest GUI-thread stall during silence, delay and vanish: %lld ms", longest);
+    QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
+}
+
+QTEST_MAIN(TestFlowmeterPlugin)
+#include "test_flowmeter_plugin.moc"

@@ -1,0 +1,213 @@
+// The real program with the real flowmeter.plg, talking to the real simulator over its
+// pseudo-terminals: readings as served, faults and recovery, settings across restarts.
+#include "FlowSim.h"
+
+#include <ProgramRunner.h>
+
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+// Starts the program with the plug-in's first-run environment pointed at `port`.
+bool startProgram(ProgramRunner& p, const QString& port, const QString& ids, const QString& configDir = QString())
+{
+    QProcessEnvironment env = p.process().processEnvironment();
+    env.insert("CORVANE_FLOWMETER_PORT", port);
+    env.insert("CORVANE_FLOWMETER_IDS", ids);
+    if (!configDir.isEmpty())
+        env.insert("XDG_CONFIG_HOME", configDir);
+    p.process().setProcessEnvironment(env);
+    return p.start({"-debug"});
+}
+
+// Waits for `text` in the log after `from` characters; returns its position or -1.
+int waitAfter(ProgramRunner& p, int from, const QString& text, int ms = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        const int at = p.log().indexOf(text, from);
+        if (at >= 0)
+            return at;
+        QTest::qWait(20);
+    }
+    return -1;
+}
+
+struct Reading
+{
+    QString flow, total, temperature;
+};
+
+// The last reading of `unit` in the plug-in's log.
+bool lastReading(const QString& log, int unit, Reading* r)
+{
+    const QRegularExpression line(QString("Flow meter plugin: Unit %1: flow (\\S+) m3/h, totalizer (\\S+) m3, "
+                                          "temperature (\\S+) C")
+                                      .arg(unit));
+    QRegularExpressionMatch last;
+    auto it = line.globalMatch(log);
+    while (it.hasNext())
+        last = it.next();
+    if (!last.hasMatch())
+        return false;
+    *r = {last.captured(1), last.captured(2), last.captured(3)};
+    return true;
+}
+
+} // namespace
+
+class TestFlowmeterProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readingsAreWhatTheSimulatorServed();
+    void silenceAndCorruptAnswersGoOfflineWithReasonAndComeBack();
+    void vanishingDeviceRecoversWithoutRestart();
+    void missingDeviceAtStartIsFoundWhenItAppears();
+    void storedSettingsOutliveTheEnvironment();
+};
+
+void TestFlowmeterProgram::readingsAreWhatTheSimulatorServed()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    ProgramRunner p;
+    QVERIFY(startProgram(p, sim.link, "1,2"));
+    QVERIFY(p.waitFor("Flow meter plugin: Opened port " + sim.link));
+    QVERIFY(waitAfter(p, 0, "Flow meter plugin: Unit 2: flow") >= 0);
+    // A few rounds, so that the last logged reading is not the very first answer.
+    QVERIFY(waitAfter(p, p.log().size(), "Flow meter plugin: Unit 2: flow") >= 0);
+
+    for (int unit : {1, 2}) {
+        Reading r;
+        QVERIFY(lastReading(p.log(), unit, &r));
+        // The simulator prints an answer after it has sent it: give its output a moment.
+        bool matched = false;
+        QElapsedTimer t;
+        t.start();
+        while (!matched && t.elapsed() < 3000) {
+            sim.proc.waitForReadyRead(50);
+            for (const QVector<float>& a : sim.answers(unit)) {
+                matched = matched || (QString::number(a[0], 'f', 3) == r.flow &&
+                                      QString::number(a[1], 'f', 3) == r.total &&
+                                      QString::number(a[2], 'f', 2) == r.temperature);
+            }
+        }
+        QVERIFY2(matched, qPrintable(QString("unit %1 logged %2 / %3 / %4, which no answer held")
+                                         .arg(unit).arg(r.flow, r.total, r.temperature)));
+        // Unit n's base flow is 8 + 4(n-1) m³/h, swinging by at most 20 % plus noise.
+        const double base = 8 + 4 * (unit - 1);
+        QVERIFY(r.flow.toDouble() > base * 0.75 && r.flow.toDouble() < base * 1.25);
+    }
+    QVERIFY(!p.log().contains("offline"));
+    QVERIFY(p.stop());
+}
+
+void TestFlowmeterProgram::silenceAndCorruptAnswersGoOfflineWithReasonAndComeBack()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    ProgramRunner p;
+    QVERIFY(startProgram(p, sim.link, "1"));
+    QVERIFY(p.waitFor("Flow meter plugin: Unit 1: flow"));
+
+    int from = p.log().size();
+    QVERIFY(sim.command("silence 3"));
+    int at = waitAfter(p, from, "Flow meter plugin: Unit 1 offline: no answer");
+    QVERIFY(at >= 0);
+    QVERIFY(p.log().mid(from).contains(QRegularExpression("Unit 1: poll failed \\(no answer\\), [1-9]\\d* errors")));
+    QVERIFY(waitAfter(p, at, "Flow meter plugin: Unit 1 online") >= 0);
+
+    from = p.log().size();
+    QVERIFY(sim.command("crc 3"));
+    at = waitAfter(p, from, "Flow meter plugin: Unit 1 offline: corrupt check sum");
+    QVERIFY(at >= 0);
+    QVERIFY(waitAfter(p, at, "Flow meter plugin: Unit 1 online") >= 0);
+
+    // A short answer and bytes nobody asked for: the first is an error, the second is not.
+    from = p.log().size();
+    QVERIFY(sim.command("short 1"));
+    QVERIFY(waitAfter(p, from, "Unit 1: poll failed (short answer") >= 0);
+    from = p.log().size();
+    QVERIFY(sim.command("extra 1"));
+    QVERIFY(sim.waitFor("(extra bytes)"));
+    QVERIFY(waitAfter(p, p.log().size(), "Flow meter plugin: Unit 1: flow") >= 0);
+    QVERIFY(waitAfter(p, p.log().size(), "Flow meter plugin: Unit 1: flow") >= 0);
+    QVERIFY2(!p.log().mid(from).contains("poll failed"), qPrintable(p.log().mid(from)));
+
+    // One lost answer is counted but does not mark the meter away.
+    from = p.log().size();
+    QVERIFY(sim.command("silence 1"));
+    QVERIFY(waitAfter(p, from, "Unit 1: poll failed (no answer)") >= 0);
+    QVERIFY(waitAfter(p, p.log().size(), "Flow meter plugin: Unit 1: flow") >= 0);
+    QVERIFY(!p.log().mid(from).contains("offline"));
+    QVERIFY(p.stop());
+}
+
+void TestFlowmeterProgram::vanishingDeviceRecoversWithoutRestart()
+{
+    FlowSim sim("1,3");
+    QVERIFY(sim.started);
+    ProgramRunner p;
+    QVERIFY(startProgram(p, sim.link, "1,3"));
+    QVERIFY(p.waitFor("Flow meter plugin: Unit 3: flow"));
+    const int from = p.log().size();
+    QVERIFY(sim.command("vanish 1500"));
+    const int gone = waitAfter(p, from, "Flow meter plugin: Unit 3 offline:");
+    QVERIFY(gone >= 0);
+    QVERIFY(sim.waitFor("flowsim: back on", 5000));
+    const int reopened = waitAfter(p, gone, "Flow meter plugin: Opened port " + sim.link);
+    QVERIFY(reopened >= 0);
+    QVERIFY(waitAfter(p, reopened, "Flow meter plugin: Unit 1 online") >= 0);
+    QVERIFY(waitAfter(p, reopened, "Flow meter plugin: Unit 3: flow") >= 0);
+    QVERIFY(p.stop());
+}
+
+void TestFlowmeterProgram::missingDeviceAtStartIsFoundWhenItAppears()
+{
+    QTemporaryDir dir;
+    const QString link = dir.path() + "/later";
+    ProgramRunner p;
+    QVERIFY(startProgram(p, link, "2"));
+    QVERIFY(p.waitFor("Flow meter plugin: Unit 2 offline: port " + link + " cannot be opened"));
+    QVERIFY(p.waitFor("Flow meter plugin: Cannot open port " + link));
+
+    FlowSim sim("2", {});
+    QVERIFY(sim.started);
+    // The simulator's own link goes elsewhere; the one the program waits for is made now.
+    QVERIFY(QFile::link(QFileInfo(sim.link).symLinkTarget(), link));
+    QVERIFY(p.waitFor("Flow meter plugin: Opened port " + link));
+    QVERIFY(p.waitFor("Flow meter plugin: Unit 2: flow"));
+    QVERIFY(p.stop());
+}
+
+void TestFlowmeterProgram::storedSettingsOutliveTheEnvironment()
+{
+    QTemporaryDir config;
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    {
+        ProgramRunner p;
+        QVERIFY(startProgram(p, sim.link, "1", config.path()));
+        QVERIFY(p.waitFor("Flow meter plugin: Unit 1: flow"));
+        QVERIFY(p.stop());
+    }
+    QSettings stored(config.path() + "/Tessmark/Corvane.conf", QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/port").toString(), sim.link);
+    QCOMPARE(stored.value("FlowMeter/ids").toString(), QString("1"));
+
+    // A second run with another environment keeps to what was stored.
+    ProgramRunner p;
+    QVERIFY(startProgram(p, "/nonexistent/tty", "5,6", config.path()));
+    QVERIFY(p.waitFor("Flow meter plugin: Port " + sim.link + ", unit ids 1, poll period 200 ms"));
+    QVERIFY(p.waitFor("Flow meter plugin: Unit 1: flow"));
+    QVERIFY(p.stop());
+}
+
+QTEST_GUILESS_MAIN(TestFlowmeterProgram)
+#include "test_flowmeter_program.moc"
