@@ -163,6 +163,12 @@ private:
     // The status-bar group: a label and a progress bar at the right end of the status bar.
     void mkStatusGroup();
 
+    // While set, connectSignals makes and breaks only the connections of the window's parts
+    // (actions, tree, buttons) and leaves those of the window's own signals made: a signal
+    // that "MAIN" emits while a selection rebuilds the menus would otherwise be lost, and with
+    // it a plug-in's tree item or the end of the application lock. GUI thread only.
+    static bool keepOwnConnections;
+
     // How long clearPlugins waits for the GUI thread to empty the list before it gives up.
     static constexpr int kClearPluginsTimeoutMs = 10000;
 };

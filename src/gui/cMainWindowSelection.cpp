@@ -66,8 +66,13 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
         cPlugin* plugin = match->handler.plugin;
         QTreeWidgetItem* parent = item->parent();
 
-        // Whatever the plug-ins do in deselect and selectItem must not run the window's slots
-        // in the middle of the switch.
+        // The tree, the actions and the buttons are cut off for the switch, so that nothing
+        // the plug-ins do in deselect and selectItem selects again or starts a setup in the
+        // middle of it. The window's own signals stay connected: "MAIN" may be emitting them
+        // now (a plug-in's tree item, the end of a lock), and a signal emitted on a broken
+        // connection is lost, not delayed.
+        const bool kept = keepOwnConnections;
+        keepOwnConnections = true;
         connectSignals(false);
 
         if (cPluginEntry* previous = currentPlugin.load()) {
@@ -118,6 +123,7 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
 
         connectSignals(true);
         mkMenus();
+        keepOwnConnections = kept;
     }
 
     inside = false;

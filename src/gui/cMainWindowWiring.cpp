@@ -8,6 +8,8 @@
 #include <QDialogButtonBox>
 #include <QTreeWidget>
 
+bool cMainWindow::keepOwnConnections = false;
+
 void cMainWindow::connectSignals(bool connect)
 {
     FILE* log = logStream();
@@ -60,7 +62,7 @@ void cMainWindow::connectSignals(bool connect)
         {this, SIGNAL(resetGUIsignal()), SLOT(onResetGUI())},
     };
     for (const Pair& p : pairs) {
-        if (!p.sender)
+        if (!p.sender || (keepOwnConnections && p.sender == this))
             continue;
         if (connect)
             QObject::connect(p.sender, p.signal, this, p.slot, Qt::AutoConnection);

@@ -118,6 +118,10 @@ private slots:
         StdStreamCapture so(1);
         QVERIFY(kit.command(QByteArray(1, char(MAIN_LOAD_PLUGINS))));
         QVERIFY(kit.waitLog("MAIN: done with Updating plugin tree\n", 4));
+        // "MAIN" has sent both items; the GUI thread places them when it comes to them.
+        QVERIFY(waitUntil([&] {
+            return so.text().count("onUpdatePluginTreeTopLevelItem is here\n") == 2 && pluginList.size() == 2;
+        }));
         kit.settle();
         so.stop();
 

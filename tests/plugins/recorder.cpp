@@ -9,6 +9,9 @@
 //   TP_OMIT_VERSION, TP_OMIT_CREATE, TP_OMIT_KILL   leave that entry point out
 //   TP_NESTED_SETUP    prepareSetup asks for the setup page again, from inside the host's call
 //   TP_QUIET_UPDATES   the three update slots record nothing (for measuring the idle program)
+//   TP_SELECT_FIRST    once loaded, the plug-in selects its first device in the tree and rests
+//   TP_THREAD_SIGNAL   mkPluginMenu has a thread of its own emit statusBarProgressSignal, as a
+//                      worker thread may at any time, and waits for it
 //   TP_DRIVER          once loaded, the plug-in drives the window as a user would: selects its
 //                      first device, opens its setup, saves it answering Yes, and quits
 //                      answering Yes; its saveSettings writes a value to the settings store
@@ -51,8 +54,14 @@ namespace {
 void threadLoop(void* arg)
 {
     cPlugin* p = static_cast<cPlugin*>(arg);
+#ifdef TP_QUIET_UPDATES
+    // Measured for its host's cost, the plug-in's own thread should cost next to nothing.
+    constexpr int kPollMs = 100;
+#else
+    constexpr int kPollMs = 1;
+#endif
     while (p->running)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
 }
 
 } // namespace
@@ -87,10 +96,10 @@ public:
         record(QString("init() initialising=%1").arg(int(initialising.load())));
         // A plug-in with a running thread, so that unloading has one to stop.
         startHandler(TYPE_PLAIN, this, std::string());
-#ifdef TP_DRIVER
-        QTimer* drive = new QTimer(this);
-        connect(drive, &QTimer::timeout, this, &cRecorder::driveStep);
-        drive->start(50);
+#if defined(TP_DRIVER) || defined(TP_SELECT_FIRST)
+        driveTimer = new QTimer(this);
+        connect(driveTimer, &QTimer::timeout, this, &cRecorder::driveStep);
+        driveTimer->start(50);
 #endif
     }
     void deinit() override { record("deinit()"); }
@@ -120,6 +129,10 @@ public:
     void mkPluginMenu(QMenu* menu, QToolBar* toolBar) override
     {
         record(QString("mkPluginMenu(%1,%2)").arg(menu ? "menu" : "null", toolBar ? "toolbar" : "null"));
+#ifdef TP_THREAD_SIGNAL
+        cMainWindow* w = mainWindow;
+        std::thread([w] { emit w->statusBarProgressSignal("sent while the menus were rebuilt", 5); }).join();
+#endif
     }
     void connectExtraSignals(bool connect) override { record(QString("connectExtraSignals(%1)").arg(int(connect))); }
     void acceptSetup() override
@@ -156,10 +169,16 @@ public:
     void internetTimerTick() override { record("internetTimerTick()"); }
     void dialogClosed(unsigned char id) override { record(QString("dialogClosed(%1)").arg(id)); }
 
-#ifdef TP_DRIVER
+#if defined(TP_DRIVER) || defined(TP_SELECT_FIRST)
     // One step per tick, each once the previous one has shown its effect on the window.
     void driveStep()
     {
+#ifdef TP_SELECT_FIRST
+        if (driveState == 1) {
+            driveTimer->stop();
+            return;
+        }
+#endif
         Ui_cMainWindow* ui = mainWindow->ui;
         switch (driveState) {
         case 0:
@@ -207,6 +226,7 @@ public:
         t->start(20);
     }
     int driveState = 0;
+    QTimer* driveTimer = nullptr;
 #endif
 #ifdef TP_QUIET_UPDATES
     long updates = 0;

@@ -66,6 +66,17 @@ private slots:
                  qPrintable(missing + "\n" + lw.log()));
     }
 
+    // A worker thread's signal to the window while a selection rebuilds the menus is delivered
+    // afterwards, not lost: "MAIN" sends tree items and lock ends at such times.
+    void workerSignalDuringSelectionArrives()
+    {
+        LoadedWindow lw;
+        QVERIFY(lw.load({"tp_threadsignal"}));
+        lw.select(lw.device(0, 0));
+        QVERIFY(lw.log().contains("Signaller plugin: call mkPluginMenu(menu,toolbar)\n"));
+        QVERIFY(waitUntil([&] { return lw.w->statusLabel->text() == "sent while the menus were rebuilt"; }, 2000));
+    }
+
     // A plug-in's own item names the plug-in and nothing else; the setup entry takes its name.
     void topLevelItemWritesOnlyItsText()
     {
