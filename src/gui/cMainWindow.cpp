@@ -103,7 +103,9 @@ cMainWindow::~cMainWindow()
 {
     if (pluginListMutex.tryLock(100)) {
         closeAllPorts();
+        clearingPlugins = true;
         pluginList.clearEntries();
+        clearingPlugins = false;
         currentPlugin = nullptr;
         pluginListMutex.unlock();
     } else {

@@ -168,6 +168,10 @@ private:
     // that "MAIN" emits while a selection rebuilds the menus would otherwise be lost, and with
     // it a plug-in's tree item or the end of the application lock. GUI thread only.
     static bool keepOwnConnections;
+    // Set while this thread empties the plug-in list with pluginListMutex held. A plug-in that
+    // deletes its current item as it goes moves the tree's selection: that selection must not
+    // wait for the mutex its own thread holds.
+    static bool clearingPlugins;
 
     // How long clearPlugins waits for the GUI thread to empty the list before it gives up.
     static constexpr int kClearPluginsTimeoutMs = 10000;

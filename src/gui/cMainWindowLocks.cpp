@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <cstring>
 
+bool cMainWindow::clearingPlugins = false;
+
 void cMainWindow::onAppLock(bool lock)
 {
     FILE* log = logStream();
@@ -164,7 +166,9 @@ void cMainWindow::onClearPlugins()
     inside = true;
 
     if (pluginListMutex.tryLock(100)) {
+        clearingPlugins = true;
         pluginList.clearEntries();
+        clearingPlugins = false;
         currentPlugin = nullptr;
         currentTreeItem = nullptr;
         pluginListMutex.unlock();

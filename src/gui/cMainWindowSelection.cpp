@@ -42,7 +42,8 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
     QTreeWidgetItem* item = currentTreeItem;
     cPluginEntry* match = nullptr;
 
-    if (item) {
+    // While the list is emptied there is nothing left to make current.
+    if (item && !clearingPlugins) {
         QTreeWidgetItem* parent = item->parent();
         const QString key = (parent ? parent : item)->text(0);
 

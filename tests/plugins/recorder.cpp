@@ -10,6 +10,7 @@
 //   TP_NESTED_SETUP    prepareSetup asks for the setup page again, from inside the host's call
 //   TP_QUIET_UPDATES   the three update slots record nothing (for measuring the idle program)
 //   TP_SELECT_FIRST    once loaded, the plug-in selects its first device in the tree and rests
+//   TP_DELETE_ITEM     the plug-in deletes its top-level item when it goes, wherever it is
 //   TP_THREAD_SIGNAL   mkPluginMenu has a thread of its own emit statusBarProgressSignal, as a
 //                      worker thread may at any time, and waits for it
 //   TP_DRIVER          once loaded, the plug-in drives the window as a user would: selects its
@@ -87,8 +88,12 @@ public:
     {
         record("destroyed");
         // An item that never reached a tree has nobody else to delete it.
+#ifdef TP_DELETE_ITEM
+        delete topItem;
+#else
         if (!topItem->treeWidget())
             delete topItem;
+#endif
     }
 
     void init() override

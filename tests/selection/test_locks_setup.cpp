@@ -176,6 +176,23 @@ private slots:
         }
     }
 
+    // A plug-in that deletes its selected item as it is unloaded moves the selection while
+    // the list lock is held: the clearing neither waits on that lock nor complains of it.
+    void clearingAPluginThatDeletesItsSelectedItem()
+    {
+        LoadedWindow lw;
+        QVERIFY(lw.load({"tp_tidy"}));
+        cMainWindow* w = lw.w;
+        lw.select(lw.device(0, 0));
+        QCOMPARE(currentPlugin.load(), pluginList.entryAt(0));
+        emit w->clearPluginsSignal();
+        QVERIFY(pluginList.isEmpty());
+        QCOMPARE(w->ui->pluginTree->topLevelItemCount(), 0);
+        QCOMPARE(w->currentTreeItem, nullptr);
+        QCOMPARE(currentPlugin.load(), nullptr);
+        QVERIFY(!lw.log().contains("Unable to unlock mutex"));
+    }
+
     // Save asks first: No keeps the page and only unlocks; Yes saves, then accepts with the
     // display page back, then tells the plug-in its device again.
     void saveAsksFirst()
