@@ -177,6 +177,8 @@ FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
 {
     setObjectName("flowInfoPage");
     form = new QFormLayout(this);
+    // The information box is a narrow column: values go under their labels.
+    form->setRowWrapPolicy(QFormLayout::WrapAllRows);
     serial = new QLabel("-");
     firmware = new QLabel("-");
     port = new QLabel("-");
@@ -184,6 +186,8 @@ FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
     period = new QLabel("-");
     lastError = new QLabel("-");
     lastError->setWordWrap(true);
+    port->setWordWrap(true);
+    port->setTextInteractionFlags(Qt::TextSelectableByMouse);
     for (QLabel* l : {serial, firmware, port, modbusId, period, lastError})
         form->addRow(new QLabel, l);
     retranslate();
