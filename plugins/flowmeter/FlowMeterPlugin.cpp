@@ -39,8 +39,8 @@ constexpr uint16_t kRegCalibration = 14;
 constexpr int kOfflineAfter = 2;
 constexpr int kReopenEveryMs = 1000;
 constexpr double kTrendSeconds = 300;
-// MODBUS RTU wants 3.5 characters of silence between frames: 4 ms at 9600 baud.
-constexpr unsigned short kFrameGapMs = 5;
+// MODBUS RTU wants 3.5 characters of silence between frames: 3.65 ms at 9600 8N1, so 4 ms.
+constexpr unsigned short kFrameGapMs = 4;
 
 const char* const kIconOnline = ":/Other/Pixmaps/online22.png";
 const char* const kIconOffline = ":/Other/Pixmaps/offline22.png";
@@ -171,7 +171,9 @@ void cFlowMeterPlugin::loadSettings()
     const QString envPort = qEnvironmentVariable("CORVANE_FLOWMETER_PORT");
     const QString envIds = qEnvironmentVariable("CORVANE_FLOWMETER_IDS");
     c.port = s.value("port", envPort.isEmpty() ? QString(kDefaultPort) : envPort).toString();
-    c.ids = parseIds(s.value("ids", envIds.isEmpty() ? QString("1") : envIds).toString());
+    // A hand-written "ids=1,2,3" comes back from the INI file as a list, not as one string.
+    const QVariant ids = s.value("ids", envIds.isEmpty() ? QString("1") : envIds);
+    c.ids = parseIds(ids.typeId() == QMetaType::QStringList ? ids.toStringList().join(",") : ids.toString());
     c.periodMs = std::clamp(s.value("period", 200).toInt(), 50, 60000);
     c.dampingTenths = std::clamp(s.value("damping", 10).toInt(), 0, 600);
     c.calibration = std::clamp(s.value("calibration", 1.0).toFloat(), 0.5f, 2.0f);

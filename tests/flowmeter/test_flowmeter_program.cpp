@@ -207,6 +207,16 @@ void TestFlowmeterProgram::storedSettingsOutliveTheEnvironment()
     QVERIFY(p.waitFor("Flow meter plugin: Port " + sim.link + ", unit ids 1, poll period 200 ms"));
     QVERIFY(p.waitFor("Flow meter plugin: Unit 1: flow"));
     QVERIFY(p.stop());
+
+    // Written by hand, as a commissioning engineer would: the ids unquoted.
+    QFile file(config.path() + "/Tessmark/Corvane.conf");
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[FlowMeter]\nport=" + sim.link.toLocal8Bit() + "\nids=2, 1\nperiod=300\n");
+    file.close();
+    ProgramRunner edited;
+    QVERIFY(startProgram(edited, "/nonexistent/tty", "5", config.path()));
+    QVERIFY(edited.waitFor("Flow meter plugin: Port " + sim.link + ", unit ids 1,2, poll period 300 ms"));
+    QVERIFY(edited.stop());
 }
 
 QTEST_GUILESS_MAIN(TestFlowmeterProgram)
