@@ -5,6 +5,16 @@
 #include <QFile>
 #include <QtTest>
 
+// The entry point on its own: a copy of the program with no plug-ins beside it, so that no
+// device plug-in takes part in what these tests read.
+#define STAGED_RUNNER(p)                                                                                  \
+    ProgramRunner p;                                                                                      \
+    {                                                                                                     \
+        const QString bin = ProgramRunner::stageProgram(p.workDir() + "/program");                        \
+        QVERIFY(!bin.isEmpty());                                                                          \
+        p.setProgramDir(bin);                                                                             \
+    }
+
 class TestEntryPoint : public QObject
 {
     Q_OBJECT
@@ -12,7 +22,7 @@ class TestEntryPoint : public QObject
 private slots:
     void noSwitchWritesToTheConsole()
     {
-        ProgramRunner p;
+        STAGED_RUNNER(p)
         QVERIFY(p.start({}));
         QVERIFY(p.stop());
         QCOMPARE(p.exitCode(), 0);
@@ -62,7 +72,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(bool, factory);
         QFETCH(bool, log);
-        ProgramRunner p;
+        STAGED_RUNNER(p)
         QVERIFY(p.start(args));
         QVERIFY(p.stop());
         QCOMPARE(QFile::exists(p.workDir() + "/log.txt"), log);
@@ -75,7 +85,7 @@ private slots:
     // window's destruction is written to the console after it.
     void debugLogIsTruncatedAndClosedBeforeTheWindowGoes()
     {
-        ProgramRunner p;
+        STAGED_RUNNER(p)
         {
             QFile old(p.workDir() + "/log.txt");
             QVERIFY(old.open(QIODevice::WriteOnly));
@@ -104,7 +114,7 @@ private slots:
     // A folder named log.txt cannot be opened as a file, whoever runs the test.
     void debugWithoutAWritableLogUsesTheConsole()
     {
-        ProgramRunner p;
+        STAGED_RUNNER(p)
         QVERIFY(QDir(p.workDir()).mkdir("log.txt"));
         QVERIFY(p.start({"-debug"}));
         QVERIFY(p.stop());
