@@ -85,7 +85,12 @@ bool ProgramRunner::stop(int timeoutMs)
     const bool ended = proc.waitForFinished(timeoutMs);
     collect();
     // A sanitizer report at exit shows as a non-zero code.
-    return ended && proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0;
+    const bool clean = ended && proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0;
+    if (!clean)
+        qWarning("program %s: exit status %d, code %d; last standard error:\n%s",
+                 ended ? "ended" : "did not end", int(proc.exitStatus()), proc.exitCode(),
+                 qPrintable(stderrText.right(3000)));
+    return clean;
 }
 
 QString ProgramRunner::log() const
