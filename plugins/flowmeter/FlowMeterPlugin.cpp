@@ -78,7 +78,6 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     setupWidget->hide();
     topItem = new QTreeWidgetItem(QStringList{name});
     pixmap = QPixmap(":/Other/Pixmaps/online.png");
-    actionTag = "FLOWMETER";
 
     // Queued: these come from the poll thread and touch widgets. Made here, not with the
     // host's connection set, so that no reading is lost while the tree is rebuilt.
@@ -353,21 +352,21 @@ void cFlowMeterPlugin::onResetTotalizer()
     if (answer != QMessageBox::Yes)
         return;
     resetUnit = id;
-    actionText = QCoreApplication::translate("FlowMeter", "Resetting the totalizer").toUtf8().left(250);
-    actionStatus = false;
     actionBusy = true;
-    // The host reads both flags from its own thread until busy clears: they are atomics of
-    // one byte, passed as the plain flags the signal takes.
-    static_assert(sizeof(std::atomic<bool>) == sizeof(bool), "atomic flags are passed as bool*");
-    emit mainWindow->actionLockSignal(actionTag.data(), int(actionTag.size()), actionText.data(),
-                                      int(actionText.size()), reinterpret_cast<bool*>(&actionBusy),
-                                      reinterpret_cast<bool*>(&actionStatus), 10);
+    // The GUI is held with the application lock for as long as the reset runs. The host's
+    // action lock would not do: it waits only while the window's own port runs, and the
+    // host never starts that port, so it would let go at once.
+    emit mainWindow->appLockSignal(true);
+    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Resetting the totalizer"));
     resetRequested = true;
 }
 
 void cFlowMeterPlugin::deinit()
 {
     stopAndWait();
+    // A reset the poll thread never got to must not leave the GUI locked.
+    if (resetRequested.exchange(false))
+        finishReset(false, QCoreApplication::translate("FlowMeter", "unloaded"));
     if (cSerial* p = port.exchange(nullptr))
         mainWindow->closePort(p);
 }
@@ -428,10 +427,8 @@ void cFlowMeterPlugin::runHandler(void*)
             }
             if (scanRequested.exchange(false))
                 emit scanDoneSignal(QString());
-            if (resetRequested.exchange(false)) {
-                actionStatus = false;
-                actionBusy = false;
-            }
+            if (resetRequested.exchange(false))
+                finishReset(false, reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason);
             sleepWhile(running, 50);
             continue;
         }
@@ -631,6 +628,7 @@ void cFlowMeterPlugin::runReset(cSerial* p)
     const int only = resetUnit;
     const std::vector<int> ids = only ? std::vector<int>{only} : configCopy().ids;
     bool ok = !ids.empty();
+    QString failure = ok ? QString() : QCoreApplication::translate("FlowMeter", "no meter");
     for (int id : ids) {
         QString reason;
         bool done = exchange(p, modbus::writeSingle(uint8_t(id), kRegCommand, 1), modbus::kWriteAnswerSize, nullptr,
@@ -649,10 +647,20 @@ void cFlowMeterPlugin::runReset(cSerial* p)
             log("Unit %d: totalizer reset", id);
         else
             log("Unit %d: totalizer reset failed (%s)", id, reason.isEmpty() ? "not confirmed" : reason.toLocal8Bit().constData());
+        if (!confirmed && failure.isEmpty())
+            failure = unitName(id) + ": " + (reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not confirmed") : reason);
         ok = ok && confirmed;
     }
-    actionStatus = ok;
-    actionBusy = false;
+    finishReset(ok, failure);
+}
+
+void cFlowMeterPlugin::finishReset(bool ok, const QString& failure)
+{
+    if (!actionBusy.exchange(false))
+        return;
+    emit mainWindow->statusBarMsgSignal(ok ? QCoreApplication::translate("FlowMeter", "Totalizer reset")
+                                           : QCoreApplication::translate("FlowMeter", "Totalizer reset failed: %1").arg(failure));
+    emit mainWindow->appLockSignal(false);
 }
 
 void cFlowMeterPlugin::runSetupWrites(cSerial* p)

@@ -85,6 +85,8 @@ private:
                   modbus::Check* outcome = nullptr);
     void runScan(cSerial* port);
     void runReset(cSerial* port);
+    // Ends a reset once: reports its outcome and lets go of the GUI.
+    void finishReset(bool ok, const QString& failure);
     void runSetupWrites(cSerial* port);
     void markAllOffline(const QString& reason);
     cSerial* usablePort();
@@ -111,11 +113,8 @@ private:
     std::atomic<bool> resetRequested{false};
     std::atomic<bool> setupWritesRequested{false};
     std::atomic<int> resetUnit{0};
-    // The action lock reads these two from the host's thread while the poll thread writes them.
+    // Set on the GUI thread when a reset is asked for, cleared by the poll thread when it ends.
     std::atomic<bool> actionBusy{false};
-    std::atomic<bool> actionStatus{false};
-    QByteArray actionTag;
-    QByteArray actionText;
 
     bool setupOpen = false;
     QMap<int, QTreeWidgetItem*> items;

@@ -165,8 +165,11 @@ void actionLock(cMainWindow* w, const cTransaction* t, FILE* log)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
-    // No status flag, or one the requester left false: the action did not report success.
-    if (!status || !readFlag(status))
+    // Without a status flag the action is taken as failed. A status flag is only worth
+    // reading once the action has ended: a wait that ended while the action still runs
+    // (time-out, or a host thread not running) knows nothing of its outcome, and says nothing.
+    const bool ended = !busy || !readFlag(busy);
+    if (!status || (ended && !readFlag(status)))
         emit w->statusBarMsgSignal(tag + " " + QObject::tr("Action failed") + ": " + text);
     emit w->appLockSignal(false);
 }

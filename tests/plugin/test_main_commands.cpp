@@ -93,6 +93,22 @@ private slots:
         QCOMPARE(pluginList.entryAt(0)->fileName, QString("A.PLG"));
     }
 
+    // A file that fails to load ends the round: the files after it stay unloaded, and the
+    // status says which one failed; the loader's own pop-up is the only one.
+    void failedLoadStopsTheRest()
+    {
+        Run r;
+        QVERIFY(r.folder.addBytes("A.plg", "not a library"));
+        QVERIFY(r.folder.add("tp_beta", "b.plg"));
+        QVERIFY(r.loadPlugins());
+        QCOMPARE(r.signals_.matching("status "),
+                 QStringList({"status Loading plugins", "status Found plugin: A.plg", "status Failed to load plugin: A.plg",
+                              "status Done"}));
+        QCOMPARE(r.signals_.matching("popup").size(), 1);
+        QVERIFY(!r.kit.log.text().contains("Loaded plugin 'b.plg'"));
+        QCOMPARE(r.signals_.events.last(), QString("lock 0"));
+    }
+
     void nothingToLoad_data()
     {
         QTest::addColumn<bool>("folderExists");
@@ -314,15 +330,29 @@ private slots:
         QCOMPARE(r.signals_.events, QStringList({"lock 1", "lock 0"}));
     }
 
-    // A status flag the requester left false means the action failed.
+    // A status flag left false by an action that ended means it failed; while the action
+    // still runs when the wait ends, its outcome is unknown and nothing is said.
+    void actionLockReportsAFalseStatus_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<bool>("report");
+        QTest::newRow("ended") << false << true;
+        QTest::newRow("still busy at the time-out") << true << false;
+    }
     void actionLockReportsAFalseStatus()
     {
+        QFETCH(bool, busy);
+        QFETCH(bool, report);
         Run r;
         r.w->connectSignals(false);
-        bool busy = false, status = false;
+        r.w->genericPort.running = true;
+        bool status = false;
         QVERIFY(r.kit.command(actionLock("Pump", "priming", 1, &busy, &status)));
-        QVERIFY(r.waitEvent("lock 0"));
-        QCOMPARE(r.signals_.events, QStringList({"lock 1", "status Pump Action failed: priming", "lock 0"}));
+        const bool ended = r.waitEvent("lock 0", 10000);
+        r.w->genericPort.running = false;
+        QVERIFY(ended);
+        QCOMPARE(r.signals_.events, report ? QStringList({"lock 1", "status Pump Action failed: priming", "lock 0"})
+                                           : QStringList({"lock 1", "lock 0"}));
     }
 };
 

@@ -71,7 +71,10 @@ private slots:
         p.setProgramDir(prefix + "/bin");
         QVERIFY(QFileInfo(prefix + "/bin/corvane").isSymLink());
         QVERIFY(p.start({"-debug"}));
-        QVERIFY2(p.waitFor("MAIN: done with Updating plugin tree\n"), qPrintable(p.log() + p.err()));
+        // hello.plg comes second: its own item is the last thing the start-up makes.
+        QVERIFY2(p.waitFor("Hello plugin: Making plugin item tree\n"), qPrintable(p.log() + p.err()));
+        QTRY_VERIFY2_WITH_TIMEOUT(p.log().count("MAIN: done with Updating plugin tree\n") == 2,
+                                  qPrintable(p.log() + p.err()), 20000);
         QVERIFY(p.stop());
         QString missing;
         QVERIFY2(inOrder(p.log(),

@@ -9,110 +9,136 @@
         <translation>Mätare %1</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="243"/>
+        <location filename="../FlowMeterPlugin.cpp" line="244"/>
         <source>MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms</source>
         <translation>MODBUS RTU-flödesmätare på en seriell linje: flöde, totalräknare, temperatur och larm</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="249"/>
-        <location filename="../FlowMeterPlugin.cpp" line="291"/>
+        <location filename="../FlowMeterPlugin.cpp" line="250"/>
+        <location filename="../FlowMeterPlugin.cpp" line="292"/>
         <source>Scan bus</source>
         <translation>Sök på bussen</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="251"/>
-        <location filename="../FlowMeterPlugin.cpp" line="293"/>
-        <location filename="../FlowMeterPlugin.cpp" line="348"/>
+        <location filename="../FlowMeterPlugin.cpp" line="252"/>
+        <location filename="../FlowMeterPlugin.cpp" line="294"/>
+        <location filename="../FlowMeterPlugin.cpp" line="349"/>
         <source>Reset totalizer</source>
         <translation>Nollställ totalräknare</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="316"/>
-        <location filename="../FlowMeterPlugin.cpp" line="322"/>
+        <location filename="../FlowMeterPlugin.cpp" line="317"/>
+        <location filename="../FlowMeterPlugin.cpp" line="323"/>
         <source>Scanning the bus</source>
         <translation>Söker på bussen</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="330"/>
-        <location filename="../FlowMeterPlugin.cpp" line="332"/>
+        <location filename="../FlowMeterPlugin.cpp" line="331"/>
+        <location filename="../FlowMeterPlugin.cpp" line="333"/>
         <source>Scan found: %1</source>
         <translation>Sökningen fann: %1</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="330"/>
-        <location filename="../FlowMeterPlugin.cpp" line="332"/>
+        <location filename="../FlowMeterPlugin.cpp" line="331"/>
+        <location filename="../FlowMeterPlugin.cpp" line="333"/>
+        <location filename="../FlowMeterPlugin.cpp" line="631"/>
         <source>no meter</source>
         <translation>ingen mätare</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="347"/>
+        <location filename="../FlowMeterPlugin.cpp" line="348"/>
         <source>all meters</source>
         <translation>alla mätare</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="349"/>
+        <location filename="../FlowMeterPlugin.cpp" line="350"/>
         <source>Reset the totalizer of %1 to zero?</source>
         <translation>Nollställa totalräknaren för %1?</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="354"/>
+        <location filename="../FlowMeterPlugin.cpp" line="360"/>
         <source>Resetting the totalizer</source>
         <translation>Nollställer totalräknaren</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="414"/>
+        <location filename="../FlowMeterPlugin.cpp" line="369"/>
+        <source>unloaded</source>
+        <translation>urladdad</translation>
+    </message>
+    <message>
+        <location filename="../FlowMeterPlugin.cpp" line="415"/>
         <source>port changed to %1</source>
         <translation>porten bytt till %1</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="416"/>
+        <location filename="../FlowMeterPlugin.cpp" line="417"/>
         <source>port %1 lost (device gone)</source>
         <translation>porten %1 förlorad (enheten borta)</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="418"/>
+        <location filename="../FlowMeterPlugin.cpp" line="419"/>
         <source>port %1 cannot be opened</source>
         <translation>porten %1 kan inte öppnas</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="465"/>
+        <location filename="../FlowMeterPlugin.cpp" line="431"/>
+        <source>no port</source>
+        <translation>ingen port</translation>
+    </message>
+    <message>
+        <location filename="../FlowMeterPlugin.cpp" line="464"/>
         <source>device gone</source>
         <translation>enheten borta</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="465"/>
+        <location filename="../FlowMeterPlugin.cpp" line="464"/>
         <source>transaction failed</source>
         <translation>transaktionen misslyckades</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="477"/>
+        <location filename="../FlowMeterPlugin.cpp" line="476"/>
         <source>no answer</source>
         <translation>inget svar</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="481"/>
+        <location filename="../FlowMeterPlugin.cpp" line="480"/>
         <source>short answer (%1 of %2 bytes)</source>
         <translation>kort svar (%1 av %2 byte)</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="485"/>
+        <location filename="../FlowMeterPlugin.cpp" line="484"/>
         <source>corrupt check sum</source>
         <translation>felaktig kontrollsumma</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="489"/>
+        <location filename="../FlowMeterPlugin.cpp" line="488"/>
         <source>answer from another unit</source>
         <translation>svar från en annan enhet</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="493"/>
+        <location filename="../FlowMeterPlugin.cpp" line="492"/>
         <source>MODBUS exception %1</source>
         <translation>MODBUS-undantag %1</translation>
     </message>
     <message>
-        <location filename="../FlowMeterPlugin.cpp" line="497"/>
+        <location filename="../FlowMeterPlugin.cpp" line="496"/>
         <source>malformed answer</source>
         <translation>felformat svar</translation>
+    </message>
+    <message>
+        <location filename="../FlowMeterPlugin.cpp" line="651"/>
+        <source>not confirmed</source>
+        <translation>inte bekräftad</translation>
+    </message>
+    <message>
+        <location filename="../FlowMeterPlugin.cpp" line="661"/>
+        <source>Totalizer reset</source>
+        <translation>Totalräknaren nollställd</translation>
+    </message>
+    <message>
+        <location filename="../FlowMeterPlugin.cpp" line="662"/>
+        <source>Totalizer reset failed: %1</source>
+        <translation>Nollställning av totalräknaren misslyckades: %1</translation>
     </message>
     <message>
         <location filename="../FlowPages.cpp" line="20"/>
@@ -200,73 +226,73 @@
         <translation>Ingen flödesmätare inställd</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="194"/>
+        <location filename="../FlowPages.cpp" line="198"/>
         <source>Serial number:</source>
         <translation>Serienummer:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="195"/>
+        <location filename="../FlowPages.cpp" line="199"/>
         <source>Firmware:</source>
         <translation>Fast programvara:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="196"/>
+        <location filename="../FlowPages.cpp" line="200"/>
         <source>Port:</source>
         <translation>Port:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="197"/>
+        <location filename="../FlowPages.cpp" line="201"/>
         <source>MODBUS id:</source>
         <translation>MODBUS-id:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="198"/>
-        <location filename="../FlowPages.cpp" line="266"/>
+        <location filename="../FlowPages.cpp" line="202"/>
+        <location filename="../FlowPages.cpp" line="270"/>
         <source>Poll period:</source>
         <translation>Avfrågningsintervall:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="199"/>
+        <location filename="../FlowPages.cpp" line="203"/>
         <source>Last error:</source>
         <translation>Senaste fel:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="211"/>
+        <location filename="../FlowPages.cpp" line="215"/>
         <source>%1 ms</source>
         <translation>%1 ms</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="212"/>
+        <location filename="../FlowPages.cpp" line="216"/>
         <source>none</source>
         <translation>inget</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="263"/>
+        <location filename="../FlowPages.cpp" line="267"/>
         <source>Flow meter setup</source>
         <translation>Inställningar för flödesmätare</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="264"/>
+        <location filename="../FlowPages.cpp" line="268"/>
         <source>Port (device path):</source>
         <translation>Port (enhetssökväg):</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="265"/>
+        <location filename="../FlowPages.cpp" line="269"/>
         <source>Unit ids:</source>
         <translation>Enhets-id:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="267"/>
+        <location filename="../FlowPages.cpp" line="271"/>
         <source>Damping:</source>
         <translation>Dämpning:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="268"/>
+        <location filename="../FlowPages.cpp" line="272"/>
         <source>Calibration factor:</source>
         <translation>Kalibreringsfaktor:</translation>
     </message>
     <message>
-        <location filename="../FlowPages.cpp" line="272"/>
+        <location filename="../FlowPages.cpp" line="276"/>
         <source>for example 1,2,3</source>
         <translation>till exempel 1,2,3</translation>
     </message>
