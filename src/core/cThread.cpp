@@ -1,8 +1,13 @@
 #include "cThread.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 std::atomic<int64_t> cThread::lastTrscEnd{0};
 
@@ -21,6 +26,50 @@ uint16_t nextIndex(uint16_t i)
 const char kSeparator[] =
     "=======================================================================================\n";
 static_assert(sizeof(kSeparator) == 89, "87 '=' and a newline");
+
+// QThread's wait() returns once run() is over, but the system thread still has its
+// thread-local clean-up to do, in which Qt lets go of its share of the thread's data. A
+// program that ends in that moment leaves that data behind; waiting, bounded, for the
+// thread's entry to leave /proc closes the gap.
+void waitForSystemThreadGone(long tid)
+{
+    if (tid <= 0)
+        return;
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/self/task/%ld", tid);
+    for (int i = 0; i < 100 && access(path, F_OK) == 0; ++i)
+        sleepMs(1);
+}
+
+// True while the process has a thread besides the one calling.
+bool otherThreadLeft()
+{
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return false;
+    int count = 0;
+    while (dirent* e = readdir(tasks)) {
+        if (e->d_name[0] != '.')
+            ++count;
+    }
+    closedir(tasks);
+    return count > 1;
+}
+
+// Qt paints and scales images on threads of its own pools, and ends them, like any QThread,
+// by letting them finish on their own once wait() has returned. A process that exits in that
+// moment cuts their thread-local clean-up short and leaves their thread data behind. At exit
+// the process waits, bounded, until it is down to the thread that exits.
+void waitForOtherThreads()
+{
+    for (int i = 0; i < 200 && otherThreadLeft(); ++i)
+        sleepMs(1);
+}
+
+const struct OtherThreadsAtExit
+{
+    OtherThreadsAtExit() { atexit(waitForOtherThreads); }
+} otherThreadsAtExit;
 
 } // namespace
 
@@ -157,6 +206,7 @@ void cThread::run()
         return;
 
     stopped = false;
+    systemThreadId = long(syscall(SYS_gettid));
     // `running` is set only after the start line: startHandler returns once it sees it, and
     // its caller may then change the tag that the line reads (the port registry does).
     const auto markRunning = [this] {
@@ -206,8 +256,10 @@ void cThread::stopAndWait()
     // no time.
     while (!stopped && isRunning())
         sleepMs(1);
-    if (stopped)
+    if (stopped) {
         wait();
+        waitForSystemThreadGone(systemThreadId.exchange(0));
+    }
     fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
     fflush(stdout);
 }
