@@ -244,6 +244,7 @@ void cThread::stopAndWait()
             running = false;
             discard = false;
             alive = false;
+            wakeIdle();
             fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id,
                     tag.c_str());
             fflush(stderr);
@@ -326,7 +327,26 @@ short cThread::addTransaction(const char* data, unsigned short length, unsigned 
     r.state.store(TRSC_QUEUED, std::memory_order_release);
     writeIndex.store(nextIndex(uint16_t(found)), std::memory_order_release);
     unlock();
+    wakeIdle();
     return short(found);
+}
+
+void cThread::wakeIdle()
+{
+    // Taking the lock orders the wake after a waiter's look at the queue: it either saw the
+    // request or is already waiting.
+    { std::lock_guard<std::mutex> g(idleMutex); }
+    idleWake.notify_all();
+}
+
+void cThread::idleWait(bool discarding)
+{
+    std::unique_lock<std::mutex> l(idleMutex);
+    idleWake.wait_for(l, std::chrono::milliseconds(kIdleWaitMs), [this, discarding] {
+        const uint16_t r = readIndex.load(std::memory_order_relaxed);
+        return !running || r != writeIndex.load(std::memory_order_acquire) ||
+               (!discarding && buffers[r].state.load(std::memory_order_acquire) == TRSC_QUEUED);
+    });
 }
 
 void cThread::transactionLoop()
@@ -337,7 +357,7 @@ void cThread::transactionLoop()
 
         if (discard) {
             if (r == w)
-                sleepMs(period);
+                idleWait(true);
             else
                 readIndex.store(nextIndex(r), std::memory_order_relaxed);
             continue;
@@ -348,7 +368,7 @@ void cThread::transactionLoop()
         // Equal indices mean an idle ring, or a ring that a burst filled all the way round:
         // then the record at readIndex is queued and the loop goes on in ring order.
         if (r == w && s != TRSC_QUEUED) {
-            sleepMs(period);
+            idleWait(false);
             continue;
         }
         readIndex.store(nextIndex(r), std::memory_order_relaxed);

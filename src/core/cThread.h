@@ -6,7 +6,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 // Worker thread of the host: the "MAIN" and "MAIN GUI" threads, every serial port and every
@@ -82,10 +84,17 @@ public:
 
 protected:
     void run() override;
+    // Wakes an idle transaction loop: after placing a request, and after clearing `running`.
+    void wakeIdle();
 
 private:
     void transactionLoop();
     void executeRecord(cTransaction& r);
+    // The idle transaction loop waits here until a request is placed or the thread is asked
+    // to stop, at most kIdleWaitMs: an idle "MAIN" polling every period would cost more CPU
+    // than the whole idle program may use. While discarding, only a new request counts.
+    void idleWait(bool discarding);
+    static constexpr int kIdleWaitMs = 100;
 
     // Counts entries into run(), so that startHandler also sees a thread that started and ended
     // between two of its polls.
@@ -93,4 +102,6 @@ private:
     // The system's id of the thread that last ran run(): the stop waits until that thread is
     // gone, not only until QThread says it finished (see stopAndWait).
     std::atomic<long> systemThreadId{0};
+    std::mutex idleMutex;
+    std::condition_variable idleWake;
 };

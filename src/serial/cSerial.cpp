@@ -206,6 +206,7 @@ bool cSerial::close()
             discard = false;
             alive = false;
             wakeAllWaiters();
+            wakeIdle();
             fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id, tag.c_str());
             fflush(stderr);
             sleepMs(100);
