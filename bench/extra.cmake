@@ -9,3 +9,17 @@ if(TARGET bench_serial)
   target_include_directories(bench_serial PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_link_libraries(bench_serial PRIVATE PkgConfig::MODBUS)
 endif()
+# bench_flowmeter: the staged real program and the real simulator, driven as the program tests
+# drive them.
+if(TARGET bench_flowmeter)
+  target_sources(bench_flowmeter PRIVATE
+    ${CMAKE_SOURCE_DIR}/tests/support/ProgramRunner.cpp
+    ${CMAKE_SOURCE_DIR}/tests/support/ModbusCrc.cpp)
+  target_include_directories(bench_flowmeter PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/flowmeter)
+  target_link_libraries(bench_flowmeter PRIVATE util)
+  foreach(dep corvane-bin flowsim flowmeter)
+    if(TARGET ${dep})
+      add_dependencies(bench_flowmeter ${dep})
+    endif()
+  endforeach()
+endif()

@@ -39,8 +39,11 @@ constexpr uint16_t kRegCalibration = 14;
 constexpr int kOfflineAfter = 2;
 constexpr int kReopenEveryMs = 1000;
 constexpr double kTrendSeconds = 300;
-// MODBUS RTU wants 3.5 characters of silence between frames: 3.65 ms at 9600 8N1, so 4 ms.
-constexpr unsigned short kFrameGapMs = 4;
+// MODBUS RTU wants 3.5 characters of silence between frames: 3.65 ms at 9600 8N1. The host's
+// delay rule waits until `delay` whole ms have passed since the last transaction ended and then
+// still sleeps at least 1 ms before sending, so 3 gives at least 4 ms after the answer's last
+// byte was read; 4 left about 5.6 ms on a paced line and some 2 % fewer polls per second.
+constexpr unsigned short kFrameGapMs = 3;
 
 const char* const kIconOnline = ":/Other/Pixmaps/online22.png";
 const char* const kIconOffline = ":/Other/Pixmaps/offline22.png";
