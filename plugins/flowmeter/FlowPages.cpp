@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -210,7 +211,11 @@ void FlowInfoPage::show(const UnitState& u, const QString& portName, int periodM
 {
     serial->setText(u.seen ? QString::number(u.serial) : "-");
     firmware->setText(u.seen ? QString("%1.%2").arg(u.firmware >> 8).arg(u.firmware & 0xFF) : "-");
-    port->setText(portName);
+    // A device path has no blanks to wrap at in the narrow column: let it break after a slash,
+    // an underscore, a dash or a dot.
+    static const QRegularExpression breakAfter(QStringLiteral("([/_.-])"));
+    port->setText(QString(portName).replace(breakAfter, QStringLiteral("\\1\u200B")));
+    port->setToolTip(portName);
     modbusId->setText(QString::number(u.id));
     period->setText(QCoreApplication::translate("FlowMeter", "%1 ms").arg(periodMs));
     lastError->setText(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "none") : u.reason);

@@ -75,6 +75,8 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
         QPixmap screen = w->screen()->grabWindow(0);
         QVERIFY(!screen.isNull());
         QVERIFY(screen.save(shots + "/flowmeter-demo.png"));
+        // The window alone, for the README.
+        QVERIFY(w->grab().save(shots + "/flowmeter-window.png"));
     }
     // The plug-in's own entries are in the window's plug-in menu.
     QStringList entries;
