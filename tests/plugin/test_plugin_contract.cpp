@@ -122,6 +122,19 @@ private slots:
         for (int i = 0; i < 24; ++i)
             QCOMPARE(expected[i], 19 + i);
         QCOMPARE(vtableSlot(&cPluginDisplay::valueText), vtableSlot(&cPluginDisplay::kind) + 1);
+
+        // Plug-ins built elsewhere reach the members by their place too: they follow the
+        // thread's own fields, in the declared order.
+        auto p = probe();
+        const auto at = [&](const void* m) { return reinterpret_cast<const char*>(m) - reinterpret_cast<const char*>(p.get()); };
+        const std::ptrdiff_t places[] = {at(&p->mutex), at(&p->name), at(&p->description), at(&p->version),
+                                         at(&p->mainWindow), at(&p->displayWidget), at(&p->setupWidget),
+                                         at(&p->infoWidget), at(&p->auxTranslator), at(&p->translator),
+                                         at(&p->topItem), at(&p->icon1), at(&p->icon2), at(&p->pixmap),
+                                         at(&p->spare), at(&p->initialising), at(&p->generalTimer),
+                                         at(&p->loggerTimer), at(&p->internetTimer)};
+        for (size_t i = 1; i < std::size(places); ++i)
+            QVERIFY2(places[i] > places[i - 1], qPrintable(QString("member %1 out of place").arg(i)));
     }
 
     // The meta-object lists setup before info, the virtual table the other way round, and
