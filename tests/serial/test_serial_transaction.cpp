@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <optional>
+
 #include <atomic>
 #include <memory>
 #include <sys/resource.h>
@@ -207,14 +209,27 @@ private slots:
         QVERIFY(out.text().contains("Timeout is set to 100 ms\n"));
     }
 
+    // The device goes away after it read the request (the read fails) or before it (the
+    // write fails): either way the port closes itself and the reporter speaks once.
+    void deviceGoneMidTransaction_data()
+    {
+        QTest::addColumn<bool>("beforeRequest");
+        QTest::newRow("after the request") << false;
+        QTest::newRow("before the request") << true;
+    }
     void deviceGoneMidTransaction()
     {
+        QFETCH(bool, beforeRequest);
         ModalAnswerer boxes(QMessageBox::Ok);
-        ScriptedPeer peer(*pty, [](const QByteArray&) {
-            ScriptedPeer::Reply r;
-            r.hangUp = true;
-            return r;
-        });
+        std::optional<ScriptedPeer> peer;
+        if (beforeRequest)
+            pty->closeMaster();
+        else
+            peer.emplace(*pty, [](const QByteArray&) {
+                ScriptedPeer::Reply r;
+                r.hangUp = true;
+                return r;
+            });
         unsigned char reply[2048];
         unsigned short received = 0;
         const unsigned char request[] = {0x01, 0x03};
