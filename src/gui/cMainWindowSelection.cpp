@@ -65,7 +65,12 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
 
     if (match) {
         cPlugin* plugin = match->handler.plugin;
-        QTreeWidgetItem* parent = item->parent();
+        // A plug-in may rebuild its items from deselect or selectItem (its tree request runs at
+        // once on this thread), which deletes the item chosen: what is needed of it is read now.
+        const bool isChild = item->parent() != nullptr;
+        const QString parentText = isChild ? item->parent()->text(0) : QString();
+        const QString itemTexts[3] = {item->text(0), item->text(1), item->text(2)};
+        item = nullptr;
 
         // The tree, the actions and the buttons are cut off for the switch, so that nothing
         // the plug-ins do in deselect and selectItem selects again or starts a setup in the
@@ -84,13 +89,13 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
             }
         }
 
-        if (parent) {
-            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", parent->text(0).toLocal8Bit().constData(), " / ",
-                    item->text(0).toLocal8Bit().constData(), " (", item->text(1).toLocal8Bit().constData(), ")",
-                    " @ MODBUS id ", item->text(2).toLocal8Bit().constData());
+        if (isChild) {
+            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", parentText.toLocal8Bit().constData(), " / ",
+                    itemTexts[0].toLocal8Bit().constData(), " (", itemTexts[1].toLocal8Bit().constData(), ")",
+                    " @ MODBUS id ", itemTexts[2].toLocal8Bit().constData());
         } else {
-            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", item->text(0).toLocal8Bit().constData(), "", "", "",
-                    "", "", "", "");
+            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", itemTexts[0].toLocal8Bit().constData(), "", "",
+                    "", "", "", "", "");
         }
         fflush(log);
 
@@ -110,17 +115,19 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
 
         onUpdateGUI();
 
-        if (plugin->lock(100)) {
+        // After a rebuild the tree's current item is the restored one.
+        currentTreeItem = ui->pluginTree->currentItem();
+        if (currentTreeItem && plugin->lock(100)) {
             plugin->selectItem(currentTreeItem);
             plugin->unlock();
         }
 
-        ui->itemStr->setText(parent ? plugin->name + " - " + item->text(0) : QString());
+        ui->itemStr->setText(isChild ? plugin->name + " - " + itemTexts[0] : QString());
         QString title = QString::asprintf("Corvane %.01f", double(appVersion));
-        if (parent)
+        if (isChild)
             title += " - " + ui->itemStr->text();
         setWindowTitle(title + " - Tessmark");
-        ui->icon->setVisible(parent != nullptr);
+        ui->icon->setVisible(isChild);
 
         connectSignals(true);
         mkMenus();

@@ -112,7 +112,14 @@ public:
     {
         record("selectItem(" + (item ? item->text(0) : QString("null")) + ")");
     }
-    void deselect() override { record("deselect()"); }
+    void deselect() override
+    {
+        record("deselect()");
+#ifdef TP_REBUILD_ON_DESELECT
+        // The plug-in rebuilds its items itself, in the middle of the selection.
+        mkTree();
+#endif
+    }
     void mkItemTree() override
     {
         record("mkItemTree()");

@@ -77,6 +77,27 @@ private slots:
         QVERIFY(waitUntil([&] { return lw.w->statusLabel->text() == "sent while the menus were rebuilt"; }, 2000));
     }
 
+    // A plug-in that rebuilds its items in deselect deletes the item being selected: the
+    // selection goes on with the restored item, and nothing reads the deleted one.
+    void rebuildDuringSelection()
+    {
+        LoadedWindow lw;
+        QVERIFY(lw.load({"tp_rebuilder"}));
+        lw.select(lw.device(0, 0));
+        lw.kit.log.clear();
+        lw.select(lw.device(0, 1));
+        QString missing;
+        QVERIFY2(inOrder(lw.log(),
+                         {"Rebuilder plugin: call deselect()\n", "Rebuilder plugin: call mkItemTree()\n",
+                          "Rebuilder plugin: Restored selection to child item 'Rebuilder/Pump'\n",
+                          "cMainWindow: Selected Rebuilder / Pump (R-2) @ MODBUS id 96\n",
+                          "Rebuilder plugin: call selectItem(Pump)\n"},
+                         &missing),
+                 qPrintable(missing + "\n" + lw.log()));
+        QCOMPARE(lw.w->currentTreeItem, lw.device(0, 1));
+        QCOMPARE(lw.w->ui->itemStr->text(), QString("Rebuilder - Pump"));
+    }
+
     // A plug-in's own item names the plug-in and nothing else; the setup entry takes its name.
     void topLevelItemWritesOnlyItsText()
     {
