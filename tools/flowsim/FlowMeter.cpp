@@ -24,7 +24,7 @@ FlowMeter::FlowMeter(int id)
       baseFlow(8.0 + 4.0 * ((id - 1) % 5)),
       totalizer(1000.0 * id + 123.4),
       temperature(17.5 + 0.7 * (id % 4)),
-      limit(baseFlow * 1.15),
+      limit(baseFlow * 1.25),
       serialNumber(uint32_t(24070000 + id * 137)),
       rng(uint32_t(id) * 7919u)
 {
