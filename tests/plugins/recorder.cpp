@@ -107,7 +107,12 @@ public:
         driveTimer->start(50);
 #endif
     }
+#ifdef TP_QUIET_UPDATES
+    // The one line of a quiet plug-in: how often the window refreshed its pages.
+    void deinit() override { record(QString("deinit() after %1 page updates").arg(updates)); }
+#else
     void deinit() override { record("deinit()"); }
+#endif
     void selectItem(QTreeWidgetItem* item) override
     {
         record("selectItem(" + (item ? item->text(0) : QString("null")) + ")");
