@@ -5,9 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <sys/syscall.h>
 #include <thread>
-#include <unistd.h>
 
 std::atomic<int64_t> cThread::lastTrscEnd{0};
 
@@ -27,20 +25,6 @@ const char kSeparator[] =
     "=======================================================================================\n";
 static_assert(sizeof(kSeparator) == 89, "87 '=' and a newline");
 
-// QThread's wait() returns once run() is over, but the system thread still has its
-// thread-local clean-up to do, in which Qt lets go of its share of the thread's data. A
-// program that ends in that moment leaves that data behind; waiting, bounded, for the
-// thread's entry to leave /proc closes the gap.
-void waitForSystemThreadGone(long tid)
-{
-    if (tid <= 0)
-        return;
-    char path[64];
-    snprintf(path, sizeof(path), "/proc/self/task/%ld", tid);
-    for (int i = 0; i < 100 && access(path, F_OK) == 0; ++i)
-        sleepMs(1);
-}
-
 // True while the process has a thread besides the one calling.
 bool otherThreadLeft()
 {
@@ -56,10 +40,11 @@ bool otherThreadLeft()
     return count > 1;
 }
 
-// Qt paints and scales images on threads of its own pools, and ends them, like any QThread,
-// by letting them finish on their own once wait() has returned. A process that exits in that
-// moment cuts their thread-local clean-up short and leaves their thread data behind. At exit
-// the process waits, bounded, until it is down to the thread that exits.
+// A QThread's wait() returns once run() is over, while the system thread still has its
+// thread-local clean-up to do, in which Qt lets go of its share of the thread's data. That
+// holds for our threads and for Qt's own (it paints and scales images on pool threads that it
+// ends when the application object goes). A process that exits in that moment leaves the data
+// behind, so at exit it waits, bounded, until it is down to the thread that exits.
 void waitForOtherThreads()
 {
     for (int i = 0; i < 200 && otherThreadLeft(); ++i)
@@ -206,7 +191,6 @@ void cThread::run()
         return;
 
     stopped = false;
-    systemThreadId = long(syscall(SYS_gettid));
     // `running` is set only after the start line: startHandler returns once it sees it, and
     // its caller may then change the tag that the line reads (the port registry does).
     const auto markRunning = [this] {
@@ -257,10 +241,8 @@ void cThread::stopAndWait()
     // no time.
     while (!stopped && isRunning())
         sleepMs(1);
-    if (stopped) {
+    if (stopped)
         wait();
-        waitForSystemThreadGone(systemThreadId.exchange(0));
-    }
     fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
     fflush(stdout);
 }

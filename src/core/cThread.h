@@ -99,9 +99,6 @@ private:
     // Counts entries into run(), so that startHandler also sees a thread that started and ended
     // between two of its polls.
     std::atomic<unsigned> runCount{0};
-    // The system's id of the thread that last ran run(): the stop waits until that thread is
-    // gone, not only until QThread says it finished (see stopAndWait).
-    std::atomic<long> systemThreadId{0};
     std::mutex idleMutex;
     std::condition_variable idleWake;
 };

@@ -7,6 +7,7 @@
 #include <ModalAnswerer.h>
 #include <ProgramRunner.h>
 #include <TempSettings.h>
+#include <WaitUntil.h>
 #include <core/mainHandlers.h>
 #include <gui/cMainWindow.h>
 #include <plugin/cPlugin.h>
@@ -29,17 +30,6 @@
 
 namespace {
 
-template <typename F> bool waitUntil(F done, int timeoutMs = 15000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 // The window, the plug-in made by its own library and started as the host starts it.
 struct Host

@@ -6,6 +6,7 @@
 // window's signals taken on the test's thread, whichever thread emitted them.
 #include "CapturedFile.h"
 #include "TempSettings.h"
+#include "WaitUntil.h"
 #include "core/mainHandlers.h"
 #include "gui/cMainWindow.h"
 #include "plugin/cPlugin.h"
@@ -121,18 +122,6 @@ struct WindowKit
     void settle(int ms = 100) { QTest::qWait(ms); }
 };
 
-// Handles events until `done` holds; false when the time runs out first.
-template <typename F> bool waitUntil(F done, int timeoutMs = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 // Lines of `text` in their order must each appear after the previous one.
 inline bool inOrder(const QString& text, const QStringList& lines, QString* missing = nullptr)
