@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -90,6 +91,18 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     connect(this, &cFlowMeterPlugin::scanProgressSignal, this, &cFlowMeterPlugin::onScanProgress,
             Qt::QueuedConnection);
     connect(this, &cFlowMeterPlugin::scanDoneSignal, this, &cFlowMeterPlugin::onScanDone, Qt::QueuedConnection);
+
+    // Said while typing, not only after Save: an id that is not one would quietly drop a meter.
+    connect(setup->ids, &QLineEdit::textChanged, this, [this](const QString& text) {
+        QStringList rejected;
+        parseIds(text, &rejected);
+        setup->idsHint->setText(QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1")
+                                    .arg(rejected.join(", ")));
+        setup->idsHint->setVisible(!rejected.isEmpty());
+    });
+    restoreTimer = new QTimer(this);
+    restoreTimer->setInterval(100);
+    connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -112,14 +125,35 @@ void cFlowMeterPlugin::log(const char* format, ...)
     fflush(f);
 }
 
-std::vector<int> cFlowMeterPlugin::parseIds(const QString& text)
+std::vector<int> cFlowMeterPlugin::parseIds(const QString& text, QStringList* rejected)
 {
+    static const QRegularExpression aroundDash("\\s*-\\s*");
+    static const QRegularExpression separators("[,;\\s]+");
+    static const QRegularExpression range("^(\\d{1,3})-(\\d{1,3})$");
     std::vector<int> ids;
-    for (const QString& part : text.split(QRegularExpression("[,; ]+"), Qt::SkipEmptyParts)) {
+    auto add = [&ids](int id) {
+        if (std::find(ids.begin(), ids.end(), id) == ids.end())
+            ids.push_back(id);
+    };
+    QString normal = text;
+    normal.replace(aroundDash, "-");
+    for (const QString& part : normal.split(separators, Qt::SkipEmptyParts)) {
         bool ok = false;
         const int id = part.toInt(&ok);
-        if (ok && id >= 1 && id <= 247 && std::find(ids.begin(), ids.end(), id) == ids.end())
-            ids.push_back(id);
+        if (ok && id >= 1 && id <= 247) {
+            add(id);
+            continue;
+        }
+        const QRegularExpressionMatch m = range.match(part);
+        const int first = m.captured(1).toInt();
+        const int last = m.captured(2).toInt();
+        if (m.hasMatch() && first >= 1 && first <= last && last <= 247) {
+            for (int i = first; i <= last; ++i)
+                add(i);
+            continue;
+        }
+        if (rejected)
+            *rejected << part;
     }
     std::sort(ids.begin(), ids.end());
     return ids;
@@ -175,7 +209,11 @@ void cFlowMeterPlugin::loadSettings()
     c.port = s.value("port", envPort.isEmpty() ? QString(kDefaultPort) : envPort).toString();
     // A hand-written "ids=1,2,3" comes back from the INI file as a list, not as one string.
     const QVariant ids = s.value("ids", envIds.isEmpty() ? QString("1") : envIds);
-    c.ids = parseIds(ids.typeId() == QMetaType::QStringList ? ids.toStringList().join(",") : ids.toString());
+    QStringList rejected;
+    c.ids = parseIds(ids.typeId() == QMetaType::QStringList ? ids.toStringList().join(",") : ids.toString(), &rejected);
+    if (!rejected.isEmpty())
+        log("Unit ids left out of the settings (not 1 to 247): %s", rejected.join(", ").toLocal8Bit().constData());
+    restoreId = s.value("selected", 0).toInt();
     c.periodMs = std::clamp(s.value("period", 200).toInt(), 50, 60000);
     c.dampingTenths = std::clamp(s.value("damping", 10).toInt(), 0, 600);
     c.calibration = std::clamp(s.value("calibration", 1.0).toFloat(), 0.5f, 2.0f);
@@ -185,6 +223,27 @@ void cFlowMeterPlugin::loadSettings()
         idsText(c.ids).toLatin1().constData(), c.periodMs);
     if (!running)
         startHandler(TYPE_PLAIN, this, "FLOWMETER");
+    if (restoreId > 0) {
+        restoreTries = 100;
+        restoreTimer->start();
+    }
+}
+
+void cFlowMeterPlugin::onRestoreSelection()
+{
+    QTreeWidget* tree = topItem->treeWidget();
+    // Loading is over once our item is in the tree and the window is unlocked; by then a
+    // selection the user made wins, and after ten seconds the wish is dropped.
+    const bool loaded = tree && tree->isEnabled() && items.contains(restoreId);
+    if (--restoreTries <= 0 || (loaded && tree->currentItem())) {
+        restoreTimer->stop();
+        return;
+    }
+    if (!loaded)
+        return;
+    restoreTimer->stop();
+    log("Showing %s again", unitName(restoreId).toLocal8Bit().constData());
+    tree->setCurrentItem(items.value(restoreId), 0);
 }
 
 void cFlowMeterPlugin::saveSettings()
@@ -194,7 +253,14 @@ void cFlowMeterPlugin::saveSettings()
     if (setupOpen && running) {
         FlowMeterConfig c = configCopy();
         c.port = setup->port->text().trimmed();
-        c.ids = parseIds(setup->ids->text());
+        QStringList rejected;
+        c.ids = parseIds(setup->ids->text(), &rejected);
+        if (!rejected.isEmpty()) {
+            const QString left = rejected.join(", ");
+            log("Unit ids left out (not 1 to 247): %s", left.toLocal8Bit().constData());
+            emit mainWindow->statusBarMsgSignal(
+                QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1").arg(left));
+        }
         c.periodMs = setup->period->value();
         c.dampingTenths = int(std::lround(setup->damping->value() * 10));
         if (mainWindow->factoryMode)
@@ -209,6 +275,8 @@ void cFlowMeterPlugin::saveSettings()
     s.setValue("period", c.periodMs);
     s.setValue("damping", c.dampingTenths);
     s.setValue("calibration", double(c.calibration));
+    // The meter on show is shown again at the next start.
+    s.setValue("selected", selectedId.load());
     s.endGroup();
     s.sync();
     log("Settings saved: port %s, unit ids %s", c.port.toLocal8Bit().constData(), idsText(c.ids).toLatin1().constData());
@@ -224,6 +292,12 @@ void cFlowMeterPlugin::prepareSetup()
     setup->calibration->setValue(c.calibration);
     setup->setFactoryMode(mainWindow->factoryMode);
     setupOpen = true;
+    // The host shows the page after this returns; the cursor waits in the first field, so a
+    // keyboard user can go down the form with Tab.
+    QTimer::singleShot(0, setup->port, [this] {
+        if (setupOpen)
+            setup->port->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void cFlowMeterPlugin::acceptSetup()
@@ -292,7 +366,7 @@ void cFlowMeterPlugin::mkItemTree()
 
 void cFlowMeterPlugin::mkPluginMenu(QMenu* menu, QToolBar* toolBar)
 {
-    scanAction = new QAction(QIcon(":/Other/Pixmaps/id.png"), QCoreApplication::translate("FlowMeter", "Scan bus"), menu);
+    scanAction = new QAction(QIcon(":/Menu/Pixmaps/id.png"), QCoreApplication::translate("FlowMeter", "Scan bus"), menu);
     scanAction->setObjectName("flowmeterScanBus");
     resetAction = new QAction(QIcon(":/Other/Pixmaps/m3.png"), QCoreApplication::translate("FlowMeter", "Reset totalizer"), menu);
     resetAction->setObjectName("flowmeterResetTotalizer");

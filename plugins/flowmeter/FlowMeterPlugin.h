@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QTimer>
 #include <QString>
 
 #include <atomic>
@@ -54,7 +55,9 @@ public:
     // The poll loop, on the plug-in's own thread.
     void runHandler(void* arg) override;
 
-    static std::vector<int> parseIds(const QString& text);
+    // Ids 1 to 247 from a list such as "1,2,5-8", sorted, each once. Parts that are not such
+    // ids or ranges are left out and named in `rejected`.
+    static std::vector<int> parseIds(const QString& text, QStringList* rejected = nullptr);
     static QString idsText(const std::vector<int>& ids);
 
 signals:
@@ -74,6 +77,8 @@ private slots:
     void onScanDone(QString found);
     void onScanBus();
     void onResetTotalizer();
+    // Selects the meter watched when the program last ended, once loading is over.
+    void onRestoreSelection();
 
 private:
     FlowMeterConfig configCopy();
@@ -117,6 +122,10 @@ private:
     std::atomic<bool> actionBusy{false};
 
     bool setupOpen = false;
+    // The meter to select again at start, and the tries left for it.
+    int restoreId = 0;
+    int restoreTries = 0;
+    QTimer* restoreTimer;
     QMap<int, QTreeWidgetItem*> items;
     QAction* scanAction = nullptr;
     QAction* resetAction = nullptr;

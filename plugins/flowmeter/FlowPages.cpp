@@ -252,7 +252,20 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     calibration->setDecimals(4);
     calibration->setSingleStep(0.001);
     form->addRow(new QLabel, port);
-    form->addRow(new QLabel, ids);
+    idsHint = new QLabel;
+    idsHint->setObjectName("idsHint");
+    idsHint->setWordWrap(true);
+    QPalette warning = idsHint->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x20, 0x20));
+    idsHint->setPalette(warning);
+    idsHint->hide();
+    auto* idsBox = new QWidget;
+    auto* idsLayout = new QVBoxLayout(idsBox);
+    idsLayout->setContentsMargins(0, 0, 0, 0);
+    idsLayout->setSpacing(2);
+    idsLayout->addWidget(ids);
+    idsLayout->addWidget(idsHint);
+    form->addRow(new QLabel, idsBox);
     form->addRow(new QLabel, period);
     form->addRow(new QLabel, damping);
     form->addRow(new QLabel, calibration);
@@ -278,5 +291,5 @@ void FlowSetupPage::retranslate()
     for (int i = 0; i < 5; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
-    ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3"));
+    ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3 or 1-5"));
 }

@@ -100,6 +100,8 @@ public:
 
     QLineEdit* port;
     QLineEdit* ids;
+    // Under the ids: what in them is not a unit id and will be left out; hidden when all is.
+    QLabel* idsHint;
     QSpinBox* period;
     QDoubleSpinBox* damping;
     QDoubleSpinBox* calibration;

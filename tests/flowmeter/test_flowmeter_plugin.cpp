@@ -258,14 +258,25 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     QCOMPARE(period->value(), 200);
     QVERIFY(!QSettings(h.store.file(), QSettings::IniFormat).contains("FlowMeter/ids"));
 
-    // Save as the host does it: saveSettings, then acceptSetup.
+    // What is not an id is named under the field as it is typed; a range counts.
+    auto* hint = setup->findChild<QLabel*>("idsHint");
     h.plugin->prepareSetup();
+    ids->setText("3 - 5, 0, 9-7, x");
+    QVERIFY(hint->isVisibleTo(setup));
+    QCOMPARE(hint->text(), QString("Not unit ids (1 to 247), left out: 0, 9-7, x"));
+    ids->setText("1-2");
+    QVERIFY(!hint->isVisibleTo(setup));
+
+    // Save as the host does it: saveSettings, then acceptSetup. The parts left out are said.
     ids->setText("2, 1,1, 300");
     period->setValue(400);
     damping->setValue(2.5);
     QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QString("Not unit ids (1 to 247), left out: 300"));
     QSettings stored(h.store.file(), QSettings::IniFormat);
     QCOMPARE(stored.value("FlowMeter/ids").toString(), QString("1,2"));
     QCOMPARE(stored.value("FlowMeter/period").toInt(), 400);

@@ -11,8 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPixmap>
-#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTreeWidget>
@@ -65,19 +63,6 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
                                     ") @ MODBUS id 2\n"));
     const double flow = label("flowValue").section(' ', 0, 0).toDouble();
     QVERIFY2(flow > 12 * 0.75 && flow < 12 * 1.25, qPrintable(label("flowValue")));
-    // Under a display (the demo run under Xvfb) the screen is saved once the trend has a few
-    // minutes' worth of its first seconds.
-    const QString shots = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
-    if (!shots.isEmpty()) {
-        w->resize(1100, 720);
-        QTest::qWait(4000);
-        QVERIFY(QDir().mkpath(shots));
-        QPixmap screen = w->screen()->grabWindow(0);
-        QVERIFY(!screen.isNull());
-        QVERIFY(screen.save(shots + "/flowmeter-demo.png"));
-        // The window alone, for the README.
-        QVERIFY(w->grab().save(shots + "/flowmeter-window.png"));
-    }
     // The plug-in's own entries are in the window's plug-in menu.
     QStringList entries;
     for (QAction* a : w->pluginMenu->actions())
