@@ -320,9 +320,20 @@ int pollingEvery200ms()
     }
     TimedLines simOut;
     simOut.attach(sim.proc, QProcess::StandardOutput);
-    StagedProgram program(sim.link, QString());
-    if (!program.ok) {
-        fprintf(stderr, "the program did not read the meters:\n%s\n", qPrintable(program.runner.err().right(2000)));
+    // Meter 1 on show, as the plug-in restores it from its settings: its page and trend are
+    // redrawn at every reading, which is the window's real work.
+    StagedProgram program(sim.link, "[FlowMeter]\nselected=1\n");
+    bool shown = false;
+    for (int i = 0; i < 100 && program.ok && !shown; ++i) {
+        shown = std::any_of(program.out.lines.begin(), program.out.lines.end(), [](const TimedLines::Line& l) {
+            return l.text.startsWith("cMainWindow: Selected Flow meter / Meter 1 (");
+        });
+        if (!shown)
+            spin(100);
+    }
+    if (!shown) {
+        fprintf(stderr, "the program did not read the meters or show meter 1:\n%s\n",
+                qPrintable(program.runner.err().right(2000)));
         return 1;
     }
     // The start-up is behind us; the window is steady polling only.
@@ -377,7 +388,8 @@ int pollingEvery200ms()
 
     const double programPct = 100.0 * (programCpu1 - programCpu0) / wall;
     const double simPct = 100.0 * (simCpu1 - simCpu0) / wall;
-    printf("Three meters polled every %d ms, unpaced link, %.1f s window after start-up\n", kPeriodMs, wall);
+    printf("Three meters polled every %d ms, unpaced link, meter 1 on show, %.1f s window after start-up\n",
+           kPeriodMs, wall);
     printf("  CPU of the program:   %6.2f %% of one core (target under 3 %%: %.2f of the target)\n", programPct,
            programPct / 3.0);
     printf("  CPU of the simulator: %6.2f %% of one core (with -v); program / simulator = %.2f\n", simPct,
