@@ -180,6 +180,7 @@ void cFlowMeterPlugin::setConfig(const FlowMeterConfig& c)
         return;
     const bool portChanged = !config.port.isEmpty() && c.port != config.port;
     config = c;
+    answerTimeoutMs = c.answerTimeoutMs;
     QMap<int, UnitState> kept;
     for (int id : c.ids) {
         UnitState u = units.value(id);
@@ -215,12 +216,13 @@ void cFlowMeterPlugin::loadSettings()
         log("Unit ids left out of the settings (not 1 to 247): %s", rejected.join(", ").toLocal8Bit().constData());
     restoreId = s.value("selected", 0).toInt();
     c.periodMs = std::clamp(s.value("period", 200).toInt(), 50, 60000);
+    c.answerTimeoutMs = std::clamp(s.value("timeout", 100).toInt(), 20, 2000);
     c.dampingTenths = std::clamp(s.value("damping", 10).toInt(), 0, 600);
     c.calibration = std::clamp(s.value("calibration", 1.0).toFloat(), 0.5f, 2.0f);
     s.endGroup();
     setConfig(c);
-    log("Port %s, unit ids %s, poll period %d ms", c.port.toLocal8Bit().constData(),
-        idsText(c.ids).toLatin1().constData(), c.periodMs);
+    log("Port %s, unit ids %s, poll period %d ms, answer time-out %d ms", c.port.toLocal8Bit().constData(),
+        idsText(c.ids).toLatin1().constData(), c.periodMs, c.answerTimeoutMs);
     if (!running)
         startHandler(TYPE_PLAIN, this, "FLOWMETER");
     if (restoreId > 0) {
@@ -262,6 +264,7 @@ void cFlowMeterPlugin::saveSettings()
                 QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1").arg(left));
         }
         c.periodMs = setup->period->value();
+        c.answerTimeoutMs = setup->timeout->value();
         c.dampingTenths = int(std::lround(setup->damping->value() * 10));
         if (mainWindow->factoryMode)
             c.calibration = float(setup->calibration->value());
@@ -273,6 +276,7 @@ void cFlowMeterPlugin::saveSettings()
     s.setValue("port", c.port);
     s.setValue("ids", idsText(c.ids));
     s.setValue("period", c.periodMs);
+    s.setValue("timeout", c.answerTimeoutMs);
     s.setValue("damping", c.dampingTenths);
     s.setValue("calibration", double(c.calibration));
     // The meter on show is shown again at the next start.
@@ -288,6 +292,7 @@ void cFlowMeterPlugin::prepareSetup()
     setup->port->setText(c.port);
     setup->ids->setText(idsText(c.ids));
     setup->period->setValue(c.periodMs);
+    setup->timeout->setValue(c.answerTimeoutMs);
     setup->damping->setValue(c.dampingTenths / 10.0);
     setup->calibration->setValue(c.calibration);
     setup->setFactoryMode(mainWindow->factoryMode);
@@ -529,13 +534,13 @@ void cFlowMeterPlugin::runHandler(void*)
 }
 
 bool cFlowMeterPlugin::exchange(cSerial* p, const std::vector<uint8_t>& request, unsigned short answerSize,
-                                std::vector<uint16_t>* registers, QString* reason, unsigned short timeoutMs,
-                                modbus::Check* outcome)
+                                std::vector<uint16_t>* registers, QString* reason, modbus::Check* outcome)
 {
     unsigned char answer[TRSC_BUFFER_SIZE];
     unsigned short received = 0;
     const unsigned char result = p->transaction(request.data(), (unsigned short)request.size(), answer, &received,
-                                                answerSize, kFrameGapMs, 0, timeoutMs, nullptr, 1);
+                                                answerSize, kFrameGapMs, 0,
+                                                (unsigned short)answerTimeoutMs.load(), nullptr, 1);
     if (result != TRSC_OK) {
         if (reason)
             *reason = (p->handle < 0 || !p->running) ? QCoreApplication::translate("FlowMeter", "device gone") : QCoreApplication::translate("FlowMeter", "transaction failed");
@@ -685,9 +690,10 @@ void cFlowMeterPlugin::runScan(cSerial* p)
         }
         modbus::Check check = modbus::Check::NoAnswer;
         // The firmware register alone: a short question, and any meter has it. A device that
-        // refuses it with an exception is there all the same.
+        // refuses it with an exception is there all the same. The configured time-out, so
+        // that a slow meter the poll would reach is found too.
         const bool answered = exchange(p, modbus::readHolding(uint8_t(id), 10, 1), modbus::readAnswerSize(1), nullptr,
-                                       nullptr, 30, &check);
+                                       nullptr, &check);
         if (answered || check == modbus::Check::Exception)
             found << QString::number(id);
         const int percent = id * 100 / 247;

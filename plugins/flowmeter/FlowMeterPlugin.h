@@ -24,6 +24,9 @@ struct FlowMeterConfig
     QString port;
     std::vector<int> ids;
     int periodMs = 200;
+    // How long a meter may take to start its answer (and pause within it). 100 ms leaves a
+    // real meter at 9600 baud about 90 ms to turn round; slower ones need more.
+    int answerTimeoutMs = 100;
     int dampingTenths = 10;
     float calibration = 1.0f;
 };
@@ -86,7 +89,7 @@ private:
     bool pollUnit(cSerial* port, int id, int periodMs);
     void recordFailure(int id, const QString& reason);
     bool exchange(cSerial* port, const std::vector<uint8_t>& request, unsigned short answerSize,
-                  std::vector<uint16_t>* registers, QString* reason, unsigned short timeoutMs = 50,
+                  std::vector<uint16_t>* registers, QString* reason,
                   modbus::Check* outcome = nullptr);
     void runScan(cSerial* port);
     void runReset(cSerial* port);
@@ -113,6 +116,8 @@ private:
     std::atomic<bool> reopenPort{false};
     std::atomic<bool> openFailed{false};
     std::atomic<int> selectedId{0};
+    // The configured answer time-out, for the poll thread without taking the state lock.
+    std::atomic<int> answerTimeoutMs{100};
     std::atomic<bool> scanRequested{false};
     std::atomic<bool> scanning{false};
     std::atomic<bool> resetRequested{false};

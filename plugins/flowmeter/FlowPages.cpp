@@ -240,6 +240,11 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     period->setRange(50, 60000);
     period->setSingleStep(50);
     period->setSuffix(" ms");
+    timeout = new QSpinBox;
+    timeout->setObjectName("timeoutSpin");
+    timeout->setRange(20, 2000);
+    timeout->setSingleStep(10);
+    timeout->setSuffix(" ms");
     damping = new QDoubleSpinBox;
     damping->setObjectName("dampingSpin");
     damping->setRange(0, 60);
@@ -267,6 +272,7 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     idsLayout->addWidget(idsHint);
     form->addRow(new QLabel, idsBox);
     form->addRow(new QLabel, period);
+    form->addRow(new QLabel, timeout);
     form->addRow(new QLabel, damping);
     form->addRow(new QLabel, calibration);
     v->addLayout(form);
@@ -286,9 +292,10 @@ void FlowSetupPage::retranslate()
     const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Port (device path):"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Unit ids:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Answer time-out:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Damping:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Calibration factor:")};
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 6; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
     ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3 or 1-5"));

@@ -103,6 +103,7 @@ public:
     // Under the ids: what in them is not a unit id and will be left out; hidden when all is.
     QLabel* idsHint;
     QSpinBox* period;
+    QSpinBox* timeout;
     QDoubleSpinBox* damping;
     QDoubleSpinBox* calibration;
 

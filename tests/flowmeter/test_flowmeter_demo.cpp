@@ -164,13 +164,13 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         QVERIFY(shot.save(shots + "/flowmeter-demo.png"));
 
         // The setup page: the cursor starts in the port field; down to the poll period, type a
-        // new one, on past the damping to Save.
+        // new one, on past the answer time-out and the damping to Save.
         QVERIFY(keys(window, {"ctrl+Return"}));
         QVERIFY(demo.waitFor("cMainWindow: Selected setup for Flow meter"));
         QTest::qWait(300);
         QVERIFY(keys(window, {"Tab", "Tab", "ctrl+a"}));
         QVERIFY(type("350"));
-        QVERIFY(keys(window, {"Tab", "Tab", "space"}));
+        QVERIFY(keys(window, {"Tab", "Tab", "Tab", "space"}));
         const QString question = findWindow("^Corvane: Save settings");
         QVERIFY2(!question.isEmpty(), qPrintable(demo.output().right(3000)));
         QVERIFY(keys(question, {"alt+y"}));

@@ -157,6 +157,8 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     FlowSim sim("3,17");
     QVERIFY(sim.started);
     Host h;
+    // The simulator answers at once: a short answer time-out keeps the 247 tries quick.
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/timeout", 30);
     QVERIFY(h.start(sim.link, "1"));
     QList<int> progress;
     QObject::connect(h.window.get(), &cMainWindow::statusBarProgressSignal, h.window.get(),
@@ -380,6 +382,18 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     QVERIFY(sim.command("delay 400 6"));
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline:"); }));
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    // A meter that always takes 400 ms is reached once the answer time-out allows for it.
+    h.plugin->prepareSetup();
+    h.plugin->setupWidget->findChild<QSpinBox*>("timeoutSpin")->setValue(600);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY(sim.command("delay 400 1000"));
+    const int errors = h.label("errorCount").toInt();
+    const int answered = sim.collect().count("flowsim: -> ");
+    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> ") >= answered + 4; }));
+    QCOMPARE(h.label("stateValue"), QString("Online"));
+    QCOMPARE(h.label("errorCount").toInt(), errors);
+    QVERIFY(sim.command("clear"));
     QVERIFY(sim.command("vanish 1500"));
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: port"); }));
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }, 20000));

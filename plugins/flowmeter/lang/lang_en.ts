@@ -235,5 +235,9 @@
         <source>for example 1,2,3 or 1-5</source>
         <translation>for example 1,2,3 or 1-5</translation>
     </message>
+    <message>
+        <source>Answer time-out:</source>
+        <translation>Answer time-out:</translation>
+    </message>
 </context>
 </TS>

@@ -235,5 +235,9 @@
         <source>for example 1,2,3 or 1-5</source>
         <translation>till exempel 1,2,3 eller 1-5</translation>
     </message>
+    <message>
+        <source>Answer time-out:</source>
+        <translation>Svarstid (timeout):</translation>
+    </message>
 </context>
 </TS>
