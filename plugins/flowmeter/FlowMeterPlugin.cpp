@@ -465,8 +465,15 @@ void cFlowMeterPlugin::onPortWanted()
     if (p) {
         log("Opened port %s", path.toLocal8Bit().constData());
         port = p;
+        failedOpenOf.clear();
     } else {
-        log("Cannot open port %s", path.toLocal8Bit().constData());
+        // Tried again every second until the device is there: said once in the log, and the
+        // registry's "Opening: " in the status bar is followed by what came of it.
+        if (failedOpenOf != path)
+            log("Cannot open port %s; trying again every second", path.toLocal8Bit().constData());
+        failedOpenOf = path;
+        emit mainWindow->statusBarMsgSignal(
+            QCoreApplication::translate("FlowMeter", "Flow meter: port %1 cannot be opened; trying again").arg(path));
     }
     portRequested = false;
 }

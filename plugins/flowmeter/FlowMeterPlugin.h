@@ -127,6 +127,8 @@ private:
     std::atomic<bool> actionBusy{false};
 
     bool setupOpen = false;
+    // The port whose last open failed (GUI thread only), so that the log says it once.
+    QString failedOpenOf;
     // The meter to select again at start, and the tries left for it.
     int restoreId = 0;
     int restoreTries = 0;

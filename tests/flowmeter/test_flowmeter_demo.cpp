@@ -167,7 +167,8 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         // new one, on past the answer time-out and the damping to Save.
         QVERIFY(keys(window, {"ctrl+Return"}));
         QVERIFY(demo.waitFor("cMainWindow: Selected setup for Flow meter"));
-        QTest::qWait(300);
+        // The cursor is put in the first field once the page shows.
+        QTest::qWait(1000);
         QVERIFY(keys(window, {"Tab", "Tab", "ctrl+a"}));
         QVERIFY(type("350"));
         QVERIFY(keys(window, {"Tab", "Tab", "Tab", "space"}));

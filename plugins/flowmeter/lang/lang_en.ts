@@ -239,5 +239,9 @@
         <source>Answer time-out:</source>
         <translation>Answer time-out:</translation>
     </message>
+    <message>
+        <source>Flow meter: port %1 cannot be opened; trying again</source>
+        <translation>Flow meter: port %1 cannot be opened; trying again</translation>
+    </message>
 </context>
 </TS>

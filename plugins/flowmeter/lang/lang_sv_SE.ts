@@ -239,5 +239,9 @@
         <source>Answer time-out:</source>
         <translation>Svarstid (timeout):</translation>
     </message>
+    <message>
+        <source>Flow meter: port %1 cannot be opened; trying again</source>
+        <translation>Flödesmätare: porten %1 kan inte öppnas; försöker igen</translation>
+    </message>
 </context>
 </TS>
