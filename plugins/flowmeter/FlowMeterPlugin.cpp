@@ -349,10 +349,18 @@ void cFlowMeterPlugin::deselect()
 
 void cFlowMeterPlugin::lockGui(bool lock)
 {
+    guiLocked = lock;
+    updateActions();
+}
+
+void cFlowMeterPlugin::updateActions()
+{
+    // A reset asked for during a scan would wait, with the GUI held, until the scan ended: it
+    // is offered again once the scan is done.
     if (scanAction)
-        scanAction->setEnabled(!lock && !scanning);
+        scanAction->setEnabled(!guiLocked && !scanning);
     if (resetAction)
-        resetAction->setEnabled(!lock);
+        resetAction->setEnabled(!guiLocked && !scanning);
 }
 
 void cFlowMeterPlugin::mkItemTree()
@@ -380,7 +388,7 @@ void cFlowMeterPlugin::mkPluginMenu(QMenu* menu, QToolBar* toolBar)
     // The actions die with the menu when the host rebuilds it.
     connect(scanAction, &QObject::destroyed, this, [this] { scanAction = nullptr; });
     connect(resetAction, &QObject::destroyed, this, [this] { resetAction = nullptr; });
-    scanAction->setEnabled(!scanning);
+    updateActions();
     menu->addAction(scanAction);
     menu->addAction(resetAction);
     if (toolBar) {
@@ -394,8 +402,7 @@ void cFlowMeterPlugin::onScanBus()
     if (scanning)
         return;
     scanning = true;
-    if (scanAction)
-        scanAction->setEnabled(false);
+    updateActions();
     emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scanning the bus"), 0);
     scanRequested = true;
 }
@@ -408,8 +415,7 @@ void cFlowMeterPlugin::onScanProgress(int percent)
 void cFlowMeterPlugin::onScanDone(QString found)
 {
     scanning = false;
-    if (scanAction)
-        scanAction->setEnabled(true);
+    updateActions();
     emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scan found: %1").arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found),
                                              -1);
     emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Scan found: %1").arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found));

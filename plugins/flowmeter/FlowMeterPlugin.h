@@ -101,6 +101,8 @@ private:
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void refreshPages();
     void refreshTree();
+    // Scan bus and Reset totalizer: offered while the GUI is free and no scan runs.
+    void updateActions();
     int shownUnit();
 
     // Guards `config` and `units` between the GUI thread and the poll thread; held only to
@@ -127,6 +129,7 @@ private:
     std::atomic<bool> actionBusy{false};
 
     bool setupOpen = false;
+    bool guiLocked = false;
     // The port whose last open failed (GUI thread only), so that the log says it once.
     QString failedOpenOf;
     // The meter to select again at start, and the tries left for it.
