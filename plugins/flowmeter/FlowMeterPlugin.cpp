@@ -169,15 +169,13 @@ QString cFlowMeterPlugin::idsText(const std::vector<int>& ids)
 
 FlowMeterConfig cFlowMeterPlugin::configCopy()
 {
-    std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> g(stateMutex);
     return config;
 }
 
 void cFlowMeterPlugin::setConfig(const FlowMeterConfig& c)
 {
-    std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
-    if (!g.owns_lock())
-        return;
+    std::lock_guard<std::mutex> g(stateMutex);
     const bool portChanged = !config.port.isEmpty() && c.port != config.port;
     config = c;
     answerTimeoutMs = c.answerTimeoutMs;
@@ -216,7 +214,7 @@ void cFlowMeterPlugin::loadSettings()
         log("Unit ids left out of the settings (not 1 to 247): %s", rejected.join(", ").toLocal8Bit().constData());
     restoreId = s.value("selected", 0).toInt();
     c.periodMs = std::clamp(s.value("period", 200).toInt(), 50, 60000);
-    c.answerTimeoutMs = std::clamp(s.value("timeout", 100).toInt(), 20, 2000);
+    c.answerTimeoutMs = std::clamp(s.value("timeout", 100).toInt(), 20, kLongestAnswerTimeoutMs);
     c.dampingTenths = std::clamp(s.value("damping", 10).toInt(), 0, 600);
     c.calibration = std::clamp(s.value("calibration", 1.0).toFloat(), 0.5f, 2.0f);
     s.endGroup();
@@ -615,8 +613,8 @@ bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
     const QDateTime now = QDateTime::currentDateTime();
     bool cameBack = false;
     {
-        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
-        if (!g.owns_lock() || !units.contains(id))
+        std::lock_guard<std::mutex> g(stateMutex);
+        if (!units.contains(id))
             return true;
         UnitState& u = units[id];
         cameBack = !u.online;
@@ -652,8 +650,8 @@ void cFlowMeterPlugin::recordFailure(int id, const QString& reason)
     bool wentOffline = false;
     int errors = 0;
     {
-        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
-        if (!g.owns_lock() || !units.contains(id))
+        std::lock_guard<std::mutex> g(stateMutex);
+        if (!units.contains(id))
             return;
         UnitState& u = units[id];
         errors = ++u.errors;
@@ -672,9 +670,7 @@ void cFlowMeterPlugin::markAllOffline(const QString& reason)
 {
     QList<int> changed;
     {
-        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
-        if (!g.owns_lock())
-            return;
+        std::lock_guard<std::mutex> g(stateMutex);
         for (UnitState& u : units) {
             if (u.online || u.reason != reason) {
                 if (u.online)
@@ -799,9 +795,7 @@ void cFlowMeterPlugin::refreshTree()
 {
     QMap<int, UnitState> copy;
     {
-        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
-        if (!g.owns_lock())
-            return;
+        std::lock_guard<std::mutex> g(stateMutex);
         copy = units;
     }
     for (auto it = items.begin(); it != items.end(); ++it) {
@@ -825,9 +819,7 @@ void cFlowMeterPlugin::refreshPages()
     QString portName;
     int periodMs = 0;
     {
-        std::unique_lock<std::timed_mutex> g(stateMutex, std::chrono::milliseconds(100));
-        if (!g.owns_lock())
-            return;
+        std::lock_guard<std::mutex> g(stateMutex);
         if (!units.contains(id)) {
             display->showNone();
             return;

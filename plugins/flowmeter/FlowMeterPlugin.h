@@ -19,13 +19,19 @@ class QTreeWidgetItem;
 class cSerial;
 
 // What the plug-in is told to do: kept in its settings group, edited on its setup page.
+// A transaction is given up by the host after half a second, while the port's thread still
+// waits on the line and the requests of the other meters queue behind it. The answer time-out
+// stays well inside that: 400 ms, plus the request, the 37-byte answer and the frame gap.
+constexpr int kLongestAnswerTimeoutMs = 400;
+
 struct FlowMeterConfig
 {
     QString port;
     std::vector<int> ids;
     int periodMs = 200;
     // How long a meter may take to start its answer (and pause within it). 100 ms leaves a
-    // real meter at 9600 baud about 90 ms to turn round; slower ones need more.
+    // real meter at 9600 baud about 90 ms to turn round; slower ones need more, up to
+    // kLongestAnswerTimeoutMs.
     int answerTimeoutMs = 100;
     int dampingTenths = 10;
     float calibration = 1.0f;
@@ -107,7 +113,7 @@ private:
 
     // Guards `config` and `units` between the GUI thread and the poll thread; held only to
     // copy, never across a transaction.
-    std::timed_mutex stateMutex;
+    std::mutex stateMutex;
     FlowMeterConfig config;
     QMap<int, UnitState> units;
 

@@ -242,7 +242,7 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     period->setSuffix(" ms");
     timeout = new QSpinBox;
     timeout->setObjectName("timeoutSpin");
-    timeout->setRange(20, 2000);
+    timeout->setRange(20, 400);
     timeout->setSingleStep(10);
     timeout->setSuffix(" ms");
     damping = new QDoubleSpinBox;

@@ -383,15 +383,21 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: no answer"); }));
     QVERIFY(h.label("errorCount").toInt() >= 2);
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY(sim.command("crc 6"));
+    QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: corrupt check sum"); }));
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     QVERIFY(sim.command("delay 400 6"));
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline:"); }));
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
-    // A meter that always takes 400 ms is reached once the answer time-out allows for it.
+    // A meter that always takes 250 ms is reached once the answer time-out allows for it.
     h.plugin->prepareSetup();
-    h.plugin->setupWidget->findChild<QSpinBox*>("timeoutSpin")->setValue(600);
+    auto* timeout = h.plugin->setupWidget->findChild<QSpinBox*>("timeoutSpin");
+    timeout->setValue(1000);
+    // Kept inside the half second after which the host gives a transaction up.
+    QCOMPARE(timeout->value(), 400);
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
-    QVERIFY(sim.command("delay 400 1000"));
+    QVERIFY(sim.command("delay 250 1000"));
     const int errors = h.label("errorCount").toInt();
     const int answered = sim.collect().count("flowsim: -> ");
     QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> ") >= answered + 4; }));
@@ -404,7 +410,7 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     beat.stop();
     // A figure to report, not a pass mark: a test never fails on time (sanitizer builds and a
     // loaded machine stretch every stall).
-    qInfo("longest GUI-thread stall during silence, delay and vanish: %lld ms", longest);
+    qInfo("longest GUI-thread stall during silence, corrupt answers, delays and vanish: %lld ms", longest);
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
