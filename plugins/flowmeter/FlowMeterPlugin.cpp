@@ -410,13 +410,20 @@ void cFlowMeterPlugin::onScanProgress(int percent)
     emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scanning the bus"), percent);
 }
 
-void cFlowMeterPlugin::onScanDone(QString found)
+void cFlowMeterPlugin::onScanDone(QString found, QString failure)
 {
     scanning = false;
     updateActions();
-    emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scan found: %1").arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found),
-                                             -1);
-    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Scan found: %1").arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found));
+    if (!failure.isEmpty()) {
+        const QString text = QCoreApplication::translate("FlowMeter", "Scan stopped: %1").arg(failure);
+        emit mainWindow->statusBarProgressSignal(text, -1);
+        emit mainWindow->statusBarMsgSignal(text);
+        return;
+    }
+    const QString text = QCoreApplication::translate("FlowMeter", "Scan found: %1")
+                             .arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found);
+    emit mainWindow->statusBarProgressSignal(text, -1);
+    emit mainWindow->statusBarMsgSignal(text);
     // An empty bus leaves the configured ids alone: the meters may simply be switched off.
     if (!found.isEmpty()) {
         FlowMeterConfig c = configCopy();
@@ -519,7 +526,7 @@ void cFlowMeterPlugin::runHandler(void*)
                 emit portWantedSignal();
             }
             if (scanRequested.exchange(false))
-                emit scanDoneSignal(QString());
+                emit scanDoneSignal(QString(), reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason);
             if (resetRequested.exchange(false))
                 finishReset(false, reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason);
             sleepWhile(running, 50);
@@ -691,11 +698,18 @@ void cFlowMeterPlugin::runScan(cSerial* p)
 {
     QStringList found;
     int lastPercent = -1;
-    for (int id = 1; id <= 247 && running; ++id) {
-        // A line that went away has nothing more to find; the meters keep their ids.
+    for (int id = 1; id <= 247; ++id) {
+        // A scan cut short is no picture of the bus: the meters keep their ids.
+        if (!running) {
+            log("Scan stopped at unit %d: the plug-in is closing", id);
+            emit scanDoneSignal(QString(), QCoreApplication::translate("FlowMeter", "the plug-in is closing"));
+            return;
+        }
         if (!usablePort()) {
-            found.clear();
-            break;
+            const QString why = QCoreApplication::translate("FlowMeter", "port %1 lost").arg(configCopy().port);
+            log("Scan stopped at unit %d: %s", id, why.toLocal8Bit().constData());
+            emit scanDoneSignal(QString(), why);
+            return;
         }
         modbus::Check check = modbus::Check::NoAnswer;
         // The firmware register alone: a short question, and any meter has it. A device that
@@ -712,7 +726,7 @@ void cFlowMeterPlugin::runScan(cSerial* p)
         }
     }
     log("Scan found units %s", found.isEmpty() ? "none" : found.join(",").toLatin1().constData());
-    emit scanDoneSignal(found.join(","));
+    emit scanDoneSignal(found.join(","), QString());
 }
 
 void cFlowMeterPlugin::runReset(cSerial* p)

@@ -75,7 +75,8 @@ signals:
     // From the poll thread: the port is wanted open (or reopened) at this path.
     void portWantedSignal();
     void scanProgressSignal(int percent);
-    void scanDoneSignal(QString found);
+    // `found` is the ids that answered; a scan cut short says why in `failure` instead.
+    void scanDoneSignal(QString found, QString failure);
 
 private slots:
     // The pages change with new readings, not with the host's 10 ms refresh: the poll thread
@@ -83,7 +84,7 @@ private slots:
     void onUnitsChanged();
     void onPortWanted();
     void onScanProgress(int percent);
-    void onScanDone(QString found);
+    void onScanDone(QString found, QString failure);
     void onScanBus();
     void onResetTotalizer();
     // Selects the meter watched when the program last ended, once loading is over.

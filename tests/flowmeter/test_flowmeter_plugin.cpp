@@ -188,6 +188,25 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     QVERIFY(h.unit(3) && h.unit(17));
     QVERIFY(h.log.text().contains("Flow meter plugin: Scan found units 3,17"));
     QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 17: flow"); }));
+
+    // The line goes away during a second scan: it is said to have stopped, not to have found
+    // nothing, and the meters keep their ids.
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    progress.clear();
+    scan->trigger();
+    QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() >= 5; }));
+    QVERIFY(sim.command("vanish 3000"));
+    QVERIFY(waitUntil([&] { return progress.last() == -1; }));
+    QVERIFY(progress.size() < 100);
+    QStringList said;
+    for (const QList<QVariant>& m : status)
+        said << m.at(0).toString();
+    QVERIFY2(said.contains("Scan stopped: port " + sim.link + " lost"), qPrintable(said.join("\n")));
+    QVERIFY(!said.contains("Scan found: no meter"));
+    QCOMPARE(rebuild.size(), 1);
+    h.plugin->mkTree();
+    QVERIFY(h.unit(3) && h.unit(17));
+    QVERIFY(scan->isEnabled());
 }
 
 void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()

@@ -243,5 +243,17 @@
         <source>Flow meter: port %1 cannot be opened; trying again</source>
         <translation>Flow meter: port %1 cannot be opened; trying again</translation>
     </message>
+    <message>
+        <source>Scan stopped: %1</source>
+        <translation>Scan stopped: %1</translation>
+    </message>
+    <message>
+        <source>the plug-in is closing</source>
+        <translation>the plug-in is closing</translation>
+    </message>
+    <message>
+        <source>port %1 lost</source>
+        <translation>port %1 lost</translation>
+    </message>
 </context>
 </TS>

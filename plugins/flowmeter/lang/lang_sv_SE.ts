@@ -243,5 +243,17 @@
         <source>Flow meter: port %1 cannot be opened; trying again</source>
         <translation>Flödesmätare: porten %1 kan inte öppnas; försöker igen</translation>
     </message>
+    <message>
+        <source>Scan stopped: %1</source>
+        <translation>Sökningen avbröts: %1</translation>
+    </message>
+    <message>
+        <source>the plug-in is closing</source>
+        <translation>insticksmodulen stängs</translation>
+    </message>
+    <message>
+        <source>port %1 lost</source>
+        <translation>porten %1 förlorad</translation>
+    </message>
 </context>
 </TS>
