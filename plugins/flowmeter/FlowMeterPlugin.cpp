@@ -33,6 +33,9 @@ const char* const kSettingsGroup = "FlowMeter";
 const char* const kDefaultPort = "/dev/ttyUSB0";
 // Registers 0 to 15: the whole map in one read.
 constexpr uint16_t kMapSize = 16;
+// A reset totalizer has counted at most a few seconds' flow when it is read back.
+constexpr float kResetConfirmedBelowM3 = 0.5f;
+constexpr uint16_t kRegTotal = 2;
 constexpr uint16_t kRegDamping = 11;
 constexpr uint16_t kRegCommand = 12;
 constexpr uint16_t kRegCalibration = 14;
@@ -737,15 +740,28 @@ void cFlowMeterPlugin::runReset(cSerial* p)
     QString failure = ok ? QString() : QCoreApplication::translate("FlowMeter", "no meter");
     for (int id : ids) {
         QString reason;
+        // The totalizer is read before and after: a meter that takes the command and does
+        // nothing (write-protected, busy) answers the write all the same.
+        auto readTotal = [&](float* total) {
+            std::vector<uint16_t> r;
+            if (!exchange(p, modbus::readHolding(uint8_t(id), kRegTotal, 2), modbus::readAnswerSize(2), &r, &reason) ||
+                r.size() != 2)
+                return false;
+            *total = modbus::toFloat(r[0], r[1]);
+            return true;
+        };
+        float before = 0;
+        const bool knewBefore = readTotal(&before);
+        reason.clear();
         bool done = exchange(p, modbus::writeSingle(uint8_t(id), kRegCommand, 1), modbus::kWriteAnswerSize, nullptr,
                              &reason);
-        // The meter clears the command register once the totalizer is zero: that is the
-        // confirmation, read back a few times before giving up.
+        // Confirmed once the totalizer reads near zero and below what it was; read back a few
+        // times before giving up.
         bool confirmed = false;
         for (int tries = 0; done && !confirmed && tries < 10 && running; ++tries) {
-            std::vector<uint16_t> r;
-            if (exchange(p, modbus::readHolding(uint8_t(id), kRegCommand, 1), modbus::readAnswerSize(1), &r, &reason))
-                confirmed = r.size() == 1 && r[0] == 0;
+            float after = 0;
+            if (readTotal(&after))
+                confirmed = after < kResetConfirmedBelowM3 && (!knewBefore || after < before);
             if (!confirmed)
                 sleepWhile(running, 20);
         }

@@ -150,6 +150,18 @@ void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
     }
     QVERIFY2(matched, qPrintable(shown));
     QVERIFY(h.plugin->infoWidget->findChildren<QLabel*>().size() >= 12);
+
+    // A master lowers unit 2's flow limit to 5 m3/h, under its 12: the alarm in words, in red,
+    // and the alarm icon in the tree; unit 1 (8 m3/h, limit 10) stays calm.
+    QVERIFY(sim.command("set 2 13 50"));
+    QVERIFY(waitUntil([&] { return h.label("alarmValue") == "Flow above limit"; }));
+    QVERIFY(h.plugin->displayWidget->findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
+    QVERIFY(waitUntil([&] { return !icons.isEmpty() && icons.last() == ":/Other/Pixmaps/alarm22.png"; }));
+    QCOMPARE(h.label("stateValue"), QString("Online"));
+    // Back under the limit: the alarm goes, the online icon returns.
+    QVERIFY(sim.command("set 2 13 500"));
+    QVERIFY(waitUntil([&] { return h.label("alarmValue") == "No alarm"; }));
+    QVERIFY(waitUntil([&] { return icons.last() == ":/Other/Pixmaps/online22.png"; }));
 }
 
 void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
@@ -195,8 +207,11 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     progress.clear();
     scan->trigger();
     QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() >= 5; }));
+    // The port reports the lost device once, in the host's serial error box.
+    ModalAnswerer ok(QMessageBox::Ok);
     QVERIFY(sim.command("vanish 3000"));
     QVERIFY(waitUntil([&] { return progress.last() == -1; }));
+    QVERIFY(waitUntil([&] { return ok.titles.contains("ERROR"); }));
     QVERIFY(progress.size() < 100);
     QStringList said;
     for (const QList<QVariant>& m : status)
@@ -258,6 +273,23 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() < 1.0; }));
     // Only the selected meter was reset.
     QVERIFY(!sim.collect().contains("flowsim: <- 02 06 00 0C"));
+
+    // A meter that answers the command and does nothing (write-protected) is not taken at
+    // its word: its totalizer, read back, has not dropped.
+    h.select(2);
+    QVERIFY(sim.command("ignore 1"));
+    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: ignore 1"); }));
+    status.clear();
+    locks.clear();
+    reset->trigger();
+    QCOMPARE(yes.count(), 2);
+    QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
+    QVERIFY(sim.collect().contains("(write ignored)"));
+    said.clear();
+    for (const QList<QVariant>& m : status)
+        said << m.at(0).toString();
+    QVERIFY2(said.contains("Totalizer reset failed: Meter 2: not confirmed"), qPrintable(said.join('|')));
+    QVERIFY(h.label("totalValue").section(' ', 0, 0).toDouble() > 1000);
 }
 
 void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()

@@ -8,10 +8,14 @@ bool Faults::apply(const std::string& line, std::string& error)
     std::string word;
     in >> word;
     int a = 1, b = 1;
-    if (word == "silence" || word == "crc" || word == "short" || word == "extra") {
+    if (word == "silence" || word == "crc" || word == "short" || word == "extra" || word == "ignore") {
         if (!(in >> a))
             a = 1;
-        int& target = word == "silence" ? silence : word == "crc" ? badCrc : word == "short" ? shortAnswer : extraBytes;
+        int& target = word == "silence" ? silence
+                      : word == "crc"   ? badCrc
+                      : word == "short" ? shortAnswer
+                      : word == "extra" ? extraBytes
+                                        : ignoreWrites;
         target = a < 0 ? 0 : a;
         return true;
     }

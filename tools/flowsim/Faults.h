@@ -12,9 +12,10 @@ struct Faults
     int delayed = 0;     // the answer after delayMs
     int delayMs = 0;
     int vanishMs = 0;    // > 0: the link goes away now for this long
+    int ignoreWrites = 0; // writes answered as done but not carried out (a write-protected meter)
     bool paced = false;  // bytes at the 9600 8N1 wire rate
 
-    // One command line: "silence N", "crc N", "short N", "extra N", "delay MS N", "vanish MS",
-    // "pace on|off", "clear". Returns false with `error` set for anything else.
+    // One command line: "silence N", "crc N", "short N", "extra N", "ignore N", "delay MS N",
+    // "vanish MS", "pace on|off", "clear". Returns false with `error` set for anything else.
     bool apply(const std::string& line, std::string& error);
 };

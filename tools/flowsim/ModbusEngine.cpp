@@ -90,7 +90,7 @@ void ModbusEngine::drain(int fd)
     fcntl(fd, F_SETFL, flags);
 }
 
-std::vector<uint8_t> ModbusEngine::answer(const uint8_t* frame, int length, double seconds)
+std::vector<uint8_t> ModbusEngine::answer(const uint8_t* frame, int length, double seconds, bool applyWrites)
 {
     std::vector<uint8_t> out;
     if (!ctx || length < 4)
@@ -112,7 +112,9 @@ std::vector<uint8_t> ModbusEngine::answer(const uint8_t* frame, int length, doub
     u.meter->advance(seconds, u.map->tab_registers);
     if (modbus_reply(ctx, query, n, u.map) < 0)
         return out;
-    u.meter->takeWrites(u.map->tab_registers);
+    // Ignored writes stay in the map only until the next advance puts the meter's values back.
+    if (applyWrites)
+        u.meter->takeWrites(u.map->tab_registers);
     uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
     for (;;) {
         const ssize_t got = read(pair[1], buf, sizeof buf);
@@ -121,4 +123,14 @@ std::vector<uint8_t> ModbusEngine::answer(const uint8_t* frame, int length, doub
         out.insert(out.end(), buf, buf + got);
     }
     return out;
+}
+
+bool ModbusEngine::setRegister(int id, int reg, uint16_t value)
+{
+    auto it = units.find(id);
+    if (it == units.end() || reg < 0 || reg >= it->second.map->nb_registers)
+        return false;
+    it->second.map->tab_registers[reg] = value;
+    it->second.meter->takeWrites(it->second.map->tab_registers);
+    return true;
 }

@@ -25,7 +25,11 @@ public:
     bool ok() const { return ctx != nullptr; }
     // The answer to one request frame at `seconds` (monotonic); empty when no unit answers:
     // an unknown id, a broadcast, or a frame that libmodbus refuses (bad check sum, garbage).
-    std::vector<uint8_t> answer(const uint8_t* frame, int length, double seconds);
+    // With `applyWrites` false a write is answered as done but changes nothing.
+    std::vector<uint8_t> answer(const uint8_t* frame, int length, double seconds, bool applyWrites = true);
+    // Writes a holding register of one unit as a master would (the flow limit, the damping);
+    // false for an unknown unit or register.
+    bool setRegister(int id, int reg, uint16_t value);
     // Moves every meter on to `seconds`.
     void tick(double seconds);
 

@@ -54,7 +54,8 @@ void usage()
             "  --ids LIST      unit ids that answer (1..247), default 1\n"
             "  --link PATH     keep a symbolic link to the terminal the host should open\n"
             "  --control PATH  a named pipe for commands: silence N, crc N, short N, extra N,\n"
-            "                  delay MS N, vanish MS, pace on|off, clear\n"
+            "                  ignore N, delay MS N, vanish MS, pace on|off, clear,\n"
+            "                  set ID REG VALUE\n"
             "  --pace          bytes at the 9600 8N1 wire rate (0.96 ms each)\n"
             "  -v              one line per request and answer\n");
 }
@@ -207,6 +208,17 @@ int main(int argc, char* argv[])
                 if (line.empty())
                     continue;
                 std::string error;
+                int id = 0, reg = 0, value = 0;
+                char extra = 0;
+                if (line.rfind("set ", 0) == 0) {
+                    // "set ID REG VALUE": a master's write, e.g. "set 1 13 50" lowers unit 1's
+                    // flow limit to 5.0 m3/h.
+                    const bool ok = sscanf(line.c_str(), "set %d %d %d %c", &id, &reg, &value, &extra) == 3 &&
+                                    value >= 0 && value <= 0xFFFF && engine.setRegister(id, reg, uint16_t(value));
+                    printf("flowsim: %s\n", ok ? line.c_str() : "set needs a known unit, a register and a value 0..65535");
+                    fflush(stdout);
+                    continue;
+                }
                 if (faults.apply(line, error))
                     printf("flowsim: %s\n", line.c_str());
                 else
@@ -248,8 +260,12 @@ int main(int argc, char* argv[])
 
             if (faults.paced) // the request's own time on the wire, then the turn-around silence
                 sleepUntil(firstByte + (len + 3.5) * kCharSeconds);
-            std::vector<uint8_t> answer = engine.answer(frame.data(), len, now() - start);
-            const char* what = "";
+            const bool isWrite = len > 1 && (frame[1] == 6 || frame[1] == 16);
+            const bool ignored = isWrite && faults.ignoreWrites > 0;
+            std::vector<uint8_t> answer = engine.answer(frame.data(), len, now() - start, !ignored);
+            if (ignored && !answer.empty())
+                faults.ignoreWrites--;
+            const char* what = ignored ? " (write ignored)" : "";
             if (!answer.empty()) {
                 if (faults.silence > 0) {
                     faults.silence--;
