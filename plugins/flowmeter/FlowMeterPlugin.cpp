@@ -650,6 +650,17 @@ bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
     }
     if (cameBack)
         log("Unit %d online", id);
+    // A meter met for the first time, or back after being away (replaced, restarted, set by
+    // hand), is given the damping of the setup.
+    const int wanted = configCopy().dampingTenths;
+    if (cameBack && fresh.damping != wanted) {
+        QString why;
+        if (exchange(p, modbus::writeSingle(uint8_t(id), kRegDamping, uint16_t(wanted)), modbus::kWriteAnswerSize,
+                     nullptr, &why))
+            log("Unit %d: damping set to %.1f s (it had %.1f s)", id, wanted / 10.0, fresh.damping / 10.0);
+        else
+            log("Unit %d: damping not written (%s)", id, why.toLocal8Bit().constData());
+    }
     log("Unit %d: flow %.3f m3/h, totalizer %.3f m3, temperature %.2f C, alarm 0x%04X", id, double(fresh.flow),
         double(fresh.total), double(fresh.temperature), unsigned(fresh.alarm));
     return true;
@@ -792,8 +803,12 @@ void cFlowMeterPlugin::runSetupWrites(cSerial* p)
     for (int id : c.ids) {
         QString reason;
         if (!exchange(p, modbus::writeSingle(uint8_t(id), kRegDamping, uint16_t(c.dampingTenths)),
-                      modbus::kWriteAnswerSize, nullptr, &reason))
+                      modbus::kWriteAnswerSize, nullptr, &reason)) {
             log("Unit %d: damping not written (%s)", id, reason.toLocal8Bit().constData());
+            // Saved all the same, and written when the meter is next back; but said now.
+            emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
+                                                    .arg(unitName(id), reason));
+        }
         if (factory) {
             uint16_t hi, lo;
             modbus::fromFloat(c.calibration, &hi, &lo);

@@ -297,7 +297,11 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     FlowSim sim("1,2");
     QVERIFY(sim.started);
     Host h;
+    // A meter met for the first time is given the stored damping (3.0 s; it has 1.0 s).
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/damping", 30);
     QVERIFY(h.start(sim.link, "1"));
+    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 01 06 00 0B 00 1E"); }));
+    QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 1: damping set to 3.0 s (it had 1.0 s)"); }));
     auto* setup = h.plugin->setupWidget;
     auto* ids = setup->findChild<QLineEdit*>("idsEdit");
     auto* period = setup->findChild<QSpinBox*>("periodSpin");

@@ -255,5 +255,9 @@
         <source>port %1 lost</source>
         <translation>port %1 lost</translation>
     </message>
+    <message>
+        <source>%1: damping not written (%2)</source>
+        <translation>%1: damping not written (%2)</translation>
+    </message>
 </context>
 </TS>

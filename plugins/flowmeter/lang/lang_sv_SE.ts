@@ -255,5 +255,9 @@
         <source>port %1 lost</source>
         <translation>porten %1 förlorad</translation>
     </message>
+    <message>
+        <source>%1: damping not written (%2)</source>
+        <translation>%1: dämpningen skrevs inte (%2)</translation>
+    </message>
 </context>
 </TS>
