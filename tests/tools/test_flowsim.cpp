@@ -230,6 +230,31 @@ private slots:
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         QVERIFY2(ms >= 5 * (17 + 3.5) * 10.0 / 9.6, qPrintable(QString::number(ms)));
     }
+
+    // The paths given for the link and the control pipe may hold someone's file: the simulator
+    // refuses to start rather than replace it, and the file is left as it was.
+    void aFileInTheWayIsKept()
+    {
+        for (const char* which : {"--link", "--control"}) {
+            QTemporaryDir dir;
+            const QString path = dir.path() + "/kept";
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("notes\n");
+            f.close();
+            QProcess p;
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            const QString other = dir.path() + (QString(which) == "--link" ? "/control" : "/link");
+            p.start(qEnvironmentVariable("CORVANE_BIN_DIR") + "/flowsim",
+                    {which, path, QString(which) == "--link" ? "--control" : "--link", other});
+            QVERIFY(p.waitForFinished(5000));
+            QCOMPARE(p.exitCode(), 1);
+            QVERIFY2(p.readAll().contains("exists and is not"), which);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("notes\n"));
+            f.close();
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFlowsim)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,6 +40,13 @@ bool Link::open()
     keepOpen = s;
     terminal = name;
     if (!symlinkPath.empty()) {
+        // Only a link (one left by an earlier run, say) is replaced, never a file or a device.
+        struct stat st;
+        if (lstat(symlinkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            fprintf(stderr, "flowsim: %s exists and is not a symbolic link; not replacing it\n", symlinkPath.c_str());
+            close();
+            return false;
+        }
         const std::string tmp = symlinkPath + ".new";
         unlink(tmp.c_str());
         if (symlink(terminal.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), symlinkPath.c_str()) != 0) {
@@ -54,8 +62,14 @@ void Link::close()
 {
     if (master < 0)
         return;
-    if (!symlinkPath.empty())
-        unlink(symlinkPath.c_str());
+    // The link goes only while it still leads to our terminal: someone may have put another
+    // one there since.
+    if (!symlinkPath.empty()) {
+        char target[256];
+        const ssize_t n = readlink(symlinkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, size_t(n)) == terminal)
+            unlink(symlinkPath.c_str());
+    }
     ::close(master);
     ::close(keepOpen);
     master = keepOpen = -1;

@@ -152,6 +152,12 @@ int main(int argc, char* argv[])
 
     int control = -1;
     if (!controlPath.empty()) {
+        // A pipe left by an earlier run is replaced; anything else at that path is not ours.
+        struct stat st;
+        if (lstat(controlPath.c_str(), &st) == 0 && !S_ISFIFO(st.st_mode)) {
+            fprintf(stderr, "flowsim: %s exists and is not a named pipe; not replacing it\n", controlPath.c_str());
+            return 1;
+        }
         unlink(controlPath.c_str());
         if (mkfifo(controlPath.c_str(), 0600) != 0) {
             fprintf(stderr, "flowsim: cannot make the control pipe %s: %s\n", controlPath.c_str(), strerror(errno));
