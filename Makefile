@@ -16,7 +16,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The display is checked before anything is installed or built: without one there is nothing
+# to show.
+run:
+	@bash scripts/run-corvane --check-display
+	@$(MAKE) --no-print-directory build
 	@bash scripts/run-corvane $(BUILD)
 
 test: build

@@ -7,6 +7,7 @@
 #include "WaitUntil.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -124,6 +125,7 @@ class TestFlowmeterDemo : public QObject
 
 private slots:
     void selectReadSetupSaveAndRestart();
+    void withoutADisplayItSaysSoAndStops();
 };
 
 void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
@@ -206,6 +208,34 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
     QVERIFY(again.proc.waitForFinished(20000));
     QCOMPARE(again.proc.exitCode(), 0);
     QVERIFY(waitUntil([&] { return !processRunning("flowsim", runDir); }, 5000));
+}
+
+// Before anything is started: one sentence that says what is wrong and how to run it anyway.
+void TestFlowmeterDemo::withoutADisplayItSaysSoAndStops()
+{
+    QTemporaryDir tmp;
+    for (const QString& display : {QString(), QString(":97")}) {
+        if (!display.isEmpty() && QFile::exists("/tmp/.X11-unix/X97"))
+            continue;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
+        env.insert("CORVANE_RUN_DIR", tmp.path() + "/run");
+        p.setProcessEnvironment(env);
+        p.start("bash", {CORVANE_SOURCE_DIR "/scripts/run-corvane", CORVANE_BUILD_DIR});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        const QString said = QString::fromLocal8Bit(p.readAllStandardError());
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains(display.isEmpty() ? "no display is set" : "No X server answers on DISPLAY=:97"),
+                 qPrintable(said));
+        QVERIFY(said.contains("xvfb-run -a make run"));
+        // Nothing was started.
+        QVERIFY(!QFile::exists(tmp.path() + "/run"));
+    }
 }
 
 QTEST_MAIN(TestFlowmeterDemo)
