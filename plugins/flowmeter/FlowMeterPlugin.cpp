@@ -417,18 +417,15 @@ void cFlowMeterPlugin::onScanDone(QString found, QString failure)
 {
     scanning = false;
     updateActions();
-    if (!failure.isEmpty()) {
-        const QString text = QCoreApplication::translate("FlowMeter", "Scan stopped: %1").arg(failure);
-        emit mainWindow->statusBarProgressSignal(text, -1);
-        emit mainWindow->statusBarMsgSignal(text);
-        return;
-    }
-    const QString text = QCoreApplication::translate("FlowMeter", "Scan found: %1")
-                             .arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found);
+    const QString text =
+        !failure.isEmpty()
+            ? QCoreApplication::translate("FlowMeter", "Scan stopped: %1").arg(failure)
+            : QCoreApplication::translate("FlowMeter", "Scan found: %1")
+                  .arg(found.isEmpty() ? QCoreApplication::translate("FlowMeter", "no meter") : found);
     emit mainWindow->statusBarProgressSignal(text, -1);
     emit mainWindow->statusBarMsgSignal(text);
     // An empty bus leaves the configured ids alone: the meters may simply be switched off.
-    if (!found.isEmpty()) {
+    if (failure.isEmpty() && !found.isEmpty()) {
         FlowMeterConfig c = configCopy();
         c.ids = parseIds(found);
         setConfig(c);
