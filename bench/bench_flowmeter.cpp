@@ -106,6 +106,17 @@ struct TimedLines
                                                                  : &QProcess::readyReadStandardError,
                          take);
     }
+
+    // Waits, at most 10 s, until a line holds `text`.
+    bool waitFor(const QString& text)
+    {
+        for (int i = 0; i < 100; ++i) {
+            if (std::any_of(lines.begin(), lines.end(), [&](const Line& l) { return l.text.contains(text); }))
+                return true;
+            spin(100);
+        }
+        return false;
+    }
 };
 
 // The program staged in its own folder with a copy of the built plug-in, as an installed
@@ -138,11 +149,7 @@ struct StagedProgram
             return;
         out.attach(runner.process(), QProcess::StandardOutput);
         // Running once every meter has been read.
-        for (int i = 0; i < 100 && !ok; ++i) {
-            spin(100);
-            ok = std::any_of(out.lines.begin(), out.lines.end(),
-                             [](const TimedLines::Line& l) { return l.text.contains("plugin: Unit 3: flow"); });
-        }
+        ok = out.waitFor("plugin: Unit 3: flow");
     }
     ~StagedProgram() { runner.stop(); }
 };
@@ -323,15 +330,7 @@ int pollingEvery200ms()
     // Meter 1 on show, as the plug-in restores it from its settings: its page and trend are
     // redrawn at every reading, which is the window's real work.
     StagedProgram program(sim.link, "[FlowMeter]\nselected=1\n");
-    bool shown = false;
-    for (int i = 0; i < 100 && program.ok && !shown; ++i) {
-        shown = std::any_of(program.out.lines.begin(), program.out.lines.end(), [](const TimedLines::Line& l) {
-            return l.text.startsWith("cMainWindow: Selected Flow meter / Meter 1 (");
-        });
-        if (!shown)
-            spin(100);
-    }
-    if (!shown) {
+    if (!program.ok || !program.out.waitFor("cMainWindow: Selected Flow meter / Meter 1 (")) {
         fprintf(stderr, "the program did not read the meters or show meter 1:\n%s\n",
                 qPrintable(program.runner.err().right(2000)));
         return 1;

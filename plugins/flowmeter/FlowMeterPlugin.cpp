@@ -62,6 +62,12 @@ bool sleepWhile(const std::atomic<bool>& running, int ms)
     return running;
 }
 
+// What of a list of unit ids is left out, for the setup page and the status bar.
+QString leftOutText(const QStringList& rejected)
+{
+    return QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1").arg(rejected.join(", "));
+}
+
 QString unitName(int id)
 {
     return QCoreApplication::translate("FlowMeter", "Meter %1").arg(id);
@@ -99,8 +105,7 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     connect(setup->ids, &QLineEdit::textChanged, this, [this](const QString& text) {
         QStringList rejected;
         parseIds(text, &rejected);
-        setup->idsHint->setText(QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1")
-                                    .arg(rejected.join(", ")));
+        setup->idsHint->setText(leftOutText(rejected));
         setup->idsHint->setVisible(!rejected.isEmpty());
     });
     restoreTimer = new QTimer(this);
@@ -259,10 +264,8 @@ void cFlowMeterPlugin::saveSettings()
         QStringList rejected;
         c.ids = parseIds(setup->ids->text(), &rejected);
         if (!rejected.isEmpty()) {
-            const QString left = rejected.join(", ");
-            log("Unit ids left out (not 1 to 247): %s", left.toLocal8Bit().constData());
-            emit mainWindow->statusBarMsgSignal(
-                QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1").arg(left));
+            log("Unit ids left out (not 1 to 247): %s", rejected.join(", ").toLocal8Bit().constData());
+            emit mainWindow->statusBarMsgSignal(leftOutText(rejected));
         }
         c.periodMs = setup->period->value();
         c.answerTimeoutMs = setup->timeout->value();

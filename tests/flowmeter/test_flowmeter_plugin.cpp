@@ -31,6 +31,15 @@
 namespace {
 
 
+// The first argument of every signal a spy took: the status-bar texts.
+QStringList texts(const QSignalSpy& spy)
+{
+    QStringList all;
+    for (const QList<QVariant>& m : spy)
+        all << m.at(0).toString();
+    return all;
+}
+
 // The window, the plug-in made by its own library and started as the host starts it.
 struct Host
 {
@@ -213,9 +222,7 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     QVERIFY(waitUntil([&] { return progress.last() == -1; }));
     QVERIFY(waitUntil([&] { return ok.titles.contains("ERROR"); }));
     QVERIFY(progress.size() < 100);
-    QStringList said;
-    for (const QList<QVariant>& m : status)
-        said << m.at(0).toString();
+    const QStringList said = texts(status);
     QVERIFY2(said.contains("Scan stopped: port " + sim.link + " lost"), qPrintable(said.join("\n")));
     QVERIFY(!said.contains("Scan found: no meter"));
     QCOMPARE(rebuild.size(), 1);
@@ -265,9 +272,7 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     // Locked until the meter had confirmed, and reported as a success.
     QVERIFY(resetDoneAtUnlock);
     QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0C 00 01"));
-    QStringList said;
-    for (const QList<QVariant>& m : status)
-        said << m.at(0).toString();
+    QStringList said = texts(status);
     QVERIFY2(said.contains("Resetting the totalizer") && said.contains("Totalizer reset"), qPrintable(said.join('|')));
     QVERIFY2(said.filter("failed").isEmpty(), qPrintable(said.join('|')));
     QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() < 1.0; }));
@@ -285,9 +290,7 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     QCOMPARE(yes.count(), 2);
     QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
     QVERIFY(sim.collect().contains("(write ignored)"));
-    said.clear();
-    for (const QList<QVariant>& m : status)
-        said << m.at(0).toString();
+    said = texts(status);
     QVERIFY2(said.contains("Totalizer reset failed: Meter 2: not confirmed"), qPrintable(said.join('|')));
     QVERIFY(h.label("totalValue").section(' ', 0, 0).toDouble() > 1000);
 }

@@ -40,12 +40,12 @@ public:
     // Waits until `text` shows on standard output or in log.txt; false when the program ends
     // or the time runs out first.
     bool waitFor(const QString& text, int timeoutMs = 20000);
+    // Takes in what the program has written so far, for out() and err().
+    void collect();
 
     QProcess& process() { return proc; }
 
 private:
-    void collect();
-
     QTemporaryDir work;
     QTemporaryDir config;
     QProcess proc;
