@@ -528,10 +528,12 @@ void cFlowMeterPlugin::runHandler(void*)
                 portRequested = true;
                 emit portWantedSignal();
             }
+            // A scan or reset asked for meanwhile ends here, saying why.
+            const QString why = reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason;
             if (scanRequested.exchange(false))
-                emit scanDoneSignal(QString(), reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason);
+                emit scanDoneSignal(QString(), why);
             if (resetRequested.exchange(false))
-                finishReset(false, reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason);
+                finishReset(false, why);
             sleepWhile(running, 50);
             continue;
         }
@@ -544,7 +546,7 @@ void cFlowMeterPlugin::runHandler(void*)
         for (int id : c.ids) {
             if (!running)
                 break;
-            pollUnit(p, id, c.periodMs);
+            pollUnit(p, id, c.dampingTenths);
         }
         emit unitsChangedSignal();
         const auto spent = std::chrono::steady_clock::now() - cycleStart;
@@ -602,13 +604,13 @@ bool cFlowMeterPlugin::exchange(cSerial* p, const std::vector<uint8_t>& request,
     return false;
 }
 
-bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
+void cFlowMeterPlugin::pollUnit(cSerial* p, int id, int wanted)
 {
     std::vector<uint16_t> r;
     QString reason;
     if (!exchange(p, modbus::readHolding(uint8_t(id), 0, kMapSize), modbus::readAnswerSize(kMapSize), &r, &reason)) {
         recordFailure(id, reason);
-        return false;
+        return;
     }
     UnitState fresh;
     fresh.flow = modbus::toFloat(r[0], r[1]);
@@ -625,7 +627,7 @@ bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!units.contains(id))
-            return true;
+            return;
         UnitState& u = units[id];
         cameBack = !u.online;
         u.online = true;
@@ -652,7 +654,6 @@ bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
         log("Unit %d online", id);
     // A meter met for the first time, or back after being away (replaced, restarted, set by
     // hand), is given the damping of the setup.
-    const int wanted = configCopy().dampingTenths;
     if (cameBack && fresh.damping != wanted) {
         QString why;
         if (exchange(p, modbus::writeSingle(uint8_t(id), kRegDamping, uint16_t(wanted)), modbus::kWriteAnswerSize,
@@ -663,7 +664,6 @@ bool cFlowMeterPlugin::pollUnit(cSerial* p, int id, int)
     }
     log("Unit %d: flow %.3f m3/h, totalizer %.3f m3, temperature %.2f C, alarm 0x%04X", id, double(fresh.flow),
         double(fresh.total), double(fresh.temperature), unsigned(fresh.alarm));
-    return true;
 }
 
 void cFlowMeterPlugin::recordFailure(int id, const QString& reason)

@@ -93,7 +93,8 @@ private slots:
 private:
     FlowMeterConfig configCopy();
     void setConfig(const FlowMeterConfig& c);
-    bool pollUnit(cSerial* port, int id, int periodMs);
+    // One read of a meter's map; a meter that is back is given `dampingTenths` if it has another.
+    void pollUnit(cSerial* port, int id, int dampingTenths);
     void recordFailure(int id, const QString& reason);
     bool exchange(cSerial* port, const std::vector<uint8_t>& request, unsigned short answerSize,
                   std::vector<uint16_t>* registers, QString* reason,
