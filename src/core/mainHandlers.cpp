@@ -74,42 +74,60 @@ void loadPlugins(cMainWindow* w, FILE* log)
         fflush(log);
 
         // Every entry is listed before the first is loaded: the GUI thread holds on to the
-        // handlers of loaded entries by address.
+        // handlers of loaded entries by address. The names are kept apart, so that a stop can
+        // name the files it leaves without reading the list unlocked.
+        QStringList names;
         const QFileInfoList infos = dir.entryInfoList();
         for (const QFileInfo& info : infos) {
             if (!info.fileName().endsWith(".plg", Qt::CaseInsensitive))
                 continue;
             if (!w->pluginListMutex.tryLock(100)) {
                 warnMutex(w);
+                fprintf(log, "MAIN: Plugin '%s' left out: the plugin list stayed locked\n",
+                        info.fileName().toLocal8Bit().constData());
+                fflush(log);
                 continue;
             }
             pluginList.append(info.fileName(), w->genericPort.outStream());
+            names << info.fileName();
             w->pluginListMutex.unlock();
         }
 
-        const int n = pluginList.size();
+        const int n = names.size();
+        // Every way out of the loop but the last file says which file it stopped at and why.
+        auto stopAt = [&](int j, const char* why) {
+            const QString fileName = names.value(j - 1);
+            fprintf(log, "MAIN: Stopped loading plugins at '%s' (%d/%d): %s\n", fileName.toLocal8Bit().constData(), j,
+                    n, why);
+            if (j < n)
+                fprintf(log, "MAIN: Plugins not loaded: %s\n", names.mid(j).join(", ").toLocal8Bit().constData());
+            fflush(log);
+            emit w->statusBarMsgSignal(QObject::tr("Failed to load plugin: ") + fileName);
+        };
         for (int j = 1; j <= n; ++j) {
             // The list lock is held while an entry is loaded, so that the GUI thread cannot
             // clear the list (at shutdown, say) under the loader's feet.
             if (!w->pluginListMutex.tryLock(100)) {
                 warnMutex(w);
+                stopAt(j, "the plugin list stayed locked");
                 break;
             }
             cPluginEntry* entry = pluginList.entryAt(j - 1);
-            if (!entry) {
+            if (!entry || entry->fileName != names[j - 1]) {
                 w->pluginListMutex.unlock();
+                stopAt(j, "the plugin list was cleared while loading");
                 break;
             }
             const QString fileName = entry->fileName;
             fprintf(log, "MAIN: Found plugin '%s' (%d/%d)\n", fileName.toLocal8Bit().constData(), j, n);
             fflush(log);
             emit w->statusBarMsgSignal(QObject::tr("Found plugin: ") + fileName);
-            const bool loaded =
-                entry->handler.loadPlugin(w, dir.path(), fileName, "_Z15pluginVersionOKP11cMainWindow",
-                                          "_Z14createInstanceP11cMainWindow", "_Z12killInstanceP7cPlugin");
+            const bool loaded = entry->handler.loadPlugin(
+                w, dir.path(), fileName, "_Z15pluginVersionOKP11cMainWindow", "_Z14createInstanceP11cMainWindow",
+                "_Z12killInstanceP7cPlugin", names.mid(j));
             w->pluginListMutex.unlock();
             if (!loaded) {
-                emit w->statusBarMsgSignal(QObject::tr("Failed to load plugin: ") + fileName);
+                stopAt(j, "the plugin failed to load");
                 break;
             }
             emit w->statusBarMsgSignal(QObject::tr("Loaded plugin: ") + fileName);

@@ -8,6 +8,8 @@
 #include "../plugin/cPluginEntry.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
+#include <QMessageBox>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
@@ -35,27 +37,80 @@ void cMainWindow::onLoadPlugin(void* pPlgHandler)
     // The handler lives in its plug-in list entry, which only this thread destroys, and the
     // loader's signal is delivered before any clearing the loader asks for after it.
     cPluginHandler* handler = static_cast<cPluginHandler*>(pPlgHandler);
-    if (handler && handler->createInstance)
-        handler->plugin = handler->createInstance(this);
+    FILE* log = logStream();
+    // Objects the plug-in puts on the application while it starts are remembered, so that
+    // one left behind can be found before its library goes.
+    const QObjectList appChildren = QCoreApplication::instance() ? QCoreApplication::instance()->children() : QObjectList();
+    bool started = false;
+    bool initDone = false;
+    bool createThrew = false;
+    if (handler && handler->createInstance) {
+        handler->starting = true;
+        const QByteArray file = handler->fileName.toLocal8Bit();
+        cPlugin* made = nullptr;
+        createThrew = !handler->call("createInstance()", [&] { made = handler->createInstance(this); });
+        if (!createThrew) {
+            handler->plugin = made;
+            if (!made) {
+                fprintf(log, "cMainWindow: Plugin '%s' made no instance: its createInstance returned null\n",
+                        file.constData());
+                fflush(log);
+                emit popupSignal(3, tr("Load Plugin"),
+                                 "<b>" + handler->fileName + "</b>: " + tr("Failed to load plugin!\n") + "<br>" +
+                                     tr("It made no plugin instance"),
+                                 QMessageBox::Ok, 0, 0);
+            }
+        }
+    }
     cPlugin* plugin = handler ? handler->plugin : nullptr;
     if (plugin) {
-        FILE* log = logStream();
         const QByteArray name = plugin->name.toLocal8Bit();
         plugin->initialising = true;
 
+        // Each step is made only if the one before it returned.
         fprintf(log, "cMainWindow: Executing init() method for %s plugin\n", name.constData());
         fflush(log);
-        plugin->init();
-        fprintf(log, "cMainWindow: Executing trPlugin() method for %s plugin\n", name.constData());
-        fflush(log);
-        plugin->trPlugin(handler->fileName, language);
-        fprintf(log, "cMainWindow: Executing loadSettings() method for %s plugin\n", name.constData());
-        fflush(log);
-        plugin->loadSettings();
-        fprintf(log, "cMainWindow: Executing mkTree() method for %s plugin\n", name.constData());
-        fflush(log);
-        plugin->mkTree();
+        initDone = handler->call("init()", [&] { plugin->init(); });
+        if (initDone) {
+            fprintf(log, "cMainWindow: Executing trPlugin() method for %s plugin\n", name.constData());
+            fflush(log);
+            started = handler->call("trPlugin()", [&] { plugin->trPlugin(handler->fileName, language); });
+        }
+        if (started) {
+            fprintf(log, "cMainWindow: Executing loadSettings() method for %s plugin\n", name.constData());
+            fflush(log);
+            started = handler->call("loadSettings()", [&] { plugin->loadSettings(); });
+        }
+        if (started) {
+            fprintf(log, "cMainWindow: Executing mkTree() method for %s plugin\n", name.constData());
+            fflush(log);
+            started = handler->call("mkTree()", [&] { plugin->mkTree(); });
+        }
+        plugin->initialising = false;
+    }
+    if (handler)
+        handler->noteAppObjects(appChildren);
+    if (handler && handler->plugin && !started) {
+        // Nothing of the plug-in has reached the window yet; it goes as a plug-in that could
+        // not be loaded, and the others go on.
+        emit popupSignal(3, tr("Load Plugin"),
+                         "<b>" + handler->fileName + "</b>: " + tr("Failed to load plugin!\n") + "<br>" +
+                             tr("It threw an exception from %1").arg(handler->lastFault).toHtmlEscaped() + "<br>" +
+                             tr("The plugin is unloaded"),
+                         QMessageBox::Ok, 0, 0);
+        handler->unloadAfterFailedStart(initDone);
+    } else if (createThrew) {
+        // createInstance threw: no instance, and the library goes too.
+        emit popupSignal(3, tr("Load Plugin"),
+                         "<b>" + handler->fileName + "</b>: " + tr("Failed to load plugin!\n") + "<br>" +
+                             tr("It threw an exception from %1").arg(handler->lastFault).toHtmlEscaped(),
+                         QMessageBox::Ok, 0, 0);
+        handler->unloadAfterFailedStart(false);
+    }
+    if (handler)
+        handler->starting = false;
 
+    if (started) {
         // Unlocked again by the "MAIN" thread once it has loaded every plug-in.
         emit appLockSignal(true);
 
@@ -75,7 +130,6 @@ void cMainWindow::onLoadPlugin(void* pPlgHandler)
         mainThread.addTransaction(request, sizeof(request), 0);
 
         fflush(log);
-        plugin->initialising = false;
     }
 
     inside = false;

@@ -4,9 +4,13 @@
 #include "cLibrary.h"
 #include "cPlugin.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+#include <QWidget>
 
 #include <string>
 
@@ -25,18 +29,127 @@ cPluginHandler::~cPluginHandler()
 {
     if (plugin) {
         plugin->stopAndWait();
-        plugin->saveSettings();
-        plugin->deinit();
+        call("saveSettings()", [this] { plugin->saveSettings(); });
+        call("deinit()", [this] { plugin->deinit(); });
+        bool killed = true;
         if (killInstance)
-            killInstance(plugin);
+            killed = call("killInstance()", [this] { killInstance(plugin); });
         plugin = nullptr;
-        if (hLib) {
-            fprintf(log, "cPluginHandler: Unloaded plugin '%s' @ %p\n", fileName.toLocal8Bit().constData(), hLib);
-            cLibrary::close(hLib);
+        if (killed) {
+            closeLibrary();
+        } else if (hLib) {
+            fprintf(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use\n",
+                    fileName.toLocal8Bit().constData());
         }
         fflush(log);
         hLib = nullptr;
     }
+}
+
+void cPluginHandler::unloadAfterFailedStart(bool initDone)
+{
+    if (plugin) {
+        plugin->stopAndWait();
+        if (initDone)
+            call("deinit()", [this] { plugin->deinit(); });
+        const bool killed = !killInstance || call("killInstance()", [this] { killInstance(plugin); });
+        plugin = nullptr;
+        if (!killed) {
+            fprintf(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use\n",
+                    fileName.toLocal8Bit().constData());
+            fflush(log);
+            hLib = nullptr;
+            return;
+        }
+    }
+    closeLibrary();
+    hLib = nullptr;
+    fflush(log);
+}
+
+void cPluginHandler::closeLibrary()
+{
+    if (!hLib)
+        return;
+    if (!releaseLeftovers()) {
+        fprintf(log, "cPluginHandler: Plugin '%s' left loaded: objects of its code live on in other threads\n",
+                fileName.toLocal8Bit().constData());
+        fflush(log);
+        return;
+    }
+    fprintf(log, "cPluginHandler: Unloaded plugin '%s' @ %p\n", fileName.toLocal8Bit().constData(), hLib);
+    cLibrary::close(hLib);
+}
+
+void cPluginHandler::noteAppObjects(const QObjectList& before)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        for (QObject* o : app->children())
+            if (!before.contains(o))
+                appObjects << o;
+}
+
+bool cPluginHandler::releaseLeftovers()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return true;
+    // An object of the library's own class carries the library's virtual table and meta-object;
+    // a plain Qt object made while the plug-in started may hold its code in a connected lambda.
+    // Either outliving the library is a crash when it is next used or deleted.
+    QObjectList candidates;
+    auto ofLibrary = [this](QObject* o) {
+        return cLibrary::contains(hLib, o->metaObject()) || cLibrary::contains(hLib, *reinterpret_cast<void**>(o));
+    };
+    for (QObject* o : app->children())
+        if (ofLibrary(o))
+            candidates << o;
+    if (qobject_cast<QApplication*>(app))
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (!candidates.contains(w) && ofLibrary(w))
+                candidates << w;
+    for (const QPointer<QObject>& o : appObjects)
+        if (o && o->parent() == app && !candidates.contains(o.data()))
+            candidates << o.data();
+    appObjects.clear();
+
+    bool released = true;
+    const QByteArray shownName = fileName.toLocal8Bit();
+    for (QObject* o : candidates) {
+        fprintf(log, "cPluginHandler: WARNING -> Plugin '%s' left a %s on the application; it must not outlive the plugin\n",
+                shownName.constData(), o->metaObject()->className());
+        // Deleted while its code is still there; an object of another thread cannot be
+        // deleted from here, so the library stays.
+        if (o->thread() == QThread::currentThread())
+            delete o;
+        else
+            released = false;
+    }
+    fflush(log);
+    return released;
+}
+
+void cPluginHandler::threw(const char* what, const char* text)
+{
+    const QByteArray shownName = fileName.toLocal8Bit();
+    fprintf(log, "cPluginHandler: Plugin '%s' threw an exception from %s: %s\n", shownName.constData(), what, text);
+    fflush(log);
+    lastFault = QString::fromLatin1(what) + ": " + QString::fromLocal8Bit(text);
+    if (!starting && !faulted.exchange(true))
+        popup(QCoreApplication::translate("cMainWindow", "Plugin error"),
+              "<b>" + fileName + "</b>: " +
+                  QCoreApplication::translate("cMainWindow", "The plugin failed in %1").arg(lastFault.toHtmlEscaped()));
+}
+
+QString cPluginHandler::failureTail(const QString& reason) const
+{
+    QString tail;
+    if (!reason.isEmpty())
+        tail += "<br>" + reason.toHtmlEscaped();
+    if (!notLoaded.isEmpty())
+        tail += "<br>" + QCoreApplication::translate("cMainWindow", "The plugins after it were not loaded: %1")
+                             .arg(notLoaded.join(", ").toHtmlEscaped());
+    return tail;
 }
 
 void cPluginHandler::popup(const QString& title, const QString& text)
@@ -48,9 +161,17 @@ void cPluginHandler::popup(const QString& title, const QString& text)
 bool cPluginHandler::loadPlugin(cMainWindow* window, const QString& dirPath, const QString& name,
                                 const QString& versionSymbol, const QString& createSymbol, const QString& killSymbol)
 {
+    return loadPlugin(window, dirPath, name, versionSymbol, createSymbol, killSymbol, QStringList());
+}
+
+bool cPluginHandler::loadPlugin(cMainWindow* window, const QString& dirPath, const QString& name,
+                                const QString& versionSymbol, const QString& createSymbol, const QString& killSymbol,
+                                const QStringList& following)
+{
     mainWindow = window;
     path = dirPath;
     fileName = name;
+    notLoaded = following;
     if (!mainWindow || path.isNull() || fileName.isNull())
         return false;
 
@@ -72,7 +193,8 @@ bool cPluginHandler::loadPlugin(cMainWindow* window, const QString& dirPath, con
         fprintf(log, "cPluginHandler: %s\n", reason.c_str());
         fflush(log);
         popup(QCoreApplication::translate("cMainWindow", "Load Plugin"),
-              "<b>" + fileName + "</b>: " + QCoreApplication::translate("cMainWindow", "Failed to load plugin!\n"));
+              "<b>" + fileName + "</b>: " + QCoreApplication::translate("cMainWindow", "Failed to load plugin!\n") +
+                  failureTail(QString::fromLocal8Bit(reason.c_str())));
         return false;
     }
     fprintf(log, "cPluginHandler: Loaded plugin '%s' @ %p\n", shownName.constData(), hLib);
@@ -81,13 +203,31 @@ bool cPluginHandler::loadPlugin(cMainWindow* window, const QString& dirPath, con
     pluginVersionOK = entryPoint<bool (*)(cMainWindow*)>(loadSymbol(versionSymbol));
     if (!pluginVersionOK)
         return false;
-    if (!pluginVersionOK(mainWindow)) {
+    bool accepted = false;
+    starting = true;
+    const bool returned = call("pluginVersionOK()", [this, &accepted] { accepted = pluginVersionOK(mainWindow); });
+    starting = false;
+    if (!returned) {
+        // Nothing of the plug-in exists yet, so its library can go at once.
+        pluginVersionOK = nullptr;
+        popup(QCoreApplication::translate("cMainWindow", "Load Plugin"),
+              "<b>" + fileName + "</b>: " + QCoreApplication::translate("cMainWindow", "Failed to load plugin!\n") +
+                  failureTail(QCoreApplication::translate("cMainWindow", "It threw an exception from %1").arg(lastFault)));
+        closeLibrary();
+        hLib = nullptr;
+        fflush(log);
+        return false;
+    }
+    if (!accepted) {
+        fprintf(log, "cPluginHandler: Plugin '%s' refused: its version does not fit this host\n", shownName.constData());
+        fflush(log);
         popup(QCoreApplication::translate("cMainWindow", "Load Plugin"),
               "<b>" + fileName + "</b>: " + QCoreApplication::translate("cMainWindow", "Plugin version not valid!\n") +
                   "<br>" +
                   QCoreApplication::translate("cMainWindow",
                                               "Please, Install the proper plugin version for this application and "
-                                              "try again.<br>This plugin is now disabled"));
+                                              "try again.<br>This plugin is now disabled") +
+                  failureTail(QString()));
         return false;
     }
 
@@ -106,9 +246,12 @@ void* cPluginHandler::loadSymbol(const QString& symbol)
 {
     void* address = cLibrary::symbol(hLib, symbol.toLatin1().constData());
     if (!address) {
+        fprintf(log, "cPluginHandler: Plugin '%s' has no symbol '%s'\n", fileName.toLocal8Bit().constData(),
+                symbol.toLatin1().constData());
         popup(QCoreApplication::translate("cMainWindow", "Load Symbol"),
               "<b>" + symbol + "</b>: " +
-                  QCoreApplication::translate("cMainWindow", "Symbol not found! The plugin can not be loaded"));
+                  QCoreApplication::translate("cMainWindow", "Symbol not found! The plugin can not be loaded") +
+                  "<br><b>" + fileName.toHtmlEscaped() + "</b>" + failureTail(QString()));
         fflush(log);
         return nullptr;
     }

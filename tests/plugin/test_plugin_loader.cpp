@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+#include <elf.h>
+
 namespace {
 
 const QString kVersion = "_Z15pluginVersionOKP11cMainWindow";
@@ -13,6 +15,31 @@ const QString kKill = "_Z12killInstanceP7cPlugin";
 QString popup(const QString& title, const QString& text)
 {
     return QString("popup 3|%1|%2|1024|0|0").arg(title, text);
+}
+
+// The described pop-up with the reason that follows it: the described text, "<br>", the reason.
+bool isPopupWithReason(const QStringList& events, const QString& title, const QString& text, const QString& reason)
+{
+    if (events.size() != 1)
+        return false;
+    const QString e = events[0];
+    return e.startsWith("popup 3|" + title + "|" + text + "<br>") && e.endsWith("|1024|0|0") && e.contains(reason);
+}
+
+// Where a copy of a real library may be cut: the sizes the issue met, and inside each
+// segment the file's program headers name.
+QList<qint64> cutsOf(const QByteArray& elf)
+{
+    QList<qint64> cuts = {1024, 4 * 1024, 64 * 1024, 150 * 1024, elf.size() - 1};
+    Elf64_Ehdr eh;
+    memcpy(&eh, elf.constData(), sizeof(eh));
+    for (int i = 0; i < eh.e_phnum; ++i) {
+        Elf64_Phdr ph;
+        memcpy(&ph, elf.constData() + eh.e_phoff + qint64(i) * eh.e_phentsize, sizeof(ph));
+        if (ph.p_type == PT_LOAD && ph.p_filesz > 1 && ph.p_offset > 0)
+            cuts << qint64(ph.p_offset + ph.p_filesz / 2) << qint64(ph.p_offset + ph.p_filesz - 1);
+    }
+    return cuts;
 }
 
 } // namespace
@@ -107,10 +134,12 @@ private slots:
         const QString log = kit.log.text();
         QVERIFY(log.contains("cPluginHandler: Loaded plugin '" + file + "' @ 0x"));
         QCOMPARE(log.count("Loaded symbol"), resolvedBefore);
-        // The pop-up names the symbol; the log does not.
-        QVERIFY(!log.contains(symbol));
-        QCOMPARE(signals_->events,
-                 QStringList({popup("Load Symbol", "<b>" + symbol + "</b>: Symbol not found! The plugin can not be loaded")}));
+        // The pop-up and the log both name the file and the symbol.
+        QVERIFY2(log.contains("cPluginHandler: Plugin '" + file + "' has no symbol '" + symbol + "'\n"), qPrintable(log));
+        QVERIFY2(isPopupWithReason(signals_->events, "Load Symbol",
+                                   "<b>" + symbol + "</b>: Symbol not found! The plugin can not be loaded",
+                                   "<b>" + file + "</b>"),
+                 qPrintable(signals_->events.join('\n')));
         QVERIFY(h.hLib);
     }
 
@@ -146,9 +175,11 @@ private slots:
         const QStringList lines = kit.log.text().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], "cPluginHandler: Failed to load plugin '" + name + "' @ (nil)");
-        // The system's reason follows, naming the file.
+        // The reason follows, naming the file, in the log and in the pop-up.
         QVERIFY2(lines[1].startsWith("cPluginHandler: ") && lines[1].contains(name), qPrintable(lines[1]));
-        QCOMPARE(signals_->events, QStringList({popup("Load Plugin", "<b>" + name + "</b>: Failed to load plugin!\n")}));
+        QVERIFY2(isPopupWithReason(signals_->events, "Load Plugin", "<b>" + name + "</b>: Failed to load plugin!\n",
+                                   lines[1].mid(16).toHtmlEscaped()),
+                 qPrintable(signals_->events.join('\n')));
     }
 
     // The loader's path buffer holds 254 bytes and the terminating zero; a longer path is
@@ -177,8 +208,95 @@ private slots:
         QVERIFY(!refused.hLib);
         QVERIFY(kit.log.text().startsWith("cPluginHandler: Failed to load plugin 'tp_alpha.plg' @ (nil)\n"));
         QVERIFY(kit.log.text().contains("255 bytes"));
-        QCOMPARE(signals_->events,
-                 QStringList({popup("Load Plugin", "<b>tp_alpha.plg</b>: Failed to load plugin!\n")}));
+        QVERIFY(isPopupWithReason(signals_->events, "Load Plugin", "<b>tp_alpha.plg</b>: Failed to load plugin!\n",
+                                  "255 bytes"));
+    }
+
+    // Bad plug-in files: a real library cut short, the way a half-copied update leaves it, is
+    // refused before the system's loader maps it (which would end the program with a bus
+    // error), with the reason in the log and the pop-up.
+    void truncatedLibraryIsRefused()
+    {
+        QFile original(testPlugin("tp_alpha"));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray elf = original.readAll();
+        QVERIFY(elf.size() > 150 * 1024);
+        for (qint64 cut : cutsOf(elf)) {
+            const QString name = QString("cut%1.plg").arg(cut);
+            QVERIFY(folder.addBytes(name, elf.left(cut)));
+            kit.log.clear();
+            signals_->events.clear();
+            cPluginHandler h(stdout);
+            QVERIFY2(!load(h, folder.plugins(), name), qPrintable(name));
+            QVERIFY(!h.hLib);
+            const QStringList lines = kit.log.text().split('\n', Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines[0], "cPluginHandler: Failed to load plugin '" + name + "' @ (nil)");
+            QVERIFY2(lines[1].contains(name + ": file too short (" + QString::number(cut) + " bytes)"), qPrintable(lines[1]));
+            QVERIFY(isPopupWithReason(signals_->events, "Load Plugin", "<b>" + name + "</b>: Failed to load plugin!\n",
+                                      "file too short"));
+        }
+        // The whole file still loads: the check refuses only what is missing.
+        QVERIFY(folder.addBytes("whole.plg", elf));
+        cPluginHandler whole(stdout);
+        QVERIFY(load(whole, folder.plugins(), "whole.plg"));
+    }
+
+    // Headers that are all there but name what the file does not hold, or another machine.
+    void damagedHeadersAreRefused_data()
+    {
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("other class") << int(EI_CLASS) << QByteArray(1, char(ELFCLASS32)) << "ELF class";
+        QTest::newRow("other machine") << int(offsetof(Elf64_Ehdr, e_machine)) << QByteArray("\x28\x00", 2)
+                                       << "another machine";
+        QTest::newRow("program headers past the end")
+            << int(offsetof(Elf64_Ehdr, e_phoff)) << QByteArray("\x00\x00\x00\x40\x00\x00\x00\x00", 8)
+            << "program headers end at byte";
+        QTest::newRow("section headers past the end")
+            << int(offsetof(Elf64_Ehdr, e_shoff)) << QByteArray("\x00\x00\x00\x40\x00\x00\x00\x00", 8)
+            << "section headers end at byte";
+        QTest::newRow("not a shared object") << int(offsetof(Elf64_Ehdr, e_type)) << QByteArray("\x01\x00", 2)
+                                             << "not an ELF shared object";
+    }
+    void damagedHeadersAreRefused()
+    {
+        QFETCH(int, offset);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        QFile original(testPlugin("tp_alpha"));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QByteArray elf = original.readAll();
+        elf.replace(offset, bytes.size(), bytes);
+        QVERIFY(folder.addBytes("damaged.plg", elf));
+        cPluginHandler h(stdout);
+        QVERIFY(!load(h, folder.plugins(), "damaged.plg"));
+        QVERIFY(!h.hLib);
+        QVERIFY2(kit.log.text().contains("damaged.plg: ") && kit.log.text().contains(reason),
+                 qPrintable(kit.log.text()));
+    }
+
+    // A throw from pluginVersionOK stops at the host: reported with the file, the call and the
+    // exception's text; the library goes again; the files after it are named in the pop-up.
+    void throwingVersionCheckIsReported()
+    {
+        cPluginHandler h(stdout);
+        QVERIFY(!h.loadPlugin(w, dir, "tp_throwversion.plg", kVersion, kCreate, kKill, {"c.plg", "d.plg"}));
+        QCoreApplication::processEvents();
+        const QString log = kit.log.text();
+        QString missing;
+        QVERIFY2(inOrder(log, {"cPluginHandler: Loaded plugin 'tp_throwversion.plg'",
+                               "cPluginHandler: Plugin 'tp_throwversion.plg' threw an exception from pluginVersionOK(): "
+                               "ThrowVersion broke in pluginVersionOK\n",
+                               "cPluginHandler: Unloaded plugin 'tp_throwversion.plg' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
+        QVERIFY(!h.hLib && !h.pluginVersionOK && !h.createInstance);
+        QVERIFY2(isPopupWithReason(signals_->events, "Load Plugin",
+                                   "<b>tp_throwversion.plg</b>: Failed to load plugin!\n",
+                                   "ThrowVersion broke in pluginVersionOK<br>The plugins after it were not loaded: c.plg, d.plg"),
+                 qPrintable(signals_->events.join('\n')));
     }
 
     void missingArgumentsFailSilently()

@@ -13,6 +13,11 @@
 //   TP_DELETE_ITEM     the plug-in deletes its top-level item when it goes, wherever it is
 //   TP_THREAD_SIGNAL   mkPluginMenu has a thread of its own emit statusBarProgressSignal, as a
 //                      worker thread may at any time, and waits for it
+//   TP_THROW_FROM      the call ("createInstance", "pluginVersionOK", "init", "loadSettings",
+//                      "selectItem", "saveSettings", ...) that throws a std::runtime_error
+//   TP_THROW_FOREIGN   what it throws is an int, not a std::exception
+//   TP_APP_TIMER       init parents a running timer with a lambda to the application, and
+//                      deinit leaves it there
 //   TP_DRIVER          once loaded, the plug-in drives the window as a user would: selects its
 //                      first device, opens its setup, saves it answering Yes, and quits
 //                      answering Yes; its saveSettings writes a value to the settings store
@@ -38,6 +43,8 @@
 #include <QTreeWidgetItem>
 
 #include <chrono>
+#include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #ifndef TP_NAME
@@ -51,6 +58,22 @@
 #endif
 
 namespace {
+
+// Throws from the call named by TP_THROW_FROM, as a plug-in with a bug or a bad file would.
+void throwFrom(const char* call)
+{
+#ifdef TP_THROW_FROM
+    if (strcmp(call, TP_THROW_FROM) == 0) {
+#ifdef TP_THROW_FOREIGN
+        throw 42;
+#else
+        throw std::runtime_error(std::string(TP_NAME " broke in ") + call);
+#endif
+    }
+#else
+    (void)call;
+#endif
+}
 
 void threadLoop(void* arg)
 {
@@ -101,6 +124,13 @@ public:
         record(QString("init() initialising=%1").arg(int(initialising.load())));
         // A plug-in with a running thread, so that unloading has one to stop.
         startHandler(TYPE_PLAIN, this, std::string());
+#ifdef TP_APP_TIMER
+        // The mistake the plug-in guide warns of: the timer and its lambda outlive the library.
+        QTimer* leftOver = new QTimer(QCoreApplication::instance());
+        QObject::connect(leftOver, &QTimer::timeout, [] { fprintf(stdout, TP_NAME " plugin: left-over timer\n"); });
+        leftOver->start(1000);
+#endif
+        throwFrom("init");
 #if defined(TP_DRIVER) || defined(TP_SELECT_FIRST)
         driveTimer = new QTimer(this);
         connect(driveTimer, &QTimer::timeout, this, &cRecorder::driveStep);
@@ -116,10 +146,12 @@ public:
     void selectItem(QTreeWidgetItem* item) override
     {
         record("selectItem(" + (item ? item->text(0) : QString("null")) + ")");
+        throwFrom("selectItem");
     }
     void deselect() override
     {
         record("deselect()");
+        throwFrom("deselect");
 #ifdef TP_REBUILD_ON_DESELECT
         // The plug-in rebuilds its items itself, in the middle of the selection.
         mkTree();
@@ -137,12 +169,17 @@ public:
     void saveSettings() override
     {
         record(QString("saveSettings() thread running=%1").arg(int(running.load())));
+        throwFrom("saveSettings");
 #ifdef TP_DRIVER
         QSettings settings("Tessmark", "Corvane");
         settings.setValue(QString(TP_NAME) + "/Saved", settings.value(QString(TP_NAME) + "/Saved", 0).toInt() + 1);
 #endif
     }
-    void loadSettings() override { record("loadSettings()"); }
+    void loadSettings() override
+    {
+        record("loadSettings()");
+        throwFrom("loadSettings");
+    }
     void mkPluginMenu(QMenu* menu, QToolBar* toolBar) override
     {
         record(QString("mkPluginMenu(%1,%2)").arg(menu ? "menu" : "null", toolBar ? "toolbar" : "null"));
@@ -163,7 +200,11 @@ public:
     void onInfoUpdate() override { ++updates; }
     void onSetupUpdate() override { ++updates; }
 #else
-    void onDisplayUpdate() override { record("onDisplayUpdate()"); }
+    void onDisplayUpdate() override
+    {
+        record("onDisplayUpdate()");
+        throwFrom("onDisplayUpdate");
+    }
     void onInfoUpdate() override { record("onInfoUpdate()"); }
     void onSetupUpdate() override { record("onSetupUpdate()"); }
 #endif
@@ -262,6 +303,7 @@ CORVANE_PLUGIN_EXPORT bool pluginVersionOK(cMainWindow* w)
 {
     fprintf(w->logStream(), "%s plugin: call pluginVersionOK\n", TP_NAME);
     fflush(w->logStream());
+    throwFrom("pluginVersionOK");
     return TP_VERSION_OK;
 }
 #endif
@@ -274,6 +316,7 @@ CORVANE_PLUGIN_EXPORT cPlugin* createInstance(cMainWindow* w)
     fflush(w->logStream());
     return nullptr;
 #else
+    throwFrom("createInstance");
     return new cRecorder(w);
 #endif
 }
