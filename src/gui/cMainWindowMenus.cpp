@@ -78,7 +78,7 @@ void cMainWindow::mkMenus()
         helpMenu->addAction(actionAboutPlugin);
         ui->mainToolBar->addSeparator();
         ui->mainToolBar->addAction(actionPluginSetup);
-        plugin->mkPluginMenu(pluginMenu, ui->mainToolBar);
+        entry->handler.call("mkPluginMenu()", [&] { plugin->mkPluginMenu(pluginMenu, ui->mainToolBar); });
     }
     // Without a plug-in the plug-in menu keeps its previous value and the tool bar stays empty.
 

@@ -84,7 +84,7 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
         if (cPluginEntry* previous = currentPlugin.load()) {
             cPlugin* old = previous->handler.plugin;
             if (old && old->lock(100)) {
-                old->deselect();
+                previous->handler.call("deselect()", [old] { old->deselect(); });
                 old->unlock();
             }
         }
@@ -118,7 +118,7 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
         // After a rebuild the tree's current item is the restored one.
         currentTreeItem = ui->pluginTree->currentItem();
         if (currentTreeItem && plugin->lock(100)) {
-            plugin->selectItem(currentTreeItem);
+            match->handler.call("selectItem()", [this, plugin] { plugin->selectItem(currentTreeItem); });
             plugin->unlock();
         }
 
@@ -146,12 +146,16 @@ void cMainWindow::onUpdateGUI()
 
     // Entries are destroyed on this thread only, so the pointer read here is still good.
     cPluginEntry* entry = currentPlugin.load();
-    if (entry && entry->handler.plugin) {
+    // A plug-in whose code has thrown is not refreshed again: a hundred times a second would
+    // bury the one report of it in the log.
+    if (entry && entry->handler.plugin && !entry->handler.faulted) {
         if (pluginListMutex.tryLock(100)) {
             cPlugin* plugin = entry->handler.plugin;
-            emit plugin->displayUpdateSignal();
-            emit plugin->infoUpdateSignal();
-            emit plugin->setupUpdateSignal();
+            entry->handler.call("the page update slots", [plugin] {
+                emit plugin->displayUpdateSignal();
+                emit plugin->infoUpdateSignal();
+                emit plugin->setupUpdateSignal();
+            });
             // The same picture again would still repaint the header, a hundred times a second.
             if (ui->icon->pixmap().cacheKey() != plugin->pixmap.cacheKey())
                 ui->icon->setPixmap(plugin->pixmap);
@@ -208,19 +212,19 @@ void cMainWindow::onUpdateTree(void* pPlugin)
 
     // The request may have waited in the queue while its plug-in was unloaded: only a plug-in
     // that is still in the list is asked to rebuild.
-    cPlugin* plugin = nullptr;
+    cPluginEntry* entry = nullptr;
     if (ui->pluginTree->isEnabled() && pPlugin) {
         if (pluginListMutex.tryLock(100)) {
             for (cPluginEntry& e : pluginList)
                 if (e.handler.plugin == pPlugin)
-                    plugin = e.handler.plugin;
+                    entry = &e;
             pluginListMutex.unlock();
         } else {
             warnMutex(logStream());
         }
     }
-    if (plugin)
-        plugin->mkTree();
+    if (entry)
+        entry->handler.call("mkTree()", [entry] { entry->handler.plugin->mkTree(); });
 
     inside = false;
 }

@@ -13,6 +13,7 @@
 #include <QTreeWidgetItem>
 
 #include <cstdarg>
+#include <utility>
 
 namespace {
 
@@ -49,11 +50,18 @@ cPlugin* pluginOf(cPluginEntry* entry)
     return entry ? entry->handler.plugin : nullptr;
 }
 
+// One call into the current plug-in, its throw stopped and reported at the host's boundary.
+template <typename F> void callCurrent(const char* what, F&& f)
+{
+    if (cPluginEntry* entry = currentPlugin.load())
+        entry->handler.call(what, std::forward<F>(f));
+}
+
 // The plug-in is told its device again after its setup changed, if it can be reached at once.
 void reselect(cPlugin* plugin, QTreeWidgetItem* item)
 {
     if (plugin->lock(100)) {
-        plugin->selectItem(item);
+        callCurrent("selectItem()", [plugin, item] { plugin->selectItem(item); });
         plugin->unlock();
     }
 }
@@ -82,7 +90,7 @@ void cMainWindow::onPluginSetup()
         FILE* log = logStream();
         logLine(log, "cMainWindow: Selected setup for %s\n", plugin->name.toLocal8Bit().constData());
         reselect(plugin, currentTreeItem);
-        plugin->prepareSetup();
+        callCurrent("prepareSetup()", [plugin] { plugin->prepareSetup(); });
         if (plugin->setupWidget)
             plugin->setupWidget->show();
         ui->buttonWidget->show();
@@ -120,12 +128,12 @@ void cMainWindow::onAccept()
             logLine(log, "cMainWindow: Accepted %s -> %s\n", name.constData(), item.constData());
             logLine(log, "cMainWindow: Executing saveSettings() method for %s -> %s setup\n", name.constData(),
                     item.constData());
-            plugin->saveSettings();
+            callCurrent("saveSettings()", [plugin] { plugin->saveSettings(); });
             logLine(log, "cMainWindow: Executing acceptSetup() method for %s -> %s setup\n", name.constData(),
                     item.constData());
             if (plugin->displayWidget)
                 plugin->displayWidget->show();
-            plugin->acceptSetup();
+            callCurrent("acceptSetup()", [plugin] { plugin->acceptSetup(); });
             reselect(plugin, currentTreeItem);
             fflush(log);
         }
@@ -153,7 +161,7 @@ void cMainWindow::onReject()
         logLine(log, "cMainWindow: Rejected %s -> %s\n", name.constData(), item.constData());
         logLine(log, "cMainWindow: Executing rejectSetup() method for %s -> %s setup\n", name.constData(),
                 item.constData());
-        plugin->rejectSetup();
+        callCurrent("rejectSetup()", [plugin] { plugin->rejectSetup(); });
         reselect(plugin, currentTreeItem);
         if (plugin->displayWidget)
             plugin->displayWidget->show();

@@ -13,6 +13,7 @@
 #include <QTreeWidgetItem>
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 namespace {
@@ -272,7 +273,7 @@ void cPlugin::onGeneralTimerTimeout()
         blinkState = !blinkState;
         blinkSecond = second;
     }
-    generalTimerTick(blinkState);
+    guardedCall(this, "generalTimerTick()", [this] { generalTimerTick(blinkState); });
 
     QTreeWidgetItem* item = mainWindow ? mainWindow->currentTreeItem : nullptr;
     if (item) {
@@ -290,7 +291,7 @@ void cPlugin::onLoggerTimerTimeout()
     if (loggerTimerInside)
         return;
     loggerTimerInside = true;
-    loggerTimerTick();
+    guardedCall(this, "loggerTimerTick()", [this] { loggerTimerTick(); });
     loggerTimerInside = false;
 }
 
@@ -299,8 +300,27 @@ void cPlugin::onInternetTimerTimeout()
     if (internetTimerInside)
         return;
     internetTimerInside = true;
-    internetTimerTick();
+    guardedCall(this, "internetTimerTick()", [this] { internetTimerTick(); });
     internetTimerInside = false;
+}
+
+bool cPlugin::guardedCall(cPlugin* plugin, const char* what, const std::function<void()>& call) noexcept
+{
+    auto report = [plugin, what](const char* text) {
+        FILE* f = plugin->outStream();
+        fprintf(f, "cPlugin: %s plugin threw an exception from %s: %s\n", plugin->name.toLocal8Bit().constData(), what,
+                text);
+        fflush(f);
+    };
+    try {
+        call();
+        return true;
+    } catch (const std::exception& e) {
+        report(e.what());
+    } catch (...) {
+        report("an exception that is not a std::exception");
+    }
+    return false;
 }
 
 void cPlugin::init() {}

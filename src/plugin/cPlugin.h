@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class QMenu;
@@ -52,6 +53,10 @@ public:
     // The live instance whose topItem is `item`, or null. Asked on the GUI thread, where
     // instances are made and destroyed.
     static cPlugin* ownerOfTopItem(const QTreeWidgetItem* item);
+    // Runs a call into `plugin`'s code that the host's own code makes from an event (a timer,
+    // a closed dialog): an exception it throws is written to the plug-in's diagnostic stream
+    // with the call and its text, and goes no further. False when it threw.
+    static bool guardedCall(cPlugin* plugin, const char* what, const std::function<void()>& call) noexcept;
 
     QString name;
     QString description;

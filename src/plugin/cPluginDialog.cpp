@@ -14,6 +14,6 @@ cPluginDialog::~cPluginDialog() = default;
 void cPluginDialog::closeEvent(QCloseEvent* event)
 {
     if (plugin)
-        plugin->dialogClosed(dialogId);
+        cPlugin::guardedCall(plugin, "dialogClosed()", [this] { plugin->dialogClosed(dialogId); });
     event->accept();
 }

@@ -133,6 +133,141 @@ private slots:
         QVERIFY(!log.contains("Unloaded plugin 'b.plg'"));
         QVERIFY(!log.contains("method for Empty plugin"));
         QVERIFY(!log.contains("No valid plugins"));
+        // The log names the file that stopped the loading and the files it left.
+        QCOMPARE(log.contains("MAIN: Stopped loading plugins at 'b.plg' (2/3): the plugin failed to load\n"
+                              "MAIN: Plugins not loaded: c.plg\n"),
+                 !loadsTheRest);
+        if (kind == "tp_nullinstance")
+            QVERIFY(log.contains("cMainWindow: Plugin 'b.plg' made no instance: its createInstance returned null\n"));
+    }
+
+    // Bad plug-in files: a plug-in cut short, as a half-copied update leaves it, sorting first.
+    // The program starts, says which file stopped the loading, why, and what it left, and runs.
+    void truncatedPluginFirst_data()
+    {
+        QTest::addColumn<int>("cut");
+        for (int kb : {1, 4, 64, 150})
+            QTest::newRow(qPrintable(QString("%1 KB").arg(kb))) << kb * 1024;
+    }
+    void truncatedPluginFirst()
+    {
+        QFETCH(int, cut);
+        StagedProgram p;
+        QFile original(testPlugin("tp_alpha"));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QVERIFY(p.addBytes("a.plg", original.read(cut)));
+        QVERIFY(p.add("tp_beta", "b.plg"));
+        QVERIFY(p.add("tp_gamma", "c.plg"));
+
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY2(p.run.waitFor("MAIN: Plugins not loaded: b.plg, c.plg\n"), qPrintable(p.run.log()));
+        QTest::qWait(300);
+        QCOMPARE(p.run.process().state(), QProcess::Running);
+        QVERIFY(p.run.stop());
+
+        const QString log = p.run.log();
+        QString missing;
+        QVERIFY2(inOrder(log,
+                         {"cPluginHandler: Failed to load plugin 'a.plg' @ (nil)\n",
+                          "a.plg: file too short (" + QString::number(cut) + " bytes)",
+                          "MAIN: Stopped loading plugins at 'a.plg' (1/3): the plugin failed to load\n"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
+        QVERIFY(!log.contains("Found plugin 'b.plg'"));
+    }
+
+    // A throw from a plug-in's start-up stops at the host: reported with the file, the call and
+    // the text; that plug-in is unloaded (its settings not saved), the others load and run.
+    void throwingStartUp_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("createInstance")
+            << QString("tp_throwcreate")
+            << QString("threw an exception from createInstance(): ThrowCreate broke in createInstance\n")
+            << QString("ThrowCreate");
+        QTest::newRow("init") << QString("tp_throwinit")
+                              << QString("threw an exception from init(): ThrowInit broke in init\n")
+                              << QString("ThrowInit");
+        QTest::newRow("loadSettings, not a std::exception")
+            << QString("tp_throwload")
+            << QString("threw an exception from loadSettings(): an exception that is not a std::exception\n")
+            << QString("ThrowLoad");
+    }
+    void throwingStartUp()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, report);
+        QFETCH(QString, name);
+        StagedProgram p;
+        QVERIFY(p.add("tp_alpha", "a.plg"));
+        QVERIFY(p.add(kind, "b.plg"));
+        QVERIFY(p.add("tp_gamma", "c.plg"));
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY2(waitForLog(p.run, kTreeDone, 2), qPrintable(p.run.log()));
+        QTest::qWait(300);
+        QCOMPARE(p.run.process().state(), QProcess::Running);
+        QVERIFY2(p.run.stop(), qPrintable(p.run.err().right(2000)));
+
+        const QString log = p.run.log();
+        QString missing;
+        QVERIFY2(inOrder(log, {"cPluginHandler: Plugin 'b.plg' " + report, "cPluginHandler: Unloaded plugin 'b.plg' @ 0x",
+                               "Gamma plugin: call init(", "Alpha plugin: Destroyed\n"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
+        QCOMPARE(log.count("Unloaded plugin 'b.plg'"), 1);
+        QVERIFY(!log.contains(name + " plugin: call saveSettings"));
+        QVERIFY(!log.contains("Executing mkTree() method for " + name));
+        if (kind != "tp_throwcreate")
+            QVERIFY(log.contains(name + " plugin: call killInstance\n"));
+    }
+
+    // Throws from a running plug-in (selectItem on its own selection, saveSettings at the end)
+    // are reported and the program goes on; at the end the plug-in is still deinitialised,
+    // killed and unloaded, and the program ends cleanly.
+    void throwingRunningPlugin()
+    {
+        StagedProgram p;
+        QVERIFY(p.add("tp_throwselect", "1.plg"));
+        QVERIFY(p.add("tp_throwsave", "2.plg"));
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY2(p.run.waitFor("cPluginHandler: Plugin '1.plg' threw an exception from selectItem(): ThrowSelect broke in "
+                               "selectItem\n"),
+                 qPrintable(p.run.log()));
+        QTest::qWait(300);
+        QCOMPARE(p.run.process().state(), QProcess::Running);
+        QVERIFY2(p.run.stop(), qPrintable(p.run.err().right(2000)));
+
+        const QString log = p.run.log();
+        QString missing;
+        QVERIFY2(inOrder(log,
+                         {"cPluginHandler: Plugin '2.plg' threw an exception from saveSettings(): ThrowSave broke in "
+                          "saveSettings\n",
+                          "ThrowSave plugin: call deinit()\n", "ThrowSave plugin: call killInstance\n",
+                          "cPluginHandler: Unloaded plugin '2.plg' @ 0x", "cPluginHandler: Unloaded plugin '1.plg' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
+    }
+
+    // A plug-in that parents a timer with a lambda to the application: the host names it and
+    // deletes the timer before the library goes, and the program ends cleanly.
+    void objectLeftOnTheApplication()
+    {
+        StagedProgram p;
+        QVERIFY(p.add("tp_apptimer", "t.plg"));
+        QVERIFY(p.run.start({"-debug"}));
+        QVERIFY(waitForLog(p.run, kTreeDone, 1));
+        QVERIFY2(p.run.stop(), qPrintable(QString::number(p.run.exitCode()) + p.run.err().right(2000)));
+        const QString log = p.run.log();
+        QString missing;
+        QVERIFY2(inOrder(log,
+                         {"AppTimer plugin: Destroyed\n",
+                          "cPluginHandler: WARNING -> Plugin 't.plg' left a QTimer on the application; it must not "
+                          "outlive the plugin\n",
+                          "cPluginHandler: Unloaded plugin 't.plg' @ 0x"},
+                         &missing),
+                 qPrintable(missing + "\n" + log));
     }
 
     // At the end the entries go from the last to the first: each plug-in's thread stopped,
