@@ -162,6 +162,30 @@
 </translation>
     </message>
     <message>
+        <source>It made no plugin instance</source>
+        <translation>«It made no plugin instance»</translation>
+    </message>
+    <message>
+        <source>It threw an exception from %1</source>
+        <translation>«It threw an exception from %1»</translation>
+    </message>
+    <message>
+        <source>Plugin error</source>
+        <translation>«Plugin error»</translation>
+    </message>
+    <message>
+        <source>The plugin failed in %1</source>
+        <translation>«The plugin failed in %1»</translation>
+    </message>
+    <message>
+        <source>The plugin is unloaded</source>
+        <translation>«The plugin is unloaded»</translation>
+    </message>
+    <message>
+        <source>The plugins after it were not loaded: %1</source>
+        <translation>«The plugins after it were not loaded: %1»</translation>
+    </message>
+    <message>
         <source>Plugin version not valid!
 </source>
         <translation>«Plugin version not valid!»

@@ -162,6 +162,30 @@
 </translation>
     </message>
     <message>
+        <source>It made no plugin instance</source>
+        <translation>Den skapade ingen insticksmodul</translation>
+    </message>
+    <message>
+        <source>It threw an exception from %1</source>
+        <translation>Den kastade ett undantag från %1</translation>
+    </message>
+    <message>
+        <source>Plugin error</source>
+        <translation>Fel i insticksmodul</translation>
+    </message>
+    <message>
+        <source>The plugin failed in %1</source>
+        <translation>Insticksmodulen misslyckades i %1</translation>
+    </message>
+    <message>
+        <source>The plugin is unloaded</source>
+        <translation>Insticksmodulen är borttagen</translation>
+    </message>
+    <message>
+        <source>The plugins after it were not loaded: %1</source>
+        <translation>Insticksmodulerna efter den lästes inte in: %1</translation>
+    </message>
+    <message>
         <source>Plugin version not valid!
 </source>
         <translation>Insticksmodulens version är ogiltig!
