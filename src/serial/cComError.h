@@ -28,7 +28,6 @@ public:
     // attempt on that name did: the user has seen that box once and a retry every second
     // would raise it again the moment it was closed.
     void hush(uint16_t code) { hushed = code; }
-    uint16_t hushedCode() const { return hushed; }
 
     uint16_t code;
     char message[2050];
