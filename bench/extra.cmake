@@ -23,3 +23,8 @@ if(TARGET bench_flowmeter)
     endif()
   endforeach()
 endif()
+# bench_reconnect: the window's port registry on a pseudo-terminal made by the test helper.
+if(TARGET bench_reconnect)
+  target_sources(bench_reconnect PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/PtyPair.cpp)
+  target_include_directories(bench_reconnect PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+endif()

@@ -249,6 +249,11 @@ void cThread::stopAndWait()
 
 short cThread::addTransaction(const char* data, unsigned short length, unsigned short delay)
 {
+    return addTransactionOfLength(data, length, delay);
+}
+
+short cThread::addTransactionOfLength(const char* data, size_t length, unsigned short delay)
+{
     if (!running) {
         FILE* e = errStream();
         fprintf(e, "cThread @ 0x%08X: %s thread -> Thread not running\n", id, tag.c_str());
@@ -269,7 +274,7 @@ short cThread::addTransaction(const char* data, unsigned short length, unsigned 
     }
     if (length > TRSC_BUFFER_SIZE) {
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: %s thread -> Buffer overflow %d/%d bytes\n", id, tag.c_str(), int(length),
+        fprintf(e, "cThread @ 0x%08X: %s thread -> Buffer overflow %zu/%d bytes\n", id, tag.c_str(), length,
                 TRSC_BUFFER_SIZE);
         fflush(e);
         return -1;
@@ -299,7 +304,7 @@ short cThread::addTransaction(const char* data, unsigned short length, unsigned 
     cTransaction& r = buffers[found];
     r.index = uint16_t(found);
     memcpy(r.input, data, length);
-    r.inputLength = length;
+    r.inputLength = uint16_t(length);
     memset(r.output, 0xFF, sizeof(r.output));
     r.outputLength = 0;
     r.delay = delay ? delay : period.load();

@@ -37,6 +37,10 @@ public:
     // Places a request of 1..2048 bytes in a free record and returns its ticket (0..49), or -1
     // with one line on `err` when it was refused. `delay` 0 means `period`. Any thread may call.
     short addTransaction(const char* data, unsigned short length, unsigned short delay);
+    // The same for a length that has not been narrowed to 16 bits yet: one beyond them is
+    // refused as the overflow it is, with its whole figure, where the narrowed length would
+    // have wrapped into a short request read from a buffer that is not that long.
+    short addTransactionOfLength(const char* data, size_t length, unsigned short delay);
 
     virtual void runHandler(void* arg);
     // Executes one record (state BUSY) and returns its final state, 1 (OK) or 0 (ERROR).

@@ -9,7 +9,9 @@
 #include <QTranslator>
 #include <QVector>
 
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,8 +66,26 @@ public:
     // The registry of shared ports. openPort returns the listed port of that name with one
     // more user, or opens a new one (null when it cannot be opened); closePort gives up one
     // use and closes the port with its last user; closeAllPorts closes every listed port.
-    // A port leaves the list when it is closed, but the object lives on until the window goes,
-    // so a pointer that a plug-in still holds stays valid for closePort.
+    //
+    // How long a port object lives. `users` counts the pointers handed out by openPort and
+    // not yet given back, so once closePort has brought it to 0 nobody may use the pointer
+    // again, and the object can go once its thread and every caller inside it are done. It
+    // does not go at once: the last few such ports wait in `retiredPorts`, so that the common
+    // slip of handing a pointer back twice still finds the object (and gets the error line
+    // and the close it always did), and their memory is not yet reused for a new port that a
+    // stale pointer would then name. The addresses of the ports freed after that are kept in
+    // `freedPorts` (bounded), so that closePort tells "ours, freed" (only the error line; the
+    // object is not touched) from a port object the caller made itself (closed as before).
+    // Freeing is what keeps a program that reconnects every few seconds from growing; a
+    // pointer handed back long after its last closePort cannot be told from a new port that
+    // reuses its address, so callers must still give each use back exactly once. Ports that
+    // closeAllPorts closes under their users stay in `ownedPorts` until those users give them
+    // back or the window goes.
+    //
+    // A name that fails to open is remembered with its system error (`failedOpens`). A retry
+    // that fails with the same error is neither shown nor logged again, and reuses the port
+    // object of the attempt before it instead of making one a second; a different error, or
+    // success, is reported as on the first attempt and replaces the record.
     cSerial* openPort(const std::string& name);
     void closePort(cSerial* port);
     void closeAllPorts();
@@ -97,9 +117,21 @@ public:
     QProgressBar* statusProgressBar;
     cSerial genericPort;
     QVector<cSerial*> portList;
-    // Every port the registry opened, listed or not; freed with the window, after the
-    // plug-ins that may hold them are gone.
+    // Every port the registry opened that still has users, listed or not (see openPort).
     std::vector<std::unique_ptr<cSerial>> ownedPorts;
+    // Ports whose last user gave them back, oldest first; freed when pushed out.
+    std::deque<std::unique_ptr<cSerial>> retiredPorts;
+    // Addresses of freed ports, oldest first, until a new port takes the address again.
+    std::deque<const cSerial*> freedPorts;
+    // The last failure of each name that could not be opened, oldest first, with the closed
+    // port object that tried it.
+    struct FailedOpen
+    {
+        std::string name;
+        uint16_t code = 0;
+        std::unique_ptr<cSerial> port;
+    };
+    std::deque<FailedOpen> failedOpens;
     QTreeWidgetItem* currentTreeItem;
     QMutex pluginListMutex;
     QDialog* aboutDialog;
@@ -160,6 +192,11 @@ private slots:
     void onResetGUI();
 
 private:
+    // Moves a port whose last user gave it back from `ownedPorts` to `retiredPorts`, and
+    // frees the oldest retired ports beyond the few kept.
+    void retirePort(cSerial* port);
+    bool ownsPort(const cSerial* port) const;
+
     // The status-bar group: a label and a progress bar at the right end of the status bar.
     void mkStatusGroup();
 

@@ -58,8 +58,10 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
     } else if (total > TRSC_BUFFER_SIZE) {
         // Refused by the queue on its length alone, before a byte is read, so the requester
         // gets the queue's own line and nothing is copied.
+        // The whole length goes to the check: narrowed to 16 bits, a total past 65,535 would
+        // wrap below the limit and be placed.
         static const char unread = 0;
-        mainThread.addTransaction(&unread, static_cast<unsigned short>(total), 0);
+        mainThread.addTransactionOfLength(&unread, size_t(total), 0);
     } else if (tagLen > 255 || txtLen > 255) {
         // The request keeps each length in one byte. Cutting would lock the GUI under a text
         // the plug-in never wrote, so a longer tag or text is refused as a whole.

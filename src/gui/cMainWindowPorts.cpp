@@ -7,6 +7,16 @@
 
 namespace {
 
+const char kNewPortTag[] = "GENERIC SERIAL PORT";
+
+// Ports kept after their last user gave them back (see cMainWindow::openPort). Each is a
+// whole queue of records, some 200 KB, so only a couple.
+constexpr size_t kRetiredPortsKept = 2;
+// Eight bytes each: enough to cover every port a long run frees before malloc reuses it.
+constexpr size_t kFreedAddressesKept = 4096;
+// Names whose failure is remembered, each with its port object.
+constexpr size_t kFailedNamesKept = 4;
+
 void retag(cSerial& port, const std::string& next)
 {
     if (next != port.tag) {
@@ -35,23 +45,52 @@ cSerial* cMainWindow::openPort(const std::string& name)
 
     emit statusBarMsgSignal("Opening: " + QString::fromLocal8Bit(name.c_str()));
 
-    auto port = std::make_unique<cSerial>("GENERIC SERIAL PORT", stdout, stderr);
+    std::unique_ptr<cSerial> port;
+    bool retry = false;
+    uint16_t lastCause = 0;
+    const auto failed =
+        std::find_if(failedOpens.begin(), failedOpens.end(), [&](const FailedOpen& f) { return f.name == name; });
+    if (failed != failedOpens.end()) {
+        // The object of the last attempt tries again: it has never been handed out, and a new
+        // one every second would cost its construction and its lines each time. Should the
+        // cause have changed, its lines read as those of a first attempt.
+        retry = true;
+        lastCause = failed->code;
+        port = std::move(failed->port);
+        failedOpens.erase(failed);
+        port->tag = kNewPortTag;
+        port->error.hush(lastCause);
+    } else {
+        port = std::make_unique<cSerial>(kNewPortTag, stdout, stderr);
+        freedPorts.erase(std::remove(freedPorts.begin(), freedPorts.end(), port.get()), freedPorts.end());
+    }
     cSerial* p = port.get();
     portList.append(p);
 
     if (p->open(name)) {
+        p->error.hush(0);
         retag(*p, name);
         p->users++;
         ownedPorts.push_back(std::move(port));
         return p;
     }
 
-    retag(*p, "NotUsedCom");
-    p->close();
-    portList.removeLast();
-    fprintf(stderr, "Comport Closed\n");
-    fflush(stderr);
-    // Nobody but us ever saw this object: it goes now.
+    const uint16_t cause = p->error.code;
+    if (retry && cause == lastCause) {
+        p->dropFailedOpen();
+        portList.removeLast();
+    } else {
+        retag(*p, "NotUsedCom");
+        p->close();
+        portList.removeLast();
+        fprintf(stderr, "Comport Closed\n");
+        fflush(stderr);
+    }
+    p->error.hush(0);
+    // Nobody but us ever saw this object: it waits for the next attempt on this name.
+    failedOpens.push_back(FailedOpen{name, cause, std::move(port)});
+    if (failedOpens.size() > kFailedNamesKept)
+        failedOpens.pop_front();
     return nullptr;
 }
 
@@ -64,12 +103,22 @@ void cMainWindow::closePort(cSerial* port)
         if (--port->users <= 0) {
             port->close();
             portList.remove(i);
+            retirePort(port);
         }
         return;
     }
     fprintf(stderr, "ERROR: Trying to close port that is not in port list\n");
     fflush(stderr);
+    // Freed after its last user gave it back: there is nothing left to close, and the
+    // address must not be followed.
+    if (std::find(freedPorts.begin(), freedPorts.end(), port) != freedPorts.end() && !ownsPort(port))
+        return;
     port->close();
+    // Closed under its users by closeAllPorts: this is one of them giving it back.
+    const bool held = std::any_of(ownedPorts.begin(), ownedPorts.end(),
+                                  [port](const std::unique_ptr<cSerial>& o) { return o.get() == port; });
+    if (held && --port->users <= 0)
+        retirePort(port);
 }
 
 void cMainWindow::closeAllPorts()
@@ -79,4 +128,33 @@ void cMainWindow::closeAllPorts()
     fprintf(stderr, "MainWin: closing all ports\n");
     fflush(stderr);
     portList.clear();
+}
+
+void cMainWindow::retirePort(cSerial* port)
+{
+    const auto owned = std::find_if(ownedPorts.begin(), ownedPorts.end(),
+                                    [port](const std::unique_ptr<cSerial>& o) { return o.get() == port; });
+    if (owned == ownedPorts.end())
+        return;
+    retiredPorts.push_back(std::move(*owned));
+    ownedPorts.erase(owned);
+
+    // Oldest first; one that a thread is still inside waits for a later round.
+    for (auto it = retiredPorts.begin(); retiredPorts.size() > kRetiredPortsKept && it != retiredPorts.end();) {
+        if ((*it)->inUse()) {
+            ++it;
+            continue;
+        }
+        freedPorts.push_back(it->get());
+        if (freedPorts.size() > kFreedAddressesKept)
+            freedPorts.pop_front();
+        it = retiredPorts.erase(it);
+    }
+}
+
+bool cMainWindow::ownsPort(const cSerial* port) const
+{
+    const auto is = [port](const std::unique_ptr<cSerial>& o) { return o.get() == port; };
+    return std::any_of(ownedPorts.begin(), ownedPorts.end(), is) ||
+           std::any_of(retiredPorts.begin(), retiredPorts.end(), is);
 }

@@ -62,6 +62,8 @@ bool cComError::report(uint32_t id, const char* text, bool opening)
         ++errorCount;
     if (kind == cErrorClass::None)
         return false;
+    if (code == hushed.load())
+        return true;
 
     if (kind == cErrorClass::Other || (kind == cErrorClass::DeviceGone && !goneShown.exchange(true)))
         showBox(message);

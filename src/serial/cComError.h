@@ -22,6 +22,13 @@ public:
     // one that went away in the middle of a transfer (shown once).
     bool report(uint32_t id, const char* text, bool opening = false);
 
+    // Takes reports of the system error `code` as said already: each still sets `code`,
+    // `message`, `errorCount` and `alive` as any report does, but shows no box and writes no
+    // line. 0 hushes nothing. The port registry hushes a retry that fails the way the last
+    // attempt on that name did: the user has seen that box once and a retry every second
+    // would raise it again the moment it was closed.
+    void hush(uint16_t code) { hushed = code; }
+
     uint16_t code;
     char message[2050];
     uint32_t errorCount;
@@ -30,4 +37,5 @@ public:
 private:
     // A device that went away is shown once: every transfer after it would say the same.
     std::atomic<bool> goneShown{false};
+    std::atomic<uint16_t> hushed{0};
 };

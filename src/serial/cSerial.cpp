@@ -53,6 +53,13 @@ std::string format(const char* fmt, ...)
     return s;
 }
 
+// Counts a caller in until the returned guard goes.
+std::unique_ptr<std::atomic<int>, void (*)(std::atomic<int>*)> countIn(std::atomic<int>& count)
+{
+    count.fetch_add(1);
+    return {&count, [](std::atomic<int>* c) { c->fetch_sub(1); }};
+}
+
 void writeAll(FILE* f, const std::string& s)
 {
     // One write per message, so that lines of different threads do not cut into each other.
@@ -243,6 +250,19 @@ bool cSerial::close()
     return closed;
 }
 
+void cSerial::dropFailedOpen()
+{
+    // A failed open never started the thread; anything else gets the whole close.
+    if (running || !stopped || isRunning()) {
+        close();
+        return;
+    }
+    std::lock_guard<std::mutex> g(nameMutex);
+    cTerminal::close(handle);
+    handle = NO_DEVICE;
+    portName.clear();
+}
+
 bool cSerial::closeFromOwnThread()
 {
     // The loop ends after this record; `stopped` follows once the handler has returned, so
@@ -311,6 +331,7 @@ void cSerial::dump(const char* direction, bool ok, const unsigned char* data, in
 
 bool cSerial::transmit(const unsigned char* data, unsigned short size, float* elapsed, bool quiet)
 {
+    const auto inside = countIn(callers);
     float internal = -1.0f;
     if (!elapsed)
         elapsed = &internal;
@@ -358,6 +379,7 @@ bool cSerial::transmit(const std::vector<unsigned char>& bytes, float* elapsed, 
 bool cSerial::receive(unsigned char* buffer, unsigned short* received, unsigned short count, unsigned short timeout,
                       float* elapsed, bool quiet)
 {
+    const auto inside = countIn(callers);
     unsigned short localReceived = 0;
     if (!received)
         received = &localReceived;
@@ -489,6 +511,7 @@ unsigned char cSerial::transaction(const unsigned char* request, unsigned short 
                                    unsigned short* received, unsigned short count, unsigned short delay,
                                    unsigned short, unsigned short timeout, unsigned short* ticket, unsigned char quiet)
 {
+    const auto inside = countIn(callers);
     unsigned short localReceived = 0;
     if (!received)
         received = &localReceived;

@@ -31,6 +31,13 @@ public:
     bool open(const std::string& name);
     // Stops the port's thread and closes the device; true when a device was closed.
     bool close();
+    // Closes what a failed open left behind (a device that would not take the line settings
+    // stays open) without a line: for a retry that failed the way the attempt before it did,
+    // whose lines were written then. Any other port is closed as close() does.
+    void dropFailedOpen();
+    // True while some thread is inside one of the port's transaction or transfer calls: the
+    // object must outlive the call.
+    bool inUse() const { return callers.load() > 0; }
 
     // Executes one queued record on the port's thread: the request behind its 7-byte header
     // goes out, the answer comes back into the record. Returns 1 (OK) or 0 (ERROR).
@@ -110,4 +117,6 @@ private:
     Waiter* waiters[TRSC_RECORDS] = {};
     // Set on the port's thread when the last transfer found the device gone.
     bool deviceLost = false;
+    // Callers inside transaction(), transmit() or receive(); see inUse().
+    std::atomic<int> callers{0};
 };

@@ -99,6 +99,13 @@ private slots:
         QByteArray longText(1092, 'X');
         emit w->actionLockSignal(longTag.data(), 1000, longText.data(), 1092, &busy, &status, 5);
         QVERIFY2(lw.log().contains(" MAIN thread -> Buffer overflow 2112/2048 bytes\n"), qPrintable(lw.log()));
+        // A total past 65,535 is refused with its whole figure: narrowed to 16 bits first it
+        // wrapped to 24 bytes, which were queued and run as a junk command.
+        const uint16_t placedBefore = w->mainThread.writeIndex;
+        QByteArray hugeTag(65530, 'T');
+        emit w->actionLockSignal(hugeTag.data(), 65530, text, 10, &busy, &status, 5);
+        QVERIFY2(lw.log().contains(" MAIN thread -> Buffer overflow 65560/2048 bytes\n"), qPrintable(lw.log()));
+        QCOMPARE(w->mainThread.writeIndex.load(), placedBefore);
         // Each length travels in one byte: a tag of 256 bytes is refused, not cut.
         emit w->actionLockSignal(longTag.data(), 256, text, 17, &busy, &status, 5);
         QVERIFY(lw.log().contains(
