@@ -17,14 +17,18 @@ struct StagedProgram
     {
         bin = ProgramRunner::stageProgram(root.path());
         run.setProgramDir(bin);
-        QDir().mkpath(bin + "/plugins");
+        // A failed staging leaves bin empty: "/plugins" would then be the file system's own.
+        if (!bin.isEmpty())
+            QDir().mkpath(bin + "/plugins");
     }
     bool add(const QString& target, const QString& fileName) const
     {
-        return QFile::copy(testPlugin(target), bin + "/plugins/" + fileName);
+        return !bin.isEmpty() && QFile::copy(testPlugin(target), bin + "/plugins/" + fileName);
     }
     bool addBytes(const QString& fileName, const QByteArray& bytes) const
     {
+        if (bin.isEmpty())
+            return false;
         QFile f(bin + "/plugins/" + fileName);
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
