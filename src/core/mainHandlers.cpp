@@ -83,6 +83,11 @@ void loadPlugins(cMainWindow* w, FILE* log)
                 warnMutex(w);
                 continue;
             }
+            // The program is ending: its shutdown empties the list once the lock is free.
+            if (w->closing) {
+                w->pluginListMutex.unlock();
+                break;
+            }
             pluginList.append(info.fileName(), w->genericPort.outStream());
             w->pluginListMutex.unlock();
         }
@@ -95,7 +100,7 @@ void loadPlugins(cMainWindow* w, FILE* log)
                 warnMutex(w);
                 break;
             }
-            cPluginEntry* entry = pluginList.entryAt(j - 1);
+            cPluginEntry* entry = w->closing ? nullptr : pluginList.entryAt(j - 1);
             if (!entry) {
                 w->pluginListMutex.unlock();
                 break;
@@ -116,7 +121,7 @@ void loadPlugins(cMainWindow* w, FILE* log)
         }
     }
 
-    if (pluginList.isEmpty()) {
+    if (pluginList.isEmpty() && !w->closing) {
         emit w->popupSignal(1, QObject::tr("Plugins"),
                             QObject::tr("No valid plugins where found in '") + "plugins" + "'", QMessageBox::Ok, 0, 0);
         fprintf(log, "MAIN: No valid plugins where found in '%s'\n", "plugins");
