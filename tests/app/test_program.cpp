@@ -104,7 +104,8 @@ private slots:
         StdStreamCapture so(1), se(2);
         cProgram program(1, argv);
         QVERIFY(!program.debugFlag && !program.factoryFlag && !program.logFile);
-        QString path = "corvane";
+        // Beside a folder of its own: a bare name would have the loader scan "/plugins".
+        QString path = run.dir.path() + "/corvane";
         cMainWindow w(nullptr, qApp, path, out.file(), out.file());
         w.genericPort.debug = true;
         program.startUp(w);
