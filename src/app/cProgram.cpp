@@ -8,10 +8,10 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QtGlobal>
 #include <QString>
 
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -29,22 +29,28 @@ void onTerminationSignal(int)
     (void)n;
 }
 
-// What finishAtExit armed. Plain pointers: the exit handler must not depend on any object
-// with a destructor of its own.
-cProgram* programAtExit = nullptr;
-std::optional<cMainWindow>* windowAtExit = nullptr;
-pthread_t guiThreadAtExit;
+// What finishWhenTheDisplayGoes armed. Plain pointers and a function: nothing here has a
+// destructor of its own.
+cProgram* armedProgram = nullptr;
+std::optional<cMainWindow>* armedWindow = nullptr;
+pthread_t guiThread;
+QtMessageHandler qtHandler = nullptr;
 
-void finishOnExit()
+// Qt's X11 plug-in says that its connection broke and then calls exit(1) at once. The ordered
+// end runs here, on that warning, because inside exit() it would not be safe: the static
+// objects made after any point we could register a handler at (the plug-ins' among them) are
+// already gone when the handler runs.
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    cProgram* program = programAtExit;
-    // Widgets and plug-ins belong to the GUI thread: an exit() from any other thread only
-    // ends the process (the plug-in list leaves its entries alone at static destruction).
-    if (!program || !pthread_equal(pthread_self(), guiThreadAtExit))
+    qtHandler(type, context, message);
+    cProgram* program = armedProgram;
+    // Widgets and plug-ins belong to the GUI thread, where Qt reads the display's events.
+    if (!program || type != QtWarningMsg || !message.startsWith("The X11 connection broke") ||
+        !pthread_equal(pthread_self(), guiThread))
         return;
-    fprintf(stderr, "cProgram: exit() called while the program runs, ending in order\n");
+    fprintf(stderr, "cProgram: the display is gone, ending in order\n");
     fflush(stderr);
-    program->finish(*windowAtExit);
+    program->finish(*armedWindow);
 }
 
 } // namespace
@@ -65,8 +71,8 @@ cProgram::cProgram(int argc, char* argv[])
 
 cProgram::~cProgram()
 {
-    if (programAtExit == this)
-        programAtExit = nullptr;
+    if (armedProgram == this)
+        armedProgram = nullptr;
     if (logFile)
         fclose(logFile);
     closeLog();
@@ -153,8 +159,8 @@ void cProgram::finish(std::optional<cMainWindow>& window)
     if (finished)
         return;
     finished = true;
-    if (programAtExit == this)
-        programAtExit = nullptr;
+    if (armedProgram == this)
+        armedProgram = nullptr;
     if (window) {
         shutDown(*window);
         window.reset();
@@ -162,16 +168,13 @@ void cProgram::finish(std::optional<cMainWindow>& window)
     closeLog();
 }
 
-void cProgram::finishAtExit(std::optional<cMainWindow>& window)
+void cProgram::finishWhenTheDisplayGoes(std::optional<cMainWindow>& window)
 {
-    static bool registered = false;
-    programAtExit = this;
-    windowAtExit = &window;
-    guiThreadAtExit = pthread_self();
-    // Registered after the application object and the window's first use of Qt's stores, so
-    // that exit() runs it before their static state goes.
-    if (!registered && atexit(finishOnExit) == 0)
-        registered = true;
+    armedProgram = this;
+    armedWindow = &window;
+    guiThread = pthread_self();
+    if (!qtHandler)
+        qtHandler = qInstallMessageHandler(onQtMessage);
 }
 
 void cProgram::catchTerminationSignals()

@@ -35,10 +35,10 @@ public:
     void closeLog();
     // shutDown, the window destroyed, closeLog. Done once: later calls do nothing.
     void finish(std::optional<cMainWindow>& window);
-    // Has an exit() called on the GUI thread before finish (Qt's display plug-in calls exit(1)
-    // when the X server goes) run finish first, so that settings are saved and plug-ins
-    // unloaded while Qt still stands. Call once the application object exists.
-    void finishAtExit(std::optional<cMainWindow>& window);
+    // When the X server goes, Qt's display plug-in ends the process with exit(1), which would
+    // skip the ordered end; armed here, the program runs finish first, on the GUI thread, as
+    // soon as Qt reports the lost connection. Call once the application object exists.
+    void finishWhenTheDisplayGoes(std::optional<cMainWindow>& window);
 
     // SIGINT, SIGTERM and SIGHUP are caught from here on and end the event loop once it runs,
     // so that the ordered shutdown still runs; SIGPIPE is ignored, so that writing to a console

@@ -24,7 +24,7 @@ int main(int argc, char* argv[])
     window.emplace(nullptr, &*app, programPath, program.out(), program.err());
 
     program.startUp(*window);
-    program.finishAtExit(window);
+    program.finishWhenTheDisplayGoes(window);
     const int result = app->exec();
     program.finish(window);
 

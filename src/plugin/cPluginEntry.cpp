@@ -3,18 +3,16 @@
 cPluginList pluginList;
 std::atomic<cPluginEntry*> currentPlugin{nullptr};
 
-namespace {
-
-// Entries left at static destruction, kept reachable so that a leak check does not count them.
-std::list<cPluginEntry>* abandonedEntries = nullptr;
-
-} // namespace
+std::list<cPluginEntry>* cPluginList::abandoned = nullptr;
 
 cPluginList::~cPluginList()
 {
     if (entries.empty())
         return;
-    // Moving a std::list hands its nodes over without touching the elements.
-    abandonedEntries = new std::list<cPluginEntry>(std::move(entries));
+    // Splicing hands the nodes over without touching the elements; a second list that goes
+    // with entries left joins the first.
+    if (!abandoned)
+        abandoned = new std::list<cPluginEntry>;
+    abandoned->splice(abandoned->end(), entries);
     count.store(0);
 }

@@ -342,8 +342,8 @@ private slots:
     }
 
     // The X server goes while the program runs on it with a plug-in: Qt's display plug-in
-    // ends the process with exit(1). The plug-in still saves and unloads while Qt stands, the
-    // settings are written, and the process ends by exit, not by a signal.
+    // ends the process with exit(1). Before that the plug-in still saves and unloads while Qt
+    // stands, the settings are written, and the process ends by exit, not by a signal.
     void losingTheDisplayEndsInOrder()
     {
         const QString xvfbPath = QStandardPaths::findExecutable("Xvfb");
@@ -384,7 +384,7 @@ private slots:
         QVERIFY2(p.log().contains("Alpha plugin: call saveSettings() thread running=0\n"), qPrintable(what));
         QVERIFY2(p.log().contains("Alpha plugin: call killInstance\n"), qPrintable(what));
         QVERIFY2(p.out().contains("cMainWindow: Bye!\n"), qPrintable(what));
-        QVERIFY2(p.err().contains("cProgram: exit() called while the program runs, ending in order\n"), qPrintable(what));
+        QVERIFY2(p.err().contains("cProgram: the display is gone, ending in order\n"), qPrintable(what));
         QFile f(p.configDir() + "/Tessmark/Corvane.conf");
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().contains("[cMainWindow]"));
