@@ -11,6 +11,7 @@
 #include <QtGlobal>
 #include <QString>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
@@ -29,12 +30,12 @@ void onTerminationSignal(int)
     (void)n;
 }
 
-// What finishWhenTheDisplayGoes armed. Plain pointers and a function: nothing here has a
-// destructor of its own.
-cProgram* armedProgram = nullptr;
+// What finishWhenTheDisplayGoes armed: nothing here has a destructor of its own. Qt's messages
+// come from any thread, so the program pointer is published last and read first.
+std::atomic<cProgram*> armedProgram{nullptr};
 std::optional<cMainWindow>* armedWindow = nullptr;
 pthread_t guiThread;
-QtMessageHandler qtHandler = nullptr;
+std::atomic<QtMessageHandler> qtHandler{nullptr};
 
 // Qt's X11 plug-in says that its connection broke and then calls exit(1) at once. The ordered
 // end runs here, on that warning, because inside exit() it would not be safe: the static
@@ -42,8 +43,8 @@ QtMessageHandler qtHandler = nullptr;
 // already gone when the handler runs.
 void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    qtHandler(type, context, message);
-    cProgram* program = armedProgram;
+    qtHandler.load()(type, context, message);
+    cProgram* program = armedProgram.load(std::memory_order_acquire);
     // Widgets and plug-ins belong to the GUI thread, where Qt reads the display's events.
     if (!program || type != QtWarningMsg || !message.startsWith("The X11 connection broke") ||
         !pthread_equal(pthread_self(), guiThread))
@@ -71,8 +72,8 @@ cProgram::cProgram(int argc, char* argv[])
 
 cProgram::~cProgram()
 {
-    if (armedProgram == this)
-        armedProgram = nullptr;
+    cProgram* self = this;
+    armedProgram.compare_exchange_strong(self, nullptr);
     if (logFile)
         fclose(logFile);
     closeLog();
@@ -159,8 +160,8 @@ void cProgram::finish(std::optional<cMainWindow>& window)
     if (finished)
         return;
     finished = true;
-    if (armedProgram == this)
-        armedProgram = nullptr;
+    cProgram* self = this;
+    armedProgram.compare_exchange_strong(self, nullptr);
     if (window) {
         shutDown(*window);
         window.reset();
@@ -170,11 +171,14 @@ void cProgram::finish(std::optional<cMainWindow>& window)
 
 void cProgram::finishWhenTheDisplayGoes(std::optional<cMainWindow>& window)
 {
-    armedProgram = this;
     armedWindow = &window;
     guiThread = pthread_self();
-    if (!qtHandler)
-        qtHandler = qInstallMessageHandler(onQtMessage);
+    if (!qtHandler.load()) {
+        // Qt's handler is known before ours is installed, since messages come from any thread.
+        qtHandler.store(qInstallMessageHandler(nullptr));
+        qInstallMessageHandler(onQtMessage);
+    }
+    armedProgram.store(this, std::memory_order_release);
 }
 
 void cProgram::catchTerminationSignals()
