@@ -42,10 +42,17 @@ int main(int argc, char* argv[])
 
         Clock::time_point yes;
         QTimer poll;
+        // Only the quit question is answered. Other boxes may be up too (the program started
+        // here has no plug-ins beside it, so "MAIN" says so in a box with just OK); they stay.
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(top);
+                QAbstractButton* answer = box && box->isVisible() ? box->button(QMessageBox::Yes) : nullptr;
+                if (!answer)
+                    continue;
                 yes = Clock::now();
-                box->button(QMessageBox::Yes)->click();
+                answer->click();
+                return;
             }
         });
         poll.start(5);

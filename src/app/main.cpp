@@ -10,6 +10,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Before anything else: a signal that comes while the program starts still ends it in order.
+    cProgram::catchTerminationSignals();
     cProgram program(argc, argv);
 
     std::optional<QApplication> app;
@@ -22,10 +24,10 @@ int main(int argc, char* argv[])
     window.emplace(nullptr, &*app, programPath, program.out(), program.err());
 
     program.startUp(*window);
+    program.finishWhenTheDisplayGoes(window);
     const int result = app->exec();
-    program.shutDown(*window);
+    program.finish(window);
 
-    window.reset();
     app.reset();
     return result;
 }

@@ -88,6 +88,11 @@ void loadPlugins(cMainWindow* w, FILE* log)
                 fflush(log);
                 continue;
             }
+            // The program is ending: its shutdown empties the list once the lock is free.
+            if (w->closing) {
+                w->pluginListMutex.unlock();
+                break;
+            }
             pluginList.append(info.fileName(), w->genericPort.outStream());
             names << info.fileName();
             w->pluginListMutex.unlock();
@@ -112,6 +117,11 @@ void loadPlugins(cMainWindow* w, FILE* log)
                 stopAt(j, "the plugin list stayed locked");
                 break;
             }
+            if (w->closing) {
+                w->pluginListMutex.unlock();
+                stopAt(j, "the program is ending");
+                break;
+            }
             cPluginEntry* entry = pluginList.entryAt(j - 1);
             if (!entry || entry->fileName != names[j - 1]) {
                 w->pluginListMutex.unlock();
@@ -134,7 +144,7 @@ void loadPlugins(cMainWindow* w, FILE* log)
         }
     }
 
-    if (pluginList.isEmpty()) {
+    if (pluginList.isEmpty() && !w->closing) {
         emit w->popupSignal(1, QObject::tr("Plugins"),
                             QObject::tr("No valid plugins where found in '") + "plugins" + "'", QMessageBox::Ok, 0, 0);
         fprintf(log, "MAIN: No valid plugins where found in '%s'\n", "plugins");

@@ -118,6 +118,17 @@ cMainWindow::~cMainWindow()
     mainGuiThread.stopAndWait();
     mainThread.stopAndWait();
 
+    // The list could not be cleared above (the lock was held), or "MAIN" added entries to it
+    // after that. With both host threads stopped nobody else takes the lock, and plug-ins must
+    // go while Qt stands: the process's static clean-up never unloads them.
+    if (!pluginList.isEmpty() && pluginListMutex.tryLock(100)) {
+        clearingPlugins = true;
+        pluginList.clearEntries();
+        clearingPlugins = false;
+        currentPlugin = nullptr;
+        pluginListMutex.unlock();
+    }
+
     saveAppSettings();
 
     delete ui;

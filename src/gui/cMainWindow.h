@@ -9,6 +9,7 @@
 #include <QTranslator>
 #include <QVector>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -139,6 +140,9 @@ public:
     cThread mainGuiThread;
     bool factoryMode;
     bool debugMode;
+    // Set by the entry point when the event loop has ended: a plug-in load that "MAIN" still
+    // runs stops before its next library. Read by the loader with pluginListMutex held.
+    std::atomic<bool> closing{false};
 
 signals:
     void translateSignal(int language);

@@ -20,12 +20,19 @@ struct cPluginEntry
 // A std::list never moves its elements, so the handler addresses handed to the GUI thread stay
 // valid while the list grows. Changed only with the window's pluginListMutex held; its length
 // is also kept in an atomic so that a thread waiting for it to empty may poll without the lock.
+//
+// The program empties the list in its ordered shutdown, while Qt and the window still exist.
+// The list itself is a static object: an exit() that skips that shutdown (Qt's display
+// plug-in calls exit(1) when the X server goes) reaches its destructor among the static
+// objects, after much of Qt's own state is gone. Tearing an entry down there would run plug-in
+// code (saveSettings, deinit, widget deletion) on that wreckage, so whatever is left is
+// abandoned instead: the process is ending and the system takes it back.
 class cPluginList
 {
 public:
     using iterator = std::list<cPluginEntry>::iterator;
 
-    ~cPluginList() { clearEntries(); }
+    ~cPluginList();
 
     cPluginEntry& append(const QString& fileName, FILE* log)
     {
@@ -59,6 +66,8 @@ public:
 private:
     std::list<cPluginEntry> entries;
     std::atomic<int> count{0};
+    // Where the destructor leaves the entries it does not tear down, reachable for a leak check.
+    static std::list<cPluginEntry>* abandoned;
 };
 
 extern cPluginList pluginList;

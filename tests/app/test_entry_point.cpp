@@ -2,8 +2,17 @@
 #include "ProgramRunner.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The entry point on its own: a copy of the program with no plug-ins beside it, so that no
 // device plug-in takes part in what these tests read.
@@ -14,6 +23,64 @@
         QVERIFY(!bin.isEmpty());                                                                          \
         p.setProgramDir(bin);                                                                             \
     }
+
+namespace {
+
+QString testPlugin(const QString& target)
+{
+    return QStringLiteral(CORVANE_TEST_PLUGIN_DIR) + "/" + target + ".plg";
+}
+
+// A copy of the program with `count` copies of a test plug-in beside it, under names of their
+// own (each copy is a library of its own to the loader). Returns the program's folder.
+QString stageWithPlugins(const QString& root, const QString& target, int count)
+{
+    const QString bin = ProgramRunner::stageProgram(root);
+    if (bin.isEmpty() || !QDir().mkpath(bin + "/plugins"))
+        return QString();
+    for (int i = 0; i < count; ++i)
+        if (!QFile::copy(testPlugin(target), bin + QString::asprintf("/plugins/p%02d.plg", i)))
+            return QString();
+    return bin;
+}
+
+// True once the process has its own SIGTERM handler: from then on the program can answer the
+// signal, and a signal before that ends any program.
+bool catchesSigterm(qint64 pid)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+    }
+    return false;
+}
+
+bool waitUntilCatchesSigterm(QProcess& proc)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!catchesSigterm(proc.processId())) {
+        if (proc.state() != QProcess::Running || t.elapsed() > 30000)
+            return false;
+        usleep(200);
+    }
+    return true;
+}
+
+// What a process that died badly leaves on standard error.
+bool reportsHeapOrSanitizerTrouble(const QString& err)
+{
+    for (const char* sign : {"double free", "corrupted", "free(): invalid", "malloc(): ", "AddressSanitizer",
+                             "runtime error", "Segmentation"})
+        if (err.contains(sign))
+            return true;
+    return false;
+}
+
+} // namespace
 
 class TestEntryPoint : public QObject
 {
@@ -123,6 +190,204 @@ private slots:
         QVERIFY(p.out().contains("cMainWindow: Resetting factory mode\n"));
         QVERIFY(p.out().contains("cMainWindow: Bye!\n"));
         QVERIFY(QFileInfo(p.workDir() + "/log.txt").isDir());
+    }
+
+    // ---- shutdown and signals ----
+
+    // SIGTERM while "MAIN" loads many plug-ins in a "-debug" run: the log must outlive every
+    // writer. The moments are spread over the time a full start takes here, measured first,
+    // from the moment the program catches the signal (before that nothing could answer it).
+    void sigtermWhileLoadingEndsInOrder()
+    {
+        constexpr int kPlugins = 60;
+        constexpr int kRuns = 50;
+        QTemporaryDir root;
+        const QString bin = stageWithPlugins(root.path(), "tp_light", kPlugins);
+        QVERIFY(!bin.isEmpty());
+        // Loading ends on the GUI thread, when the last instance has been made and initialised.
+        const auto allLoaded = [](const QString& log) { return log.count("Light plugin: call init()") == kPlugins; };
+
+        // Milliseconds from the handler to the start and to the end of the loading.
+        qint64 loadStartMs = 0;
+        qint64 loadEndMs = 0;
+        {
+            ProgramRunner p;
+            p.setProgramDir(bin);
+            p.process().start(bin + "/corvane", {"-debug"});
+            QVERIFY(p.process().waitForStarted());
+            QVERIFY(waitUntilCatchesSigterm(p.process()));
+            QElapsedTimer t;
+            t.start();
+            while (!allLoaded(p.log()) && t.elapsed() < 60000) {
+                if (!loadStartMs && p.log().contains("MAIN: Loading plugins\n"))
+                    loadStartMs = t.elapsed();
+                usleep(500);
+            }
+            loadEndMs = t.elapsed();
+            QVERIFY(allLoaded(p.log()));
+            QVERIFY(p.stop(60000));
+        }
+        // A few moments before the loading, most of them during it, the last just after.
+        constexpr int kEarly = kRuns / 5;
+        const auto moment = [&](int run) -> qint64 {
+            if (run < kEarly)
+                return loadStartMs * run / kEarly;
+            return loadStartMs + (loadEndMs + 5 - loadStartMs) * (run - kEarly) / (kRuns - kEarly - 1);
+        };
+
+        int cutWhileLoading = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            ProgramRunner p;
+            p.setProgramDir(bin);
+            p.process().start(bin + "/corvane", {"-debug"});
+            QVERIFY(p.process().waitForStarted());
+            QVERIFY(waitUntilCatchesSigterm(p.process()));
+            usleep(useconds_t(moment(run) * 1000));
+            ::kill(pid_t(p.process().processId()), SIGTERM);
+            const bool ended = p.process().waitForFinished(60000);
+            p.collect();
+            const QString log = p.log();
+            const QString what = QString("run %1, SIGTERM %2 ms after the handler:\n%3\n--- log ---\n%4")
+                                     .arg(run)
+                                     .arg(moment(run))
+                                     .arg(p.err().right(2000), log.right(2000));
+            QVERIFY2(ended, qPrintable(what));
+            QVERIFY2(p.process().exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(what));
+            QVERIFY2(!reportsHeapOrSanitizerTrouble(p.err()), qPrintable(what));
+            // Consistent: whole lines from the first on, and every instance made also went.
+            QVERIFY2(log.startsWith("cMainWindow: Version 1.1\n") && log.endsWith('\n'), qPrintable(what));
+            QVERIFY2(!log.contains(QChar(0)), qPrintable(what));
+            QCOMPARE(log.count("Light plugin: call constructed\n"), log.count("Light plugin: call destroyed\n"));
+            QCOMPARE(log.count("Light plugin: call init()"), log.count("Light plugin: call killInstance\n"));
+            // The end of a run is told on the console, after the log was handed back.
+            QVERIFY2(p.out().contains("cMainWindow: Bye!\n"), qPrintable(what));
+            if (log.contains("MAIN: Loading plugins\n") && !allLoaded(log))
+                ++cutWhileLoading;
+        }
+        qInfo("%d of %d runs were ended while the plug-ins loaded (loading took from %lld to %lld ms)", cutWhileLoading,
+              kRuns, loadStartMs, loadEndMs);
+        QVERIFY(cutWhileLoading > 0);
+    }
+
+    // SIGHUP (terminal closed, SSH session ended) ends the program like SIGTERM: plug-ins save
+    // and unload, the window saves the application settings.
+    void sighupEndsInOrderAndKeepsTheSettings()
+    {
+        QTemporaryDir root;
+        const QString bin = stageWithPlugins(root.path(), "tp_alpha", 1);
+        QVERIFY(!bin.isEmpty());
+        ProgramRunner p;
+        p.setProgramDir(bin);
+        const QString settings = p.configDir() + "/Tessmark/Corvane.conf";
+        QVERIFY(!QFile::exists(settings));
+        QVERIFY(p.start({"-debug"}));
+        QVERIFY(p.waitFor("MAIN: done with Updating plugin tree\n"));
+        ::kill(pid_t(p.process().processId()), SIGHUP);
+        QVERIFY(p.process().waitForFinished(30000));
+        p.collect();
+        QVERIFY2(p.process().exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(p.err()));
+        QVERIFY(p.log().contains("Alpha plugin: call saveSettings() thread running=0\n"));
+        QVERIFY(p.log().contains("Alpha plugin: call killInstance\n"));
+        QVERIFY(p.out().contains("cMainWindow: Bye!\n"));
+        QFile f(settings);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray stored = f.readAll();
+        QVERIFY2(stored.contains("[cMainWindow]") && stored.contains("Settings%20version=1"), stored.constData());
+    }
+
+    // Standard output a pipe whose reader has gone: the writes fail, the program runs on and
+    // still ends in order.
+    void sigpipeOnTheConsoleIsIgnored()
+    {
+        QTemporaryDir root;
+        const QString bin = stageWithPlugins(root.path(), "tp_alpha", 1);
+        QVERIFY(!bin.isEmpty());
+        ProgramRunner p;
+        p.setProgramDir(bin);
+        const QByteArray fifo = QFile::encodeName(root.path() + "/console");
+        QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
+        // Close-on-exec: a reader that the program inherited would keep the pipe open.
+        const int reader = open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        p.process().setStandardOutputFile(root.path() + "/console");
+        p.process().start(bin + "/corvane", QStringList());
+        QVERIFY(p.process().waitForStarted());
+
+        // Read the console until "MAIN" runs, then leave: the plug-in's loading and the
+        // shutdown still write to it.
+        QByteArray console;
+        QElapsedTimer t;
+        t.start();
+        while (!console.contains("Starting MAIN transaction thread handler") && t.elapsed() < 30000 &&
+               p.process().state() == QProcess::Running) {
+            char buffer[4096];
+            const ssize_t n = read(reader, buffer, sizeof(buffer));
+            if (n > 0)
+                console.append(buffer, int(n));
+            else
+                QTest::qWait(5);
+        }
+        QVERIFY2(console.contains("Starting MAIN transaction thread handler"), console.constData());
+        close(reader);
+
+        // The loader writes to the closed pipe from here on; the plug-in's load shows in the
+        // settings folder only at the end, so the program is given its start-up time.
+        QTest::qWait(500);
+        QCOMPARE(p.process().state(), QProcess::Running);
+        QVERIFY(p.stop(30000));
+        QVERIFY(p.err().contains("MAIN GUI thread -> is trying exit and waiting on confirm"));
+        QFile f(p.configDir() + "/Tessmark/Corvane.conf");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("[cMainWindow]"));
+    }
+
+    // The X server goes while the program runs on it with a plug-in: Qt's display plug-in
+    // ends the process with exit(1). Before that the plug-in still saves and unloads while Qt
+    // stands, the settings are written, and the process ends by exit, not by a signal.
+    void losingTheDisplayEndsInOrder()
+    {
+        const QString xvfbPath = QStandardPaths::findExecutable("Xvfb");
+        if (xvfbPath.isEmpty())
+            QSKIP("Xvfb is not installed");
+        QProcess xvfb;
+        xvfb.start(xvfbPath, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QVERIFY(xvfb.waitForStarted());
+        QByteArray number;
+        QElapsedTimer t;
+        t.start();
+        while (!number.contains('\n') && t.elapsed() < 30000 && xvfb.state() == QProcess::Running) {
+            xvfb.waitForReadyRead(100);
+            number += xvfb.readAllStandardOutput();
+        }
+        QVERIFY2(number.contains('\n'), xvfb.readAllStandardError().constData());
+
+        QTemporaryDir root;
+        const QString bin = stageWithPlugins(root.path(), "tp_alpha", 1);
+        QVERIFY(!bin.isEmpty());
+        ProgramRunner p;
+        p.setProgramDir(bin);
+        QProcessEnvironment env = p.process().processEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("DISPLAY", ":" + QString::fromLatin1(number.trimmed()));
+        env.remove("WAYLAND_DISPLAY");
+        p.process().setProcessEnvironment(env);
+        QVERIFY(p.start({"-debug"}));
+        QVERIFY2(p.waitFor("MAIN: done with Updating plugin tree\n"), qPrintable(p.err()));
+
+        xvfb.kill();
+        xvfb.waitForFinished();
+        QVERIFY(p.process().waitForFinished(60000));
+        p.collect();
+        const QString what = p.err().right(3000) + "\n--- log ---\n" + p.log().right(2000);
+        QVERIFY2(p.process().exitStatus() == QProcess::NormalExit, qPrintable(what));
+        QVERIFY2(!reportsHeapOrSanitizerTrouble(p.err()), qPrintable(what));
+        QVERIFY2(p.log().contains("Alpha plugin: call saveSettings() thread running=0\n"), qPrintable(what));
+        QVERIFY2(p.log().contains("Alpha plugin: call killInstance\n"), qPrintable(what));
+        QVERIFY2(p.out().contains("cMainWindow: Bye!\n"), qPrintable(what));
+        QVERIFY2(p.err().contains("cProgram: the display is gone, ending in order\n"), qPrintable(what));
+        QFile f(p.configDir() + "/Tessmark/Corvane.conf");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("[cMainWindow]"));
     }
 };
 

@@ -3,6 +3,8 @@
 #include "StdStreamCapture.h"
 #include "app/cProgram.h"
 #include "gui/cMainWindow.h"
+#include "plugin/cPlugin.h"
+#include "plugin/cPluginEntry.h"
 
 #include <QDir>
 #include <QMessageBox>
@@ -104,7 +106,8 @@ private slots:
         StdStreamCapture so(1), se(2);
         cProgram program(1, argv);
         QVERIFY(!program.debugFlag && !program.factoryFlag && !program.logFile);
-        QString path = "corvane";
+        // Beside a folder of its own: a bare name would have the loader scan "/plugins".
+        QString path = run.dir.path() + "/corvane";
         cMainWindow w(nullptr, qApp, path, out.file(), out.file());
         w.genericPort.debug = true;
         program.startUp(w);
@@ -128,6 +131,28 @@ private slots:
         QVERIFY(text.indexOf("Starting MAIN GUI thread handler") < text.indexOf("from 'GENERIC' to 'MAIN'"));
         program.shutDown(w);
         QCOMPARE(w.mainThread.out.load(), out.file()); // no log file: streams untouched
+    }
+
+    // A plug-in list that goes while it still holds a loaded plug-in (the global one at static
+    // destruction, after an exit() that skipped the ordered shutdown) makes no call into it:
+    // by then Qt's own state may be gone.
+    void aListThatGoesLeavesItsPluginsAlone()
+    {
+        CapturedFile log;
+        StdStreamCapture so(1), se(2);
+        QString path = "/opt/corvane/corvane";
+        cMainWindow w(nullptr, qApp, path, log.file(), log.file());
+        auto* list = new cPluginList;
+        cPluginEntry& entry = list->append("tp_alpha.plg", log.file());
+        QVERIFY(entry.handler.loadPlugin(&w, CORVANE_TEST_PLUGIN_DIR, "tp_alpha.plg", "_Z15pluginVersionOKP11cMainWindow",
+                                         "_Z14createInstanceP11cMainWindow", "_Z12killInstanceP7cPlugin"));
+        entry.handler.plugin = entry.handler.createInstance(&w);
+        QVERIFY(entry.handler.plugin);
+        QVERIFY(log.text().contains("Alpha plugin: call constructed\n"));
+        delete list;
+        const QString text = log.text();
+        for (const char* call : {"saveSettings", "deinit", "killInstance", "destroyed"})
+            QVERIFY2(!text.contains(QString("Alpha plugin: call ") + call), qPrintable(text));
     }
 };
 

@@ -9,6 +9,7 @@
 //   TP_OMIT_VERSION, TP_OMIT_CREATE, TP_OMIT_KILL   leave that entry point out
 //   TP_NESTED_SETUP    prepareSetup asks for the setup page again, from inside the host's call
 //   TP_QUIET_UPDATES   the three update slots record nothing (for measuring the idle program)
+//   TP_NO_THREAD       init() starts no thread, so that unloading many copies takes no time
 //   TP_SELECT_FIRST    once loaded, the plug-in selects its first device in the tree and rests
 //   TP_DELETE_ITEM     the plug-in deletes its top-level item when it goes, wherever it is
 //   TP_THREAD_SIGNAL   mkPluginMenu has a thread of its own emit statusBarProgressSignal, as a
@@ -122,8 +123,10 @@ public:
     void init() override
     {
         record(QString("init() initialising=%1").arg(int(initialising.load())));
+#ifndef TP_NO_THREAD
         // A plug-in with a running thread, so that unloading has one to stop.
         startHandler(TYPE_PLAIN, this, std::string());
+#endif
 #ifdef TP_APP_TIMER
         // The mistake the plug-in guide warns of: the timer and its lambda outlive the library.
         QTimer* leftOver = new QTimer(QCoreApplication::instance());
