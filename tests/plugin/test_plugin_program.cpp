@@ -267,8 +267,9 @@ private slots:
                  qPrintable(missing + "\n" + log));
     }
 
-    // A plug-in that parents a timer with a lambda to the application: the host names it and
-    // deletes the timer before the library goes, and the program ends cleanly.
+    // A plug-in that parents a timer with a lambda to the application and leaves windows of its
+    // own class: the host names each and deletes them before the library goes, and the program
+    // ends cleanly.
     void objectLeftOnTheApplication()
     {
         StagedProgram p;
@@ -285,6 +286,8 @@ private slots:
                           "cPluginHandler: Unloaded plugin 't.plg' @ 0x"},
                          &missing),
                  qPrintable(missing + "\n" + log));
+        // Four windows, one inside the other: each named once, none after its parent took it.
+        QCOMPARE(log.count("cPluginHandler: WARNING -> Plugin 't.plg' left a QWidget on the application"), 4);
     }
 
     // At the end the entries go from the last to the first: each plug-in's thread stopped,
