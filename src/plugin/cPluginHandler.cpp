@@ -115,17 +115,21 @@ bool cPluginHandler::releaseLeftovers()
 
     bool released = true;
     const QByteArray shownName = fileName.toLocal8Bit();
+    QList<QPointer<QObject>> doomed;
     for (QObject* o : candidates) {
         fprintf(log, "cPluginHandler: WARNING -> Plugin '%s' left a %s on the application; it must not outlive the plugin\n",
                 shownName.constData(), o->metaObject()->className());
         // Deleted while its code is still there; an object of another thread cannot be
         // deleted from here, so the library stays.
         if (o->thread() == QThread::currentThread())
-            delete o;
+            doomed << o;
         else
             released = false;
     }
     fflush(log);
+    // A window may own another one among them; deleting it takes the other along.
+    for (const QPointer<QObject>& o : doomed)
+        delete o.data();
     return released;
 }
 

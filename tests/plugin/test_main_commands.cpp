@@ -5,7 +5,10 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -107,6 +110,69 @@ private slots:
         QCOMPARE(r.signals_.matching("popup").size(), 1);
         QVERIFY(!r.kit.log.text().contains("Loaded plugin 'b.plg'"));
         QCOMPARE(r.signals_.events.last(), QString("lock 0"));
+    }
+
+    // The loop cannot take the list lock for the second file (another thread holds it from
+    // the moment the first is loaded until the round is done): the round ends there, and the
+    // log and the status bar both say where and why, and which files were left.
+    void listLockHeldStopsTheRestAndSaysWhy()
+    {
+        Run r;
+        QVERIFY(r.folder.add("tp_alpha", "A.plg"));
+        QVERIFY(r.folder.add("tp_beta", "b.plg"));
+        QVERIFY(r.folder.add("tp_gamma", "c.plg"));
+
+        // 0: idle, 1: take the lock, 2: held, 3: let it go.
+        std::mutex m;
+        std::condition_variable cv;
+        int stage = 0;
+        auto moveTo = [&](int s) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                stage = std::max(stage, s);
+            }
+            cv.notify_all();
+        };
+        auto waitFor = [&](int s) {
+            std::unique_lock<std::mutex> g(m);
+            cv.wait(g, [&] { return stage >= s; });
+        };
+        std::thread holder([&] {
+            waitFor(1);
+            r.w->pluginListMutex.lock();
+            moveTo(2);
+            waitFor(3);
+            r.w->pluginListMutex.unlock();
+        });
+        // Runs on "MAIN" right after it has let the lock go for the first file, and returns
+        // only once the holder has it.
+        QObject hook;
+        connect(
+            r.w, &cMainWindow::statusBarMsgSignal, &hook,
+            [&](const QString& msg) {
+                if (msg == "Loaded plugin: A.plg") {
+                    moveTo(1);
+                    waitFor(2);
+                }
+            },
+            Qt::DirectConnection);
+
+        const bool done = r.loadPlugins();
+        moveTo(3);
+        holder.join();
+        QVERIFY(done);
+
+        const QString log = r.kit.log.text();
+        QVERIFY2(inOrder(log, {"MAIN: Found plugin 'A.plg' (1/3)\n", "cPluginHandler: Loaded plugin 'A.plg'",
+                               "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n",
+                               "MAIN: Stopped loading plugins at 'b.plg' (2/3): the plugin list stayed locked\n",
+                               "MAIN: Plugins not loaded: c.plg\n"}),
+                 qPrintable(log));
+        QVERIFY(!log.contains("Found plugin 'b.plg'") && !log.contains("Found plugin 'c.plg'"));
+        QCOMPARE(r.signals_.matching("status "),
+                 QStringList({"status Loading plugins", "status Found plugin: A.plg", "status Loaded plugin: A.plg",
+                              "status Failed to load plugin: b.plg", "status Done"}));
+        QCOMPARE(r.signals_.events.count("loadPlg"), 1);
     }
 
     void nothingToLoad_data()

@@ -146,27 +146,44 @@ private slots:
     }
 
     // Bad plug-in files: a plug-in cut short, as a half-copied update leaves it, sorting first.
-    // The program starts, says which file stopped the loading, why, and what it left, and runs.
+    // The real flow-meter plug-in is cut too: its segments lie at other offsets than a test
+    // plug-in's. The program starts, says which file stopped the loading, why, and what it
+    // left, and runs; mapping such a file unchecked is a bus error on first touch.
     void truncatedPluginFirst_data()
     {
+        QTest::addColumn<QString>("original");
         QTest::addColumn<int>("cut");
-        for (int kb : {1, 4, 64, 150})
-            QTest::newRow(qPrintable(QString("%1 KB").arg(kb))) << kb * 1024;
+        QStringList originals{testPlugin("tp_alpha")};
+#ifdef CORVANE_FLOWMETER_PLG
+        originals << QStringLiteral(CORVANE_FLOWMETER_PLG);
+#endif
+        for (const QString& original : originals)
+            for (int kb : {1, 4, 64, 150})
+                QTest::newRow(qPrintable(QString("%1 cut at %2 KB").arg(QFileInfo(original).fileName()).arg(kb)))
+                    << original << kb * 1024;
     }
     void truncatedPluginFirst()
     {
+        QFETCH(QString, original);
         QFETCH(int, cut);
         StagedProgram p;
-        QFile original(testPlugin("tp_alpha"));
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        QVERIFY(p.addBytes("a.plg", original.read(cut)));
+        QFile file(original);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(original));
+        QVERIFY(file.size() > cut);
+        QVERIFY(p.addBytes("a.plg", file.read(cut)));
         QVERIFY(p.add("tp_beta", "b.plg"));
         QVERIFY(p.add("tp_gamma", "c.plg"));
 
         QVERIFY(p.run.start({"-debug"}));
-        QVERIFY2(p.run.waitFor("MAIN: Plugins not loaded: b.plg, c.plg\n"), qPrintable(p.run.log()));
+        const bool told = p.run.waitFor("MAIN: Plugins not loaded: b.plg, c.plg\n");
         QTest::qWait(300);
-        QCOMPARE(p.run.process().state(), QProcess::Running);
+        // On a crash the exit code is the signal's number.
+        QVERIFY2(p.run.process().state() == QProcess::Running,
+                 qPrintable(QString("program ended: exit status %1, code %2\n")
+                                .arg(int(p.run.process().exitStatus()))
+                                .arg(p.run.process().exitCode()) +
+                            p.run.log()));
+        QVERIFY2(told, qPrintable(p.run.log()));
         QVERIFY(p.run.stop());
 
         const QString log = p.run.log();
@@ -254,8 +271,9 @@ private slots:
                  qPrintable(missing + "\n" + log));
     }
 
-    // A plug-in that parents a timer with a lambda to the application: the host names it and
-    // deletes the timer before the library goes, and the program ends cleanly.
+    // A plug-in that parents a timer with a lambda to the application and leaves windows of its
+    // own class: the host names each and deletes them before the library goes, and the program
+    // ends cleanly.
     void objectLeftOnTheApplication()
     {
         StagedProgram p;
@@ -272,6 +290,8 @@ private slots:
                           "cPluginHandler: Unloaded plugin 't.plg' @ 0x"},
                          &missing),
                  qPrintable(missing + "\n" + log));
+        // Four windows, one inside the other: each named once, none after its parent took it.
+        QCOMPARE(log.count("cPluginHandler: WARNING -> Plugin 't.plg' left a QWidget on the application"), 4);
     }
 
     // At the end the entries go from the last to the first: each plug-in's thread stopped,

@@ -18,7 +18,8 @@
 //                      "selectItem", "saveSettings", ...) that throws a std::runtime_error
 //   TP_THROW_FOREIGN   what it throws is an int, not a std::exception
 //   TP_APP_TIMER       init parents a running timer with a lambda to the application, and
-//                      deinit leaves it there
+//                      deinit leaves it there; likewise a chain of windows of its own class,
+//                      each the parent of the next
 //   TP_DRIVER          once loaded, the plug-in drives the window as a user would: selects its
 //                      first device, opens its setup, saves it answering Yes, and quits
 //                      answering Yes; its saveSettings writes a value to the settings store
@@ -42,6 +43,7 @@
 #include <QTreeWidget>
 #include <QToolBar>
 #include <QTreeWidgetItem>
+#include <QWidget>
 
 #include <chrono>
 #include <cstring>
@@ -59,6 +61,15 @@
 #endif
 
 namespace {
+
+#ifdef TP_APP_TIMER
+// A window class of the library's own: its virtual table lies in the library.
+class cLeftWindow : public QWidget
+{
+public:
+    explicit cLeftWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
+};
+#endif
 
 // Throws from the call named by TP_THROW_FROM, as a plug-in with a bug or a bad file would.
 void throwFrom(const char* call)
@@ -132,6 +143,10 @@ public:
         QTimer* leftOver = new QTimer(QCoreApplication::instance());
         QObject::connect(leftOver, &QTimer::timeout, [] { fprintf(stdout, TP_NAME " plugin: left-over timer\n"); });
         leftOver->start(1000);
+        // Deleting one of these deletes the windows below it too.
+        QWidget* window = nullptr;
+        for (int i = 0; i < 4; ++i)
+            window = new cLeftWindow(window);
 #endif
         throwFrom("init");
 #if defined(TP_DRIVER) || defined(TP_SELECT_FIRST)
