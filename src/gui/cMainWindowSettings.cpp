@@ -19,6 +19,28 @@ void cleanPortName(QString& port)
     port.remove(junk);
 }
 
+// Longer than any value the window writes; a damaged or hand-edited store can hold megabytes,
+// which would be copied and parsed on the GUI thread before the window shows.
+constexpr qsizetype kMaxValueLength = 4096;
+
+qsizetype textLength(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::QString:
+        return v.toString().size();
+    case QMetaType::QByteArray:
+        return v.toByteArray().size();
+    case QMetaType::QStringList: {
+        qsizetype n = 0;
+        for (const QString& part : v.toStringList())
+            n += part.size() + 1;
+        return n;
+    }
+    default:
+        return 0;
+    }
+}
+
 const char* statusText(QSettings::Status s)
 {
     return s == QSettings::AccessError ? "it cannot be accessed" : "it is not a valid settings file";
@@ -50,7 +72,17 @@ void cMainWindow::loadAppSettings()
     }
     settings.beginGroup("cMainWindow");
     auto value = [&](const char* key, const QVariant& fallback = QVariant()) {
-        return usable ? settings.value(key, fallback) : fallback;
+        if (!usable)
+            return fallback;
+        const QVariant v = settings.value(key, fallback);
+        const qsizetype length = textLength(v);
+        if (length > kMaxValueLength) {
+            fprintf(log, "cMainWindow: WARNING! Setting \"%s\" is %lld characters long (more than %lld), the default is used\n",
+                    key, (long long)length, (long long)kMaxValueLength);
+            fflush(log);
+            return fallback;
+        }
+        return v;
     };
 
     settingsVersion = int(value("Settings version", 1).toFloat());
@@ -148,5 +180,8 @@ void cMainWindow::saveAppSettings()
         fprintf(log, "cMainWindow: WARNING! Settings could not be saved to %s\n",
                 settings.fileName().toLocal8Bit().constData());
         fflush(log);
+        // Said where the user looks, at once: after the setup dialog the values stay in use
+        // for this run but will not be there at the next start.
+        emit statusBarMsgSignal("WARNING! Settings could not be saved to " + settings.fileName());
     }
 }
