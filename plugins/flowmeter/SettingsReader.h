@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 #include <functional>
 
@@ -20,9 +23,10 @@ public:
     SettingsReader(QSettings& settings, std::function<void(const QString&)> log);
 
     // Takes overlong values of `group` out of the INI file `fileName` before Qt reads it: Qt
-    // parses a whole group at the first key asked for, and a 50 MB list of ids costs it some
-    // 2 GB and seconds on the GUI thread. Such a value is refused anyway and the next save
-    // writes the key again; the rest of the file is kept byte for byte. Each one is said.
+    // parses a whole group at the first key asked for (and every group at each save), and a
+    // 50 MB list of ids costs it some 2 GB and seconds on the GUI thread. Such a value is
+    // refused anyway and the next save writes the key again; the rest of the file is kept byte
+    // for byte. Each one is said. A file that cannot be rewritten is left alone, and said.
     static void dropOverlongValues(const QString& fileName, const QString& group,
                                    const std::function<void(const QString&)>& log);
 
@@ -37,6 +41,16 @@ public:
     double real(const char* key, double fallback, double low, double high);
 
 private:
+    // One key line to take out: bytes [from, to) of the file, its line end included.
+    struct Cut
+    {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        QByteArray key;
+        qsizetype valueLength = 0;
+    };
+    static QVector<Cut> overlongLines(QByteArrayView data, const QByteArray& section);
+
     QSettings& settings;
     std::function<void(const QString&)> log;
 };

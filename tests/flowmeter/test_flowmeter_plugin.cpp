@@ -4,6 +4,7 @@
 #include "FlowPages.h"
 #include "FlowSim.h"
 #include "FlowTrend.h"
+#include "SettingsReader.h"
 
 #include <CapturedFile.h>
 #include <ModalAnswerer.h>
@@ -29,6 +30,7 @@
 #include <QtTest>
 
 #include <QDir>
+#include <QLockFile>
 
 #include <memory>
 
@@ -155,6 +157,7 @@ private slots:
     void valuesThatAreNoMeasurementAreShownInvalid();
     void trendKeepsFiveMinutesOfMonotonicTime();
     void unusableSettingsAreRefusedWithALine();
+    void overlongValuesGoAndTheRestStaysByteForByte();
     void failedSaveIsSaidAndTheInputKept();
     void scanKeepsPollingAndCanBeCancelled();
 };
@@ -632,6 +635,72 @@ void TestFlowmeterPlugin::unusableSettingsAreRefusedWithALine()
     h.plugin->prepareSetup();
     QCOMPARE(h.plugin->setupWidget->findChild<QDoubleSpinBox*>("calibrationSpin")->value(), 1.0);
     h.plugin->rejectSetup();
+}
+
+void TestFlowmeterPlugin::overlongValuesGoAndTheRestStaysByteForByte()
+{
+    // The store is the host's and every plug-in's: only the overlong key lines of the group go,
+    // cut where QSettings cuts them, and every other byte stays (CRLF, a byte-order mark, a
+    // line continued by a backslash, a quoted value over several lines, a long comment, long
+    // values of other groups).
+    TempSettings store;
+    const QByteArray big(6000, '5');
+    const QByteArray head = "\xef\xbb\xbf[General]\r\nfoo=\"a;b\"\r\n[Other]\r\nids=" + big +
+                            "\r\nquoted=\"a\r\n[FlowMeter]\r\nids=" + big + "\"\r\n[FlowMeter]\r\nperiod=300\r\n";
+    const QByteArray note = "note=\"one\r\n" + big + "=x\"\r\n";
+    const QByteArray port = "port=/dev/a\\\r\n" + big + "\r\n";
+    const QByteArray comment = ";" + big + "\r\n  ";
+    const QByteArray ids = "ids=" + big + "," + big + "\r\n";
+    const QByteArray damping = "damping=\\\\\r\n";
+    const QByteArray limit = "limit=" + big + "\r\n";
+    const QByteArray tail = "timeout=50 ; " + big + "\r\n[Other2]\r\nk=v\r\n";
+    const QByteArray whole = head + note + port + comment + ids + damping + limit + tail;
+    const QByteArray kept = head + comment + damping + tail;
+    store.writeRaw(whole);
+    QFile::setPermissions(store.file(), QFile::ReadOwner | QFile::WriteOwner);
+    QMap<QString, QVariant> before;
+    {
+        QSettings s(store.file(), QSettings::IniFormat);
+        for (const QString& key : s.allKeys())
+            before[key] = s.value(key);
+    }
+    QStringList lines;
+    auto log = [&](const QString& line) { lines << line; };
+    auto contents = [&] {
+        QFile f(store.file());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    SettingsReader::dropOverlongValues(store.file(), "FlowMeter", log);
+    QVERIFY(contents() == kept);
+    QCOMPARE(QFile::permissions(store.file()) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    QCOMPARE(lines, QStringList({"Setting note is 6009 characters long (more than 4096); the default is used",
+                                 "Setting port is 6009 characters long (more than 4096); the default is used",
+                                 "Setting ids is 12001 characters long (more than 4096); the default is used",
+                                 "Setting limit is 6000 characters long (more than 4096); the default is used"}));
+    QSettings s(store.file(), QSettings::IniFormat);
+    for (const char* key : {"FlowMeter/note", "FlowMeter/port", "FlowMeter/ids", "FlowMeter/limit"})
+        QVERIFY(before.remove(key) == 1);
+    QCOMPARE(s.allKeys().size(), before.size());
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY2(s.value(it.key()) == it.value(), qPrintable(it.key()));
+    QCOMPARE(s.value("FlowMeter/timeout").toString(), QString("50"));
+    QVERIFY(s.value("Other/quoted").toString().endsWith("ids=" + big));
+
+    // While another save holds the store, it is left as it is and the value is refused once Qt
+    // has read it.
+    store.writeRaw(whole);
+    lines.clear();
+    {
+        QLockFile other(store.file() + ".lock");
+        QVERIFY(other.tryLock(0));
+        SettingsReader::dropOverlongValues(store.file(), "FlowMeter", log);
+    }
+    QVERIFY(contents() == whole);
+    QCOMPARE(lines, QStringList{"Overlong settings could not be taken out of " + store.file() + " (it cannot be locked)"});
+    QSettings again(store.file(), QSettings::IniFormat);
+    again.beginGroup("FlowMeter");
+    QCOMPARE(SettingsReader(again, log).text("ids", "1"), QString("1"));
+    QCOMPARE(lines.last(), QString("Setting ids is 12002 characters long (more than 4096); the default is used"));
 }
 
 void TestFlowmeterPlugin::failedSaveIsSaidAndTheInputKept()
