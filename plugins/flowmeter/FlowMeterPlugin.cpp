@@ -817,6 +817,13 @@ void cFlowMeterPlugin::runReset(cSerial* p)
                 r.size() != 2)
                 return false;
             *total = modbus::toFloat(r[0], r[1]);
+            // -inf is below anything and would count as a reset done; NaN as one never done
+            // for a reason nobody is told.
+            const ReadingCheck::Problem problem = ReadingCheck::total(*total);
+            if (problem != ReadingCheck::Valid) {
+                reason = QCoreApplication::translate("FlowMeter", "totalizer") + " " + ReadingCheck::text(problem);
+                return false;
+            }
             return true;
         };
         float before = 0;

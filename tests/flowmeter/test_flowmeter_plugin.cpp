@@ -335,6 +335,18 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     said = texts(status);
     QVERIFY2(said.contains("Totalizer reset failed: Meter 2: not confirmed"), qPrintable(said.join('|')));
     QVERIFY(h.label("totalValue").section(' ', 0, 0).toDouble() > 1000);
+
+    // Nor is one whose totalizer is no number: -inf is below anything, a reset done by its
+    // looks.
+    QVERIFY(sim.command("setf 2 2 -inf"));
+    QVERIFY(waitUntil([&] { return h.label("totalValue") == "invalid: infinite"; }));
+    status.clear();
+    locks.clear();
+    reset->trigger();
+    QCOMPARE(yes.count(), 3);
+    QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
+    said = texts(status);
+    QVERIFY2(said.contains("Totalizer reset failed: Meter 2: totalizer infinite"), qPrintable(said.join('|')));
 }
 
 void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
