@@ -41,6 +41,17 @@ qsizetype textLength(const QVariant& v)
     }
 }
 
+// Whether the store has keys in `group`. Asked of that group alone: the list of all groups
+// makes Qt parse every group of the file on the GUI thread, a plug-in's too, and a damaged
+// plug-in group of 50 MB then costs gigabytes and seconds before the plug-in can refuse it.
+bool holdsGroup(QSettings& settings, const QString& group)
+{
+    settings.beginGroup(group);
+    const bool holds = !settings.childKeys().isEmpty() || !settings.childGroups().isEmpty();
+    settings.endGroup();
+    return holds;
+}
+
 const char* statusText(QSettings::Status s)
 {
     return s == QSettings::AccessError ? "it cannot be accessed" : "it is not a valid settings file";
@@ -63,7 +74,7 @@ void cMainWindow::loadAppSettings()
         fprintf(log, "cMainWindow: WARNING! Settings in %s are not used: %s\ncMainWindow: Default settings will be used\n",
                 fileName.constData(), statusText(settings.status()));
         fflush(log);
-    } else if (!settings.childGroups().contains("cMainWindow") && QFileInfo(settings.fileName()).size() > 0) {
+    } else if (!holdsGroup(settings, "cMainWindow") && QFileInfo(settings.fileName()).size() > 0) {
         // Qt takes nearly anything for an INI file; one without our group was not written by us.
         fprintf(log, "cMainWindow: WARNING! Settings in %s hold no application settings\n"
                      "cMainWindow: Default settings will be used\n",
