@@ -57,7 +57,6 @@ public:
     explicit TrendPlot(QWidget* parent = nullptr);
     void setTrend(const QVector<QPointF>& points, double spanSeconds);
     QSize sizeHint() const override { return QSize(400, 160); }
-    const QVector<QPointF>& shownPoints() const { return points; }
 
 protected:
     void paintEvent(QPaintEvent*) override;

@@ -1,7 +1,6 @@
 // The real flowmeter.plg in a real window of this process, against the real simulator: what
 // the pages show, the scan, the totalizer reset under the application lock, setup Save and
 // Discard, factory calibration, Swedish, and how long the GUI thread stalls during faults.
-#include "FlowPages.h"
 #include "FlowSim.h"
 #include "FlowTrend.h"
 #include "SettingsReader.h"
@@ -115,7 +114,8 @@ struct Host
     QString style(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->styleSheet(); }
     int trendPoints() const
     {
-        return static_cast<TrendPlot*>(plugin->displayWidget->findChild<QWidget*>("trendPlot"))->shownPoints().size();
+        // The class is the plug-in's own; its point count is on the widget for outsiders.
+        return plugin->displayWidget->findChild<QWidget*>("trendPlot")->property("pointCount").toInt();
     }
     QTreeWidgetItem* unit(int id) const
     {
