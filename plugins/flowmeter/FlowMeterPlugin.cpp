@@ -2,6 +2,7 @@
 // the register map). Built with the SDK like any outside plug-in.
 #include "FlowMeterPlugin.h"
 #include "ModbusRtu.h"
+#include "SettingsReader.h"
 
 #include <gui/cMainWindow.h>
 #include <serial/cSerial.h>
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -42,7 +44,6 @@ constexpr uint16_t kRegCalibration = 14;
 // One lost frame is common on a long RS-485 line; a meter counts as away after two in a row.
 constexpr int kOfflineAfter = 2;
 constexpr int kReopenEveryMs = 1000;
-constexpr double kTrendSeconds = 300;
 // MODBUS RTU wants 3.5 characters of silence between frames: 3.65 ms at 9600 8N1. The host's
 // delay rule waits until `delay` whole ms have passed since the last transaction ended and then
 // still sleeps at least 1 ms before sending, so 3 gives at least 4 ms after the answer's last
@@ -206,6 +207,8 @@ void cFlowMeterPlugin::init()
 
 void cFlowMeterPlugin::loadSettings()
 {
+    auto logLine = [this](const QString& line) { log("%s", line.toLocal8Bit().constData()); };
+    SettingsReader::dropOverlongValues(QSettings("Tessmark", "Corvane").fileName(), kSettingsGroup, logLine);
     QSettings s("Tessmark", "Corvane");
     s.beginGroup(kSettingsGroup);
     FlowMeterConfig c;
@@ -213,18 +216,19 @@ void cFlowMeterPlugin::loadSettings()
     // simulator); afterwards the stored setting holds.
     const QString envPort = qEnvironmentVariable("CORVANE_FLOWMETER_PORT");
     const QString envIds = qEnvironmentVariable("CORVANE_FLOWMETER_IDS");
-    c.port = s.value("port", envPort.isEmpty() ? QString(kDefaultPort) : envPort).toString();
-    // A hand-written "ids=1,2,3" comes back from the INI file as a list, not as one string.
-    const QVariant ids = s.value("ids", envIds.isEmpty() ? QString("1") : envIds);
+    SettingsReader read(s, logLine);
+    c.port = read.text("port", envPort.isEmpty() ? QString(kDefaultPort) : envPort);
     QStringList rejected;
-    c.ids = parseIds(ids.typeId() == QMetaType::QStringList ? ids.toStringList().join(",") : ids.toString(), &rejected);
+    c.ids = parseIds(read.text("ids", envIds.isEmpty() ? QString("1") : envIds), &rejected);
     if (!rejected.isEmpty())
         log("Unit ids left out of the settings (not 1 to 247): %s", rejected.join(", ").toLocal8Bit().constData());
-    restoreId = s.value("selected", 0).toInt();
-    c.periodMs = std::clamp(s.value("period", 200).toInt(), 50, 60000);
-    c.answerTimeoutMs = std::clamp(s.value("timeout", 100).toInt(), 20, kLongestAnswerTimeoutMs);
-    c.dampingTenths = std::clamp(s.value("damping", 10).toInt(), 0, 600);
-    c.calibration = std::clamp(s.value("calibration", 1.0).toFloat(), 0.5f, 2.0f);
+    // An id no meter can have selects nothing, rather than the nearest meter.
+    const int selected = read.integer("selected", 0, 0, std::numeric_limits<int>::max());
+    restoreId = selected <= 247 ? selected : 0;
+    c.periodMs = read.integer("period", 200, 50, 60000);
+    c.answerTimeoutMs = read.integer("timeout", 100, 20, kLongestAnswerTimeoutMs);
+    c.dampingTenths = read.integer("damping", 10, 0, 600);
+    c.calibration = float(read.real("calibration", 1.0, 0.5, 2.0));
     s.endGroup();
     setConfig(c);
     log("Port %s, unit ids %s, poll period %d ms, answer time-out %d ms", c.port.toLocal8Bit().constData(),
@@ -287,6 +291,16 @@ void cFlowMeterPlugin::saveSettings()
     s.setValue("selected", selectedId.load());
     s.endGroup();
     s.sync();
+    // A folder the user cannot write would otherwise lose the change without a word until the
+    // next start. The setup keeps what was entered: it is in use, and saved again at unload.
+    // (A store that did not parse keeps its FormatError after a good write; only a failed write
+    // is an access error.)
+    if (s.status() == QSettings::AccessError) {
+        log("Settings could not be saved to %s", s.fileName().toLocal8Bit().constData());
+        emit mainWindow->statusBarMsgSignal(
+            QCoreApplication::translate("FlowMeter", "Flow meter: settings could not be saved to %1").arg(s.fileName()));
+        return;
+    }
     log("Settings saved: port %s, unit ids %s", c.port.toLocal8Bit().constData(), idsText(c.ids).toLatin1().constData());
 }
 
@@ -332,8 +346,7 @@ void cFlowMeterPlugin::retranslate()
     display->retranslate();
     info->retranslate();
     setup->retranslate();
-    if (scanAction)
-        scanAction->setText(QCoreApplication::translate("FlowMeter", "Scan bus"));
+    updateActions();
     if (resetAction)
         resetAction->setText(QCoreApplication::translate("FlowMeter", "Reset totalizer"));
     for (auto it = items.begin(); it != items.end(); ++it)
@@ -361,8 +374,11 @@ void cFlowMeterPlugin::updateActions()
 {
     // A reset asked for during a scan would wait, with the GUI held, until the scan ended: it
     // is offered again once the scan is done.
-    if (scanAction)
-        scanAction->setEnabled(!guiLocked && !scanning);
+    if (scanAction) {
+        scanAction->setEnabled(!guiLocked);
+        scanAction->setText(scanning ? QCoreApplication::translate("FlowMeter", "Cancel scan")
+                                     : QCoreApplication::translate("FlowMeter", "Scan bus"));
+    }
     if (resetAction)
         resetAction->setEnabled(!guiLocked && !scanning);
 }
@@ -403,8 +419,19 @@ void cFlowMeterPlugin::mkPluginMenu(QMenu* menu, QToolBar* toolBar)
 
 void cFlowMeterPlugin::onScanBus()
 {
-    if (scanning)
+    // While a scan runs the action cancels it.
+    if (scanning) {
+        if (scanRequested.exchange(false)) {
+            // The poll thread had not started it yet.
+            log("Scan cancelled before it began");
+            onScanDone(QString(), QCoreApplication::translate("FlowMeter", "cancelled"));
+        } else {
+            scanCancel = true;
+        }
         return;
+    }
+    // A cancel that came after the last scan had ended must not stop this one.
+    scanCancel = false;
     scanning = true;
     updateActions();
     emit mainWindow->statusBarProgressSignal(QCoreApplication::translate("FlowMeter", "Scanning the bus"), 0);
@@ -622,8 +649,12 @@ void cFlowMeterPlugin::pollUnit(cSerial* p, int id, int wanted)
     fresh.firmware = r[10];
     fresh.damping = r[11];
     fresh.calibration = modbus::toFloat(r[14], r[15]);
-    const QDateTime now = QDateTime::currentDateTime();
+    fresh.flowProblem = ReadingCheck::flow(fresh.flow);
+    fresh.totalProblem = ReadingCheck::total(fresh.total);
+    fresh.temperatureProblem = ReadingCheck::temperature(fresh.temperature);
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     bool cameBack = false;
+    bool becameInvalid = false;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!units.contains(id))
@@ -642,13 +673,18 @@ void cFlowMeterPlugin::pollUnit(cSerial* p, int id, int wanted)
         u.firmware = fresh.firmware;
         u.damping = fresh.damping;
         u.calibration = fresh.calibration;
-        u.lastGood = now;
-        const double t = now.toMSecsSinceEpoch() / 1000.0;
-        u.trend.append(QPointF(t, fresh.flow));
-        int drop = 0;
-        while (drop < u.trend.size() && u.trend[drop].x() < t - kTrendSeconds)
-            ++drop;
-        u.trend.remove(0, drop);
+        becameInvalid = !fresh.readingValid() &&
+                        (u.readingValid() || u.flowProblem != fresh.flowProblem ||
+                         u.totalProblem != fresh.totalProblem || u.temperatureProblem != fresh.temperatureProblem);
+        u.flowProblem = fresh.flowProblem;
+        u.totalProblem = fresh.totalProblem;
+        u.temperatureProblem = fresh.temperatureProblem;
+        // A meter that answers without a valid measurement is there, but has not been read:
+        // its last good reading stays where it was.
+        if (fresh.readingValid())
+            u.lastGood = now.wall;
+        if (fresh.flowProblem == ReadingCheck::Valid)
+            u.trend.add(fresh.flow, now);
     }
     if (cameBack)
         log("Unit %d online", id);
@@ -662,8 +698,11 @@ void cFlowMeterPlugin::pollUnit(cSerial* p, int id, int wanted)
         else
             log("Unit %d: damping not written (%s)", id, why.toLocal8Bit().constData());
     }
-    log("Unit %d: flow %.3f m3/h, totalizer %.3f m3, temperature %.2f C, alarm 0x%04X", id, double(fresh.flow),
-        double(fresh.total), double(fresh.temperature), unsigned(fresh.alarm));
+    if (fresh.readingValid())
+        log("Unit %d: flow %.3f m3/h, totalizer %.3f m3, temperature %.2f C, alarm 0x%04X", id, double(fresh.flow),
+            double(fresh.total), double(fresh.temperature), unsigned(fresh.alarm));
+    else if (becameInvalid)
+        log("Unit %d: invalid reading (%s)", id, invalidReadingText(fresh, false).toLocal8Bit().constData());
 }
 
 void cFlowMeterPlugin::recordFailure(int id, const QString& reason)
@@ -712,7 +751,17 @@ void cFlowMeterPlugin::runScan(cSerial* p)
 {
     QStringList found;
     int lastPercent = -1;
+    // The configured meters are polled between the tries at their usual period: a scan of an
+    // empty bus takes 247 answer time-outs, half a minute, and their values must not stand
+    // still meanwhile as if they were current.
+    const FlowMeterConfig c = configCopy();
+    auto lastRound = std::chrono::steady_clock::now();
     for (int id = 1; id <= 247; ++id) {
+        if (scanCancel.exchange(false)) {
+            log("Scan cancelled at unit %d", id);
+            emit scanDoneSignal(QString(), QCoreApplication::translate("FlowMeter", "cancelled"));
+            return;
+        }
         // A scan cut short is no picture of the bus: the meters keep their ids.
         if (!running) {
             log("Scan stopped at unit %d: the plug-in is closing", id);
@@ -733,6 +782,15 @@ void cFlowMeterPlugin::runScan(cSerial* p)
                                        nullptr, &check);
         if (answered || check == modbus::Check::Exception)
             found << QString::number(id);
+        if (std::chrono::steady_clock::now() - lastRound >= std::chrono::milliseconds(c.periodMs)) {
+            lastRound = std::chrono::steady_clock::now();
+            for (int unit : c.ids) {
+                if (!running)
+                    break;
+                pollUnit(p, unit, c.dampingTenths);
+            }
+            emit unitsChangedSignal();
+        }
         const int percent = id * 100 / 247;
         if (percent != lastPercent) {
             lastPercent = percent;
@@ -759,6 +817,13 @@ void cFlowMeterPlugin::runReset(cSerial* p)
                 r.size() != 2)
                 return false;
             *total = modbus::toFloat(r[0], r[1]);
+            // -inf is below anything and would count as a reset done; NaN as one never done
+            // for a reason nobody is told.
+            const ReadingCheck::Problem problem = ReadingCheck::total(*total);
+            if (problem != ReadingCheck::Valid) {
+                reason = QCoreApplication::translate("FlowMeter", "totalizer") + " " + ReadingCheck::text(problem);
+                return false;
+            }
             return true;
         };
         float before = 0;
@@ -848,7 +913,8 @@ void cFlowMeterPlugin::refreshTree()
         QTreeWidgetItem* item = it.value();
         if (u.seen && item->text(1) != QString::number(u.serial))
             item->setText(1, QString::number(u.serial));
-        const QString icon = !u.online ? kIconOffline : (u.alarm ? kIconAlarm : kIconOnline);
+        // A meter without a valid measurement wants attention as an alarm does.
+        const QString icon = !u.online ? kIconOffline : (u.alarm || !u.readingValid() ? kIconAlarm : kIconOnline);
         // Only a change is sent: the host rebuilds the icon from the file each time.
         if (item->data(0, Qt::UserRole).toString() != icon) {
             item->setData(0, Qt::UserRole, icon);

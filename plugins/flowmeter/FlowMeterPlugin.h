@@ -109,7 +109,8 @@ private:
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void refreshPages();
     void refreshTree();
-    // Scan bus and Reset totalizer: offered while the GUI is free and no scan runs.
+    // Scan bus (Cancel scan while one runs) and Reset totalizer (while no scan runs): offered
+    // while the GUI is free.
     void updateActions();
     int shownUnit();
 
@@ -130,6 +131,8 @@ private:
     std::atomic<int> answerTimeoutMs{100};
     std::atomic<bool> scanRequested{false};
     std::atomic<bool> scanning{false};
+    // Set on the GUI thread to end a running scan at its next try.
+    std::atomic<bool> scanCancel{false};
     std::atomic<bool> resetRequested{false};
     std::atomic<bool> setupWritesRequested{false};
     std::atomic<int> resetUnit{0};

@@ -26,6 +26,21 @@ QString alarmText(uint16_t alarm)
     return parts.isEmpty() ? QCoreApplication::translate("FlowMeter", "No alarm") : parts.join(", ");
 }
 
+QString invalidReadingText(const UnitState& u, bool translated)
+{
+    QStringList parts;
+    auto add = [&](const char* what, ReadingCheck::Problem p) {
+        if (p == ReadingCheck::Valid)
+            return;
+        parts << (translated ? QCoreApplication::translate("FlowMeter", what) + " " + ReadingCheck::text(p)
+                             : QString(what) + " " + ReadingCheck::name(p));
+    };
+    add(QT_TRANSLATE_NOOP("FlowMeter", "flow"), u.flowProblem);
+    add(QT_TRANSLATE_NOOP("FlowMeter", "totalizer"), u.totalProblem);
+    add(QT_TRANSLATE_NOOP("FlowMeter", "temperature"), u.temperatureProblem);
+    return parts.join(", ");
+}
+
 TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent)
 {
     setMinimumSize(240, 120);
@@ -36,6 +51,9 @@ void TrendPlot::setTrend(const QVector<QPointF>& p, double spanSeconds)
 {
     points = p;
     span = spanSeconds;
+    // For whoever looks at the window from outside the plug-in (tests, accessibility tools),
+    // which cannot know this class.
+    setProperty("pointCount", int(points.size()));
     update();
 }
 
@@ -145,24 +163,49 @@ void FlowDisplayPage::retranslate()
 void FlowDisplayPage::show(const UnitState& u, const QString& name)
 {
     title->setText(name);
+    const bool valid = u.readingValid();
+    // A value that is not a measurement is never shown as a number: the reason stands in its
+    // place, and the other values of the same answer are shown as usual.
+    auto value = [](QLabel* label, ReadingCheck::Problem p, const QString& number) {
+        if (p == ReadingCheck::Valid) {
+            label->setText(number);
+            return false;
+        }
+        label->setText(QCoreApplication::translate("FlowMeter", "invalid: %1").arg(ReadingCheck::text(p)));
+        return true;
+    };
+    bool flowInvalid = false, totalInvalid = false, temperatureInvalid = false;
     if (u.seen) {
-        flow->setText(QString("%1 m³/h").arg(double(u.flow), 0, 'f', 2));
-        total->setText(QString("%1 m³").arg(double(u.total), 0, 'f', 3));
-        temperature->setText(QString("%1 °C").arg(double(u.temperature), 0, 'f', 1));
+        flowInvalid = value(flow, u.flowProblem, QString("%1 m³/h").arg(double(u.flow), 0, 'f', 2));
+        totalInvalid = value(total, u.totalProblem, QString("%1 m³").arg(double(u.total), 0, 'f', 3));
+        temperatureInvalid =
+            value(temperature, u.temperatureProblem, QString("%1 °C").arg(double(u.temperature), 0, 'f', 1));
         alarm->setText(alarmText(u.alarm));
-        alarm->setStyleSheet(u.alarm ? "color: #c02020; font-weight: bold;" : "color: #208020;");
+        // "No alarm" is no all-clear while the meter cannot measure: not green then.
+        alarm->setStyleSheet(u.alarm ? "color: #c02020; font-weight: bold;" : (valid ? "color: #208020;" : QString()));
     } else {
         for (QLabel* l : {flow, total, temperature, alarm})
             l->setText("-");
         alarm->setStyleSheet(QString());
     }
+    const char* invalidStyle = "color: #b05000;";
     // Old values stay on show while the meter is away, greyed, so their age is obvious.
-    flow->setStyleSheet(u.online ? QString() : "color: gray;");
-    state->setText(u.online ? QCoreApplication::translate("FlowMeter", "Online") : QCoreApplication::translate("FlowMeter", "Offline: %1").arg(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not read yet") : u.reason));
-    state->setStyleSheet(u.online ? "color: #208020;" : "color: #c02020;");
+    flow->setStyleSheet(flowInvalid ? invalidStyle : (u.online ? QString() : "color: gray;"));
+    total->setStyleSheet(totalInvalid ? invalidStyle : QString());
+    temperature->setStyleSheet(temperatureInvalid ? invalidStyle : QString());
+    if (!u.online) {
+        state->setText(QCoreApplication::translate("FlowMeter", "Offline: %1").arg(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not read yet") : u.reason));
+        state->setStyleSheet("color: #c02020;");
+    } else if (!valid) {
+        state->setText(QCoreApplication::translate("FlowMeter", "No valid measurement: %1").arg(invalidReadingText(u, true)));
+        state->setStyleSheet(invalidStyle);
+    } else {
+        state->setText(QCoreApplication::translate("FlowMeter", "Online"));
+        state->setStyleSheet("color: #208020;");
+    }
     lastGood->setText(u.lastGood.isValid() ? u.lastGood.toString("yyyy-MM-dd hh:mm:ss") : QCoreApplication::translate("FlowMeter", "never"));
     errors->setText(QString::number(u.errors));
-    trend->setTrend(u.trend, 300);
+    trend->setTrend(u.trend.points(), FlowTrend::kSpanSeconds);
 }
 
 void FlowDisplayPage::showNone()

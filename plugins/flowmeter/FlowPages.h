@@ -1,5 +1,8 @@
 #pragma once
 
+#include "FlowTrend.h"
+#include "ReadingCheck.h"
+
 #include <QDateTime>
 #include <QPointF>
 #include <QString>
@@ -28,11 +31,23 @@ struct UnitState
     QDateTime lastGood;
     int errors = 0;
     int failuresInRow = 0;
-    // (seconds since the epoch, flow) of the last minutes.
-    QVector<QPointF> trend;
+    // What is wrong with each measured float of the last answer (Valid: a reading).
+    ReadingCheck::Problem flowProblem = ReadingCheck::Valid;
+    ReadingCheck::Problem totalProblem = ReadingCheck::Valid;
+    ReadingCheck::Problem temperatureProblem = ReadingCheck::Valid;
+    FlowTrend trend;
+
+    bool readingValid() const
+    {
+        return flowProblem == ReadingCheck::Valid && totalProblem == ReadingCheck::Valid &&
+               temperatureProblem == ReadingCheck::Valid;
+    }
 };
 
 QString alarmText(uint16_t alarm);
+// Which measured values of the last answer are not readings, and why: "flow not a number, ..."
+// in the user's language, or in English for the log.
+QString invalidReadingText(const UnitState& u, bool translated);
 
 // The flow of the last minutes, drawn by hand so that the plug-in needs nothing beyond Qt's
 // widgets.

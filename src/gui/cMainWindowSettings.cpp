@@ -19,6 +19,39 @@ void cleanPortName(QString& port)
     port.remove(junk);
 }
 
+// Longer than any value the window writes; a damaged or hand-edited store can hold megabytes,
+// which would be copied and parsed on the GUI thread before the window shows.
+constexpr qsizetype kMaxValueLength = 4096;
+
+qsizetype textLength(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::QString:
+        return v.toString().size();
+    case QMetaType::QByteArray:
+        return v.toByteArray().size();
+    case QMetaType::QStringList: {
+        qsizetype n = 0;
+        for (const QString& part : v.toStringList())
+            n += part.size() + 1;
+        return n;
+    }
+    default:
+        return 0;
+    }
+}
+
+// Whether the store has keys in `group`. Asked of that group alone: the list of all groups
+// makes Qt parse every group of the file on the GUI thread, a plug-in's too, and a damaged
+// plug-in group of 50 MB then costs gigabytes and seconds before the plug-in can refuse it.
+bool holdsGroup(QSettings& settings, const QString& group)
+{
+    settings.beginGroup(group);
+    const bool holds = !settings.childKeys().isEmpty() || !settings.childGroups().isEmpty();
+    settings.endGroup();
+    return holds;
+}
+
 const char* statusText(QSettings::Status s)
 {
     return s == QSettings::AccessError ? "it cannot be accessed" : "it is not a valid settings file";
@@ -41,7 +74,7 @@ void cMainWindow::loadAppSettings()
         fprintf(log, "cMainWindow: WARNING! Settings in %s are not used: %s\ncMainWindow: Default settings will be used\n",
                 fileName.constData(), statusText(settings.status()));
         fflush(log);
-    } else if (!settings.childGroups().contains("cMainWindow") && QFileInfo(settings.fileName()).size() > 0) {
+    } else if (!holdsGroup(settings, "cMainWindow") && QFileInfo(settings.fileName()).size() > 0) {
         // Qt takes nearly anything for an INI file; one without our group was not written by us.
         fprintf(log, "cMainWindow: WARNING! Settings in %s hold no application settings\n"
                      "cMainWindow: Default settings will be used\n",
@@ -50,7 +83,17 @@ void cMainWindow::loadAppSettings()
     }
     settings.beginGroup("cMainWindow");
     auto value = [&](const char* key, const QVariant& fallback = QVariant()) {
-        return usable ? settings.value(key, fallback) : fallback;
+        if (!usable)
+            return fallback;
+        const QVariant v = settings.value(key, fallback);
+        const qsizetype length = textLength(v);
+        if (length > kMaxValueLength) {
+            fprintf(log, "cMainWindow: WARNING! Setting \"%s\" is %lld characters long (more than %lld), the default is used\n",
+                    key, (long long)length, (long long)kMaxValueLength);
+            fflush(log);
+            return fallback;
+        }
+        return v;
     };
 
     settingsVersion = int(value("Settings version", 1).toFloat());
@@ -148,5 +191,8 @@ void cMainWindow::saveAppSettings()
         fprintf(log, "cMainWindow: WARNING! Settings could not be saved to %s\n",
                 settings.fileName().toLocal8Bit().constData());
         fflush(log);
+        // Said where the user looks, at once: after the setup dialog the values stay in use
+        // for this run but will not be there at the next start.
+        emit statusBarMsgSignal("WARNING! Settings could not be saved to " + settings.fileName());
     }
 }

@@ -2,6 +2,8 @@
 // the pages show, the scan, the totalizer reset under the application lock, setup Save and
 // Discard, factory calibration, Swedish, and how long the GUI thread stalls during faults.
 #include "FlowSim.h"
+#include "FlowTrend.h"
+#include "SettingsReader.h"
 
 #include <CapturedFile.h>
 #include <ModalAnswerer.h>
@@ -26,6 +28,9 @@
 #include <QTreeWidgetItem>
 #include <QtTest>
 
+#include <QDir>
+#include <QLockFile>
+
 #include <memory>
 
 namespace {
@@ -39,6 +44,27 @@ QStringList texts(const QSignalSpy& spy)
         all << m.at(0).toString();
     return all;
 }
+
+// Makes the settings store's folder a regular file for as long as it lives, so that every write
+// of the store fails, for root too (root ignores permissions, not a file in the path).
+struct UnwritableStore
+{
+    explicit UnwritableStore(const TempSettings& store) : folder(store.dir() + "/Tessmark")
+    {
+        moved = QFileInfo(folder).isDir() && QDir().rename(folder, folder + ".away");
+        QFile blocker(folder);
+        ok = !QFileInfo::exists(folder) && blocker.open(QIODevice::WriteOnly);
+    }
+    ~UnwritableStore()
+    {
+        QFile::remove(folder);
+        if (moved)
+            QDir().rename(folder + ".away", folder);
+    }
+    QString folder;
+    bool moved = false;
+    bool ok = false;
+};
 
 // The window, the plug-in made by its own library and started as the host starts it.
 struct Host
@@ -85,6 +111,12 @@ struct Host
         qunsetenv("CORVANE_FLOWMETER_IDS");
     }
     QString label(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->text(); }
+    QString style(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->styleSheet(); }
+    int trendPoints() const
+    {
+        // The class is the plug-in's own; its point count is on the widget for outsiders.
+        return plugin->displayWidget->findChild<QWidget*>("trendPlot")->property("pointCount").toInt();
+    }
     QTreeWidgetItem* unit(int id) const
     {
         for (int i = 0; i < plugin->topItem->childCount(); ++i)
@@ -120,6 +152,14 @@ private slots:
     void swedishTexts();
     void everyTextHasItsSwedish();
     void faultsTakeTheMeterOfflineAndBack();
+
+    // readings
+    void valuesThatAreNoMeasurementAreShownInvalid();
+    void trendKeepsFiveMinutesOfMonotonicTime();
+    void unusableSettingsAreRefusedWithALine();
+    void overlongValuesGoAndTheRestStaysByteForByte();
+    void failedSaveIsSaidAndTheInputKept();
+    void scanKeepsPollingAndCanBeCancelled();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -192,11 +232,13 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     QVERIFY(scan && reset);
     QVERIFY(bar.actions().contains(scan));
     scan->trigger();
-    // No reset while the bus is scanned: it would hold the GUI until the scan ended.
-    QVERIFY(!scan->isEnabled());
+    // No reset while the bus is scanned: it would hold the GUI until the scan ended. The scan
+    // action cancels meanwhile.
+    QCOMPARE(scan->text(), QString("Cancel scan"));
     QVERIFY(!reset->isEnabled());
     QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() == -1; }, 40000));
     QVERIFY(reset->isEnabled());
+    QCOMPARE(scan->text(), QString("Scan bus"));
 
     QCOMPARE(progress.first(), 0);
     QCOMPARE(progress.at(progress.size() - 2), 100);
@@ -293,6 +335,18 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     said = texts(status);
     QVERIFY2(said.contains("Totalizer reset failed: Meter 2: not confirmed"), qPrintable(said.join('|')));
     QVERIFY(h.label("totalValue").section(' ', 0, 0).toDouble() > 1000);
+
+    // Nor is one whose totalizer is no number: -inf is below anything, a reset done by its
+    // looks.
+    QVERIFY(sim.command("setf 2 2 -inf"));
+    QVERIFY(waitUntil([&] { return h.label("totalValue") == "invalid: infinite"; }));
+    status.clear();
+    locks.clear();
+    reset->trigger();
+    QCOMPARE(yes.count(), 3);
+    QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
+    said = texts(status);
+    QVERIFY2(said.contains("Totalizer reset failed: Meter 2: totalizer infinite"), qPrintable(said.join('|')));
 }
 
 void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
@@ -389,14 +443,18 @@ void TestFlowmeterPlugin::swedishTexts()
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Ansluten"; }));
     QMenu menu;
     QToolBar bar;
-    QCOMPARE(h.action("flowmeterScanBus", menu, bar)->text(), QString("Sök på bussen"));
+    QAction* scan = h.action("flowmeterScanBus", menu, bar);
+    QCOMPARE(scan->text(), QString("Sök på bussen"));
+    scan->trigger();
+    QCOMPARE(scan->text(), QString("Avbryt sökningen"));
+    scan->trigger();
 }
 
 void TestFlowmeterPlugin::everyTextHasItsSwedish()
 {
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
-    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp"}) {
+    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -469,6 +527,261 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     // A figure to report, not a pass mark: a test never fails on time (sanitizer builds and a
     // loaded machine stretch every stall).
     qInfo("longest GUI-thread stall during silence, corrupt answers, delays and vanish: %lld ms", longest);
+}
+
+void TestFlowmeterPlugin::valuesThatAreNoMeasurementAreShownInvalid()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    QStringList icons;
+    QObject::connect(h.window.get(), &cMainWindow::updatePluginItemSignal, h.window.get(),
+                     [&](QTreeWidgetItem*, const QString& path, bool) { icons << path; });
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    const QString good = "#208020";
+
+    struct Case
+    {
+        const char* command;
+        const char* label;
+        const char* shown;
+        const char* state;
+    };
+    const Case cases[] = {
+        {"setf 1 0 nan", "flowValue", "invalid: not a number", "No valid measurement: flow not a number"},
+        {"setf 1 0 inf", "flowValue", "invalid: infinite", "No valid measurement: flow infinite"},
+        {"setf 1 0 -inf", "flowValue", "invalid: infinite", "No valid measurement: flow infinite"},
+        {"setf 1 0 3e38", "flowValue", "invalid: out of range", "No valid measurement: flow out of range"},
+        {"setf 1 2 nan", "totalValue", "invalid: not a number", "No valid measurement: totalizer not a number"},
+        {"setf 1 4 -300", "temperatureValue", "invalid: out of range",
+         "No valid measurement: temperature out of range"},
+    };
+    for (const Case& c : cases) {
+        const QByteArray reg = QByteArray(c.command).split(' ').at(2);
+        QVERIFY(sim.command(c.command));
+        QVERIFY2(waitUntil([&] { return h.label(c.label) == c.shown; }), c.command);
+        QCOMPARE(h.label("stateValue"), QString(c.state));
+        QVERIFY(!h.style("stateValue").contains(good));
+        QVERIFY(!h.style("alarmValue").contains(good));
+        QVERIFY(!h.style(c.label).contains(good));
+        QVERIFY(waitUntil([&] { return !icons.isEmpty() && icons.last() == ":/Other/Pixmaps/alarm22.png"; }));
+        QVERIFY(h.log.text().contains("Flow meter plugin: Unit 1: invalid reading (" + QString(c.state).mid(22) + ")"));
+        // The values of the same answer that are readings are still shown.
+        for (const char* other : {"flowValue", "totalValue", "temperatureValue"})
+            if (strcmp(other, c.label) != 0)
+                QVERIFY2(!h.label(other).startsWith("invalid"), other);
+
+        // While it lasts: no trend point for an invalid flow, and no newer last good reading
+        // (shown to the second: eight more answers take more than one).
+        const int points = h.trendPoints();
+        const QString lastGood = h.label("lastGoodValue");
+        const int answered = sim.collect().count("flowsim: -> 01 03 20");
+        QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> 01 03 20") >= answered + 8; }));
+        QTest::qWait(50);
+        QCOMPARE(h.label("lastGoodValue"), lastGood);
+        if (reg == "0")
+            QCOMPARE(h.trendPoints(), points);
+        else
+            QVERIFY(h.trendPoints() > points);
+
+        QVERIFY(sim.command("setf 1 " + reg + " off"));
+        QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+        QVERIFY(h.style("stateValue").contains(good));
+        QVERIFY(!h.label(c.label).startsWith("invalid"));
+        QVERIFY(waitUntil([&] { return h.label("lastGoodValue") != lastGood; }));
+    }
+}
+
+void TestFlowmeterPlugin::trendKeepsFiveMinutesOfMonotonicTime()
+{
+    // Ten minutes of readings every 200 ms; the wall clock is set back a day, or on a day,
+    // after two minutes. The trend holds five minutes of the monotonic clock all the same.
+    for (int step : {-1, 1}) {
+        FlowTrend trend;
+        FlowTrend::Stamp at;
+        at.monotonicMs = 5'000'000;
+        at.wall = QDateTime(QDate(2024, 3, 1), QTime(12, 0));
+        for (int i = 0; i < 3000; ++i) {
+            if (i == 600)
+                at.wall = at.wall.addDays(step);
+            trend.add(float(i), at);
+            at.monotonicMs += 200;
+            at.wall = at.wall.addMSecs(200);
+        }
+        const QVector<QPointF>& p = trend.points();
+        QCOMPARE(p.size(), 1501);
+        QCOMPARE(p.first().y(), 1499.0);
+        QCOMPARE(p.last().y(), 2999.0);
+        QCOMPARE(p.last().x() - p.first().x(), FlowTrend::kSpanSeconds);
+    }
+}
+
+void TestFlowmeterPlugin::unusableSettingsAreRefusedWithALine()
+{
+    FlowSim sim("2,4");
+    QVERIFY(sim.started);
+    Host h;
+    // A calibration factor of NaN, and a 50 MB unit id list and port: each key that cannot be
+    // used takes its default (here the environment's port and ids), said in a line. The long
+    // ones are gone from the file, the others are kept for the user to see.
+    QByteArray ids(50 * 1024 * 1024, '7');
+    for (qsizetype i = 1; i < ids.size(); i += 2)
+        ids[i] = ',';
+    const QByteArray port = "/dev/" + QByteArray(50 * 1024 * 1024, 'x');
+    h.store.writeRaw("[FlowMeter]\ncalibration=nan\nperiod=fast\ntimeout=9000\nids=" + ids + "\nport=" + port + "\n");
+    QVERIFY(h.start(sim.link, "4", true));
+    const QString log = h.log.text();
+    QVERIFY2(log.contains("Flow meter plugin: Setting ids is 52428800 characters long (more than 4096); the default is used\n"), qPrintable(log));
+    QVERIFY(log.contains("Flow meter plugin: Setting port is 52428805 characters long (more than 4096); the default is used\n"));
+    QVERIFY(log.contains("Flow meter plugin: Setting calibration = nan is not a number; the default 1 is used\n"));
+    QVERIFY(log.contains("Flow meter plugin: Setting period is not a whole number; the default 200 is used\n"));
+    QVERIFY(log.contains("Flow meter plugin: Setting timeout = 9000 is out of range (20 to 400); 400 is used\n"));
+    QVERIFY(log.contains("Flow meter plugin: Port " + sim.link + ", unit ids 4, poll period 200 ms, answer time-out 400 ms\n"));
+    QVERIFY(QFileInfo(h.store.file()).size() < 100);
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/period").toString(), QString("fast"));
+    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    h.select(4);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    h.plugin->prepareSetup();
+    QCOMPARE(h.plugin->setupWidget->findChild<QDoubleSpinBox*>("calibrationSpin")->value(), 1.0);
+    h.plugin->rejectSetup();
+}
+
+void TestFlowmeterPlugin::overlongValuesGoAndTheRestStaysByteForByte()
+{
+    // The store is the host's and every plug-in's: only the overlong key lines of the group go,
+    // cut where QSettings cuts them, and every other byte stays (CRLF, a byte-order mark, a
+    // line continued by a backslash, a quoted value over several lines, a long comment, long
+    // values of other groups).
+    TempSettings store;
+    const QByteArray big(6000, '5');
+    const QByteArray head = "\xef\xbb\xbf[General]\r\nfoo=\"a;b\"\r\n[Other]\r\nids=" + big +
+                            "\r\nquoted=\"a\r\n[FlowMeter]\r\nids=" + big + "\"\r\n[FlowMeter]\r\nperiod=300\r\n";
+    const QByteArray note = "note=\"one\r\n" + big + "=x\"\r\n";
+    const QByteArray port = "port=/dev/a\\\r\n" + big + "\r\n";
+    const QByteArray comment = ";" + big + "\r\n  ";
+    const QByteArray ids = "ids=" + big + "," + big + "\r\n";
+    const QByteArray damping = "damping=\\\\\r\n";
+    const QByteArray limit = "limit=" + big + "\r\n";
+    const QByteArray tail = "timeout=50 ; " + big + "\r\n[Other2]\r\nk=v\r\n";
+    const QByteArray whole = head + note + port + comment + ids + damping + limit + tail;
+    const QByteArray kept = head + comment + damping + tail;
+    store.writeRaw(whole);
+    QFile::setPermissions(store.file(), QFile::ReadOwner | QFile::WriteOwner);
+    QMap<QString, QVariant> before;
+    {
+        QSettings s(store.file(), QSettings::IniFormat);
+        for (const QString& key : s.allKeys())
+            before[key] = s.value(key);
+    }
+    QStringList lines;
+    auto log = [&](const QString& line) { lines << line; };
+    auto contents = [&] {
+        QFile f(store.file());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    SettingsReader::dropOverlongValues(store.file(), "FlowMeter", log);
+    QVERIFY(contents() == kept);
+    QCOMPARE(QFile::permissions(store.file()) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    QCOMPARE(lines, QStringList({"Setting note is 6009 characters long (more than 4096); the default is used",
+                                 "Setting port is 6009 characters long (more than 4096); the default is used",
+                                 "Setting ids is 12001 characters long (more than 4096); the default is used",
+                                 "Setting limit is 6000 characters long (more than 4096); the default is used"}));
+    QSettings s(store.file(), QSettings::IniFormat);
+    for (const char* key : {"FlowMeter/note", "FlowMeter/port", "FlowMeter/ids", "FlowMeter/limit"})
+        QVERIFY(before.remove(key) == 1);
+    QCOMPARE(s.allKeys().size(), before.size());
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY2(s.value(it.key()) == it.value(), qPrintable(it.key()));
+    QCOMPARE(s.value("FlowMeter/timeout").toString(), QString("50"));
+    QVERIFY(s.value("Other/quoted").toString().endsWith("ids=" + big));
+
+    // While another save holds the store, it is left as it is and the value is refused once Qt
+    // has read it.
+    store.writeRaw(whole);
+    lines.clear();
+    {
+        QLockFile other(store.file() + ".lock");
+        QVERIFY(other.tryLock(0));
+        SettingsReader::dropOverlongValues(store.file(), "FlowMeter", log);
+    }
+    QVERIFY(contents() == whole);
+    QCOMPARE(lines, QStringList{"Overlong settings could not be taken out of " + store.file() + " (it cannot be locked)"});
+    QSettings again(store.file(), QSettings::IniFormat);
+    again.beginGroup("FlowMeter");
+    QCOMPARE(SettingsReader(again, log).text("ids", "1"), QString("1"));
+    QCOMPARE(lines.last(), QString("Setting ids is 12002 characters long (more than 4096); the default is used"));
+}
+
+void TestFlowmeterPlugin::failedSaveIsSaidAndTheInputKept()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    auto* ids = h.plugin->setupWidget->findChild<QLineEdit*>("idsEdit");
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    {
+        UnwritableStore blocked(h.store);
+        QVERIFY(blocked.ok);
+        h.plugin->prepareSetup();
+        ids->setText("1,2");
+        h.plugin->saveSettings();
+        h.plugin->acceptSetup();
+        QVERIFY2(texts(status).contains("Flow meter: settings could not be saved to " + h.store.file()),
+                 qPrintable(texts(status).join('|')));
+        QVERIFY(h.log.text().contains("Flow meter plugin: Settings could not be saved to " + h.store.file() + "\n"));
+        QVERIFY(!h.log.text().contains("Settings saved: port " + sim.link + ", unit ids 1,2"));
+        // What was entered is in use and on the page the next time it opens.
+        h.plugin->prepareSetup();
+        QCOMPARE(ids->text(), QString("1,2"));
+        h.plugin->rejectSetup();
+        h.plugin->mkTree();
+        QCOMPARE(h.plugin->topItem->childCount(), 2);
+    }
+    // Once the folder can be written again, the next save keeps it.
+    h.plugin->saveSettings();
+    QVERIFY(h.log.text().contains("Settings saved: port " + sim.link + ", unit ids 1,2"));
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/ids").toString(), QString("1,2"));
+}
+
+void TestFlowmeterPlugin::scanKeepsPollingAndCanBeCancelled()
+{
+    FlowSim sim("1,5");
+    QVERIFY(sim.started);
+    Host h;
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/timeout", 30);
+    QVERIFY(h.start(sim.link, "1"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QList<int> progress;
+    QObject::connect(h.window.get(), &cMainWindow::statusBarProgressSignal, h.window.get(),
+                     [&](const QString&, int v) { progress << v; });
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
+    QMenu menu;
+    QToolBar bar;
+    QAction* scan = h.action("flowmeterScanBus", menu, bar);
+    scan->trigger();
+    QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() >= 5; }));
+    // The configured meter is still read, and its page follows, while the scan goes on.
+    const int answered = sim.answers(1).size();
+    const QString lastGood = h.label("lastGoodValue");
+    QVERIFY(waitUntil([&] { return sim.answers(1).size() >= answered + 8 && h.label("lastGoodValue") != lastGood; }));
+    QVERIFY(progress.last() != -1);
+    QCOMPARE(h.label("stateValue"), QString("Online"));
+
+    QCOMPARE(scan->text(), QString("Cancel scan"));
+    QVERIFY(scan->isEnabled());
+    scan->trigger();
+    QVERIFY(waitUntil([&] { return progress.last() == -1; }));
+    QVERIFY2(texts(status).contains("Scan stopped: cancelled"), qPrintable(texts(status).join('|')));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Scan cancelled at unit "));
+    QVERIFY(!h.log.text().contains("Scan found"));
+    QCOMPARE(rebuild.size(), 0);
+    QCOMPARE(scan->text(), QString("Scan bus"));
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

@@ -4,6 +4,10 @@
 #include "gui/Ui_cMainWindow.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QStatusBar>
 #include <QSettings>
 #include <QtTest>
 
@@ -226,6 +230,49 @@ private slots:
         }
         QVERIFY(fx.log.text().contains("cMainWindow: WARNING! Settings could not be saved to " + fx.store->file() +
                                        "\n"));
+    }
+
+    // Saving into a store that cannot be written (its folder is a regular file, which stops root
+    // too) is said at once, in the status bar and the log; the window keeps what it was given.
+    void failedSaveIsSaidAtOnce()
+    {
+        auto w = fx.window();
+        const QString folder = fx.store->dir() + "/Tessmark";
+        QVERIFY(!QFileInfo::exists(folder) || QDir(folder).removeRecursively());
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QSignalSpy status(w.get(), &cMainWindow::statusBarMsgSignal);
+        w->language = 2;
+        w->saveAppSettings();
+        const QString said = "WARNING! Settings could not be saved to " + fx.store->file();
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(status.at(0).at(0).toString(), said);
+        QCOMPARE(w->ui->statusBar->currentMessage(), said);
+        QVERIFY(fx.log.text().endsWith("cMainWindow: " + said + "\n"));
+        QCOMPARE(w->language, 2);
+        // Writable again: the next save keeps it.
+        QVERIFY(QFile::remove(folder));
+        w->saveAppSettings();
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(stored("Language").toInt(), 2);
+    }
+
+    // A value far longer than any the window writes is refused by its length, before anything
+    // converts it, with a line naming the key; the default is used.
+    void overlongValuesTakeTheDefault()
+    {
+        const QByteArray huge(8 * 1024 * 1024, 'C');
+        fx.store->writeRaw("[cMainWindow]\nLanguage=2\nSerial%20port=" + huge + "\nToolbar%20area=" + huge + "\n");
+        auto w = fx.window();
+        QCOMPARE(w->serialPort, QString("COM1"));
+        QCOMPARE(w->language, 2);
+        QCOMPARE(w->toolBarArea(w->ui->mainToolBar), Qt::TopToolBarArea);
+        const QString text = fx.log.text();
+        QVERIFY2(text.contains("cMainWindow: WARNING! Setting \"Serial port\" is 8388608 characters long (more than "
+                               "4096), the default is used\n"),
+                 qPrintable(text.left(2000)));
+        QVERIFY(text.contains("cMainWindow: WARNING! Setting \"Toolbar area\" is 8388608 characters long"));
     }
 
     // A window without area could be neither seen nor grabbed.

@@ -8,6 +8,7 @@
 #include <modbus/modbus.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -191,6 +192,38 @@ private slots:
         QVERIFY(std::chrono::steady_clock::now() - t0 >= std::chrono::milliseconds(150));
 
         sim.command("bogus", "flowsim: unknown command 'bogus'");
+    }
+
+    // A measured float held at what a meter without a valid measurement sends, then measured
+    // again; the others of the same answer go on as before.
+    void heldFloats()
+    {
+        Sim sim;
+        QVERIFY(sim.started);
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        modbus_set_slave(m, 2);
+        uint16_t r[6];
+        sim.command("setf 2 0 nan");
+        QCOMPARE(modbus_read_registers(m, 0, 6, r), 6);
+        QVERIFY(std::isnan(toFloat(r)));
+        QVERIFY(toFloat(r + 2) > 2000.0f);
+        sim.command("setf 2 4 -inf");
+        sim.command("setf 2 2 3e38");
+        QCOMPARE(modbus_read_registers(m, 0, 6, r), 6);
+        QCOMPARE(toFloat(r + 2), 3e38f);
+        QVERIFY(std::isinf(toFloat(r + 4)) && toFloat(r + 4) < 0);
+        sim.command("setf 2 0 off");
+        QCOMPARE(modbus_read_registers(m, 0, 6, r), 6);
+        QVERIFY(toFloat(r) > 8.0f && toFloat(r) < 16.0f);
+        QCOMPARE(toFloat(r + 2), 3e38f);
+        // Only the measured floats can be held, and only by a float.
+        const QString refused = "flowsim: setf needs a known unit, register 0, 2 or 4 and a float or off";
+        sim.command("setf 2 13 1", refused);
+        sim.output.clear();
+        sim.command("setf 9 0 1", refused);
+        sim.output.clear();
+        sim.command("setf 2 0 1.5x", refused);
     }
 
     // The link goes away (the master's reads fail, the symbolic link is gone) and comes back

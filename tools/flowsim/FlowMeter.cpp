@@ -60,9 +60,9 @@ void FlowMeter::advance(double seconds, uint16_t* regs)
     if (temperature > 60)
         alarms |= 4;
 
-    putFloat(regs, REG_FLOW, float(shownFlow));
-    putFloat(regs, REG_TOTAL, float(totalizer));
-    putFloat(regs, REG_TEMPERATURE, float(temperature));
+    putFloat(regs, REG_FLOW, held[0] ? heldValue[0] : float(shownFlow));
+    putFloat(regs, REG_TOTAL, held[1] ? heldValue[1] : float(totalizer));
+    putFloat(regs, REG_TEMPERATURE, held[2] ? heldValue[2] : float(temperature));
     regs[REG_ALARMS] = alarms;
     regs[REG_STATUS] = 1;
     regs[REG_SERIAL] = uint16_t(serialNumber >> 16);
@@ -87,4 +87,21 @@ void FlowMeter::takeWrites(uint16_t* regs)
     if (regs[REG_COMMAND] == CMD_RESET_TOTAL)
         totalizer = 0;
     regs[REG_COMMAND] = CMD_NONE;
+}
+
+bool FlowMeter::holdFloat(int reg, float value)
+{
+    if (reg != REG_FLOW && reg != REG_TOTAL && reg != REG_TEMPERATURE)
+        return false;
+    held[reg / 2] = true;
+    heldValue[reg / 2] = value;
+    return true;
+}
+
+bool FlowMeter::releaseFloat(int reg)
+{
+    if (reg != REG_FLOW && reg != REG_TOTAL && reg != REG_TEMPERATURE)
+        return false;
+    held[reg / 2] = false;
+    return true;
 }

@@ -34,6 +34,12 @@ public:
     // Takes what a master wrote into `regs` (damping, limit, calibration, command).
     void takeWrites(uint16_t* regs);
 
+    // Serves `value` in place of the measured float at REG_FLOW, REG_TOTAL or REG_TEMPERATURE
+    // (NaN and infinities included: what a meter without a valid measurement sends) until
+    // released; false for another register.
+    bool holdFloat(int reg, float value);
+    bool releaseFloat(int reg);
+
     double flow() const { return shownFlow; }
     double total() const { return totalizer; }
 
@@ -48,6 +54,9 @@ private:
     float calibration = 1.0f;
     double lastSeconds = -1;
     uint32_t serialNumber;
+    // Held values of the three measured floats, indexed by register / 2.
+    bool held[3] = {false, false, false};
+    float heldValue[3] = {0, 0, 0};
     std::mt19937 rng;
     std::normal_distribution<double> noise{0.0, 1.0};
 };

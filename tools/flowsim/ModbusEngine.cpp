@@ -134,3 +134,11 @@ bool ModbusEngine::setRegister(int id, int reg, uint16_t value)
     it->second.meter->takeWrites(it->second.map->tab_registers);
     return true;
 }
+
+bool ModbusEngine::holdFloat(int id, int reg, float value, bool release)
+{
+    auto it = units.find(id);
+    if (it == units.end())
+        return false;
+    return release ? it->second.meter->releaseFloat(reg) : it->second.meter->holdFloat(reg, value);
+}

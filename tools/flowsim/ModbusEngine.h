@@ -30,6 +30,9 @@ public:
     // Writes a holding register of one unit as a master would (the flow limit, the damping);
     // false for an unknown unit or register.
     bool setRegister(int id, int reg, uint16_t value);
+    // Holds one of a unit's measured floats at `value` (`release`: measures again); false for
+    // an unknown unit or a register that is not a measured float.
+    bool holdFloat(int id, int reg, float value, bool release);
     // Moves every meter on to `seconds`.
     void tick(double seconds);
 

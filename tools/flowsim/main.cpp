@@ -55,7 +55,7 @@ void usage()
             "  --link PATH     keep a symbolic link to the terminal the host should open\n"
             "  --control PATH  a named pipe for commands: silence N, crc N, short N, extra N,\n"
             "                  ignore N, delay MS N, vanish MS, pace on|off, clear,\n"
-            "                  set ID REG VALUE\n"
+            "                  set ID REG VALUE, setf ID REG FLOAT|off\n"
             "  --pace          bytes at the 9600 8N1 wire rate (0.96 ms each)\n"
             "  -v              one line per request and answer\n");
 }
@@ -222,6 +222,20 @@ int main(int argc, char* argv[])
                     const bool ok = sscanf(line.c_str(), "set %d %d %d %c", &id, &reg, &value, &extra) == 3 &&
                                     value >= 0 && value <= 0xFFFF && engine.setRegister(id, reg, uint16_t(value));
                     printf("flowsim: %s\n", ok ? line.c_str() : "set needs a known unit, a register and a value 0..65535");
+                    fflush(stdout);
+                    continue;
+                }
+                if (line.rfind("setf ", 0) == 0) {
+                    // "setf ID REG FLOAT": the meter serves FLOAT (nan, inf, -inf, 3e38 too) as
+                    // its flow (0), totalizer (2) or temperature (4) until "setf ID REG off".
+                    char text[64] = {0};
+                    bool ok = sscanf(line.c_str(), "setf %d %d %63s %c", &id, &reg, text, &extra) == 3;
+                    const bool release = ok && strcmp(text, "off") == 0;
+                    char* end = nullptr;
+                    const float f = release ? 0.0f : strtof(text, &end);
+                    ok = ok && (release || (end != text && *end == 0)) && engine.holdFloat(id, reg, f, release);
+                    printf("flowsim: %s\n", ok ? line.c_str()
+                                               : "setf needs a known unit, register 0, 2 or 4 and a float or off");
                     fflush(stdout);
                     continue;
                 }

@@ -259,5 +259,49 @@
         <source>%1: damping not written (%2)</source>
         <translation>%1: damping not written (%2)</translation>
     </message>
+    <message>
+        <source>not a number</source>
+        <translation>not a number</translation>
+    </message>
+    <message>
+        <source>infinite</source>
+        <translation>infinite</translation>
+    </message>
+    <message>
+        <source>out of range</source>
+        <translation>out of range</translation>
+    </message>
+    <message>
+        <source>flow</source>
+        <translation>flow</translation>
+    </message>
+    <message>
+        <source>totalizer</source>
+        <translation>totalizer</translation>
+    </message>
+    <message>
+        <source>temperature</source>
+        <translation>temperature</translation>
+    </message>
+    <message>
+        <source>invalid: %1</source>
+        <translation>invalid: %1</translation>
+    </message>
+    <message>
+        <source>No valid measurement: %1</source>
+        <translation>No valid measurement: %1</translation>
+    </message>
+    <message>
+        <source>Flow meter: settings could not be saved to %1</source>
+        <translation>Flow meter: settings could not be saved to %1</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>cancelled</translation>
+    </message>
+    <message>
+        <source>Cancel scan</source>
+        <translation>Cancel scan</translation>
+    </message>
 </context>
 </TS>

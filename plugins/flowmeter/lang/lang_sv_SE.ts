@@ -259,5 +259,49 @@
         <source>%1: damping not written (%2)</source>
         <translation>%1: dämpningen skrevs inte (%2)</translation>
     </message>
+    <message>
+        <source>not a number</source>
+        <translation>inte ett tal</translation>
+    </message>
+    <message>
+        <source>infinite</source>
+        <translation>oändligt</translation>
+    </message>
+    <message>
+        <source>out of range</source>
+        <translation>utanför rimligt område</translation>
+    </message>
+    <message>
+        <source>flow</source>
+        <translation>flöde</translation>
+    </message>
+    <message>
+        <source>totalizer</source>
+        <translation>totalräknare</translation>
+    </message>
+    <message>
+        <source>temperature</source>
+        <translation>temperatur</translation>
+    </message>
+    <message>
+        <source>invalid: %1</source>
+        <translation>ogiltigt: %1</translation>
+    </message>
+    <message>
+        <source>No valid measurement: %1</source>
+        <translation>Inget giltigt mätvärde: %1</translation>
+    </message>
+    <message>
+        <source>Flow meter: settings could not be saved to %1</source>
+        <translation>Flödesmätare: inställningarna kunde inte sparas i %1</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>på användarens begäran</translation>
+    </message>
+    <message>
+        <source>Cancel scan</source>
+        <translation>Avbryt sökningen</translation>
+    </message>
 </context>
 </TS>
