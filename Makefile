@@ -10,8 +10,12 @@ all: build
 deps:
 	@bash scripts/install-deps
 
+# CMake's progress goes to $(BUILD)/configure.log and is shown only when the configure fails;
+# its warnings and errors reach the terminal as they come.
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@mkdir -p $(BUILD)
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >$(BUILD)/configure.log || \
+	  { cat $(BUILD)/configure.log >&2; echo "configure failed: CMake's output is above, also in $(BUILD)/configure.log" >&2; exit 1; }
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)

@@ -4,6 +4,7 @@
 #include "Ui_cMainWindow.h"
 #include "cSetup.h"
 #include "../plugin/cPluginEntry.h"
+#include "corvaneVersion.h"
 
 #include <QAction>
 #include <QApplication>
@@ -53,7 +54,7 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
     ui->setupUi(this);
     ui->buttonWidget->hide();
 
-    appVersion = 1.1f;
+    appVersion = CORVANE_APP_VERSION;
     debugMode = false;
 
     FILE* o = out ? out : stdout;

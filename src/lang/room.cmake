@@ -1,6 +1,6 @@
 # The host's translations, compiled at build time into lang/ beside the program, together with
 # Qt's own translations for the languages the host knows, so that a fresh build runs in place.
-find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
+corvane_require_qt(LinguistTools)
 
 set(corvane_lang_dir ${CORVANE_BIN_DIR}/lang)
 set(corvane_ts_files

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "../core/cThread.h"
+// CORVANE_SDK_VERSION, for a plug-in's pluginVersionOK.
+#include "corvaneVersion.h"
 
 #include <QIcon>
 #include <QPixmap>

@@ -20,6 +20,15 @@ bool run(const QString& program, const QStringList& args, QString* output)
     return ok;
 }
 
+// The first capture of a pattern in a file, or an empty string.
+QString capture(const QString& path, const QString& pattern)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QRegularExpression(pattern, QRegularExpression::MultilineOption).match(QString::fromUtf8(f.readAll())).captured(1);
+}
+
 } // namespace
 
 class TestPluginSdk : public QObject
@@ -36,6 +45,16 @@ private slots:
         QString out;
 
         QVERIFY2(run(CORVANE_CMAKE, {"--install", CORVANE_BUILD_DIR, "--prefix", prefix}, &out), qPrintable(out));
+
+        // One version throughout: the SDK header a plug-in compiles against, the CMake package
+        // find_package(Corvane <version>) checks, and the program that decides whether a
+        // plug-in fits. A version bumped in one of them alone turns away every plug-in.
+        const QString sdkVersion = capture(prefix + "/include/corvane/corvaneVersion.h",
+                                           "^#define CORVANE_SDK_VERSION \"(\\d+\\.\\d+)\"$");
+        QVERIFY2(!sdkVersion.isEmpty(), "the installed SDK headers carry no corvaneVersion.h with CORVANE_SDK_VERSION");
+        const QString packageVersion = capture(prefix + "/lib/cmake/Corvane/CorvaneConfigVersion.cmake",
+                                               "^set\\(PACKAGE_VERSION \"([^\"]+)\"\\)$");
+        QVERIFY(packageVersion == sdkVersion || packageVersion.startsWith(sdkVersion + "."));
 
         // The guide's files, as the guide shows them.
         QFile guide(QStringLiteral(CORVANE_SOURCE_DIR) + "/docs/plugins.md");
@@ -76,6 +95,7 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(p.log().count("MAIN: done with Updating plugin tree\n") == 2,
                                   qPrintable(p.log() + p.err()), 20000);
         QVERIFY(p.stop());
+        QVERIFY2(p.log().startsWith("cMainWindow: Version " + sdkVersion + "\n"), qPrintable(p.log()));
         QString missing;
         QVERIFY2(inOrder(p.log(),
                          {"MAIN: Found plugin directory '" + QFileInfo(prefix).canonicalFilePath() +
