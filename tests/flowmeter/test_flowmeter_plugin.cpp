@@ -8,8 +8,8 @@
 #include <ProgramRunner.h>
 #include <TempSettings.h>
 #include <WaitUntil.h>
-#include <core/mainHandlers.h>
 #include <gui/cMainWindow.h>
+#include <gui/mainHandlers.h>
 #include <plugin/cPlugin.h>
 
 #include <QAction>
