@@ -1,8 +1,8 @@
 #include "cProgram.h"
 
-#include "../core/mainHandlers.h"
 #include "../gui/cMainWindow.h"
 #include "../gui/cSetup.h"
+#include "../gui/mainHandlers.h"
 #include "../plugin/cPluginEntry.h"
 
 #include <QCoreApplication>
@@ -112,8 +112,8 @@ void cProgram::startUp(cMainWindow& w)
     w.mainThread.trscHandler = mainTrscHandler;
     w.mainThread.startHandler(cThread::TYPE_TRANSACTION, &w, "MAIN");
 
-    const char loadPlugins = char(MAIN_LOAD_PLUGINS);
-    w.mainThread.addTransaction(&loadPlugins, 1, 0);
+    const QByteArray loadPlugins = cMainRequest::loadPlugins();
+    w.mainThread.addTransaction(loadPlugins.constData(), static_cast<unsigned short>(loadPlugins.size()), 0);
 }
 
 void cProgram::shutDown(cMainWindow& w)

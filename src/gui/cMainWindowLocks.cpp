@@ -3,7 +3,7 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
-#include "../core/mainHandlers.h"
+#include "cMainRequest.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
@@ -13,9 +13,6 @@
 #include <QMessageBox>
 #include <QToolBar>
 #include <QTreeWidget>
-
-#include <cstdint>
-#include <cstring>
 
 bool cMainWindow::clearingPlugins = false;
 
@@ -46,10 +43,8 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
         return;
     inside = true;
 
-    constexpr int kHeader = 4;
-    constexpr int kPointers = 2 * int(sizeof(void*));
     const bool lengthsOk = tagLen >= 0 && txtLen >= 0 && (tag || tagLen == 0) && (txt || txtLen == 0);
-    const long total = long(tagLen) + long(txtLen) + kHeader + kPointers;
+    const long total = long(tagLen) + long(txtLen) + cMainRequest::kActionHeader + cMainRequest::kActionPointers;
 
     if (!lengthsOk) {
         fprintf(logStream(), "cMainWindow: WARNING -> Action lock refused, tag of %d bytes and text of %d bytes\n",
@@ -62,7 +57,7 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
         // wrap below the limit and be placed.
         static const char unread = 0;
         mainThread.addTransactionOfLength(&unread, size_t(total), 0);
-    } else if (tagLen > 255 || txtLen > 255) {
+    } else if (tagLen > cMainRequest::kMaxActionText || txtLen > cMainRequest::kMaxActionText) {
         // The request keeps each length in one byte. Cutting would lock the GUI under a text
         // the plug-in never wrote, so a longer tag or text is refused as a whole.
         fprintf(logStream(),
@@ -70,24 +65,8 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
                 tagLen, txtLen);
         fflush(logStream());
     } else {
-        char request[TRSC_BUFFER_SIZE];
-        request[0] = char(MAIN_ACTION_LOCK);
-        request[1] = char(tagLen);
-        request[2] = char(txtLen);
-        request[3] = char(timeout);
-        char* at = request + kHeader;
-        if (tagLen)
-            memcpy(at, tag, size_t(tagLen));
-        at += tagLen;
-        if (txtLen)
-            memcpy(at, txt, size_t(txtLen));
-        at += txtLen;
-        for (void* p : {static_cast<void*>(pBzy), static_cast<void*>(pStatus)}) {
-            uintptr_t v = reinterpret_cast<uintptr_t>(p);
-            for (size_t i = 0; i < sizeof(void*); ++i, v >>= 8)
-                *at++ = char(v & 0xFF);
-        }
-        mainThread.addTransaction(request, static_cast<unsigned short>(total), 0);
+        const QByteArray request = cMainRequest::actionLock(tag, tagLen, txt, txtLen, pBzy, pStatus, timeout);
+        mainThread.addTransaction(request.constData(), static_cast<unsigned short>(request.size()), 0);
     }
 
     inside = false;

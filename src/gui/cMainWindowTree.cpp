@@ -3,7 +3,7 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
-#include "../core/mainHandlers.h"
+#include "cMainRequest.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
@@ -12,8 +12,6 @@
 #include <QMessageBox>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
-
-#include <cstdint>
 
 namespace {
 
@@ -122,12 +120,8 @@ void cMainWindow::onLoadPlugin(void* pPlgHandler)
             ui->infoBoxLayout->addWidget(plugin->infoWidget, 0, Qt::Alignment());
 
         // Through "MAIN", so that the item reaches the tree after every event queued so far.
-        char request[1 + sizeof(void*)];
-        request[0] = char(MAIN_UPDATE_TREE);
-        uintptr_t item = reinterpret_cast<uintptr_t>(plugin->topItem);
-        for (size_t i = 1; i < sizeof(request); ++i, item >>= 8)
-            request[i] = char(item & 0xFF);
-        mainThread.addTransaction(request, sizeof(request), 0);
+        const QByteArray request = cMainRequest::updateTree(plugin->topItem);
+        mainThread.addTransaction(request.constData(), static_cast<unsigned short>(request.size()), 0);
 
         fflush(log);
     }

@@ -10,8 +10,8 @@
 #include <ProgramRunner.h>
 #include <TempSettings.h>
 #include <WaitUntil.h>
-#include <core/mainHandlers.h>
 #include <gui/cMainWindow.h>
+#include <gui/mainHandlers.h>
 #include <plugin/cPlugin.h>
 
 #include <QAction>

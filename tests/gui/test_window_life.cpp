@@ -3,8 +3,8 @@
 #include "ModalAnswerer.h"
 #include "StdStreamCapture.h"
 #include "TempSettings.h"
-#include "core/mainHandlers.h"
 #include "gui/cMainWindow.h"
+#include "gui/mainHandlers.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -7,7 +7,7 @@
 #include "CapturedFile.h"
 #include "TempSettings.h"
 #include "WaitUntil.h"
-#include "core/mainHandlers.h"
+#include "gui/mainHandlers.h"
 #include "gui/cMainWindow.h"
 #include "plugin/cPlugin.h"
 #include "plugin/cPluginEntry.h"

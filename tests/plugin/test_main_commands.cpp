@@ -298,6 +298,49 @@ private slots:
         QCOMPARE(r.kit.log.text().count("MAIN: Updating plugin tree\nMAIN: done with Updating plugin tree\n"), 1);
     }
 
+    // Plug-ins may queue commands themselves, so the encoders must write the very bytes laid
+    // out above; the decoder reads back what they wrote and nothing of a request cut short.
+    void requestLayout()
+    {
+        QCOMPARE(cMainRequest::loadPlugins(), QByteArray(1, char(MAIN_LOAD_PLUGINS)));
+        QCOMPARE(cMainRequest::unloadPlugins(), QByteArray(1, char(MAIN_UNLOAD_PLUGINS)));
+
+        void* const item = reinterpret_cast<void*>(uintptr_t(0x1122334455667788ull));
+        const QByteArray tree = cMainRequest::updateTree(item);
+        QCOMPARE(tree, QByteArray(1, char(MAIN_UPDATE_TREE)) + pointerBytes(item));
+        const auto decode = [](const QByteArray& r, int length) {
+            return cMainRequest(reinterpret_cast<const unsigned char*>(r.constData()), length);
+        };
+        QVERIFY(decode(tree, tree.size()).complete);
+        QCOMPARE(decode(tree, tree.size()).item, item);
+        QVERIFY(!decode(tree, tree.size() - 1).complete);
+
+        bool busy = true;
+        bool status = false;
+        const QByteArray tag(255, 'T');
+        const QByteArray text("Zeroing");
+        const QByteArray lock =
+            cMainRequest::actionLock(tag.constData(), 255, text.constData(), int(text.size()), &busy, &status, 7);
+        QCOMPARE(lock, actionLock(tag, text, 7, &busy, &status));
+        const cMainRequest read = decode(lock, lock.size());
+        QVERIFY(read.complete);
+        QCOMPARE(read.code, MAIN_ACTION_LOCK);
+        QCOMPARE(read.tag, tag);
+        QCOMPARE(read.text, text);
+        QCOMPARE(read.seconds, 7);
+        QCOMPARE(read.busy, &busy);
+        QCOMPARE(read.status, &status);
+        const cMainRequest cut = decode(lock, lock.size() - 1);
+        QVERIFY(!cut.complete);
+        QVERIFY(!cut.busy && !cut.status && cut.tag.isEmpty());
+
+        // A length the layout cannot carry, or bytes that are not there, make no request.
+        QVERIFY(cMainRequest::actionLock(tag.constData(), 256, "", 0, &busy, &status, 1).isEmpty());
+        QVERIFY(cMainRequest::actionLock("", -1, "", 0, &busy, &status, 1).isEmpty());
+        QVERIFY(cMainRequest::actionLock(nullptr, 3, "", 0, &busy, &status, 1).isEmpty());
+        QVERIFY(cMainRequest::actionLock("tag", 3, nullptr, 1, &busy, &status, 1).isEmpty());
+    }
+
     void actionLockEdges_data()
     {
         QTest::addColumn<int>("tagLength");

@@ -1,6 +1,7 @@
 #include "mainHandlers.h"
 
-#include "../gui/cMainWindow.h"
+#include "cMainRequest.h"
+#include "cMainWindow.h"
 #include "../plugin/cPluginEntry.h"
 
 #include <QDir>
@@ -10,22 +11,9 @@
 #include <QStringList>
 
 #include <chrono>
-#include <cstdint>
-#include <cstring>
 #include <thread>
 
 namespace {
-
-constexpr int kPointerSize = int(sizeof(void*));
-
-// Pointers travel in requests as their bytes, least significant first.
-void* readPointer(const unsigned char* at)
-{
-    uintptr_t v = 0;
-    for (int i = kPointerSize - 1; i >= 0; --i)
-        v = (v << 8) | at[i];
-    return reinterpret_cast<void*>(v);
-}
 
 // The flags behind the pointers of command 6 belong to the requesting plug-in, which writes
 // them from its own thread while this one polls them.
@@ -154,32 +142,26 @@ void loadPlugins(cMainWindow* w, FILE* log)
     emit w->appLockSignal(false);
 }
 
-void updateTree(cMainWindow* w, const cTransaction* t, FILE* log)
+void updateTree(cMainWindow* w, const cMainRequest& request, FILE* log)
 {
-    // A request too short to hold the pointer would hand the GUI whatever the record held before.
-    if (t->inputLength < 1 + kPointerSize)
+    if (!request.complete)
         return;
     fprintf(log, "MAIN: Updating plugin tree\n");
     fflush(log);
-    emit w->updatePluginTreeTopLevelItemSignal(readPointer(t->input + 1));
+    emit w->updatePluginTreeTopLevelItemSignal(request.item);
     fprintf(log, "MAIN: done with Updating plugin tree\n");
 }
 
-void actionLock(cMainWindow* w, const cTransaction* t, FILE* log)
+void actionLock(cMainWindow* w, const cMainRequest& request, FILE* log)
 {
-    const int tagLength = t->input[1];
-    const int textLength = t->input[2];
-    const int seconds = t->input[3];
-    // The request must reach past both pointers, or they would be read from beyond it.
-    if (t->inputLength <= 10 || t->inputLength < 4 + tagLength + textLength + 2 * kPointerSize)
+    if (!request.complete)
         return;
 
-    const char* tagBytes = reinterpret_cast<const char*>(t->input + 4);
-    const char* textBytes = tagBytes + tagLength;
-    const QString tag = QString::fromLatin1(tagBytes, qMin(tagLength, 99));
-    const QString text = QString::fromLatin1(textBytes, qMin(textLength, 254));
-    const bool* busy = static_cast<const bool*>(readPointer(t->input + 4 + tagLength + textLength));
-    const bool* status = static_cast<const bool*>(readPointer(t->input + 4 + tagLength + textLength + kPointerSize));
+    const QString tag = QString::fromLatin1(request.tag.constData(), qMin(int(request.tag.size()), 99));
+    const QString text = QString::fromLatin1(request.text.constData(), qMin(int(request.text.size()), 254));
+    const int seconds = request.seconds;
+    const bool* busy = request.busy;
+    const bool* status = request.status;
 
     fprintf(log, "MAIN: Locking application condition @ %p and status @ %p\n", static_cast<const void*>(busy),
             static_cast<const void*>(status));
@@ -225,7 +207,8 @@ unsigned char mainTrscHandler(cTransaction* t, void* window)
 {
     cMainWindow* w = static_cast<cMainWindow*>(window);
     FILE* log = w->mainThread.outStream();
-    switch (t->input[0]) {
+    const cMainRequest request(t->input, t->inputLength);
+    switch (request.code) {
     case MAIN_LOAD_PLUGINS:
         loadPlugins(w, log);
         break;
@@ -233,10 +216,10 @@ unsigned char mainTrscHandler(cTransaction* t, void* window)
         unloadPlugins(w, log);
         break;
     case MAIN_UPDATE_TREE:
-        updateTree(w, t, log);
+        updateTree(w, request, log);
         break;
     case MAIN_ACTION_LOCK:
-        actionLock(w, t, log);
+        actionLock(w, request, log);
         break;
     default:
         // Codes the host does not know do nothing.
