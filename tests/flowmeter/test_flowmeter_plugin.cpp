@@ -5,13 +5,8 @@
 #include "FlowTrend.h"
 #include "SettingsReader.h"
 
-#include <CapturedFile.h>
-#include <ModalAnswerer.h>
-#include <ProgramRunner.h>
-#include <TempSettings.h>
-#include <WaitUntil.h>
+#include <HostFixture.h>
 #include <gui/cMainWindow.h>
-#include <gui/mainHandlers.h>
 #include <plugin/cPlugin.h>
 
 #include <QAction>
@@ -67,11 +62,8 @@ struct UnwritableStore
 };
 
 // The window, the plug-in made by its own library and started as the host starts it.
-struct Host
+struct Host : HostFixture
 {
-    TempSettings store;
-    CapturedFile log;
-    std::unique_ptr<cMainWindow> window;
     QLibrary library{ProgramRunner::binDir() + "/plugins/flowmeter.plg"};
     cPlugin* plugin = nullptr;
     void (*kill)(cPlugin*) = nullptr;
@@ -80,12 +72,8 @@ struct Host
     {
         qputenv("CORVANE_FLOWMETER_PORT", port.toLocal8Bit());
         qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
-        qApp->setQuitOnLastWindowClosed(false);
-        QString path = ProgramRunner::binDir() + "/corvane";
-        window = std::make_unique<cMainWindow>(nullptr, qApp, path, log.file(), log.file());
-        window->factoryMode = factory;
-        window->mainThread.trscHandler = mainTrscHandler;
-        window->mainThread.startHandler(cThread::TYPE_TRANSACTION, window.get(), "MAIN");
+        open(ProgramRunner::binDir())->factoryMode = factory;
+        startMain();
         auto create = reinterpret_cast<cPlugin* (*)(cMainWindow*)>(library.resolve("_Z14createInstanceP11cMainWindow"));
         kill = reinterpret_cast<void (*)(cPlugin*)>(library.resolve("_Z12killInstanceP7cPlugin"));
         if (!create || !kill)
@@ -259,7 +247,7 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     scan->trigger();
     QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() >= 5; }));
     // The port reports the lost device once, in the host's serial error box.
-    ModalAnswerer ok(QMessageBox::Ok);
+    ModalAnswerer& ok = h.answerBoxes(QMessageBox::Ok);
     QVERIFY(sim.command("vanish 3000"));
     QVERIFY(waitUntil([&] { return progress.last() == -1; }));
     QVERIFY(waitUntil([&] { return ok.titles.contains("ERROR"); }));
@@ -307,7 +295,7 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     QVERIFY(locks.isEmpty());
     QVERIFY(!sim.collect().contains("flowsim: <- 01 06 00 0C 00 01"));
 
-    ModalAnswerer yes(QMessageBox::Yes);
+    ModalAnswerer& yes = h.answerBoxes(QMessageBox::Yes);
     reset->trigger();
     QCOMPARE(yes.count(), 1);
     QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));

@@ -2,9 +2,7 @@
 // through the window's Save and Discard, against the real simulator.
 #include "FlowSim.h"
 
-#include <ModalAnswerer.h>
-#include <PluginKit.h>
-#include <ProgramRunner.h>
+#include <HostFixture.h>
 #include <gui/Ui_cMainWindow.h>
 
 #include <QDialogButtonBox>
@@ -30,19 +28,13 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     qputenv("CORVANE_FLOWMETER_PORT", sim.link.toLocal8Bit());
     qputenv("CORVANE_FLOWMETER_IDS", "1,2,3");
 
-    ProgramFolder folder;
-    folder.makePlugins();
-    QVERIFY(QFile::copy(ProgramRunner::binDir() + "/plugins/flowmeter.plg", folder.plugins() + "/flowmeter.plg"));
-    WindowKit kit;
-    cMainWindow* w = kit.open(folder.bin());
-    w->mainGuiThread.handler = mainGuiHandler;
-    w->mainGuiThread.startHandler(cThread::TYPE_PLAIN, w, "MAIN GUI");
+    HostFixture kit;
+    QVERIFY(kit.addFile(ProgramRunner::binDir() + "/plugins/flowmeter.plg", "flowmeter.plg"));
+    cMainWindow* w = kit.open();
+    kit.startMainGui();
     kit.startMain();
     w->show();
-    QVERIFY(kit.command(QByteArray(1, char(MAIN_LOAD_PLUGINS))));
-    QVERIFY(waitUntil([&] {
-        return kit.log.text().contains("MAIN: done with Updating plugin tree\n") && w->ui->pluginTree->isEnabled();
-    }));
+    QVERIFY(kit.loadPlugins(1));
     QVERIFY(waitUntil([&] { return w->ui->pluginTree->topLevelItemCount() == 1; }));
     cPlugin* fm = pluginList.entryAt(0)->handler.plugin;
     QCOMPARE(fm->name, QString("Flow meter"));

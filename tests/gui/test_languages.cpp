@@ -1,5 +1,6 @@
 // The host's languages with the real compiled translations in build/bin/lang.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "ModalAnswerer.h"
 #include "gui/Ui_cMainWindow.h"
 #include "gui/Ui_cSetup.h"
@@ -67,18 +68,18 @@ public:
 class TestLanguages : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
 
 private slots:
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     // Index 2: Swedish for the host's texts and for Qt's own.
     void swedish()
     {
         storeLanguage(2);
-        auto w = fx.window();
-        const QString text = fx.log.text();
+        auto w = fx->makeWindow();
+        const QString text = fx->log.text();
         QVERIFY2(text.contains("cMainWindow: Loaded QT system language file qt_sv.qm\n"
                                "cMainWindow: Loaded language file lang_sv_SE.qm\n"),
                  qPrintable(text));
@@ -108,8 +109,8 @@ private slots:
     void debugTranslationMarksTexts()
     {
         storeLanguage(8);
-        auto w = fx.window();
-        QVERIFY(fx.log.text().contains("cMainWindow: Loaded language file lang_DEBUG.qm\n"));
+        auto w = fx->makeWindow();
+        QVERIFY(fx->log.text().contains("cMainWindow: Loaded language file lang_DEBUG.qm\n"));
         QCOMPARE(titles(w->ui->menuBar->actions()), QStringList({"«File»", "«Help»"}));
         QCOMPARE(titles(w->fileMenu->actions()), QStringList({"CV: «Setup»", "|", "«Quit»"}));
         // Key sequences are left as they are, so the shortcuts still work.
@@ -123,9 +124,9 @@ private slots:
         QString lines[2];
         for (int i : {0, 1}) {
             storeLanguage(i == 0 ? 0 : 9);
-            fx.log.clear();
-            auto w = fx.window();
-            lines[i] = languageLines(fx.log.text());
+            fx->log.clear();
+            auto w = fx->makeWindow();
+            lines[i] = languageLines(fx->log.text());
             QCOMPARE(w->language, i == 0 ? 0 : 9);
         }
         QCOMPARE(lines[1], lines[0]);
@@ -138,9 +139,9 @@ private slots:
     {
         QTemporaryDir bare;
         storeLanguage(2);
-        auto w = fx.window(bare.path());
+        auto w = fx->makeWindow(bare.path());
         const QString dir = bare.path() + "/lang";
-        const QString text = fx.log.text();
+        const QString text = fx->log.text();
         QVERIFY2(text.contains("cMainWindow: WARNING! QT system language file qt_sv.qm was not found in " + dir +
                                "\ncMainWindow: English will be used as QT system language\n"
                                "cMainWindow: WARNING! Language file lang_sv_SE.qm was not found in " + dir +
@@ -179,8 +180,8 @@ private slots:
             out.write(f.second);
         }
         storeLanguage(2);
-        auto w = fx.window(program.path());
-        const QString text = fx.log.text();
+        auto w = fx->makeWindow(program.path());
+        const QString text = fx->log.text();
         QVERIFY2(text.contains("cMainWindow: WARNING! QT system language file qt_sv.qm was not found in "), qPrintable(text));
         QVERIFY(text.contains("cMainWindow: WARNING! Language file lang_sv_SE.qm was not found in "));
         QCOMPARE(titles(w->ui->menuBar->actions()), QStringList({"File", "Help"}));
@@ -190,15 +191,15 @@ private slots:
     // The running application switches language; the connection set stays single.
     void translateWhileRunning()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         QCOMPARE(w->actionQuit->text(), QString("Quit"));
-        fx.log.clear();
+        fx->log.clear();
         emit w->translateSignal(2);
-        QVERIFY(fx.log.text().contains("cMainWindow: Loaded language file lang_sv_SE.qm\n"));
+        QVERIFY(fx->log.text().contains("cMainWindow: Loaded language file lang_sv_SE.qm\n"));
         QCOMPARE(titles(w->ui->menuBar->actions()), QStringList({"Arkiv", "Hjälp"}));
         QCOMPARE(w->setupDialog->ui->label->text(), QString("Inställningar"));
-        QCOMPARE(w->receiversOf(SIGNAL(translateSignal(int))), 1);
-        QCOMPARE(w->receiversOf(SIGNAL(popupSignal(int, QString, QString, int, int, int))), 1);
+        QCOMPARE(HostFixture::receivers(w.get(), SIGNAL(translateSignal(int))), 1);
+        QCOMPARE(HostFixture::receivers(w.get(), SIGNAL(popupSignal(int, QString, QString, int, int, int))), 1);
         // The language the store keeps is the setup dialog's business, not this switch's.
         QCOMPARE(w->language, 1);
         emit w->translateSignal(1);
@@ -210,16 +211,16 @@ private slots:
     {
         // Without translation files the hook is the one translator asked.
         QTemporaryDir bare;
-        auto w = fx.window(bare.path());
+        auto w = fx->makeWindow(bare.path());
         ReentrantTranslator hook;
         hook.window = w.get();
         QCoreApplication::installTranslator(&hook);
-        fx.log.clear();
+        fx->log.clear();
         emit w->translateSignal(1);
         QCoreApplication::removeTranslator(&hook);
         QCOMPARE(hook.entered, 1);
-        QCOMPARE(fx.log.text().count("cMainWindow: Generating menus\n"), 1);
-        QCOMPARE(fx.log.text().count("cMainWindow: Found system locale"), 1);
+        QCOMPARE(fx->log.text().count("cMainWindow: Generating menus\n"), 1);
+        QCOMPARE(fx->log.text().count("cMainWindow: Found system locale"), 1);
     }
 };
 

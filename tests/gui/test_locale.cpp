@@ -1,5 +1,6 @@
 // Index 0 follows the system's locale. CTest runs this twice, under sv_SE and under fr_FR.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
 #include "gui/Ui_cSetup.h"
 
@@ -29,7 +30,7 @@ QImage image(const QIcon& icon)
 class TestLocale : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
     QString locale;
 
 private slots:
@@ -38,14 +39,14 @@ private slots:
         locale = QLocale::system().name();
         QVERIFY2(locale == "sv_SE" || locale == "fr_FR", qPrintable("run with LC_ALL=sv_SE.UTF-8 or fr_FR.UTF-8, not " + locale));
     }
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     void systemLanguage()
     {
         storeLanguage(0);
-        auto w = fx.window();
-        const QString text = fx.log.text();
+        auto w = fx->makeWindow();
+        const QString text = fx->log.text();
         QVERIFY(text.contains("cMainWindow: Found system locale: " + locale + "\n"));
         // Qt's search falls back from qt_sv_SE to qt_sv (and from qt_fr_FR to qt_fr with the
         // module files it names), and says so under the name asked for.
@@ -66,7 +67,7 @@ private slots:
 
     void systemEntryShowsTheLocalesFlag()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->actionSetup->trigger();
         const QImage shown = image(w->setupDialog->ui->language->itemIcon(0));
         const QString flag = locale == "sv_SE" ? "sv" : "fr";

@@ -1,6 +1,7 @@
 // The main window's form: names, the fixed plug-in column, what is hidden at start, and the
 // status-bar group.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
 
 #include <QLabel>
@@ -12,17 +13,17 @@
 class TestMainForm : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
 
 private slots:
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     // Plug-ins are built against the form's layout and reach widgets by these names.
     void membersInOrderWithTheirObjectNames()
     {
         static_assert(sizeof(Ui_cMainWindow) == 27 * sizeof(void*), "27 pointers and nothing else");
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         Ui_cMainWindow& ui = *w->ui;
         const QList<QPair<QObject*, size_t>> members = {
             {ui.centralWidget, offsetof(Ui_cMainWindow, centralWidget)},
@@ -91,7 +92,7 @@ private slots:
     // The window opens with the header, the empty tree and the empty display only.
     void hiddenAtStart()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         QVERIFY(w->ui->HeaderFrame->isVisible());
@@ -109,7 +110,7 @@ private slots:
 
     void pluginColumnStaysTwoHundredPixels()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         for (int width : {420, 589, 1400}) {
@@ -125,7 +126,7 @@ private slots:
 
     void progressMinusOneHidesTheGroupAndKeepsTheValue()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         emit w->statusBarProgressSignal("Loading plugins", 40);
@@ -144,7 +145,7 @@ private slots:
     // A second message replaces the first and has its own 2000 ms.
     void secondMessageReplacesTheFirstAndRestartsTheTime()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         QStatusBar* bar = w->ui->statusBar;
         emit w->statusBarMsgSignal("first");
         QCOMPARE(bar->currentMessage(), QString("first"));

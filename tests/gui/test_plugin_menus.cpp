@@ -1,6 +1,7 @@
 // Menus and tool bar while a plug-in is current: its menu, its entries, and the setup action
 // named after the selected item.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
 #include "plugin/cPlugin.h"
 #include "plugin/cPluginEntry.h"
@@ -52,7 +53,7 @@ struct Deselect
 class TestPluginMenus : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
 
     // Makes `plugin` the current one, as the tree selection does.
     void select(cPluginEntry& entry, MenuPlugin& plugin)
@@ -62,20 +63,20 @@ class TestPluginMenus : public QObject
     }
 
 private slots:
-    void init() { fx.begin(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
     void cleanup()
     {
         Deselect();
         pluginList.clearEntries();
-        fx.end();
+        fx.reset();
     }
 
     void menusOfTheCurrentPlugin()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         MenuPlugin plugin(w.get(), "Flowmeter");
         Deselect deselect;
-        select(pluginList.append("flowmeter.plg", fx.log.file()), plugin);
+        select(pluginList.append("flowmeter.plg", fx->log.file()), plugin);
         w->ui->itemStr->setText("FM-100 #3");
         w->mkMenus();
 
@@ -98,11 +99,11 @@ private slots:
     // One selection after another leaves one plug-in menu and one setup entry on the tool bar.
     void selectingAgainLeavesOneOfEach()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         MenuPlugin first(w.get(), "Flowmeter"), second(w.get(), "Logger");
         Deselect deselect;
-        cPluginEntry& a = pluginList.append("flowmeter.plg", fx.log.file());
-        cPluginEntry& b = pluginList.append("logger.plg", fx.log.file());
+        cPluginEntry& a = pluginList.append("flowmeter.plg", fx->log.file());
+        cPluginEntry& b = pluginList.append("logger.plg", fx->log.file());
         select(a, first);
         w->mkMenus();
         select(b, second);
@@ -125,8 +126,8 @@ private slots:
     // A library whose instance is not made yet has no name to show.
     void entryWithoutInstanceCountsAsNone()
     {
-        auto w = fx.window();
-        currentPlugin = &pluginList.append("pending.plg", fx.log.file());
+        auto w = fx->makeWindow();
+        currentPlugin = &pluginList.append("pending.plg", fx->log.file());
         w->mkMenus();
         QCOMPARE(titles(w->ui->menuBar->actions()), QStringList({"File", "Help"}));
     }

@@ -1,7 +1,8 @@
 // Renders the main window, the setup dialog and the about dialog on the offscreen platform to
 // PNG files (in the build folder, or where CORVANE_SCREENSHOT_DIR says), and checks that each
 // picture shows its window whole. scripts/screenshots runs it.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
 
 #include <QDir>
@@ -12,7 +13,7 @@
 class TestScreenshots : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
     QString dir;
 
     // Saves the widget as it is painted and checks the picture is not a blank page.
@@ -41,12 +42,12 @@ private slots:
             dir = QStringLiteral(CORVANE_SCREENSHOT_DIR);
         QVERIFY(QDir().mkpath(dir));
     }
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     void mainWindowAndDialogs()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->resize(760, 520);
         w->show();
         emit w->statusBarMsgSignal("Ready");
@@ -64,7 +65,7 @@ private slots:
     void inSwedish()
     {
         QSettings("Tessmark", "Corvane").setValue("cMainWindow/Language", 2);
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->resize(760, 520);
         w->show();
         shoot(w.get(), "main-window-sv");

@@ -1,6 +1,7 @@
 // The application settings in a real INI store in a temporary folder: defaults, cleaning,
 // the maximized window, the serial debug key, and stores that are broken.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
 
 #include <QDir>
@@ -32,16 +33,16 @@ void store(const QList<QPair<const char*, QVariant>>& values)
 class TestSettings : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
 
 private slots:
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     void firstStartTakesTheDefaultsAndSavesTenKeys()
     {
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QCOMPARE(w->settingsVersion, 1);
             QCOMPARE(w->language, 1);
             QCOMPARE(w->serialPort, QString("COM1"));
@@ -49,9 +50,9 @@ private slots:
             QVERIFY(!w->isMaximized());
             QCOMPARE(w->toolBarArea(w->ui->mainToolBar), Qt::TopToolBarArea);
             QVERIFY(!w->genericPort.debug);
-            QVERIFY(!fx.log.text().contains("WARNING! Settings"));
+            QVERIFY(!fx->log.text().contains("WARNING! Settings"));
         }
-        QVERIFY(fx.log.text().contains("cMainWindow: Saving application settings\n"));
+        QVERIFY(fx->log.text().contains("cMainWindow: Saving application settings\n"));
         QSettings s("Tessmark", "Corvane");
         s.beginGroup("cMainWindow");
         QStringList keys = s.childKeys();
@@ -79,14 +80,14 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, loaded);
         store({{"Serial port", stored}});
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         QCOMPARE(w->serialPort, loaded);
     }
 
     // Saving cleans the member itself too.
     void savingCleansThePortInPlace()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->serialPort = "COM 7.";
         w->saveAppSettings();
         QCOMPARE(w->serialPort, QString("COM7"));
@@ -97,7 +98,7 @@ private slots:
     {
         store({{"Settings version", "2.9"}});
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QCOMPARE(w->settingsVersion, 2);
         }
         QCOMPARE(stored("Settings version").toString(), QString("2"));
@@ -108,7 +109,7 @@ private slots:
         const QRect normal(30, 40, 520, 310);
         store({{"Geometry", normal}});
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QCOMPARE(w->geometry(), normal);
             w->show();
             w->showMaximized();
@@ -116,7 +117,7 @@ private slots:
         }
         QCOMPARE(stored("Geometry").toRect(), normal);
         QCOMPARE(stored("Maximized").toBool(), true);
-        auto again = fx.window();
+        auto again = fx->makeWindow();
         QVERIFY(again->isMaximized());
         QCOMPARE(again->normalGeometry(), normal);
     }
@@ -138,7 +139,7 @@ private slots:
         QFETCH(int, area);
         store({{"Toolbar area", stored}});
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QCOMPARE(int(w->toolBarArea(w->ui->mainToolBar)), area);
             QCOMPARE(w->ui->mainToolBar->orientation(),
                      area == Qt::LeftToolBarArea || area == Qt::RightToolBarArea ? Qt::Vertical : Qt::Horizontal);
@@ -151,9 +152,9 @@ private slots:
     {
         store({{"Enable RS-485 debug", true}});
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QVERIFY(w->genericPort.debug);
-            QVERIFY(fx.log.text().contains(QString::asprintf(
+            QVERIFY(fx->log.text().contains(QString::asprintf(
                 "cThread @ 0x%08X: GENERIC SERIAL PORT thread -> Enabeling debug output\n", w->genericPort.id)));
             w->genericPort.debug = false;
         }
@@ -165,7 +166,7 @@ private slots:
     {
         store({{"Enable RS-485 debug", true}});
         {
-            auto w = fx.window(ProgramRunner::binDir(), stdout);
+            auto w = fx->makeWindow(ProgramRunner::binDir(), stdout);
             QVERIFY(!w->genericPort.debug);
             w->genericPort.debug = false;
         }
@@ -174,7 +175,7 @@ private slots:
         s.remove("cMainWindow/Enable RS-485 debug");
         s.sync();
         {
-            auto w = fx.window(ProgramRunner::binDir(), stdout);
+            auto w = fx->makeWindow(ProgramRunner::binDir(), stdout);
             w->genericPort.debug = true;
         }
         QVERIFY(!stored("Enable RS-485 debug").isValid());
@@ -199,21 +200,21 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, why);
-        fx.store->writeRaw(bytes);
+        fx->store.writeRaw(bytes);
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QCOMPARE(w->language, 1);
             QCOMPARE(w->serialPort, QString("COM1"));
             QCOMPARE(w->geometry(), QRect(20, 20, 500, 300));
-            const QString text = fx.log.text();
-            const QString warning = "cMainWindow: WARNING! Settings in " + fx.store->file();
+            const QString text = fx->log.text();
+            const QString warning = "cMainWindow: WARNING! Settings in " + fx->store.file();
             QVERIFY2(text.contains(warning), qPrintable(text));
             QVERIFY(text.contains("\ncMainWindow: Default settings will be used\n"));
             if (!why.isEmpty())
                 QVERIFY2(text.contains(warning + why), qPrintable(text));
         }
-        QVERIFY(!fx.log.text().contains("could not be saved"));
-        QSettings reread(fx.store->file(), QSettings::IniFormat);
+        QVERIFY(!fx->log.text().contains("could not be saved"));
+        QSettings reread(fx->store.file(), QSettings::IniFormat);
         QCOMPARE(reread.status(), QSettings::NoError);
         QCOMPARE(reread.value("cMainWindow/Language").toInt(), 1);
     }
@@ -221,14 +222,14 @@ private slots:
     // A store that cannot be opened at all (here a folder where the file should be).
     void unreadableStoreIsReported()
     {
-        QVERIFY(QDir().mkpath(fx.store->file()));
+        QVERIFY(QDir().mkpath(fx->store.file()));
         {
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             QCOMPARE(w->language, 1);
-            QVERIFY(fx.log.text().contains("cMainWindow: WARNING! Settings in " + fx.store->file() +
+            QVERIFY(fx->log.text().contains("cMainWindow: WARNING! Settings in " + fx->store.file() +
                                            " are not used: it cannot be accessed\n"));
         }
-        QVERIFY(fx.log.text().contains("cMainWindow: WARNING! Settings could not be saved to " + fx.store->file() +
+        QVERIFY(fx->log.text().contains("cMainWindow: WARNING! Settings could not be saved to " + fx->store.file() +
                                        "\n"));
     }
 
@@ -236,8 +237,8 @@ private slots:
     // too) is said at once, in the status bar and the log; the window keeps what it was given.
     void failedSaveIsSaidAtOnce()
     {
-        auto w = fx.window();
-        const QString folder = fx.store->dir() + "/Tessmark";
+        auto w = fx->makeWindow();
+        const QString folder = fx->store.dir() + "/Tessmark";
         QVERIFY(!QFileInfo::exists(folder) || QDir(folder).removeRecursively());
         QFile blocker(folder);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -245,11 +246,11 @@ private slots:
         QSignalSpy status(w.get(), &cMainWindow::statusBarMsgSignal);
         w->language = 2;
         w->saveAppSettings();
-        const QString said = "WARNING! Settings could not be saved to " + fx.store->file();
+        const QString said = "WARNING! Settings could not be saved to " + fx->store.file();
         QCOMPARE(status.size(), 1);
         QCOMPARE(status.at(0).at(0).toString(), said);
         QCOMPARE(w->ui->statusBar->currentMessage(), said);
-        QVERIFY(fx.log.text().endsWith("cMainWindow: " + said + "\n"));
+        QVERIFY(fx->log.text().endsWith("cMainWindow: " + said + "\n"));
         QCOMPARE(w->language, 2);
         // Writable again: the next save keeps it.
         QVERIFY(QFile::remove(folder));
@@ -263,12 +264,12 @@ private slots:
     void overlongValuesTakeTheDefault()
     {
         const QByteArray huge(8 * 1024 * 1024, 'C');
-        fx.store->writeRaw("[cMainWindow]\nLanguage=2\nSerial%20port=" + huge + "\nToolbar%20area=" + huge + "\n");
-        auto w = fx.window();
+        fx->store.writeRaw("[cMainWindow]\nLanguage=2\nSerial%20port=" + huge + "\nToolbar%20area=" + huge + "\n");
+        auto w = fx->makeWindow();
         QCOMPARE(w->serialPort, QString("COM1"));
         QCOMPARE(w->language, 2);
         QCOMPARE(w->toolBarArea(w->ui->mainToolBar), Qt::TopToolBarArea);
-        const QString text = fx.log.text();
+        const QString text = fx->log.text();
         QVERIFY2(text.contains("cMainWindow: WARNING! Setting \"Serial port\" is 8388608 characters long (more than "
                                "4096), the default is used\n"),
                  qPrintable(text.left(2000)));
@@ -278,11 +279,11 @@ private slots:
     // A window without area could be neither seen nor grabbed.
     void unusableGeometryFallsBackToTheDefault()
     {
-        fx.store->writeRaw("[cMainWindow]\nGeometry=@Rect(0 0 0 0)\nLanguage=2\n");
-        auto w = fx.window();
+        fx->store.writeRaw("[cMainWindow]\nGeometry=@Rect(0 0 0 0)\nLanguage=2\n");
+        auto w = fx->makeWindow();
         QCOMPARE(w->geometry(), QRect(20, 20, 500, 300));
         QCOMPARE(w->language, 2);
-        QVERIFY(fx.log.text().contains("cMainWindow: WARNING! Stored window geometry is not usable, the default is used\n"));
+        QVERIFY(fx->log.text().contains("cMainWindow: WARNING! Stored window geometry is not usable, the default is used\n"));
     }
 };
 

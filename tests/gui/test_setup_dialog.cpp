@@ -1,5 +1,6 @@
 // The application setup dialog: language (next start), the live serial debug switch, saving.
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "ModalAnswerer.h"
 #include "app/cProgram.h"
 #include "gui/Ui_cSetup.h"
@@ -38,11 +39,11 @@ void choose(cSetup* d, int index)
 class TestSetupDialog : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
 
 private slots:
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     void metaObject()
     {
@@ -58,7 +59,7 @@ private slots:
 
     void opensWithTheWindowsValues()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->language = 2;
         w->actionSetup->trigger();
         cSetup* d = w->setupDialog;
@@ -77,12 +78,12 @@ private slots:
 
     void swedishThenOkSavesAndSaysWhen()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->actionSetup->trigger();
         cSetup* d = w->setupDialog;
         choose(d, 2);
         QCOMPARE(w->language, 1);
-        fx.log.clear();
+        fx->log.clear();
         ModalAnswerer answer(QMessageBox::Ok);
         click(d, QDialogButtonBox::Ok);
         QCOMPARE(answer.count(), 1);
@@ -91,7 +92,7 @@ private slots:
                  QString("The new language will be effective the next time you restart the application"));
         QCOMPARE(w->language, 2);
         QCOMPARE(storedLanguage(), 2);
-        QVERIFY(fx.log.text().contains("cMainWindow: Saving application settings\ncSetup: Closing setup dialog\n"));
+        QVERIFY(fx->log.text().contains("cMainWindow: Saving application settings\ncSetup: Closing setup dialog\n"));
         QVERIFY(!d->isVisible());
         // The interface keeps its language until the next start.
         QCOMPARE(w->actionQuit->text(), QString("Quit"));
@@ -99,14 +100,14 @@ private slots:
 
     void okWithoutAChangeSavesQuietly()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->serialPort = "/dev/ttyUSB1";
         w->actionSetup->trigger();
         ModalAnswerer answer(QMessageBox::Ok);
-        fx.log.clear();
+        fx->log.clear();
         click(w->setupDialog, QDialogButtonBox::Ok);
         QCOMPARE(answer.count(), 0);
-        QVERIFY(fx.log.text().contains("cMainWindow: Saving application settings\n"));
+        QVERIFY(fx->log.text().contains("cMainWindow: Saving application settings\n"));
         QCOMPARE(storedLanguage(), 1);
         QSettings s("Tessmark", "Corvane");
         // The port has no field in the dialog and comes back unchanged.
@@ -116,18 +117,18 @@ private slots:
 
     void cancelAndClosingKeepTheLanguage()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         for (bool viaClose : {false, true}) {
             w->actionSetup->trigger();
             choose(w->setupDialog, 2);
-            fx.log.clear();
+            fx->log.clear();
             if (viaClose)
                 w->setupDialog->close();
             else
                 click(w->setupDialog, QDialogButtonBox::Cancel);
             QVERIFY(!w->setupDialog->isVisible());
             QCOMPARE(w->language, 1);
-            QCOMPARE(fx.log.text(), QString("cSetup: Closing setup dialog\n"));
+            QCOMPARE(fx->log.text(), QString("cSetup: Closing setup dialog\n"));
         }
         // The next opening starts from the window's values again.
         w->actionSetup->trigger();
@@ -139,25 +140,25 @@ private slots:
     // The switch acts when clicked, and Cancel does not take it back.
     void debugSwitchIsLive()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         emit w->setupDialog->debugCheckBoxSignal(true);
         w->actionSetup->trigger();
         QCheckBox* box = w->setupDialog->ui->debug;
         QVERIFY(box->isVisible());
         QVERIFY(!box->isChecked());
-        fx.log.clear();
+        fx->log.clear();
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(w->genericPort.debug);
-        QCOMPARE(fx.log.text(), QString::asprintf("cThread @ 0x%08X: GENERIC SERIAL PORT thread -> Enabeling debug output\n",
+        QCOMPARE(fx->log.text(), QString::asprintf("cThread @ 0x%08X: GENERIC SERIAL PORT thread -> Enabeling debug output\n",
                                                   w->genericPort.id));
         click(w->setupDialog, QDialogButtonBox::Cancel);
         QVERIFY(w->genericPort.debug);
         w->actionSetup->trigger();
         QVERIFY(box->isChecked());
-        fx.log.clear();
+        fx->log.clear();
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(!w->genericPort.debug);
-        QVERIFY(!fx.log.text().contains("Enabeling"));
+        QVERIFY(!fx->log.text().contains("Enabeling"));
     }
 
     // The entry point shows the switch in debug runs only.
@@ -170,7 +171,7 @@ private slots:
             char prog[] = "corvane", dbg[] = "-debug";
             char* argv[] = {prog, dbg, nullptr};
             cProgram program(debug ? 2 : 1, argv);
-            auto w = fx.window();
+            auto w = fx->makeWindow();
             program.startUp(*w);
             w->actionSetup->trigger();
             QCOMPARE(w->setupDialog->ui->debug->isVisible(), debug);
@@ -185,7 +186,7 @@ private slots:
     // OK pressed again while the notice of the first is still open does nothing more.
     void okIsNotReentered()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->actionSetup->trigger();
         choose(w->setupDialog, 2);
         ModalAnswerer answer(QMessageBox::Ok);
@@ -194,11 +195,11 @@ private slots:
             w->setupDialog->accept();
             answer.hold(false);
         });
-        fx.log.clear();
+        fx->log.clear();
         w->setupDialog->accept();
         QCOMPARE(answer.count(), 1);
-        QCOMPARE(fx.log.text().count("cMainWindow: Saving application settings\n"), 1);
-        QCOMPARE(fx.log.text().count("cSetup: Closing setup dialog\n"), 1);
+        QCOMPARE(fx->log.text().count("cMainWindow: Saving application settings\n"), 1);
+        QCOMPARE(fx->log.text().count("cSetup: Closing setup dialog\n"), 1);
     }
 };
 

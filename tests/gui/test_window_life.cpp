@@ -1,10 +1,5 @@
 // The main window's construction, quit question and ordered shutdown.
-#include "CapturedFile.h"
-#include "ModalAnswerer.h"
-#include "StdStreamCapture.h"
-#include "TempSettings.h"
-#include "gui/cMainWindow.h"
-#include "gui/mainHandlers.h"
+#include "HostFixture.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,25 +12,20 @@ class TestWindowLife : public QObject
 {
     Q_OBJECT
 
-    CapturedFile out, err;
-    // Each case starts from an empty store: the window reads it while it is built.
-    std::unique_ptr<TempSettings> store;
+    // Each case starts from an empty store: the window reads it while it is built. The window
+    // writes to the fixture's log and its errors to a file of their own.
+    std::unique_ptr<HostFixture> fx;
+    CapturedFile err;
 
-    std::unique_ptr<cMainWindow> makeWindow()
-    {
-        QString path = "/opt/corvane/corvane";
-        return std::make_unique<cMainWindow>(nullptr, qApp, path, out.file(), err.file());
-    }
+    std::unique_ptr<cMainWindow> makeWindow() { return fx->makeWindow("/opt/corvane", nullptr, err.file()); }
 
 private slots:
-    void initTestCase() { qApp->setQuitOnLastWindowClosed(false); }
     void init()
     {
-        store = std::make_unique<TempSettings>();
-        out.clear();
+        fx = std::make_unique<HostFixture>();
         err.clear();
     }
-    void cleanup() { store.reset(); }
+    void cleanup() { fx.reset(); }
 
     void constructionOrderAndTitle()
     {
@@ -50,7 +40,7 @@ private slots:
         QVERIFY(so.text().contains("cSetup: Connecting signals\n"));
         // Settings before the language they choose (1 on an empty store), then the menus.
         const QString locale = QLocale::system().name();
-        QCOMPARE(out.text(), QString("cMainWindow: Version 1.1\n"
+        QCOMPARE(fx->log.text(), QString("cMainWindow: Version 1.1\n"
                                      "cMainWindow: Loading application settings\n"
                                      "cMainWindow: Found system locale: " + locale + "\n"
                                      "cMainWindow: WARNING! QT system language file qt_en.qm was not found in "
@@ -70,11 +60,11 @@ private slots:
         QCOMPARE(w->objectName(), QString("cMainWindow"));
         for (cThread* t : {static_cast<cThread*>(&w->mainGuiThread), static_cast<cThread*>(&w->mainThread),
                            static_cast<cThread*>(&w->genericPort)}) {
-            QCOMPARE(t->out.load(), out.file());
+            QCOMPARE(t->out.load(), fx->log.file());
             QCOMPARE(t->err.load(), err.file());
             QVERIFY(!t->running);
         }
-        QCOMPARE(w->logStream(), out.file());
+        QCOMPARE(w->logStream(), fx->log.file());
         QVERIFY(!w->debugMode);
         QVERIFY(!w->factoryMode);
         QVERIFY(w->popupBox && !w->popupBox->isVisible());
@@ -90,7 +80,7 @@ private slots:
     {
         StdStreamCapture so(1);
         QString path = "C:\\Tools\\Corvane\\app.exe";
-        cMainWindow w(nullptr, qApp, path, out.file(), err.file());
+        cMainWindow w(nullptr, qApp, path, fx->log.file(), err.file());
         QCOMPARE(w.appPath, QString("C:/Tools/Corvane/app.exe"));
         QCOMPARE(path, QString("C:/Tools/Corvane/app.exe"));
     }
@@ -180,13 +170,13 @@ private slots:
         w->mainGuiThread.handler = mainGuiHandler;
         w->mainGuiThread.startHandler(cThread::TYPE_PLAIN, w.get(), "MAIN GUI");
         w->mainThread.startHandler(cThread::TYPE_TRANSACTION, w.get(), "MAIN");
-        out.clear();
+        fx->log.clear();
         const QString gui = QString::asprintf("0x%08X", w->mainGuiThread.id);
         const QString main = QString::asprintf("0x%08X", w->mainThread.id);
         w.reset();
         so.stop();
         se.stop();
-        const QString text = out.text();
+        const QString text = fx->log.text();
         const QStringList order = {
             "cMainWindow: Disconnecting signals\n",
             "cThread @ " + gui + ": MAIN GUI thread handler stopped\n",

@@ -1,6 +1,7 @@
 // The window's interface for threads and plug-ins: its meta-object, the connection set, the
 // menus without a plug-in, and the small slots (about, buttons).
-#include "GuiFixture.h"
+#include "HostFixture.h"
+#include "gui/cSetup.h"
 #include "ModalAnswerer.h"
 #include "gui/Ui_cMainWindow.h"
 
@@ -116,17 +117,17 @@ QStringList titles(const QList<QAction*>& actions)
 class TestWiring : public QObject
 {
     Q_OBJECT
-    GuiFixture fx;
+    std::unique_ptr<HostFixture> fx;
 
-    void expectConnections(TestWindow& w, int n)
+    void expectConnections(const cMainWindow& w, int n)
     {
         for (const char* s : windowSignals)
-            QVERIFY2(w.receiversOf(s) == n, qPrintable(QString("%1: %2").arg(s + 1).arg(w.receiversOf(s))));
+            QVERIFY2(HostFixture::receivers(&w, s) == n, qPrintable(QString("%1: %2").arg(s + 1).arg(HostFixture::receivers(&w, s))));
     }
 
 private slots:
-    void init() { fx.begin(); }
-    void cleanup() { fx.end(); }
+    void init() { fx = std::make_unique<HostFixture>(); fx->captureConsole(); }
+    void cleanup() { fx.reset(); }
 
     void metaObjectIsTheContract()
     {
@@ -150,21 +151,21 @@ private slots:
     // slot twice until the next break.
     void connectionSetMadeBrokenAndDoubled()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         expectConnections(*w, 1);
         w->connectSignals(false);
         expectConnections(*w, 0);
-        QVERIFY(fx.log.text().endsWith("cMainWindow: Disconnecting signals\n"));
+        QVERIFY(fx->log.text().endsWith("cMainWindow: Disconnecting signals\n"));
         emit w->showApplicationSetupSignal();
         QVERIFY(!w->setupDialog->isVisible());
         w->connectSignals(true);
         w->connectSignals(true);
         expectConnections(*w, 2);
-        fx.log.clear();
+        fx->log.clear();
         emit w->showApplicationSetupSignal();
         QVERIFY(w->setupDialog->isVisible());
         // Each run of the setup slot opens the dialog anew.
-        QCOMPARE(fx.log.text().count("cSetup: Disconnecting signals\n"), 2);
+        QCOMPARE(fx->log.text().count("cSetup: Disconnecting signals\n"), 2);
         w->connectSignals(false);
         expectConnections(*w, 0);
         // A rebuild of the menus leaves exactly one set.
@@ -176,9 +177,9 @@ private slots:
     // The six-argument form is the seven-argument signal with the time-out 5.
     void sixArgumentActionLockCarriesTimeoutFive()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         // Both forms reach the one slot, onActionLock.
-        QCOMPARE(w->receiversOf(SIGNAL(actionLockSignal(char*, int, char*, int, bool*, bool*))), 1);
+        QCOMPARE(HostFixture::receivers(w.get(), SIGNAL(actionLockSignal(char*, int, char*, int, bool*, bool*))), 1);
         QSignalSpy spy(w.get(), SIGNAL(actionLockSignal(char*, int, char*, int, bool*, bool*, unsigned char)));
         char tag[] = "FM", txt[] = "zeroing";
         bool busy = false, status = false;
@@ -189,7 +190,7 @@ private slots:
 
     void menusWithoutAPlugin()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         QCOMPARE(titles(w->ui->menuBar->actions()), QStringList({"File", "Help"}));
         QCOMPARE(titles(w->fileMenu->actions()), QStringList({"CV: Setup", "|", "Quit"}));
         QCOMPARE(titles(w->helpMenu->actions()), QStringList({"CV: About"}));
@@ -208,7 +209,7 @@ private slots:
         QCOMPARE(w->actionAboutPlugin->text(), QString("&About plugin"));
         QVERIFY(w->actionPluginSetup->associatedObjects().isEmpty());
         QVERIFY(w->actionAboutPlugin->associatedObjects().isEmpty());
-        QVERIFY(fx.log.text().contains("cMainWindow: Generating menus\n"));
+        QVERIFY(fx->log.text().contains("cMainWindow: Generating menus\n"));
 
         // A rebuild replaces every action and leaves no second File or Help behind.
         QPointer<QAction> oldSetup = w->actionSetup;
@@ -227,7 +228,7 @@ private slots:
     // Shown without waiting, hidden by OK, shown again as it was: the dialog is built once.
     void aboutDialog()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         QDialog* about = w->aboutDialog;
         QCOMPARE(about->objectName(), QString("Dialog"));
         QCOMPARE(about->windowTitle(), QString("Corvane 1.1 - About"));
@@ -257,7 +258,7 @@ private slots:
     // A link goes to the desktop's handler; the browser keeps its page.
     void aboutLinkOpensOutside()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->actionAbout->trigger();
         QVERIFY(QTest::qWaitForWindowExposed(w->aboutDialog));
         auto* browser = w->aboutDialog->findChild<QTextBrowser*>("textBrowser");
@@ -279,7 +280,7 @@ private slots:
 
     void buttonRowFollowsItsSignal()
     {
-        auto w = fx.window();
+        auto w = fx->makeWindow();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         emit w->setButtonsVisibleSignal(true);

@@ -1,7 +1,8 @@
 // The "MAIN" thread's commands, run by the real handler on the real thread of a window whose
 // program folder is the test's: the plug-in scan, unloading, the tree-item hand-over and the
 // action lock at its edges.
-#include "PluginKit.h"
+#include "HostFixture.h"
+#include "SignalLog.h"
 
 #include <QElapsedTimer>
 
@@ -44,14 +45,13 @@ class TestMainCommands : public QObject
 
     struct Run
     {
-        ProgramFolder folder;
-        WindowKit kit;
+        HostFixture kit;
         SignalLog signals_;
         cMainWindow* w = nullptr;
 
         Run()
         {
-            w = kit.open(folder.bin());
+            w = kit.open();
             signals_.watch(w);
             kit.startMain();
         }
@@ -75,14 +75,14 @@ private slots:
     void scanOrderIgnoresCase()
     {
         Run r;
-        QVERIFY(r.folder.add("tp_beta", "b.plg"));
-        QVERIFY(r.folder.add("tp_alpha", "A.PLG"));
-        QVERIFY(r.folder.addBytes("readme.txt", "not a plug-in"));
-        QVERIFY(r.folder.addBytes("notes.plg.txt", "not a plug-in either"));
+        QVERIFY(r.kit.add("tp_beta", "b.plg"));
+        QVERIFY(r.kit.add("tp_alpha", "A.PLG"));
+        QVERIFY(r.kit.addBytes("readme.txt", "not a plug-in"));
+        QVERIFY(r.kit.addBytes("notes.plg.txt", "not a plug-in either"));
         QVERIFY(r.loadPlugins());
 
         const QString log = r.kit.log.text();
-        QVERIFY2(inOrder(log, {"MAIN: Loading plugins\n", "MAIN: Found plugin directory '" + r.folder.plugins() + "'\n",
+        QVERIFY2(inOrder(log, {"MAIN: Loading plugins\n", "MAIN: Found plugin directory '" + r.kit.plugins() + "'\n",
                                "MAIN: Found plugin 'A.PLG' (1/2)\n", "cPluginHandler: Loaded plugin 'A.PLG'",
                                "MAIN: Found plugin 'b.plg' (2/2)\n", "cPluginHandler: Loaded plugin 'b.plg'"}),
                  qPrintable(log));
@@ -101,8 +101,8 @@ private slots:
     void failedLoadStopsTheRest()
     {
         Run r;
-        QVERIFY(r.folder.addBytes("A.plg", "not a library"));
-        QVERIFY(r.folder.add("tp_beta", "b.plg"));
+        QVERIFY(r.kit.addBytes("A.plg", "not a library"));
+        QVERIFY(r.kit.add("tp_beta", "b.plg"));
         QVERIFY(r.loadPlugins());
         QCOMPARE(r.signals_.matching("status "),
                  QStringList({"status Loading plugins", "status Found plugin: A.plg", "status Failed to load plugin: A.plg",
@@ -118,9 +118,9 @@ private slots:
     void listLockHeldStopsTheRestAndSaysWhy()
     {
         Run r;
-        QVERIFY(r.folder.add("tp_alpha", "A.plg"));
-        QVERIFY(r.folder.add("tp_beta", "b.plg"));
-        QVERIFY(r.folder.add("tp_gamma", "c.plg"));
+        QVERIFY(r.kit.add("tp_alpha", "A.plg"));
+        QVERIFY(r.kit.add("tp_beta", "b.plg"));
+        QVERIFY(r.kit.add("tp_gamma", "c.plg"));
 
         // 0: idle, 1: take the lock, 2: held, 3: let it go.
         std::mutex m;
@@ -186,11 +186,11 @@ private slots:
         QFETCH(bool, folderExists);
         Run r;
         if (folderExists)
-            QVERIFY(r.folder.addBytes("readme.txt", "nothing"));
+            QVERIFY(r.kit.addBytes("readme.txt", "nothing"));
         QVERIFY(r.loadPlugins());
         const QString log = r.kit.log.text();
-        const QString dirLine = folderExists ? "MAIN: Found plugin directory '" + r.folder.plugins() + "'\n"
-                                             : "MAIN: Plugin directory '" + r.folder.plugins() + "' does not exist\n";
+        const QString dirLine = folderExists ? "MAIN: Found plugin directory '" + r.kit.plugins() + "'\n"
+                                             : "MAIN: Plugin directory '" + r.kit.plugins() + "' does not exist\n";
         QVERIFY2(inOrder(log, {"MAIN: Loading plugins\n", dirLine, "MAIN: No valid plugins where found in 'plugins'\n"}),
                  qPrintable(log));
         QCOMPARE(r.signals_.matching("popup"),
@@ -205,7 +205,7 @@ private slots:
     void loadingAgainUnloadsFirst()
     {
         Run r;
-        QVERIFY(r.folder.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(r.kit.add("tp_alpha", "tp_alpha.plg"));
         QVERIFY(r.loadPlugins());
         QVERIFY(r.kit.waitLog("MAIN: done with Updating plugin tree\n"));
         QCOMPARE(r.kit.log.text().count("Alpha plugin: call init("), 1);
@@ -228,7 +228,7 @@ private slots:
     void unloadCommand()
     {
         Run r;
-        QVERIFY(r.folder.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(r.kit.add("tp_alpha", "tp_alpha.plg"));
         QVERIFY(r.loadPlugins());
         QVERIFY(r.kit.waitLog("MAIN: done with Updating plugin tree\n"));
         r.signals_.events.clear();
@@ -253,7 +253,7 @@ private slots:
     void guiTickOnlyWhileAPluginIsCurrent()
     {
         Run r;
-        QVERIFY(r.folder.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(r.kit.add("tp_alpha", "tp_alpha.plg"));
         QVERIFY(r.loadPlugins());
         QVERIFY(r.kit.waitLog("MAIN: done with Updating plugin tree\n"));
         int ticks = 0;

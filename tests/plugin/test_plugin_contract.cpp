@@ -1,7 +1,7 @@
 // The plug-in base classes as a plug-in sees them: the fixed order of the operations and of
 // the meta-object, the plug-in's own connections, the destructor, the three timer slots,
 // the translation, and the display and dialog bases.
-#include "PluginKit.h"
+#include "HostFixture.h"
 #include "StdStreamCapture.h"
 #include "plugin/cPluginDialog.h"
 #include "plugin/cPluginDisplay.h"
@@ -86,8 +86,7 @@ class TestPluginContract : public QObject
 {
     Q_OBJECT
 
-    WindowKit kit;
-    ProgramFolder folder;
+    HostFixture kit;
     cMainWindow* w = nullptr;
 
     std::unique_ptr<Probe> probe(const QString& name = "Flow")
@@ -96,7 +95,7 @@ class TestPluginContract : public QObject
     }
 
 private slots:
-    void initTestCase() { w = kit.open(folder.bin()); }
+    void initTestCase() { w = kit.open(); }
     void init() { kit.log.clear(); }
 
     // The host reaches the operations by their place: nothing may move them.
@@ -351,7 +350,7 @@ private slots:
     void translationFromTheLibrarysFolder()
     {
         auto p = probe("Abc");
-        const QString dir = folder.bin() + "/lang/abc";
+        const QString dir = kit.bin() + "/lang/abc";
         p->trPlugin("abc.plg", 2);
         QString text = kit.log.text();
         QVERIFY2(text.contains("Abc plugin: Found system locale " + QLocale::system().name() + "\n"), qPrintable(text));

@@ -1,6 +1,7 @@
 // The loader on real libraries: what it logs and shows for a good library and for each way a
 // library can be wrong, the loader's path limit, and the teardown of one entry.
-#include "PluginKit.h"
+#include "HostFixture.h"
+#include "SignalLog.h"
 
 #include <QRandomGenerator>
 
@@ -48,8 +49,7 @@ class TestPluginLoader : public QObject
 {
     Q_OBJECT
 
-    WindowKit kit;
-    ProgramFolder folder;
+    HostFixture kit;
     cMainWindow* w = nullptr;
     std::unique_ptr<SignalLog> signals_;
     const QString dir = QStringLiteral(CORVANE_TEST_PLUGIN_DIR);
@@ -64,7 +64,7 @@ class TestPluginLoader : public QObject
 private slots:
     void initTestCase()
     {
-        w = kit.open(folder.bin());
+        w = kit.open();
         // The loader is watched alone: the window's own slots would make the instance.
         w->connectSignals(false);
     }
@@ -157,20 +157,20 @@ private slots:
         QFETCH(QString, kind);
         const QString name = kind + ".plg";
         if (kind == "empty") {
-            QVERIFY(folder.addBytes(name, QByteArray()));
+            QVERIFY(kit.addBytes(name, QByteArray()));
         } else if (kind == "random") {
             QByteArray bytes(4096, '\0');
             QRandomGenerator gen(4);
             for (char& c : bytes)
                 c = char(gen.bounded(256));
-            QVERIFY(folder.addBytes(name, bytes));
+            QVERIFY(kit.addBytes(name, bytes));
         } else if (kind == "text") {
-            QVERIFY(folder.addBytes(name, "This is not a library.\n"));
+            QVERIFY(kit.addBytes(name, "This is not a library.\n"));
         } else if (kind == "folder") {
-            QVERIFY(QDir().mkpath(folder.plugins() + "/" + name));
+            QVERIFY(QDir().mkpath(kit.plugins() + "/" + name));
         }
         cPluginHandler h(stdout);
-        QVERIFY(!load(h, folder.plugins(), name));
+        QVERIFY(!load(h, kit.plugins(), name));
         QVERIFY(!h.hLib);
         const QStringList lines = kit.log.text().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
@@ -187,7 +187,7 @@ private slots:
     void libraryPathLimit()
     {
         const QString tail = "/tp_alpha.plg";
-        const QString base = folder.tmp.path() + "/";
+        const QString base = kit.root() + "/";
         const int pad = 254 - int(base.size() + tail.size());
         QVERIFY(pad > 1 && pad < 250);
         const QString fits = base + QString(pad, 'd');
@@ -223,11 +223,11 @@ private slots:
         QVERIFY(elf.size() > 150 * 1024);
         for (qint64 cut : cutsOf(elf)) {
             const QString name = QString("cut%1.plg").arg(cut);
-            QVERIFY(folder.addBytes(name, elf.left(cut)));
+            QVERIFY(kit.addBytes(name, elf.left(cut)));
             kit.log.clear();
             signals_->events.clear();
             cPluginHandler h(stdout);
-            QVERIFY2(!load(h, folder.plugins(), name), qPrintable(name));
+            QVERIFY2(!load(h, kit.plugins(), name), qPrintable(name));
             QVERIFY(!h.hLib);
             const QStringList lines = kit.log.text().split('\n', Qt::SkipEmptyParts);
             QCOMPARE(lines.size(), 2);
@@ -237,9 +237,9 @@ private slots:
                                       "file too short"));
         }
         // The whole file still loads: the check refuses only what is missing.
-        QVERIFY(folder.addBytes("whole.plg", elf));
+        QVERIFY(kit.addBytes("whole.plg", elf));
         cPluginHandler whole(stdout);
-        QVERIFY(load(whole, folder.plugins(), "whole.plg"));
+        QVERIFY(load(whole, kit.plugins(), "whole.plg"));
     }
 
     // Headers that are all there but name what the file does not hold, or another machine.
@@ -269,9 +269,9 @@ private slots:
         QVERIFY(original.open(QIODevice::ReadOnly));
         QByteArray elf = original.readAll();
         elf.replace(offset, bytes.size(), bytes);
-        QVERIFY(folder.addBytes("damaged.plg", elf));
+        QVERIFY(kit.addBytes("damaged.plg", elf));
         cPluginHandler h(stdout);
-        QVERIFY(!load(h, folder.plugins(), "damaged.plg"));
+        QVERIFY(!load(h, kit.plugins(), "damaged.plg"));
         QVERIFY(!h.hLib);
         QVERIFY2(kit.log.text().contains("damaged.plg: ") && kit.log.text().contains(reason),
                  qPrintable(kit.log.text()));

@@ -1,6 +1,6 @@
 // The real program with plug-ins: a copy of it in a temporary folder, with a plugins/ folder of
 // the test's beside it, run on the offscreen platform with its log in log.txt.
-#include "PluginKit.h"
+#include "HostFixture.h"
 #include "ProgramRunner.h"
 
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
 // The SDK as a plug-in developer outside this repository uses it: Corvane installed into a
 // temporary prefix, the minimal plug-in of docs/plugins.md built and installed against it with
 // find_package(Corvane), and the installed program loading it.
-#include "PluginKit.h"
+#include "HostFixture.h"
 #include "ProgramRunner.h"
 
 #include <QProcess>

@@ -1,7 +1,8 @@
 // The window side of a plug-in's start: the start-up sequence of a loaded library, the
 // top-level item entering the tree (and replacing a stale one), and mkTree's restoring of the
 // selection.
-#include "PluginKit.h"
+#include "HostFixture.h"
+#include "SignalLog.h"
 #include "StdStreamCapture.h"
 #include "gui/Ui_cMainWindow.h"
 
@@ -50,11 +51,10 @@ private slots:
     // items in the tree in load order.
     void startUpSequenceAndLoadOrder()
     {
-        ProgramFolder folder;
-        QVERIFY(folder.add("tp_alpha", "tp_alpha.plg"));
-        QVERIFY(folder.add("tp_beta", "tp_beta.plg"));
-        WindowKit kit;
-        cMainWindow* w = kit.open(folder.bin());
+        HostFixture kit;
+        QVERIFY(kit.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(kit.add("tp_beta", "tp_beta.plg"));
+        cMainWindow* w = kit.open();
         kit.startMain();
         QTreeWidget* tree = w->ui->pluginTree;
         QVERIFY(kit.command(QByteArray(1, char(MAIN_LOAD_PLUGINS))));
@@ -66,7 +66,7 @@ private slots:
                           "cMainWindow: Executing init() method for Alpha plugin\n",
                           "Alpha plugin: call init() initialising=1\n",
                           "cMainWindow: Executing trPlugin() method for Alpha plugin\n",
-                          "Alpha plugin: Using language directory '" + folder.bin() + "/lang/tp_alpha'\n",
+                          "Alpha plugin: Using language directory '" + kit.bin() + "/lang/tp_alpha'\n",
                           "Alpha plugin: call retranslate()\n",
                           "cMainWindow: Executing loadSettings() method for Alpha plugin\n",
                           "Alpha plugin: call loadSettings()\n", "cMainWindow: Executing mkTree() method for Alpha plugin\n",
@@ -98,11 +98,10 @@ private slots:
     // namesake's place, and a current item that goes with the stale one is let go.
     void reloadedItemsReplaceStaleOnes()
     {
-        ProgramFolder folder;
-        QVERIFY(folder.add("tp_alpha", "tp_alpha.plg"));
-        QVERIFY(folder.add("tp_beta", "tp_beta.plg"));
-        WindowKit kit;
-        cMainWindow* w = kit.open(folder.bin());
+        HostFixture kit;
+        QVERIFY(kit.add("tp_alpha", "tp_alpha.plg"));
+        QVERIFY(kit.add("tp_beta", "tp_beta.plg"));
+        cMainWindow* w = kit.open();
         kit.startMain();
         QTreeWidget* tree = w->ui->pluginTree;
         QVERIFY(kit.command(QByteArray(1, char(MAIN_LOAD_PLUGINS))));
@@ -137,9 +136,8 @@ private slots:
     // and an item whose text a live plug-in's item already has.
     void topLevelItemGuards()
     {
-        ProgramFolder folder;
-        WindowKit kit;
-        cMainWindow* w = kit.open(folder.bin());
+        HostFixture kit;
+        cMainWindow* w = kit.open();
         QTreeWidget* tree = w->ui->pluginTree;
 
         TreePlugin live(w, "Flow", {"Meter"}, kit.log.file());
@@ -203,9 +201,8 @@ private slots:
         QFETCH(QString, currentParent);
         QFETCH(QString, currentText);
         QFETCH(QStringList, lines);
-        ProgramFolder folder;
-        WindowKit kit;
-        cMainWindow* w = kit.open(folder.bin());
+        HostFixture kit;
+        cMainWindow* w = kit.open();
         QTreeWidget* tree = w->ui->pluginTree;
         TreePlugin alpha(w, "Alpha", {"Meter", "Pump"}, kit.log.file());
         TreePlugin beta(w, "Beta", {"Meter"}, kit.log.file());
@@ -249,9 +246,8 @@ private slots:
 
     void mkTreeCollapsesAnEmptyPlugin()
     {
-        ProgramFolder folder;
-        WindowKit kit;
-        cMainWindow* w = kit.open(folder.bin());
+        HostFixture kit;
+        cMainWindow* w = kit.open();
         TreePlugin p(w, "Empty", {"One"}, kit.log.file());
         placeItem(w, p.topItem);
         p.mkTree();

@@ -1,6 +1,11 @@
 // The application and action locks, pop-ups, the reset and clearing of the window, and a
 // plug-in's setup page from opening to Save or Discard, on a window with real test plug-ins.
-#include "SelectionKit.h"
+#include "HostFixture.h"
+#include "gui/Ui_cMainWindow.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
 
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -35,21 +40,21 @@ private slots:
     // Save/Discard row shows.
     void appLock()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_alpha"}));
-        cMainWindow* w = lw.w;
-        lw.select(lw.device(0, 0));
-        lw.kit.log.clear();
+        HostFixture host;
+        QVERIFY(host.load({"tp_alpha"}));
+        cMainWindow* w = host.window.get();
+        host.select(host.device(0, 0));
+        host.log.clear();
 
         emit w->appLockSignal(true);
         QVERIFY(lockedUi(w));
-        QVERIFY(inOrder(lw.log(), {"cMainWindow: Locking application GUI\n", "Alpha plugin: call lockGui(1)\n"}));
+        QVERIFY(inOrder(host.log.text(), {"cMainWindow: Locking application GUI\n", "Alpha plugin: call lockGui(1)\n"}));
 
         emit w->setButtonsVisibleSignal(true);
         emit w->appLockSignal(false);
         QVERIFY(actionsFree(w));
         QVERIFY(!w->ui->pluginTree->isEnabled());
-        QVERIFY(lw.log().contains("Alpha plugin: call lockGui(0)\n"));
+        QVERIFY(host.log.text().contains("Alpha plugin: call lockGui(0)\n"));
 
         emit w->setButtonsVisibleSignal(false);
         emit w->appLockSignal(true);
@@ -63,10 +68,10 @@ private slots:
     // when the time-out ends; a request that does not fit is refused and nothing is queued.
     void actionLock()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_alpha"}));
-        cMainWindow* w = lw.w;
-        lw.select(lw.device(0, 0));
+        HostFixture host;
+        QVERIFY(host.load({"tp_alpha"}));
+        cMainWindow* w = host.window.get();
+        host.select(host.device(0, 0));
         // "MAIN" ends an action lock's wait at once while the window's own port thread does
         // not run, and the program never starts it; here it runs, so that the wait is seen.
         w->genericPort.startHandler(cThread::TYPE_TRANSACTION, &w->genericPort, std::string());
@@ -82,7 +87,7 @@ private slots:
         QVERIFY(lockedUi(w));
         setFlag(&busy, false);
         QVERIFY(waitUntil([&] { return tree->isEnabled(); }, 2000));
-        QVERIFY(lw.log().contains("MAIN: Locking application condition @ "));
+        QVERIFY(host.log.text().contains("MAIN: Locking application condition @ "));
 
         // The six-argument form waits at most five seconds; a one-second time-out ends first.
         setFlag(&busy, true);
@@ -94,35 +99,35 @@ private slots:
         QVERIFY2(t.elapsed() >= 900, qPrintable(QString::number(t.elapsed())));
 
         // 1000 + 1092 bytes with the header and two 8-byte pointers: 2112.
-        lw.kit.log.clear();
+        host.log.clear();
         QByteArray longTag(1000, 'T');
         QByteArray longText(1092, 'X');
         emit w->actionLockSignal(longTag.data(), 1000, longText.data(), 1092, &busy, &status, 5);
-        QVERIFY2(lw.log().contains(" MAIN thread -> Buffer overflow 2112/2048 bytes\n"), qPrintable(lw.log()));
+        QVERIFY2(host.log.text().contains(" MAIN thread -> Buffer overflow 2112/2048 bytes\n"), qPrintable(host.log.text()));
         // A total past 65,535 is refused with its whole figure: narrowed to 16 bits first it
         // wrapped to 24 bytes, which were queued and run as a junk command.
         const uint16_t placedBefore = w->mainThread.writeIndex;
         QByteArray hugeTag(65530, 'T');
         emit w->actionLockSignal(hugeTag.data(), 65530, text, 10, &busy, &status, 5);
-        QVERIFY2(lw.log().contains(" MAIN thread -> Buffer overflow 65560/2048 bytes\n"), qPrintable(lw.log()));
+        QVERIFY2(host.log.text().contains(" MAIN thread -> Buffer overflow 65560/2048 bytes\n"), qPrintable(host.log.text()));
         QCOMPARE(w->mainThread.writeIndex.load(), placedBefore);
         // Each length travels in one byte: a tag of 256 bytes is refused, not cut.
         emit w->actionLockSignal(longTag.data(), 256, text, 17, &busy, &status, 5);
-        QVERIFY(lw.log().contains(
+        QVERIFY(host.log.text().contains(
             "cMainWindow: WARNING -> Action lock refused, tag of 256 bytes or text of 17 bytes is over 255 bytes\n"));
         emit w->actionLockSignal(tag, -1, text, 17, &busy, &status, 5);
         QTest::qWait(300);
         QVERIFY(tree->isEnabled());
-        QVERIFY(!lw.log().contains("MAIN: Locking application condition"));
-        QVERIFY(!lw.log().contains("Locking application GUI"));
+        QVERIFY(!host.log.text().contains("MAIN: Locking application condition"));
+        QVERIFY(!host.log.text().contains("Locking application GUI"));
         setFlag(&busy, false);
     }
 
     void popupsShareOneBox()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({}));
-        cMainWindow* w = lw.w;
+        HostFixture host;
+        QVERIFY(host.load({}));
+        cMainWindow* w = host.window.get();
         QMessageBox* box = w->popupBox;
 
         emit w->popupSignal(0, "First", "one", QMessageBox::Ok, 0, 0);
@@ -144,30 +149,30 @@ private slots:
     void resetAndClear()
     {
         {
-            LoadedWindow lw;
-            QVERIFY(lw.load({"tp_alpha"}));
-            cMainWindow* w = lw.w;
-            QTreeWidgetItem* meter = lw.device(0, 0);
-            lw.select(meter);
+            HostFixture host;
+            QVERIFY(host.load({"tp_alpha"}));
+            cMainWindow* w = host.window.get();
+            QTreeWidgetItem* meter = host.device(0, 0);
+            host.select(meter);
             StdStreamCapture err(2);
             emit w->resetGUIsignal();
             err.stop();
             QCOMPARE(err.text(), QString("onresetGUI start\nonresetGUI end\n"));
-            QVERIFY(lw.log().contains("cMainWindow: Resetting GUI\n"));
+            QVERIFY(host.log.text().contains("cMainWindow: Resetting GUI\n"));
             QCOMPARE(w->ui->pluginTree->topLevelItemCount(), 1);
             QCOMPARE(w->currentTreeItem, meter);
             QCOMPARE(currentPlugin.load(), pluginList.entryAt(0));
-            QVERIFY(!lw.shown(w->ui->pluginInfoBox));
-            QVERIFY(!lw.shown(w->ui->buttonWidget));
-            QCOMPARE(lw.menuTitles(), QStringList({"File", "Help"}));
+            QVERIFY(!host.shown(w->ui->pluginInfoBox));
+            QVERIFY(!host.shown(w->ui->buttonWidget));
+            QCOMPARE(host.menuTitles(), QStringList({"File", "Help"}));
             QCOMPARE(w->fileMenu->actions().size(), 3);
             QCOMPARE(w->helpMenu->actions(), QList<QAction*>{w->actionAbout});
             QCOMPARE(w->ui->mainToolBar->actions(), QList<QAction*>{w->actionSetup});
         }
         {
-            LoadedWindow lw;
-            QVERIFY(lw.load({}));
-            cMainWindow* w = lw.w;
+            HostFixture host;
+            QVERIFY(host.load({}));
+            cMainWindow* w = host.window.get();
             w->ui->pluginTree->addTopLevelItem(new QTreeWidgetItem(QStringList{"Left over"}));
             w->currentTreeItem = w->ui->pluginTree->topLevelItem(0);
             StdStreamCapture err(2);
@@ -179,7 +184,7 @@ private slots:
             QCOMPARE(w->currentTreeItem, nullptr);
             QCOMPARE(currentPlugin.load(), nullptr);
             QVERIFY(pluginList.isEmpty());
-            QVERIFY(!lw.log().contains("Unable to unlock mutex"));
+            QVERIFY(!host.log.text().contains("Unable to unlock mutex"));
         }
     }
 
@@ -187,144 +192,144 @@ private slots:
     // the list lock is held: the clearing neither waits on that lock nor complains of it.
     void clearingAPluginThatDeletesItsSelectedItem()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_tidy"}));
-        cMainWindow* w = lw.w;
-        lw.select(lw.device(0, 0));
+        HostFixture host;
+        QVERIFY(host.load({"tp_tidy"}));
+        cMainWindow* w = host.window.get();
+        host.select(host.device(0, 0));
         QCOMPARE(currentPlugin.load(), pluginList.entryAt(0));
         emit w->clearPluginsSignal();
         QVERIFY(pluginList.isEmpty());
         QCOMPARE(w->ui->pluginTree->topLevelItemCount(), 0);
         QCOMPARE(w->currentTreeItem, nullptr);
         QCOMPARE(currentPlugin.load(), nullptr);
-        QVERIFY(!lw.log().contains("Unable to unlock mutex"));
+        QVERIFY(!host.log.text().contains("Unable to unlock mutex"));
     }
 
     // Save asks first: No keeps the page and only unlocks; Yes saves, then accepts with the
     // display page back, then tells the plug-in its device again.
     void saveAsksFirst()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_alpha"}));
-        cMainWindow* w = lw.w;
-        cPlugin* alpha = lw.plugin(0);
-        lw.select(lw.device(0, 0));
+        HostFixture host;
+        QVERIFY(host.load({"tp_alpha"}));
+        cMainWindow* w = host.window.get();
+        cPlugin* alpha = host.plugin(0);
+        host.select(host.device(0, 0));
         ModalAnswerer answerer(QMessageBox::No);
-        lw.kit.log.clear();
+        host.log.clear();
 
         emit w->showPlgSetupSignal();
-        QVERIFY(lw.shown(alpha->setupWidget));
-        QVERIFY(!lw.shown(alpha->displayWidget));
-        QVERIFY(lw.shown(w->ui->buttonWidget));
+        QVERIFY(host.shown(alpha->setupWidget));
+        QVERIFY(!host.shown(alpha->displayWidget));
+        QVERIFY(host.shown(w->ui->buttonWidget));
         QVERIFY(lockedUi(w));
         QString missing;
-        QVERIFY2(inOrder(lw.log(),
+        QVERIFY2(inOrder(host.log.text(),
                          {"cMainWindow: Locking application GUI\n", "cMainWindow: Selected setup for Alpha\n",
                           "Alpha plugin: call selectItem(Meter)\n", "Alpha plugin: call prepareSetup()\n"},
                          &missing),
-                 qPrintable(missing + "\n" + lw.log()));
+                 qPrintable(missing + "\n" + host.log.text()));
 
-        lw.kit.log.clear();
+        host.log.clear();
         w->ui->buttonBox->button(QDialogButtonBox::Save)->click();
         QCOMPARE(answerer.titles, QStringList{"Corvane: Save settings"});
         QCOMPARE(answerer.texts, QStringList{"Do you really want save settings?\n"});
-        QVERIFY(lw.shown(alpha->setupWidget));
-        QVERIFY(lw.shown(w->ui->buttonWidget));
+        QVERIFY(host.shown(alpha->setupWidget));
+        QVERIFY(host.shown(w->ui->buttonWidget));
         QVERIFY(actionsFree(w));
         QVERIFY(!w->ui->pluginTree->isEnabled());
-        QVERIFY(lw.log().contains("cMainWindow: Unlocking application GUI\n"));
-        QVERIFY(!lw.log().contains("Alpha plugin: call saveSettings"));
-        QVERIFY(!lw.log().contains("Alpha plugin: call acceptSetup"));
-        QVERIFY(!lw.log().contains("Alpha plugin: call selectItem"));
+        QVERIFY(host.log.text().contains("cMainWindow: Unlocking application GUI\n"));
+        QVERIFY(!host.log.text().contains("Alpha plugin: call saveSettings"));
+        QVERIFY(!host.log.text().contains("Alpha plugin: call acceptSetup"));
+        QVERIFY(!host.log.text().contains("Alpha plugin: call selectItem"));
 
         answerer.setAnswer(QMessageBox::Yes);
-        lw.kit.log.clear();
+        host.log.clear();
         w->ui->buttonBox->button(QDialogButtonBox::Save)->click();
         QCOMPARE(answerer.count(), 2);
-        QVERIFY2(inOrder(lw.log(),
+        QVERIFY2(inOrder(host.log.text(),
                          {"cMainWindow: Accepted Alpha -> Meter\n",
                           "cMainWindow: Executing saveSettings() method for Alpha -> Meter setup\n",
                           "Alpha plugin: call saveSettings()", "cMainWindow: Executing acceptSetup() method for Alpha -> Meter setup\n",
                           "Alpha plugin: call acceptSetup() display shown=1\n", "Alpha plugin: call selectItem(Meter)\n",
                           "cMainWindow: Unlocking application GUI\n"},
                          &missing),
-                 qPrintable(missing + "\n" + lw.log()));
-        QVERIFY(lw.shown(alpha->displayWidget));
-        QVERIFY(!lw.shown(alpha->setupWidget));
-        QVERIFY(!lw.shown(w->ui->buttonWidget));
+                 qPrintable(missing + "\n" + host.log.text()));
+        QVERIFY(host.shown(alpha->displayWidget));
+        QVERIFY(!host.shown(alpha->setupWidget));
+        QVERIFY(!host.shown(w->ui->buttonWidget));
         QVERIFY(w->ui->pluginTree->isEnabled());
 
         // Asked to accept with no setup open, the window asks nothing and only unlocks.
-        lw.kit.log.clear();
+        host.log.clear();
         emit w->acceptPluginSetupSignal();
         QCOMPARE(answerer.count(), 2);
-        QCOMPARE(lw.log().count("cMainWindow: "), 1);
-        QVERIFY(lw.log().contains("cMainWindow: Unlocking application GUI\n"));
+        QCOMPARE(host.log.text().count("cMainWindow: "), 1);
+        QVERIFY(host.log.text().contains("cMainWindow: Unlocking application GUI\n"));
     }
 
     // Discard asks nothing: the plug-in rejects, is told its device, and its display returns.
     // Log lines over their buffer are cut and still end their line.
     void discardAsksNothing()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_alpha"}));
-        cMainWindow* w = lw.w;
-        cPlugin* alpha = lw.plugin(0);
-        QTreeWidgetItem* meter = lw.device(0, 0);
-        lw.select(meter);
+        HostFixture host;
+        QVERIFY(host.load({"tp_alpha"}));
+        cMainWindow* w = host.window.get();
+        cPlugin* alpha = host.plugin(0);
+        QTreeWidgetItem* meter = host.device(0, 0);
+        host.select(meter);
         ModalAnswerer answerer(QMessageBox::Yes);
         emit w->showPlgSetupSignal();
         meter->setText(0, QString(400, 'm'));
-        lw.kit.log.clear();
+        host.log.clear();
 
         w->ui->buttonBox->button(QDialogButtonBox::Discard)->click();
         QCOMPARE(answerer.count(), 0);
         QString missing;
-        QVERIFY2(inOrder(lw.log(),
+        QVERIFY2(inOrder(host.log.text(),
                          {"cMainWindow: Rejected Alpha -> mmm", "cMainWindow: Executing rejectSetup() method for Alpha -> mmm",
                           "Alpha plugin: call rejectSetup()\n", "Alpha plugin: call selectItem(mmm",
                           "cMainWindow: Unlocking application GUI\n"},
                          &missing),
-                 qPrintable(missing + "\n" + lw.log()));
-        for (const QString& l : lw.log().split('\n'))
+                 qPrintable(missing + "\n" + host.log.text()));
+        for (const QString& l : host.log.text().split('\n'))
             if (l.startsWith("cMainWindow: Rejected") || l.startsWith("cMainWindow: Executing rejectSetup"))
                 QCOMPARE(l.size(), 253);
-        QVERIFY(!lw.log().contains("saveSettings"));
-        QVERIFY(lw.shown(alpha->displayWidget));
-        QVERIFY(!lw.shown(alpha->setupWidget));
-        QVERIFY(!lw.shown(w->ui->buttonWidget));
+        QVERIFY(!host.log.text().contains("saveSettings"));
+        QVERIFY(host.shown(alpha->displayWidget));
+        QVERIFY(!host.shown(alpha->setupWidget));
+        QVERIFY(!host.shown(w->ui->buttonWidget));
         QVERIFY(w->ui->pluginTree->isEnabled());
     }
 
     // A plug-in that asks for its setup page from inside prepareSetup meets the guard.
     void nestedSetupRequestReturnsAtOnce()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_nested"}));
-        cMainWindow* w = lw.w;
-        lw.select(lw.device(0, 0));
-        lw.kit.log.clear();
+        HostFixture host;
+        QVERIFY(host.load({"tp_nested"}));
+        cMainWindow* w = host.window.get();
+        host.select(host.device(0, 0));
+        host.log.clear();
         StdStreamCapture err(2);
         emit w->showPlgSetupSignal();
         err.stop();
         QCOMPARE(err.text().count("onPluginSetup\n"), 1);
-        QCOMPARE(lw.log().count("cMainWindow: Selected setup for Nested\n"), 1);
-        QCOMPARE(lw.log().count("Nested plugin: call prepareSetup()\n"), 1);
-        QVERIFY(inOrder(lw.log(), {"Nested plugin: call prepareSetup()\n", "Nested plugin: call prepareSetup() nested request returned\n"}));
-        QVERIFY(lw.shown(lw.plugin(0)->setupWidget));
+        QCOMPARE(host.log.text().count("cMainWindow: Selected setup for Nested\n"), 1);
+        QCOMPARE(host.log.text().count("Nested plugin: call prepareSetup()\n"), 1);
+        QVERIFY(inOrder(host.log.text(), {"Nested plugin: call prepareSetup()\n", "Nested plugin: call prepareSetup() nested request returned\n"}));
+        QVERIFY(host.shown(host.plugin(0)->setupWidget));
         emit w->rejectPluginSetupSignal();
     }
 
     void aboutPlugin()
     {
-        LoadedWindow lw;
-        QVERIFY(lw.load({"tp_alpha"}));
-        cMainWindow* w = lw.w;
+        HostFixture host;
+        QVERIFY(host.load({"tp_alpha"}));
+        cMainWindow* w = host.window.get();
         ModalAnswerer answerer(QMessageBox::Ok);
         w->actionAboutPlugin->trigger();
         QCOMPARE(answerer.count(), 0);
 
-        lw.select(lw.device(0, 0));
+        host.select(host.device(0, 0));
         w->actionAboutPlugin->trigger();
         QCOMPARE(answerer.titles, QStringList{"Alpha: About plugin"});
         QVERIFY(answerer.texts.value(0).startsWith(

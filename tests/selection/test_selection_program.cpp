@@ -1,9 +1,11 @@
 // The real program, staged with a plug-in that drives its window as a user would: the device
 // selected in the tree, its setup opened and saved, the program quit; all of it in the log in
 // its order, and the settings kept.
+#include "HostFixture.h"
 #include "ProgramRunner.h"
-#include "SelectionKit.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 
 class TestSelectionProgram : public QObject
