@@ -223,11 +223,29 @@ void cThread::run()
 
 void cThread::stopAndWait()
 {
+    stopHandshake(nullptr);
+}
+
+void cThread::stopHandshake(const std::function<void()>& wakeWaiters)
+{
+    const auto askToStop = [&] {
+        running = false;
+        discard = false;
+        alive = false;
+        if (wakeWaiters)
+            wakeWaiters();
+    };
+    // Waiting for our own confirmation would never end: the thread is only asked, and it
+    // confirms once its handler has returned. Only a running thread can be the caller.
+    if (isRunning() && QThread::currentThread() == this) {
+        askToStop();
+        fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
+        fflush(stdout);
+        return;
+    }
     if (running) {
         while (!stopped) {
-            running = false;
-            discard = false;
-            alive = false;
+            askToStop();
             wakeIdle();
             fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id,
                     tag.c_str());
@@ -235,10 +253,10 @@ void cThread::stopAndWait()
             sleepMs(100);
         }
     }
-    // A thread that cleared `running` itself may still be leaving run(): its confirmation is
-    // awaited too. `stopped` is the last thing run() writes; QThread must also have left run()
-    // before the object may go (Qt aborts on a destroyed running QThread), which by then takes
-    // no time.
+    // A thread that cleared `running` itself (a port that closed itself) may still be leaving
+    // run(), finishing its record: its confirmation is awaited too. `stopped` is the last thing
+    // run() writes; QThread must also have left run() before the object may go (Qt aborts on a
+    // destroyed running QThread), which by then takes no time.
     while (!stopped && isRunning())
         sleepMs(1);
     if (stopped)

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -83,10 +84,15 @@ public:
 
     // The stop handshake: clears the run flags and waits, 100 ms at a time, until the thread
     // confirms; then writes the "->exited" line. A thread that does not run is not waited for.
-    // Never called from the thread itself.
+    // Called from the thread itself it only asks: the thread ends once its handler returns.
     void stopAndWait();
 
 protected:
+    // The one stop handshake behind stopAndWait, for a derived thread that has more waiting on
+    // it than the idle loop: `wakeWaiters` (may be empty) is called each time the flags are
+    // cleared, before the idle loop is woken. Not virtual, so that the class layout that
+    // plug-ins are built against stays as it is.
+    void stopHandshake(const std::function<void()>& wakeWaiters);
     void run() override;
     // Wakes an idle transaction loop: after placing a request, and after clearing `running`.
     void wakeIdle();

@@ -206,30 +206,9 @@ bool cSerial::close()
         return closeFromOwnThread();
 
     const std::string kept = name();
-
-    if (running) {
-        while (!stopped) {
-            running = false;
-            discard = false;
-            alive = false;
-            wakeAllWaiters();
-            wakeIdle();
-            fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id, tag.c_str());
-            fflush(stderr);
-            sleepMs(100);
-        }
-    } else {
-        // A port thread that closed the port itself has cleared `running` but may still be
-        // finishing its record; the device and the name are ours only once it confirms. That
-        // takes no longer than the rest of one transaction.
-        while (!stopped)
-            sleepMs(1);
-    }
-    // `stopped` is the last thing the thread writes; joining it costs nothing by now and lets
-    // the object go safely afterwards. A thread never started returns at once.
-    wait();
-    fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
-    fflush(stdout);
+    // The device and the name are ours only once the thread has confirmed: a port thread that
+    // closed the port itself may still be finishing its record.
+    stopHandshake([this] { wakeAllWaiters(); });
 
     bool closed = false;
     {
@@ -266,13 +245,8 @@ void cSerial::dropFailedOpen()
 bool cSerial::closeFromOwnThread()
 {
     // The loop ends after this record; `stopped` follows once the handler has returned, so
-    // it is not waited for here.
-    running = false;
-    discard = false;
-    alive = false;
-    wakeAllWaiters();
-    fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
-    fflush(stdout);
+    // the handshake only asks here.
+    stopHandshake([this] { wakeAllWaiters(); });
 
     std::string former;
     {

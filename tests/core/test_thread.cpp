@@ -27,6 +27,12 @@ void loopUntilStopped(void* arg)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// A handler that gives up on its own: it asks its own thread to stop.
+void stopOwnThread(void* arg)
+{
+    static_cast<cThread*>(arg)->stopAndWait();
+}
+
 } // namespace
 
 class TestThread : public QObject
@@ -180,6 +186,29 @@ private slots:
         QVERIFY(out.text().isEmpty());
         StdStreamCapture so(1), se(2);
         t.stopAndWait();
+    }
+
+    // Called from the thread itself the handshake cannot wait for its own confirmation: it
+    // asks, says so, and the thread ends once the handler returns.
+    void stopFromOwnThreadOnlyAsks()
+    {
+        CapturedFile out, err;
+        StdStreamCapture so(1), se(2);
+        cThread t("SELF", out.file(), err.file());
+        const QString id = hexId(t);
+        t.handler = stopOwnThread;
+        t.startHandler(cThread::TYPE_PLAIN, &t, "");
+        QTRY_VERIFY(t.stopped);
+        QVERIFY(!t.running);
+        QVERIFY(!t.alive);
+        QVERIFY(out.text().endsWith(QString("cThread @ %1: SELF thread handler stopped\n").arg(id)));
+        QCOMPARE(so.text(), QString("cThread @ %1: SELF thread ->exited\n").arg(id));
+        QVERIFY(se.text().isEmpty());
+        // The thread is down; a later stop from outside does not wait either.
+        t.stopAndWait();
+        QCOMPARE(so.text().count("SELF thread ->exited\n"), 2);
+        QVERIFY(se.text().isEmpty());
+        QVERIFY(err.text().isEmpty());
     }
 
     void neverStartedThreadIsNotWaitedFor()
