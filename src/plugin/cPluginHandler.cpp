@@ -27,44 +27,39 @@ cPluginHandler::cPluginHandler(FILE* logStream) : log(logStream ? logStream : st
 
 cPluginHandler::~cPluginHandler()
 {
-    if (plugin) {
-        plugin->stopAndWait();
-        call("saveSettings()", [this] { plugin->saveSettings(); });
-        call("deinit()", [this] { plugin->deinit(); });
-        bool killed = true;
-        if (killInstance)
-            killed = call("killInstance()", [this] { killInstance(plugin); });
-        plugin = nullptr;
-        if (killed) {
-            closeLibrary();
-        } else if (hLib) {
-            fprintf(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use\n",
-                    fileName.toLocal8Bit().constData());
-        }
-        fflush(log);
-        hLib = nullptr;
-    }
+    if (plugin)
+        teardown(true, true);
 }
 
 void cPluginHandler::unloadAfterFailedStart(bool initDone)
 {
     if (plugin) {
-        plugin->stopAndWait();
-        if (initDone)
-            call("deinit()", [this] { plugin->deinit(); });
-        const bool killed = !killInstance || call("killInstance()", [this] { killInstance(plugin); });
-        plugin = nullptr;
-        if (!killed) {
-            fprintf(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use\n",
-                    fileName.toLocal8Bit().constData());
-            fflush(log);
-            hLib = nullptr;
-            return;
-        }
+        teardown(false, initDone);
+        return;
     }
     closeLibrary();
     hLib = nullptr;
     fflush(log);
+}
+
+void cPluginHandler::teardown(bool save, bool initDone)
+{
+    plugin->stopAndWait();
+    if (save)
+        call("saveSettings()", [this] { plugin->saveSettings(); });
+    if (initDone)
+        call("deinit()", [this] { plugin->deinit(); });
+    // Every step runs even if one before it threw; only a kill that threw keeps the library,
+    // since its instance may still be in use.
+    const bool killed = !killInstance || call("killInstance()", [this] { killInstance(plugin); });
+    plugin = nullptr;
+    if (killed)
+        closeLibrary();
+    else if (hLib)
+        fprintf(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use\n",
+                fileName.toLocal8Bit().constData());
+    fflush(log);
+    hLib = nullptr;
 }
 
 void cPluginHandler::closeLibrary()

@@ -98,6 +98,9 @@ private:
     bool releaseLeftovers();
     // Closes the library with the unload line, unless leftovers keep it.
     void closeLibrary();
+    // Stops the instance's thread, saves its settings (`save`), deinit (`initDone`),
+    // killInstance, and closes the library unless the kill threw.
+    void teardown(bool save, bool initDone);
 
     QList<QPointer<QObject>> appObjects;
     QStringList notLoaded;
