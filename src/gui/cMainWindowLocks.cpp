@@ -6,6 +6,7 @@
 #include "cMainRequest.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
+#include "../core/cLog.h"
 
 #include <QAction>
 #include <QMenu>
@@ -19,8 +20,7 @@ bool cMainWindow::clearingPlugins = false;
 void cMainWindow::onAppLock(bool lock)
 {
     FILE* log = logStream();
-    fprintf(log, lock ? "cMainWindow: Locking application GUI\n" : "cMainWindow: Unlocking application GUI\n");
-    fflush(log);
+    cLog::line(log, lock ? "cMainWindow: Locking application GUI" : "cMainWindow: Unlocking application GUI");
 
     // While the Save/Discard row shows, a plug-in's setup is open: choosing another device
     // then would leave that setup behind, so the tree waits for the row to go.
@@ -47,9 +47,8 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
     const long total = long(tagLen) + long(txtLen) + cMainRequest::kActionHeader + cMainRequest::kActionPointers;
 
     if (!lengthsOk) {
-        fprintf(logStream(), "cMainWindow: WARNING -> Action lock refused, tag of %d bytes and text of %d bytes\n",
+        cLog::line(logStream(), "cMainWindow: WARNING -> Action lock refused, tag of %d bytes and text of %d bytes",
                 tagLen, txtLen);
-        fflush(logStream());
     } else if (total > TRSC_BUFFER_SIZE) {
         // Refused by the queue on its length alone, before a byte is read, so the requester
         // gets the queue's own line and nothing is copied.
@@ -60,10 +59,9 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
     } else if (tagLen > cMainRequest::kMaxActionText || txtLen > cMainRequest::kMaxActionText) {
         // The request keeps each length in one byte. Cutting would lock the GUI under a text
         // the plug-in never wrote, so a longer tag or text is refused as a whole.
-        fprintf(logStream(),
-                "cMainWindow: WARNING -> Action lock refused, tag of %d bytes or text of %d bytes is over 255 bytes\n",
+        cLog::line(logStream(),
+                "cMainWindow: WARNING -> Action lock refused, tag of %d bytes or text of %d bytes is over 255 bytes",
                 tagLen, txtLen);
-        fflush(logStream());
     } else {
         const QByteArray request = cMainRequest::actionLock(tag, tagLen, txt, txtLen, pBzy, pStatus, timeout);
         mainThread.addTransaction(request.constData(), static_cast<unsigned short>(request.size()), 0);
@@ -100,15 +98,13 @@ void cMainWindow::onPopup(int type, QString title, QString message, int button1,
 void cMainWindow::onResetGUI()
 {
     static bool inside = false;
-    fprintf(stderr, "onresetGUI start\n");
-    fflush(stderr);
+    cLog::line(stderr, "onresetGUI start");
     if (inside)
         return;
     inside = true;
 
     FILE* log = logStream();
-    fprintf(log, "cMainWindow: Resetting GUI\n");
-    fflush(log);
+    cLog::line(log, "cMainWindow: Resetting GUI");
 
     if (pluginList.isEmpty()) {
         currentPlugin = nullptr;
@@ -133,15 +129,13 @@ void cMainWindow::onResetGUI()
     ui->mainToolBar->addAction(actionSetup);
 
     inside = false;
-    fprintf(stderr, "onresetGUI end\n");
-    fflush(stderr);
+    cLog::line(stderr, "onresetGUI end");
 }
 
 void cMainWindow::onClearPlugins()
 {
     static bool inside = false;
-    fprintf(stderr, "in clear plugins\n");
-    fflush(stderr);
+    cLog::line(stderr, "in clear plugins");
     if (inside)
         return;
     inside = true;
@@ -154,11 +148,9 @@ void cMainWindow::onClearPlugins()
         currentTreeItem = nullptr;
         pluginListMutex.unlock();
     } else {
-        fprintf(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
-        fflush(logStream());
+        cLog::line(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms");
     }
 
     inside = false;
-    fprintf(stderr, "have cleard plugins\n");
-    fflush(stderr);
+    cLog::line(stderr, "have cleard plugins");
 }

@@ -4,6 +4,7 @@
 #include "Ui_cMainWindow.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
+#include "../core/cLog.h"
 
 #include <QAction>
 #include <QIcon>
@@ -17,8 +18,7 @@ void cMainWindow::mkMenus()
     connectSignals(false);
 
     FILE* log = logStream();
-    fprintf(log, "cMainWindow: Generating menus\n");
-    fflush(log);
+    cLog::line(log, "cMainWindow: Generating menus");
 
     // Each run makes new actions and menus. The old ones go once control is back in the event
     // loop: the rebuild may run inside one of their own triggered() signals.

@@ -2,6 +2,7 @@
 #include "cMainWindow.h"
 
 #include "../plugin/cPluginEntry.h"
+#include "../core/cLog.h"
 
 #include <chrono>
 #include <thread>
@@ -19,18 +20,15 @@ void cMainWindow::clearPlugins()
     int waitedMs = 0;
     while (!pluginList.isEmpty()) {
         if (waitedMs >= kClearPluginsTimeoutMs) {
-            fprintf(stderr, "gave up waiting in clear plugins after %d ms, %d left\n", waitedMs,
+            cLog::line(stderr, "gave up waiting in clear plugins after %d ms, %d left", waitedMs,
                     pluginList.size());
-            fflush(stderr);
             break;
         }
-        fprintf(stderr, "waiting in clear plugins, %d\n", pluginList.size());
-        fflush(stderr);
+        cLog::line(stderr, "waiting in clear plugins, %d", pluginList.size());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         waitedMs += 100;
     }
-    fprintf(stderr, "out of clear plugins\n");
-    fflush(stderr);
+    cLog::line(stderr, "out of clear plugins");
 
     connectSignals(false);
 }

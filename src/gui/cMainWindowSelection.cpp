@@ -6,6 +6,7 @@
 #include "Ui_cMainWindow.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
+#include "../core/cLog.h"
 
 #include <QBoxLayout>
 #include <QIcon>
@@ -24,8 +25,7 @@ void hideAll(QLayout* layout)
 
 void warnMutex(FILE* log)
 {
-    fprintf(log, "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
-    fflush(log);
+    cLog::line(log, "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms");
 }
 
 } // namespace
@@ -90,14 +90,13 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
         }
 
         if (isChild) {
-            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", parentText.toLocal8Bit().constData(), " / ",
+            cLog::line(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s", parentText.toLocal8Bit().constData(), " / ",
                     itemTexts[0].toLocal8Bit().constData(), " (", itemTexts[1].toLocal8Bit().constData(), ")",
                     " @ MODBUS id ", itemTexts[2].toLocal8Bit().constData());
         } else {
-            fprintf(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s\n", itemTexts[0].toLocal8Bit().constData(), "", "",
+            cLog::line(log, "cMainWindow: Selected %s%s%s%s%s%s%s%s", itemTexts[0].toLocal8Bit().constData(), "", "",
                     "", "", "", "", "");
         }
-        fflush(log);
 
         currentPlugin = match;
         pluginListMutex.unlock();

@@ -6,6 +6,7 @@
 #include "cMainRequest.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
+#include "../core/cLog.h"
 
 #include <QBoxLayout>
 #include <QCoreApplication>
@@ -50,9 +51,8 @@ void cMainWindow::onLoadPlugin(void* pPlgHandler)
         if (!createThrew) {
             handler->plugin = made;
             if (!made) {
-                fprintf(log, "cMainWindow: Plugin '%s' made no instance: its createInstance returned null\n",
+                cLog::line(log, "cMainWindow: Plugin '%s' made no instance: its createInstance returned null",
                         file.constData());
-                fflush(log);
                 emit popupSignal(3, tr("Load Plugin"),
                                  "<b>" + handler->fileName + "</b>: " + tr("Failed to load plugin!\n") + "<br>" +
                                      tr("It made no plugin instance"),
@@ -66,22 +66,18 @@ void cMainWindow::onLoadPlugin(void* pPlgHandler)
         plugin->initialising = true;
 
         // Each step is made only if the one before it returned.
-        fprintf(log, "cMainWindow: Executing init() method for %s plugin\n", name.constData());
-        fflush(log);
+        cLog::line(log, "cMainWindow: Executing init() method for %s plugin", name.constData());
         initDone = handler->call("init()", [&] { plugin->init(); });
         if (initDone) {
-            fprintf(log, "cMainWindow: Executing trPlugin() method for %s plugin\n", name.constData());
-            fflush(log);
+            cLog::line(log, "cMainWindow: Executing trPlugin() method for %s plugin", name.constData());
             started = handler->call("trPlugin()", [&] { plugin->trPlugin(handler->fileName, language); });
         }
         if (started) {
-            fprintf(log, "cMainWindow: Executing loadSettings() method for %s plugin\n", name.constData());
-            fflush(log);
+            cLog::line(log, "cMainWindow: Executing loadSettings() method for %s plugin", name.constData());
             started = handler->call("loadSettings()", [&] { plugin->loadSettings(); });
         }
         if (started) {
-            fprintf(log, "cMainWindow: Executing mkTree() method for %s plugin\n", name.constData());
-            fflush(log);
+            cLog::line(log, "cMainWindow: Executing mkTree() method for %s plugin", name.constData());
             started = handler->call("mkTree()", [&] { plugin->mkTree(); });
         }
         plugin->initialising = false;
@@ -123,7 +119,7 @@ void cMainWindow::onLoadPlugin(void* pPlgHandler)
         const QByteArray request = cMainRequest::updateTree(plugin->topItem);
         mainThread.addTransaction(request.constData(), static_cast<unsigned short>(request.size()), 0);
 
-        fflush(log);
+        fflush(log); // also the plug-in's own unflushed lines
     }
 
     inside = false;
@@ -152,9 +148,8 @@ void cMainWindow::onUpdatePluginTreeTopLevelItem(void* topItem)
         if (cPlugin::ownerOfTopItem(old)) {
             // Another live plug-in uses this text and still refers to its item: deleting it
             // would leave that plug-in with a dangling item, so the newcomer stays out.
-            fprintf(logStream(), "cMainWindow: WARNING -> Plugin item '%s' is in use by another plugin, not added\n",
+            cLog::line(logStream(), "cMainWindow: WARNING -> Plugin item '%s' is in use by another plugin, not added",
                     text.toLocal8Bit().constData());
-            fflush(logStream());
             refused = true;
             break;
         }
@@ -165,8 +160,7 @@ void cMainWindow::onUpdatePluginTreeTopLevelItem(void* topItem)
         tree->insertTopLevelItem(i, item);
         inside = false;
         onAppLock(false);
-        fprintf(stdout, "onUpdatePluginTreeTopLevelItem is here\n");
-        fflush(stdout);
+        cLog::line(stdout, "onUpdatePluginTreeTopLevelItem is here");
         return;
     }
 

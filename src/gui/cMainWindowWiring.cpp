@@ -2,6 +2,7 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "../core/cLog.h"
 
 #include <QAction>
 #include <QDialog>
@@ -13,8 +14,7 @@ bool cMainWindow::keepOwnConnections = false;
 void cMainWindow::connectSignals(bool connect)
 {
     FILE* log = logStream();
-    fprintf(log, connect ? "cMainWindow: Connecting signals\n" : "cMainWindow: Disconnecting signals\n");
-    fflush(log);
+    cLog::line(log, connect ? "cMainWindow: Connecting signals" : "cMainWindow: Disconnecting signals");
 
     // The action pointers are read here, so mkMenus breaks the set before it replaces the
     // actions and makes it again after. Auto connections run at once on the GUI thread and are
