@@ -3,9 +3,9 @@
 
 #include "Ui_cMainWindow.h"
 #include "cSetup.h"
-#include "../plugin/cPluginEntry.h"
 #include "corvaneVersion.h"
 #include "../core/cLog.h"
+#include "../plugin/cPluginEntry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -167,5 +167,15 @@ void cMainWindow::closeEvent(QCloseEvent* event)
         show();
         event->ignore();
     }
+    inside = false;
+}
+
+void cMainWindow::onExit()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+    close();
     inside = false;
 }

@@ -1,12 +1,12 @@
-// The application lock, the action lock, pop-ups, the reset of the window and plug-in
-// clearing: the slots through which worker threads and plug-ins act on the GUI.
+// The application lock, the action lock and pop-ups: the slots through which worker threads
+// and plug-ins hold the GUI or tell the user something.
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
 #include "cMainRequest.h"
+#include "../core/cLog.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
-#include "../core/cLog.h"
 
 #include <QAction>
 #include <QMenu>
@@ -14,8 +14,6 @@
 #include <QMessageBox>
 #include <QToolBar>
 #include <QTreeWidget>
-
-bool cMainWindow::clearingPlugins = false;
 
 void cMainWindow::onAppLock(bool lock)
 {
@@ -93,64 +91,4 @@ void cMainWindow::onPopup(int type, QString title, QString message, int button1,
     popupBox->setIcon(icon);
     // Nobody waits for the answer: the box is shown and the caller goes on.
     popupBox->show();
-}
-
-void cMainWindow::onResetGUI()
-{
-    static bool inside = false;
-    cLog::line(stderr, "onresetGUI start");
-    if (inside)
-        return;
-    inside = true;
-
-    FILE* log = logStream();
-    cLog::line(log, "cMainWindow: Resetting GUI");
-
-    if (pluginList.isEmpty()) {
-        currentPlugin = nullptr;
-        currentTreeItem = nullptr;
-        ui->pluginTree->clear();
-    }
-    ui->pluginInfoBox->hide();
-    ui->buttonWidget->hide();
-
-    fileMenu->clear();
-    fileMenu->addAction(actionSetup);
-    fileMenu->addSeparator();
-    fileMenu->addAction(actionQuit);
-    helpMenu->clear();
-    helpMenu->addAction(actionAbout);
-
-    ui->menuBar->clear();
-    ui->menuBar->addMenu(fileMenu);
-    ui->menuBar->addMenu(helpMenu);
-
-    ui->mainToolBar->clear();
-    ui->mainToolBar->addAction(actionSetup);
-
-    inside = false;
-    cLog::line(stderr, "onresetGUI end");
-}
-
-void cMainWindow::onClearPlugins()
-{
-    static bool inside = false;
-    cLog::line(stderr, "in clear plugins");
-    if (inside)
-        return;
-    inside = true;
-
-    if (pluginListMutex.tryLock(100)) {
-        clearingPlugins = true;
-        pluginList.clearEntries();
-        clearingPlugins = false;
-        currentPlugin = nullptr;
-        currentTreeItem = nullptr;
-        pluginListMutex.unlock();
-    } else {
-        cLog::line(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms");
-    }
-
-    inside = false;
-    cLog::line(stderr, "have cleard plugins");
 }

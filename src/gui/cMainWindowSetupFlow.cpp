@@ -1,8 +1,9 @@
-// A plug-in's setup page: opening it with the application locked, saving (after asking) or
-// discarding it, and the plug-in's about box.
+// The setup pages: the application's own setup dialog, and a plug-in's setup page opened with
+// the application locked, saved (after asking) or discarded; and the plug-in's about box.
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "cSetup.h"
 #include "../core/cLog.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
@@ -57,6 +58,16 @@ QByteArray itemText(QTreeWidgetItem* item)
 }
 
 } // namespace
+
+void cMainWindow::onSetup()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+    setupDialog->openSetup({&settingsVersion, &language, &serialPort});
+    inside = false;
+}
 
 void cMainWindow::onPluginSetup()
 {
