@@ -4,6 +4,7 @@
 #include "ModbusRtu.h"
 #include "SettingsReader.h"
 
+#include <core/cLog.h>
 #include <gui/cMainWindow.h>
 #include <serial/cSerial.h>
 
@@ -129,9 +130,7 @@ void cFlowMeterPlugin::log(const char* format, ...)
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    FILE* f = outStream();
-    fprintf(f, "%s plugin: %s\n", name.toLatin1().constData(), line);
-    fflush(f);
+    cLog::line(outStream(), "%s plugin: %s", name.toLatin1().constData(), line);
 }
 
 std::vector<int> cFlowMeterPlugin::parseIds(const QString& text, QStringList* rejected)

@@ -1,5 +1,7 @@
 #include "cThread.h"
 
+#include "cLog.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,10 +64,8 @@ cThread::cThread(std::string tagName, FILE* o, FILE* e)
     : QThread(nullptr), id(uint32_t(reinterpret_cast<uintptr_t>(this))), tag(std::move(tagName)), out(o), err(e)
 {
     FILE* f = outStream();
-    fprintf(f, "cThread @ 0x%08X: Version %.01f", id, double(version));
-    fprintf(f, " (using QThread)\n");
-    fprintf(f, "cThread @ 0x%08X: Thread tag is '%s'\n", id, tag.c_str());
-    fflush(f);
+    cLog::line(f, "cThread @ 0x%08X: Version %.01f (using QThread)", id, double(version));
+    cLog::line(f, "cThread @ 0x%08X: Thread tag is '%s'", id, tag.c_str());
 }
 
 cThread::~cThread()
@@ -73,10 +73,9 @@ cThread::~cThread()
     stopAndWait();
     FILE* f = outStream();
     if (!tag.empty())
-        fprintf(f, "cThread @ 0x%08X: %s thread destroyed\n", id, tag.c_str());
+        cLog::line(f, "cThread @ 0x%08X: %s thread destroyed", id, tag.c_str());
     else
-        fprintf(f, "cThread @ 0x%08X: Thread destroyed\n", id);
-    fflush(f);
+        cLog::line(f, "cThread @ 0x%08X: Thread destroyed", id);
 }
 
 FILE* cThread::outStream() const
@@ -108,8 +107,7 @@ bool cThread::lock(int ms)
     if (mutex.tryLock(ms))
         return true;
     FILE* f = errStream();
-    fprintf(f, "cThread @ 0x%08X: %s thread -> Unable to lock mutex after %d ms\n", id, tag.c_str(), ms);
-    fflush(f);
+    cLog::line(f, "cThread @ 0x%08X: %s thread -> Unable to lock mutex after %d ms", id, tag.c_str(), ms);
     return false;
 }
 
@@ -140,7 +138,7 @@ void cThread::startHandler(int newType, void* arg, const std::string& newTag)
 
     const std::string& next = newTag.empty() ? tag : newTag;
     if (next != tag) {
-        fprintf(outStream(), "cThread @ 0x%08X: Thread tag changed from '%s' to '%s'\n", id, tag.c_str(),
+        cLog::line(outStream(), "cThread @ 0x%08X: Thread tag changed from '%s' to '%s'", id, tag.c_str(),
                 next.c_str());
         tag = next;
     }
@@ -148,12 +146,11 @@ void cThread::startHandler(int newType, void* arg, const std::string& newTag)
     type = newType;
     if (newType != TYPE_PLAIN && newType != TYPE_TRANSACTION) {
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: Unknown thread type %d\n", id, newType);
-        fflush(e);
+        cLog::line(e, "cThread @ 0x%08X: Unknown thread type %d", id, newType);
         return;
     }
 
-    fprintf(outStream(), "cThread @ 0x%08X: %s thread -> Using QMutex\n", id, tag.c_str());
+    cLog::line(outStream(), "cThread @ 0x%08X: %s thread -> Using QMutex", id, tag.c_str());
 
     // A previous run may still be leaving run(); QThread::start would then do nothing. Waiting
     // for `stopped` first also orders that run's last writes before this start for every
@@ -170,11 +167,9 @@ void cThread::startHandler(int newType, void* arg, const std::string& newTag)
         started = true;
         unlock();
     } else {
-        fprintf(errStream(), "cThread @ 0x%08X: %s thread -> Unable to start thread handler safely\n", id,
+        cLog::line(errStream(), "cThread @ 0x%08X: %s thread -> Unable to start thread handler safely", id,
                 tag.c_str());
     }
-    fflush(outStream());
-    fflush(errStream());
 
     if (!started)
         return;
@@ -200,21 +195,17 @@ void cThread::run()
 
     FILE* f = outStream();
     if (t == TYPE_PLAIN) {
-        fprintf(f, "cThread @ 0x%08X: Starting %s thread handler\n", id, tag.c_str());
-        fflush(f);
+        cLog::line(f, "cThread @ 0x%08X: Starting %s thread handler", id, tag.c_str());
         markRunning();
         runHandler(handlerArg);
         f = outStream();
-        fprintf(f, "cThread @ 0x%08X: %s thread handler stopped\n", id, tag.c_str());
-        fflush(f);
+        cLog::line(f, "cThread @ 0x%08X: %s thread handler stopped", id, tag.c_str());
     } else {
-        fprintf(f, "cThread @ 0x%08X: Starting %s transaction thread handler\n", id, tag.c_str());
-        fflush(f);
+        cLog::line(f, "cThread @ 0x%08X: Starting %s transaction thread handler", id, tag.c_str());
         markRunning();
         transactionLoop();
         f = outStream();
-        fprintf(f, "cThread @ 0x%08X: %s transaction thread handler stopped\n", id, tag.c_str());
-        fflush(f);
+        cLog::line(f, "cThread @ 0x%08X: %s transaction thread handler stopped", id, tag.c_str());
     }
     type = TYPE_NONE;
     running = false;
@@ -239,17 +230,15 @@ void cThread::stopHandshake(const std::function<void()>& wakeWaiters)
     // confirms once its handler has returned. Only a running thread can be the caller.
     if (isRunning() && QThread::currentThread() == this) {
         askToStop();
-        fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
-        fflush(stdout);
+        cLog::line(stdout, "cThread @ 0x%08X: %s thread ->exited", id, tag.c_str());
         return;
     }
     if (running) {
         while (!stopped) {
             askToStop();
             wakeIdle();
-            fprintf(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm\n", id,
+            cLog::line(stderr, "cThread @ 0x%08X: %s thread -> is trying exit and waiting on confirm", id,
                     tag.c_str());
-            fflush(stderr);
             sleepMs(100);
         }
     }
@@ -261,8 +250,7 @@ void cThread::stopHandshake(const std::function<void()>& wakeWaiters)
         sleepMs(1);
     if (stopped)
         wait();
-    fprintf(stdout, "cThread @ 0x%08X: %s thread ->exited\n", id, tag.c_str());
-    fflush(stdout);
+    cLog::line(stdout, "cThread @ 0x%08X: %s thread ->exited", id, tag.c_str());
 }
 
 short cThread::addTransaction(const char* data, unsigned short length, unsigned short delay)
@@ -274,27 +262,23 @@ short cThread::addTransactionOfLength(const char* data, size_t length, unsigned 
 {
     if (!running) {
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: %s thread -> Thread not running\n", id, tag.c_str());
-        fflush(e);
+        cLog::line(e, "cThread @ 0x%08X: %s thread -> Thread not running", id, tag.c_str());
         return -1;
     }
     if (type != TYPE_TRANSACTION) {
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: %s thread -> Not a transaction thread\n", id, tag.c_str());
-        fflush(e);
+        cLog::line(e, "cThread @ 0x%08X: %s thread -> Not a transaction thread", id, tag.c_str());
         return -1;
     }
     if (data == nullptr || length == 0) {
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: %s thread -> NULL pointer or no input data to handle\n", id, tag.c_str());
-        fflush(e);
+        cLog::line(e, "cThread @ 0x%08X: %s thread -> NULL pointer or no input data to handle", id, tag.c_str());
         return -1;
     }
     if (length > TRSC_BUFFER_SIZE) {
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: %s thread -> Buffer overflow %zu/%d bytes\n", id, tag.c_str(), length,
+        cLog::line(e, "cThread @ 0x%08X: %s thread -> Buffer overflow %zu/%d bytes", id, tag.c_str(), length,
                 TRSC_BUFFER_SIZE);
-        fflush(e);
         return -1;
     }
     if (!lock(100))
@@ -314,8 +298,7 @@ short cThread::addTransactionOfLength(const char* data, size_t length, unsigned 
     if (found < 0) {
         unlock();
         FILE* e = errStream();
-        fprintf(e, "cThread @ 0x%08X: %s thread -> All buffers are busy\n", id, tag.c_str());
-        fflush(e);
+        cLog::line(e, "cThread @ 0x%08X: %s thread -> All buffers are busy", id, tag.c_str());
         return -1;
     }
 
@@ -424,9 +407,9 @@ void cThread::executeRecord(cTransaction& r)
 
     if (debug && (result == TRSC_OK || result == TRSC_ERROR)) {
         FILE* f = outStream();
-        fprintf(f, "cThread @ 0x%08X: %s thread %s Trsc %02d -> Exec=%.03fms Queue=%.03fms/%dms Status=%s\n", id,
-                tag.c_str(), "DBG", index, execMs, queueMs, delay, trscStateName(result));
-        fwrite(kSeparator, 1, sizeof(kSeparator) - 1, f);
-        fflush(f);
+        cLog::text(f, cLog::format("cThread @ 0x%08X: %s thread %s Trsc %02d -> Exec=%.03fms Queue=%.03fms/%dms "
+                                   "Status=%s\n",
+                                   id, tag.c_str(), "DBG", index, execMs, queueMs, delay, trscStateName(result)) +
+                          kSeparator);
     }
 }

@@ -3,8 +3,9 @@
 
 #include "Ui_cMainWindow.h"
 #include "cSetup.h"
-#include "../plugin/cPluginEntry.h"
 #include "corvaneVersion.h"
+#include "../core/cLog.h"
+#include "../plugin/cPluginEntry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -64,8 +65,7 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
         t->setErr(e);
     }
 
-    fprintf(o, "cMainWindow: Version %.01f\n", double(appVersion));
-    fflush(o);
+    cLog::line(o, "cMainWindow: Version %.01f", double(appVersion));
 
     // The stored language decides which translation loads.
     loadAppSettings();
@@ -96,8 +96,7 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
     if (app)
         app->installEventFilter(this);
 
-    fprintf(logStream(), "cMainWindow: Ready\n");
-    fflush(logStream());
+    cLog::line(logStream(), "cMainWindow: Ready");
 }
 
 cMainWindow::~cMainWindow()
@@ -110,8 +109,7 @@ cMainWindow::~cMainWindow()
         currentPlugin = nullptr;
         pluginListMutex.unlock();
     } else {
-        fprintf(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
-        fflush(logStream());
+        cLog::line(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms");
     }
 
     connectSignals(false);
@@ -135,8 +133,7 @@ cMainWindow::~cMainWindow()
     delete ui;
     ui = nullptr;
 
-    fprintf(logStream(), "cMainWindow: Bye!\n");
-    fflush(logStream());
+    cLog::line(logStream(), "cMainWindow: Bye!");
 
     // Neither has a parent to delete it.
     delete aboutDialog;
@@ -170,5 +167,15 @@ void cMainWindow::closeEvent(QCloseEvent* event)
         show();
         event->ignore();
     }
+    inside = false;
+}
+
+void cMainWindow::onExit()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+    close();
     inside = false;
 }

@@ -3,6 +3,7 @@
 #include "cMainWindow.h"
 
 #include "cSetup.h"
+#include "../core/cLog.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -48,7 +49,7 @@ void cMainWindow::loadLanguage(int index)
 {
     FILE* log = logStream();
     const QString locale = QLocale::system().name();
-    fprintf(log, "cMainWindow: Found system locale: %s\n", locale.toLocal8Bit().constData());
+    cLog::line(log, "cMainWindow: Found system locale: %s", locale.toLocal8Bit().constData());
 
     QStringList parts = appPath.split('/');
     parts.removeLast();
@@ -61,19 +62,19 @@ void cMainWindow::loadLanguage(int index)
 
     // Qt also tries the shorter forms of the name (qt_sv_SE, then qt_sv, then qt).
     if (qtTranslator.load(files.qt, dir))
-        fprintf(log, "cMainWindow: Loaded QT system language file %s.qm\n", qtBase.constData());
+        cLog::line(log, "cMainWindow: Loaded QT system language file %s.qm", qtBase.constData());
     else
-        fprintf(log,
+        cLog::line(log,
                 "cMainWindow: WARNING! QT system language file %s.qm was not found in %s\n"
-                "cMainWindow: English will be used as QT system language\n",
+                "cMainWindow: English will be used as QT system language",
                 qtBase.constData(), dir8.constData());
 
     if (appTranslator.load(files.app, dir))
-        fprintf(log, "cMainWindow: Loaded language file %s.qm\n", appBase.constData());
+        cLog::line(log, "cMainWindow: Loaded language file %s.qm", appBase.constData());
     else
-        fprintf(log,
+        cLog::line(log,
                 "cMainWindow: WARNING! Language file %s.qm was not found in %s\n"
-                "cMainWindow: English will be used\n",
+                "cMainWindow: English will be used",
                 appBase.constData(), dir8.constData());
 
     // Installed whether they loaded or not. The application keeps one entry per installation
@@ -83,7 +84,6 @@ void cMainWindow::loadLanguage(int index)
     QCoreApplication::removeTranslator(&appTranslator);
     QCoreApplication::installTranslator(&qtTranslator);
     QCoreApplication::installTranslator(&appTranslator);
-    fflush(log);
 
     setupDialog->retranslateSetup();
 }

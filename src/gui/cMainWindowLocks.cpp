@@ -1,9 +1,10 @@
-// The application lock, the action lock, pop-ups, the reset of the window and plug-in
-// clearing: the slots through which worker threads and plug-ins act on the GUI.
+// The application lock, the action lock and pop-ups: the slots through which worker threads
+// and plug-ins hold the GUI or tell the user something.
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
 #include "cMainRequest.h"
+#include "../core/cLog.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
@@ -14,13 +15,10 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
-bool cMainWindow::clearingPlugins = false;
-
 void cMainWindow::onAppLock(bool lock)
 {
     FILE* log = logStream();
-    fprintf(log, lock ? "cMainWindow: Locking application GUI\n" : "cMainWindow: Unlocking application GUI\n");
-    fflush(log);
+    cLog::line(log, lock ? "cMainWindow: Locking application GUI" : "cMainWindow: Unlocking application GUI");
 
     // While the Save/Discard row shows, a plug-in's setup is open: choosing another device
     // then would leave that setup behind, so the tree waits for the row to go.
@@ -47,9 +45,8 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
     const long total = long(tagLen) + long(txtLen) + cMainRequest::kActionHeader + cMainRequest::kActionPointers;
 
     if (!lengthsOk) {
-        fprintf(logStream(), "cMainWindow: WARNING -> Action lock refused, tag of %d bytes and text of %d bytes\n",
+        cLog::line(logStream(), "cMainWindow: WARNING -> Action lock refused, tag of %d bytes and text of %d bytes",
                 tagLen, txtLen);
-        fflush(logStream());
     } else if (total > TRSC_BUFFER_SIZE) {
         // Refused by the queue on its length alone, before a byte is read, so the requester
         // gets the queue's own line and nothing is copied.
@@ -60,10 +57,9 @@ void cMainWindow::onActionLock(char* tag, int tagLen, char* txt, int txtLen, boo
     } else if (tagLen > cMainRequest::kMaxActionText || txtLen > cMainRequest::kMaxActionText) {
         // The request keeps each length in one byte. Cutting would lock the GUI under a text
         // the plug-in never wrote, so a longer tag or text is refused as a whole.
-        fprintf(logStream(),
-                "cMainWindow: WARNING -> Action lock refused, tag of %d bytes or text of %d bytes is over 255 bytes\n",
+        cLog::line(logStream(),
+                "cMainWindow: WARNING -> Action lock refused, tag of %d bytes or text of %d bytes is over 255 bytes",
                 tagLen, txtLen);
-        fflush(logStream());
     } else {
         const QByteArray request = cMainRequest::actionLock(tag, tagLen, txt, txtLen, pBzy, pStatus, timeout);
         mainThread.addTransaction(request.constData(), static_cast<unsigned short>(request.size()), 0);
@@ -95,70 +91,4 @@ void cMainWindow::onPopup(int type, QString title, QString message, int button1,
     popupBox->setIcon(icon);
     // Nobody waits for the answer: the box is shown and the caller goes on.
     popupBox->show();
-}
-
-void cMainWindow::onResetGUI()
-{
-    static bool inside = false;
-    fprintf(stderr, "onresetGUI start\n");
-    fflush(stderr);
-    if (inside)
-        return;
-    inside = true;
-
-    FILE* log = logStream();
-    fprintf(log, "cMainWindow: Resetting GUI\n");
-    fflush(log);
-
-    if (pluginList.isEmpty()) {
-        currentPlugin = nullptr;
-        currentTreeItem = nullptr;
-        ui->pluginTree->clear();
-    }
-    ui->pluginInfoBox->hide();
-    ui->buttonWidget->hide();
-
-    fileMenu->clear();
-    fileMenu->addAction(actionSetup);
-    fileMenu->addSeparator();
-    fileMenu->addAction(actionQuit);
-    helpMenu->clear();
-    helpMenu->addAction(actionAbout);
-
-    ui->menuBar->clear();
-    ui->menuBar->addMenu(fileMenu);
-    ui->menuBar->addMenu(helpMenu);
-
-    ui->mainToolBar->clear();
-    ui->mainToolBar->addAction(actionSetup);
-
-    inside = false;
-    fprintf(stderr, "onresetGUI end\n");
-    fflush(stderr);
-}
-
-void cMainWindow::onClearPlugins()
-{
-    static bool inside = false;
-    fprintf(stderr, "in clear plugins\n");
-    fflush(stderr);
-    if (inside)
-        return;
-    inside = true;
-
-    if (pluginListMutex.tryLock(100)) {
-        clearingPlugins = true;
-        pluginList.clearEntries();
-        clearingPlugins = false;
-        currentPlugin = nullptr;
-        currentTreeItem = nullptr;
-        pluginListMutex.unlock();
-    } else {
-        fprintf(logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
-        fflush(logStream());
-    }
-
-    inside = false;
-    fprintf(stderr, "have cleard plugins\n");
-    fflush(stderr);
 }

@@ -1,6 +1,7 @@
 // The registry of shared serial ports: one port object per device name, counted by users.
 // The registry has no lock: its callers use it from one thread at a time.
 #include "cMainWindow.h"
+#include "../core/cLog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,9 +22,8 @@ void retag(cSerial& port, const std::string& next)
 {
     if (next != port.tag) {
         FILE* o = port.outStream();
-        fprintf(o, "cThread @ 0x%08X: Thread tag changed from '%s' to '%s'\n", port.id, port.tag.c_str(),
+        cLog::line(o, "cThread @ 0x%08X: Thread tag changed from '%s' to '%s'", port.id, port.tag.c_str(),
                 next.c_str());
-        fflush(o);
     }
     port.tag = next;
 }
@@ -83,8 +83,7 @@ cSerial* cMainWindow::openPort(const std::string& name)
         retag(*p, "NotUsedCom");
         p->close();
         portList.removeLast();
-        fprintf(stderr, "Comport Closed\n");
-        fflush(stderr);
+        cLog::line(stderr, "Comport Closed");
     }
     p->error.hush(0);
     // Nobody but us ever saw this object: it waits for the next attempt on this name.
@@ -107,8 +106,7 @@ void cMainWindow::closePort(cSerial* port)
         }
         return;
     }
-    fprintf(stderr, "ERROR: Trying to close port that is not in port list\n");
-    fflush(stderr);
+    cLog::line(stderr, "ERROR: Trying to close port that is not in port list");
     // Freed after its last user gave it back: there is nothing left to close, and the
     // address must not be followed.
     if (std::find(freedPorts.begin(), freedPorts.end(), port) != freedPorts.end() && !ownsPort(port))
@@ -125,8 +123,7 @@ void cMainWindow::closeAllPorts()
 {
     for (cSerial* p : portList)
         p->close();
-    fprintf(stderr, "MainWin: closing all ports\n");
-    fflush(stderr);
+    cLog::line(stderr, "MainWin: closing all ports");
     portList.clear();
 }
 

@@ -3,6 +3,7 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "../core/cLog.h"
 
 #include <QFileInfo>
 #include <QFont>
@@ -62,8 +63,7 @@ const char* statusText(QSettings::Status s)
 void cMainWindow::loadAppSettings()
 {
     FILE* log = logStream();
-    fprintf(log, "cMainWindow: Loading application settings\n");
-    fflush(log);
+    cLog::line(log, "cMainWindow: Loading application settings");
 
     QSettings settings("Tessmark", "Corvane");
     const QByteArray fileName = settings.fileName().toLocal8Bit();
@@ -71,15 +71,13 @@ void cMainWindow::loadAppSettings()
     // as on a first start, and the next save writes a sound store.
     const bool usable = settings.status() == QSettings::NoError;
     if (!usable) {
-        fprintf(log, "cMainWindow: WARNING! Settings in %s are not used: %s\ncMainWindow: Default settings will be used\n",
+        cLog::line(log, "cMainWindow: WARNING! Settings in %s are not used: %s\ncMainWindow: Default settings will be used",
                 fileName.constData(), statusText(settings.status()));
-        fflush(log);
     } else if (!holdsGroup(settings, "cMainWindow") && QFileInfo(settings.fileName()).size() > 0) {
         // Qt takes nearly anything for an INI file; one without our group was not written by us.
-        fprintf(log, "cMainWindow: WARNING! Settings in %s hold no application settings\n"
-                     "cMainWindow: Default settings will be used\n",
+        cLog::line(log, "cMainWindow: WARNING! Settings in %s hold no application settings\n"
+                     "cMainWindow: Default settings will be used",
                 fileName.constData());
-        fflush(log);
     }
     settings.beginGroup("cMainWindow");
     auto value = [&](const char* key, const QVariant& fallback = QVariant()) {
@@ -88,9 +86,8 @@ void cMainWindow::loadAppSettings()
         const QVariant v = settings.value(key, fallback);
         const qsizetype length = textLength(v);
         if (length > kMaxValueLength) {
-            fprintf(log, "cMainWindow: WARNING! Setting \"%s\" is %lld characters long (more than %lld), the default is used\n",
+            cLog::line(log, "cMainWindow: WARNING! Setting \"%s\" is %lld characters long (more than %lld), the default is used",
                     key, (long long)length, (long long)kMaxValueLength);
-            fflush(log);
             return fallback;
         }
         return v;
@@ -114,8 +111,7 @@ void cMainWindow::loadAppSettings()
     QRect geometry = value("Geometry", defaultGeometry).toRect();
     // A rectangle without area would leave a window nobody can see or grab.
     if (!geometry.isValid()) {
-        fprintf(log, "cMainWindow: WARNING! Stored window geometry is not usable, the default is used\n");
-        fflush(log);
+        cLog::line(log, "cMainWindow: WARNING! Stored window geometry is not usable, the default is used");
         geometry = defaultGeometry;
     }
     setGeometry(geometry);
@@ -148,9 +144,8 @@ void cMainWindow::loadAppSettings()
     if (portLog && portLog != stdout) {
         const bool debug = value("Enable RS-485 debug", "false").toBool();
         if (debug) {
-            fprintf(portLog, "cThread @ 0x%08X: %s thread -> Enabeling debug output\n", genericPort.id,
+            cLog::line(portLog, "cThread @ 0x%08X: %s thread -> Enabeling debug output", genericPort.id,
                     genericPort.tag.c_str());
-            fflush(portLog);
         }
         genericPort.debug = debug;
     }
@@ -161,8 +156,7 @@ void cMainWindow::loadAppSettings()
 void cMainWindow::saveAppSettings()
 {
     FILE* log = logStream();
-    fprintf(log, "cMainWindow: Saving application settings\n");
-    fflush(log);
+    cLog::line(log, "cMainWindow: Saving application settings");
 
     QSettings settings("Tessmark", "Corvane");
     settings.beginGroup("cMainWindow");
@@ -188,9 +182,8 @@ void cMainWindow::saveAppSettings()
     // only a failed write is an access error.
     settings.sync();
     if (settings.status() == QSettings::AccessError) {
-        fprintf(log, "cMainWindow: WARNING! Settings could not be saved to %s\n",
+        cLog::line(log, "cMainWindow: WARNING! Settings could not be saved to %s",
                 settings.fileName().toLocal8Bit().constData());
-        fflush(log);
         // Said where the user looks, at once: after the setup dialog the values stay in use
         // for this run but will not be there at the next start.
         emit statusBarMsgSignal("WARNING! Settings could not be saved to " + settings.fileName());

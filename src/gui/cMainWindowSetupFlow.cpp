@@ -1,8 +1,10 @@
-// A plug-in's setup page: opening it with the application locked, saving (after asking) or
-// discarding it, and the plug-in's about box.
+// The setup pages: the application's own setup dialog, and a plug-in's setup page opened with
+// the application locked, saved (after asking) or discarded; and the plug-in's about box.
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "cSetup.h"
+#include "../core/cLog.h"
 #include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
@@ -12,31 +14,15 @@
 #include <QMessageBox>
 #include <QTreeWidgetItem>
 
-#include <cstdarg>
 #include <utility>
 
 namespace {
 
-// Log lines are composed in a buffer of this size. A longer one (a plug-in may name itself or
-// its devices at any length) is cut, and still ends its line so the next one starts afresh.
-constexpr size_t kLineBuffer = 255;
+// A log line that names a plug-in and its device is cut to this many bytes: a plug-in may name
+// itself or its devices at any length. The cut line still ends, so the next one starts afresh.
+constexpr size_t kLongestLine = 253;
 // The about box's rich text.
 constexpr size_t kAboutBuffer = 10000;
-
-void logLine(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(FILE* log, const char* format, ...)
-{
-    char line[kLineBuffer];
-    va_list args;
-    va_start(args, format);
-    const int n = vsnprintf(line, sizeof(line), format, args);
-    va_end(args);
-    if (n < 0)
-        return;
-    if (size_t(n) >= sizeof(line))
-        line[sizeof(line) - 2] = '\n';
-    fputs(line, log);
-}
 
 void hideAll(QLayout* layout)
 {
@@ -73,6 +59,16 @@ QByteArray itemText(QTreeWidgetItem* item)
 
 } // namespace
 
+void cMainWindow::onSetup()
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+    setupDialog->openSetup({&settingsVersion, &language, &serialPort});
+    inside = false;
+}
+
 void cMainWindow::onPluginSetup()
 {
     static bool inside = false;
@@ -80,21 +76,20 @@ void cMainWindow::onPluginSetup()
         return;
     inside = true;
 
-    fprintf(stderr, "onPluginSetup\n");
-    fflush(stderr);
+    cLog::line(stderr, "onPluginSetup");
     onAppLock(true);
     hideAll(ui->displayLayout);
     ui->buttonWidget->hide();
 
     if (cPlugin* plugin = pluginOf(currentPlugin.load())) {
         FILE* log = logStream();
-        logLine(log, "cMainWindow: Selected setup for %s\n", plugin->name.toLocal8Bit().constData());
+        cLog::lineCut(log, kLongestLine, "cMainWindow: Selected setup for %s", plugin->name.toLocal8Bit().constData());
         reselect(plugin, currentTreeItem);
         callCurrent("prepareSetup()", [plugin] { plugin->prepareSetup(); });
         if (plugin->setupWidget)
             plugin->setupWidget->show();
         ui->buttonWidget->show();
-        fflush(log);
+        fflush(log); // also the plug-in's own unflushed lines
     }
 
     // The application stays locked until the setup is saved or discarded.
@@ -108,8 +103,7 @@ void cMainWindow::onAccept()
         return;
     inside = true;
 
-    fprintf(stderr, "cMainWindow: onAccept\n");
-    fflush(stderr);
+    cLog::line(stderr, "cMainWindow: onAccept");
 
     cPlugin* plugin = pluginOf(currentPlugin.load());
     if (plugin && ui->buttonWidget->isVisibleTo(this)) {
@@ -125,17 +119,17 @@ void cMainWindow::onAccept()
             ui->buttonWidget->hide();
             hideAll(ui->displayLayout);
             ui->buttonWidget->hide();
-            logLine(log, "cMainWindow: Accepted %s -> %s\n", name.constData(), item.constData());
-            logLine(log, "cMainWindow: Executing saveSettings() method for %s -> %s setup\n", name.constData(),
+            cLog::lineCut(log, kLongestLine, "cMainWindow: Accepted %s -> %s", name.constData(), item.constData());
+            cLog::lineCut(log, kLongestLine, "cMainWindow: Executing saveSettings() method for %s -> %s setup", name.constData(),
                     item.constData());
             callCurrent("saveSettings()", [plugin] { plugin->saveSettings(); });
-            logLine(log, "cMainWindow: Executing acceptSetup() method for %s -> %s setup\n", name.constData(),
+            cLog::lineCut(log, kLongestLine, "cMainWindow: Executing acceptSetup() method for %s -> %s setup", name.constData(),
                     item.constData());
             if (plugin->displayWidget)
                 plugin->displayWidget->show();
             callCurrent("acceptSetup()", [plugin] { plugin->acceptSetup(); });
             reselect(plugin, currentTreeItem);
-            fflush(log);
+            fflush(log); // also the plug-in's own unflushed lines
         }
     }
 
@@ -158,14 +152,14 @@ void cMainWindow::onReject()
         FILE* log = logStream();
         const QByteArray name = plugin->name.toLocal8Bit();
         const QByteArray item = itemText(currentTreeItem);
-        logLine(log, "cMainWindow: Rejected %s -> %s\n", name.constData(), item.constData());
-        logLine(log, "cMainWindow: Executing rejectSetup() method for %s -> %s setup\n", name.constData(),
+        cLog::lineCut(log, kLongestLine, "cMainWindow: Rejected %s -> %s", name.constData(), item.constData());
+        cLog::lineCut(log, kLongestLine, "cMainWindow: Executing rejectSetup() method for %s -> %s setup", name.constData(),
                 item.constData());
         callCurrent("rejectSetup()", [plugin] { plugin->rejectSetup(); });
         reselect(plugin, currentTreeItem);
         if (plugin->displayWidget)
             plugin->displayWidget->show();
-        fflush(log);
+        fflush(log); // also the plug-in's own unflushed lines
     }
 
     onAppLock(false);

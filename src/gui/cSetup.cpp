@@ -2,6 +2,7 @@
 
 #include "Ui_cSetup.h"
 #include "cMainWindow.h"
+#include "../core/cLog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -28,8 +29,7 @@ cSetup::~cSetup()
 void cSetup::connectSignals(bool connect)
 {
     FILE* log = mainWindow->logStream();
-    fprintf(log, connect ? "cSetup: Connecting signals\n" : "cSetup: Disconnecting signals\n");
-    fflush(log);
+    cLog::line(log, connect ? "cSetup: Connecting signals" : "cSetup: Disconnecting signals");
 
     struct Pair
     {
@@ -102,8 +102,7 @@ void cSetup::onDebugClicked(bool en)
         cThread& port = mainWindow->genericPort;
         if (en) {
             FILE* log = port.outStream();
-            fprintf(log, "cThread @ 0x%08X: %s thread -> Enabeling debug output\n", port.id, port.tag.c_str());
-            fflush(log);
+            cLog::line(log, "cThread @ 0x%08X: %s thread -> Enabeling debug output", port.id, port.tag.c_str());
         }
         port.debug = en;
     }
@@ -167,7 +166,6 @@ void cSetup::closeEvent(QCloseEvent* event)
 void cSetup::closeSetup()
 {
     FILE* log = mainWindow->logStream();
-    fprintf(log, "cSetup: Closing setup dialog\n");
-    fflush(log);
+    cLog::line(log, "cSetup: Closing setup dialog");
     hide();
 }

@@ -3,6 +3,7 @@
 #include "cMainRequest.h"
 #include "cMainWindow.h"
 #include "../plugin/cPluginEntry.h"
+#include "../core/cLog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,16 +25,14 @@ bool readFlag(const bool* flag)
 
 void warnMutex(cMainWindow* w)
 {
-    fprintf(w->logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms\n");
-    fflush(w->logStream());
+    cLog::line(w->logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms");
 }
 
 void unloadPlugins(cMainWindow* w, FILE* log)
 {
     emit w->appLockSignal(true);
     emit w->statusBarMsgSignal("Unloading plugins");
-    fprintf(log, "MAIN: Unloading plugins\n");
-    fflush(log);
+    cLog::line(log, "MAIN: Unloading plugins");
     if (!pluginList.isEmpty())
         w->clearPlugins();
     emit w->statusBarMsgSignal("Done");
@@ -44,8 +43,7 @@ void loadPlugins(cMainWindow* w, FILE* log)
 {
     emit w->appLockSignal(true);
     emit w->statusBarMsgSignal("Loading plugins");
-    fprintf(log, "MAIN: Loading plugins\n");
-    fflush(log);
+    cLog::line(log, "MAIN: Loading plugins");
 
     QStringList parts = w->appPath.split('/', Qt::KeepEmptyParts);
     parts.removeLast();
@@ -55,11 +53,9 @@ void loadPlugins(cMainWindow* w, FILE* log)
 
     QDir dir(dirPath);
     if (!dir.exists()) {
-        fprintf(log, "MAIN: Plugin directory '%s' does not exist\n", dirPath.toLocal8Bit().constData());
-        fflush(log);
+        cLog::line(log, "MAIN: Plugin directory '%s' does not exist", dirPath.toLocal8Bit().constData());
     } else {
-        fprintf(log, "MAIN: Found plugin directory '%s'\n", dirPath.toLocal8Bit().constData());
-        fflush(log);
+        cLog::line(log, "MAIN: Found plugin directory '%s'", dirPath.toLocal8Bit().constData());
 
         // Every entry is listed before the first is loaded: the GUI thread holds on to the
         // handlers of loaded entries by address. The names are kept apart, so that a stop can
@@ -71,9 +67,8 @@ void loadPlugins(cMainWindow* w, FILE* log)
                 continue;
             if (!w->pluginListMutex.tryLock(100)) {
                 warnMutex(w);
-                fprintf(log, "MAIN: Plugin '%s' left out: the plugin list stayed locked\n",
+                cLog::line(log, "MAIN: Plugin '%s' left out: the plugin list stayed locked",
                         info.fileName().toLocal8Bit().constData());
-                fflush(log);
                 continue;
             }
             // The program is ending: its shutdown empties the list once the lock is free.
@@ -90,11 +85,10 @@ void loadPlugins(cMainWindow* w, FILE* log)
         // Every way out of the loop but the last file says which file it stopped at and why.
         auto stopAt = [&](int j, const char* why) {
             const QString fileName = names.value(j - 1);
-            fprintf(log, "MAIN: Stopped loading plugins at '%s' (%d/%d): %s\n", fileName.toLocal8Bit().constData(), j,
+            cLog::line(log, "MAIN: Stopped loading plugins at '%s' (%d/%d): %s", fileName.toLocal8Bit().constData(), j,
                     n, why);
             if (j < n)
-                fprintf(log, "MAIN: Plugins not loaded: %s\n", names.mid(j).join(", ").toLocal8Bit().constData());
-            fflush(log);
+                cLog::line(log, "MAIN: Plugins not loaded: %s", names.mid(j).join(", ").toLocal8Bit().constData());
             emit w->statusBarMsgSignal(QObject::tr("Failed to load plugin: ") + fileName);
         };
         for (int j = 1; j <= n; ++j) {
@@ -117,8 +111,7 @@ void loadPlugins(cMainWindow* w, FILE* log)
                 break;
             }
             const QString fileName = entry->fileName;
-            fprintf(log, "MAIN: Found plugin '%s' (%d/%d)\n", fileName.toLocal8Bit().constData(), j, n);
-            fflush(log);
+            cLog::line(log, "MAIN: Found plugin '%s' (%d/%d)", fileName.toLocal8Bit().constData(), j, n);
             emit w->statusBarMsgSignal(QObject::tr("Found plugin: ") + fileName);
             const bool loaded = entry->handler.loadPlugin(
                 w, dir.path(), fileName, "_Z15pluginVersionOKP11cMainWindow", "_Z14createInstanceP11cMainWindow",
@@ -135,8 +128,7 @@ void loadPlugins(cMainWindow* w, FILE* log)
     if (pluginList.isEmpty() && !w->closing) {
         emit w->popupSignal(1, QObject::tr("Plugins"),
                             QObject::tr("No valid plugins where found in '") + "plugins" + "'", QMessageBox::Ok, 0, 0);
-        fprintf(log, "MAIN: No valid plugins where found in '%s'\n", "plugins");
-        fflush(log);
+        cLog::line(log, "MAIN: No valid plugins where found in '%s'", "plugins");
     }
     emit w->statusBarMsgSignal(QObject::tr("Done"));
     emit w->appLockSignal(false);
@@ -146,10 +138,9 @@ void updateTree(cMainWindow* w, const cMainRequest& request, FILE* log)
 {
     if (!request.complete)
         return;
-    fprintf(log, "MAIN: Updating plugin tree\n");
-    fflush(log);
+    cLog::line(log, "MAIN: Updating plugin tree");
     emit w->updatePluginTreeTopLevelItemSignal(request.item);
-    fprintf(log, "MAIN: done with Updating plugin tree\n");
+    cLog::line(log, "MAIN: done with Updating plugin tree");
 }
 
 void actionLock(cMainWindow* w, const cMainRequest& request, FILE* log)
@@ -163,9 +154,8 @@ void actionLock(cMainWindow* w, const cMainRequest& request, FILE* log)
     const bool* busy = request.busy;
     const bool* status = request.status;
 
-    fprintf(log, "MAIN: Locking application condition @ %p and status @ %p\n", static_cast<const void*>(busy),
+    cLog::line(log, "MAIN: Locking application condition @ %p and status @ %p", static_cast<const void*>(busy),
             static_cast<const void*>(status));
-    fflush(log);
     emit w->appLockSignal(true);
 
     // A null busy flag has nothing to wait for.
@@ -225,6 +215,6 @@ unsigned char mainTrscHandler(cTransaction* t, void* window)
         // Codes the host does not know do nothing.
         break;
     }
-    fflush(log);
+    fflush(log); // also the plug-in's own unflushed lines
     return TRSC_OK;
 }

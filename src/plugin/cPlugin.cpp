@@ -2,6 +2,7 @@
 
 #include "../gui/Ui_cMainWindow.h"
 #include "../gui/cMainWindow.h"
+#include "../core/cLog.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -115,13 +116,13 @@ cPlugin::~cPlugin()
     FILE* f = outStream();
     const QByteArray n = name.toLocal8Bit();
 
-    fprintf(f, "%s plugin: Stopping the general purpuse timer\n", n.constData());
+    cLog::line(f, "%s plugin: Stopping the general purpuse timer", n.constData());
     if (generalTimer)
         generalTimer->stop();
-    fprintf(f, "%s plugin: Stopping the data logger timer\n", n.constData());
+    cLog::line(f, "%s plugin: Stopping the data logger timer", n.constData());
     if (loggerTimer)
         loggerTimer->stop();
-    fprintf(f, "%s plugin: Stopping the internet data logger timer\n", n.constData());
+    cLog::line(f, "%s plugin: Stopping the internet data logger timer", n.constData());
     if (internetTimer)
         internetTimer->stop();
 
@@ -134,14 +135,13 @@ cPlugin::~cPlugin()
         delete page.data();
     displayWidget = setupWidget = infoWidget = nullptr;
 
-    fprintf(f, "%s plugin: Destroyed\n", n.constData());
-    fflush(f);
+    cLog::line(f, "%s plugin: Destroyed", n.constData());
 }
 
 void cPlugin::connectPluginSignals(bool connect)
 {
     FILE* f = outStream();
-    fprintf(f, connect ? "cPlugin: Connecting %s plugin signals\n" : "cPlugin: Disconnecting %s plugin signals\n",
+    cLog::line(f, connect ? "cPlugin: Connecting %s plugin signals" : "cPlugin: Disconnecting %s plugin signals",
             name.toLocal8Bit().constData());
 
     struct Pair
@@ -172,7 +172,7 @@ void cPlugin::connectPluginSignals(bool connect)
     }
 
     connectExtraSignals(connect);
-    fflush(f);
+    fflush(f); // also the plug-in's own unflushed lines
 }
 
 void cPlugin::mkTree()
@@ -183,7 +183,7 @@ void cPlugin::mkTree()
     const QByteArray n = name.toLocal8Bit();
     QTreeWidget* tree = mainWindow->ui ? mainWindow->ui->pluginTree : nullptr;
 
-    fprintf(f, "%s plugin: Making plugin item tree\n", n.constData());
+    cLog::line(f, "%s plugin: Making plugin item tree", n.constData());
     emit mainWindow->appLockSignal(true);
     connectPluginSignals(false);
 
@@ -193,7 +193,7 @@ void cPlugin::mkTree()
         if (!selected.isEmpty() && !selected.first()->text(0).isEmpty())
             selection = selected.first()->text(0);
     }
-    fprintf(f, "%s plugin: Current selection is '%s'\n", n.constData(), selection.toLocal8Bit().constData());
+    cLog::line(f, "%s plugin: Current selection is '%s'", n.constData(), selection.toLocal8Bit().constData());
 
     mkItemTree();
 
@@ -206,7 +206,7 @@ void cPlugin::mkTree()
             QTreeWidgetItem* top = tree->topLevelItem(i);
             if (top->text(0) == selection) {
                 tree->setCurrentItem(top, 0);
-                fprintf(f, "%s plugin: Restored selection to top level item '%s'\n", n.constData(),
+                cLog::line(f, "%s plugin: Restored selection to top level item '%s'", n.constData(),
                         top->text(0).toLocal8Bit().constData());
                 break;
             }
@@ -214,7 +214,7 @@ void cPlugin::mkTree()
                 QTreeWidgetItem* child = top->child(c);
                 if (child->text(0) == selection) {
                     tree->setCurrentItem(child, 0);
-                    fprintf(f, "%s plugin: Restored selection to child item '%s/%s'\n", n.constData(),
+                    cLog::line(f, "%s plugin: Restored selection to child item '%s/%s'", n.constData(),
                             top->text(0).toLocal8Bit().constData(), child->text(0).toLocal8Bit().constData());
                     break;
                 }
@@ -223,13 +223,13 @@ void cPlugin::mkTree()
     } else if (tree && tree->topLevelItemCount() > 0) {
         QTreeWidgetItem* first = tree->topLevelItem(0);
         tree->setCurrentItem(first, 0);
-        fprintf(f, "%s plugin: No item selected, restoring selection to default '%s'\n", n.constData(),
+        cLog::line(f, "%s plugin: No item selected, restoring selection to default '%s'", n.constData(),
                 first->text(0).toLocal8Bit().constData());
     }
 
     connectPluginSignals(true);
     emit mainWindow->appLockSignal(false);
-    fflush(f);
+    fflush(f); // also the plug-in's own unflushed lines
 }
 
 void cPlugin::trPlugin(const QString& fileName, int language)
@@ -238,28 +238,28 @@ void cPlugin::trPlugin(const QString& fileName, int language)
     const QByteArray n = name.toLocal8Bit();
 
     const QString localeName = QLocale::system().name();
-    fprintf(f, "%s plugin: Found system locale %s\n", n.constData(), localeName.toLocal8Bit().constData());
+    cLog::line(f, "%s plugin: Found system locale %s", n.constData(), localeName.toLocal8Bit().constData());
 
     QStringList parts = (mainWindow ? mainWindow->appPath : QString()).split('/', Qt::KeepEmptyParts);
     parts.removeLast();
     const QString dir = parts.join('/') + "/lang/" + fileName.section('.', 0, 0);
-    fprintf(f, "%s plugin: Using language directory '%s'\n", n.constData(), dir.toLocal8Bit().constData());
+    cLog::line(f, "%s plugin: Using language directory '%s'", n.constData(), dir.toLocal8Bit().constData());
 
     const LanguageChoice choice = pluginLanguage(language, localeName);
-    fprintf(f, "%s plugin: Selected language '%s'\n", n.constData(), choice.word);
+    cLog::line(f, "%s plugin: Selected language '%s'", n.constData(), choice.word);
 
     const QByteArray base = choice.base.toLocal8Bit();
     if (translator.load(choice.base, dir))
-        fprintf(f, "%s plugin: Loaded language file %s.qm\n", n.constData(), base.constData());
+        cLog::line(f, "%s plugin: Loaded language file %s.qm", n.constData(), base.constData());
     else
-        fprintf(f, "%s plugin: WARNING! Language file %s.qm was not found in %s\n%s plugin: English will be used\n",
+        cLog::line(f, "%s plugin: WARNING! Language file %s.qm was not found in %s\n%s plugin: English will be used",
                 n.constData(), base.constData(), dir.toLocal8Bit().constData(), n.constData());
 
     // Installing twice would list the translator twice, and its destructor takes back only one.
     QCoreApplication::removeTranslator(&translator);
     QCoreApplication::installTranslator(&translator);
     retranslate();
-    fflush(f);
+    fflush(f); // also the plug-in's own unflushed lines
 }
 
 void cPlugin::onGeneralTimerTimeout()
@@ -308,9 +308,8 @@ bool cPlugin::guardedCall(cPlugin* plugin, const char* what, const std::function
 {
     auto report = [plugin, what](const char* text) {
         FILE* f = plugin->outStream();
-        fprintf(f, "cPlugin: %s plugin threw an exception from %s: %s\n", plugin->name.toLocal8Bit().constData(), what,
+        cLog::line(f, "cPlugin: %s plugin threw an exception from %s: %s", plugin->name.toLocal8Bit().constData(), what,
                 text);
-        fflush(f);
     };
     try {
         call();

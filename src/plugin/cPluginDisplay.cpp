@@ -1,4 +1,5 @@
 #include "cPluginDisplay.h"
+#include "../core/cLog.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,7 @@ cPluginDisplay::cPluginDisplay(QWidget* parent, Qt::WindowFlags flags) : QFrame(
 
 cPluginDisplay::~cPluginDisplay()
 {
-    fprintf(stdout, "cPluginDisplay: Destroying plugin display\n");
-    fflush(stdout);
+    cLog::line(stdout, "cPluginDisplay: Destroying plugin display");
 }
 
 uint8_t cPluginDisplay::kind()

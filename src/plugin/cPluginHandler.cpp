@@ -3,6 +3,7 @@
 #include "../gui/cMainWindow.h"
 #include "cLibrary.h"
 #include "cPlugin.h"
+#include "../core/cLog.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -39,7 +40,7 @@ void cPluginHandler::unloadAfterFailedStart(bool initDone)
     }
     closeLibrary();
     hLib = nullptr;
-    fflush(log);
+    fflush(log); // also the plug-in's own unflushed lines
 }
 
 void cPluginHandler::teardown(bool save, bool initDone)
@@ -56,9 +57,8 @@ void cPluginHandler::teardown(bool save, bool initDone)
     if (killed)
         closeLibrary();
     else if (hLib)
-        fprintf(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use\n",
+        cLog::line(log, "cPluginHandler: Plugin '%s' left loaded: its instance may still be in use",
                 fileName.toLocal8Bit().constData());
-    fflush(log);
     hLib = nullptr;
 }
 
@@ -67,12 +67,11 @@ void cPluginHandler::closeLibrary()
     if (!hLib)
         return;
     if (!releaseLeftovers()) {
-        fprintf(log, "cPluginHandler: Plugin '%s' left loaded: objects of its code live on in other threads\n",
+        cLog::line(log, "cPluginHandler: Plugin '%s' left loaded: objects of its code live on in other threads",
                 fileName.toLocal8Bit().constData());
-        fflush(log);
         return;
     }
-    fprintf(log, "cPluginHandler: Unloaded plugin '%s' @ %p\n", fileName.toLocal8Bit().constData(), hLib);
+    cLog::line(log, "cPluginHandler: Unloaded plugin '%s' @ %p", fileName.toLocal8Bit().constData(), hLib);
     cLibrary::close(hLib);
 }
 
@@ -112,7 +111,7 @@ bool cPluginHandler::releaseLeftovers()
     const QByteArray shownName = fileName.toLocal8Bit();
     QList<QPointer<QObject>> doomed;
     for (QObject* o : candidates) {
-        fprintf(log, "cPluginHandler: WARNING -> Plugin '%s' left a %s on the application; it must not outlive the plugin\n",
+        cLog::line(log, "cPluginHandler: WARNING -> Plugin '%s' left a %s on the application; it must not outlive the plugin",
                 shownName.constData(), o->metaObject()->className());
         // Deleted while its code is still there; an object of another thread cannot be
         // deleted from here, so the library stays.
@@ -121,7 +120,6 @@ bool cPluginHandler::releaseLeftovers()
         else
             released = false;
     }
-    fflush(log);
     // A window may own another one among them; deleting it takes the other along.
     for (const QPointer<QObject>& o : doomed)
         delete o.data();
@@ -131,8 +129,7 @@ bool cPluginHandler::releaseLeftovers()
 void cPluginHandler::threw(const char* what, const char* text)
 {
     const QByteArray shownName = fileName.toLocal8Bit();
-    fprintf(log, "cPluginHandler: Plugin '%s' threw an exception from %s: %s\n", shownName.constData(), what, text);
-    fflush(log);
+    cLog::line(log, "cPluginHandler: Plugin '%s' threw an exception from %s: %s", shownName.constData(), what, text);
     lastFault = QString::fromLatin1(what) + ": " + QString::fromLocal8Bit(text);
     if (!starting && !faulted.exchange(true))
         popup(QCoreApplication::translate("cMainWindow", "Plugin error"),
@@ -188,16 +185,14 @@ bool cPluginHandler::loadPlugin(cMainWindow* window, const QString& dirPath, con
         hLib = cLibrary::open(libraryPath.constData(), reason);
 
     if (!hLib) {
-        fprintf(log, "cPluginHandler: Failed to load plugin '%s' @ %p\n", shownName.constData(), static_cast<void*>(nullptr));
-        fprintf(log, "cPluginHandler: %s\n", reason.c_str());
-        fflush(log);
+        cLog::line(log, "cPluginHandler: Failed to load plugin '%s' @ %p", shownName.constData(), static_cast<void*>(nullptr));
+        cLog::line(log, "cPluginHandler: %s", reason.c_str());
         popup(QCoreApplication::translate("cMainWindow", "Load Plugin"),
               "<b>" + fileName + "</b>: " + QCoreApplication::translate("cMainWindow", "Failed to load plugin!\n") +
                   failureTail(QString::fromLocal8Bit(reason.c_str())));
         return false;
     }
-    fprintf(log, "cPluginHandler: Loaded plugin '%s' @ %p\n", shownName.constData(), hLib);
-    fflush(log);
+    cLog::line(log, "cPluginHandler: Loaded plugin '%s' @ %p", shownName.constData(), hLib);
 
     pluginVersionOK = entryPoint<bool (*)(cMainWindow*)>(loadSymbol(versionSymbol));
     if (!pluginVersionOK)
@@ -214,12 +209,11 @@ bool cPluginHandler::loadPlugin(cMainWindow* window, const QString& dirPath, con
                   failureTail(QCoreApplication::translate("cMainWindow", "It threw an exception from %1").arg(lastFault)));
         closeLibrary();
         hLib = nullptr;
-        fflush(log);
+        fflush(log); // also the plug-in's own unflushed lines
         return false;
     }
     if (!accepted) {
-        fprintf(log, "cPluginHandler: Plugin '%s' refused: its version does not fit this host\n", shownName.constData());
-        fflush(log);
+        cLog::line(log, "cPluginHandler: Plugin '%s' refused: its version does not fit this host", shownName.constData());
         popup(QCoreApplication::translate("cMainWindow", "Load Plugin"),
               "<b>" + fileName + "</b>: " + QCoreApplication::translate("cMainWindow", "Plugin version not valid!\n") +
                   "<br>" +
@@ -245,16 +239,14 @@ void* cPluginHandler::loadSymbol(const QString& symbol)
 {
     void* address = cLibrary::symbol(hLib, symbol.toLatin1().constData());
     if (!address) {
-        fprintf(log, "cPluginHandler: Plugin '%s' has no symbol '%s'\n", fileName.toLocal8Bit().constData(),
+        cLog::line(log, "cPluginHandler: Plugin '%s' has no symbol '%s'", fileName.toLocal8Bit().constData(),
                 symbol.toLatin1().constData());
         popup(QCoreApplication::translate("cMainWindow", "Load Symbol"),
               "<b>" + symbol + "</b>: " +
                   QCoreApplication::translate("cMainWindow", "Symbol not found! The plugin can not be loaded") +
                   "<br><b>" + fileName.toHtmlEscaped() + "</b>" + failureTail(QString()));
-        fflush(log);
         return nullptr;
     }
-    fprintf(log, "cPluginHandler: Loaded symbol '%s' @ %p\n", symbol.toLatin1().constData(), address);
-    fflush(log);
+    cLog::line(log, "cPluginHandler: Loaded symbol '%s' @ %p", symbol.toLatin1().constData(), address);
     return address;
 }

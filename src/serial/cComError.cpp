@@ -2,6 +2,7 @@
 
 #include "cTerminal.h"
 #include "../core/cThread.h"
+#include "../core/cLog.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -69,8 +70,7 @@ bool cComError::report(uint32_t id, const char* text, bool opening)
         showBox(message);
 
     FILE* f = owner ? owner->errStream() : stderr;
-    fprintf(f, "cSerial @ 0x%08X: %s %s -> Error 0x%04X: %s\n", id, owner ? owner->tag.c_str() : "NULL",
+    cLog::line(f, "cSerial @ 0x%08X: %s %s -> Error 0x%04X: %s", id, owner ? owner->tag.c_str() : "NULL",
             text ? text : "", unsigned(code), message);
-    fflush(f);
     return true;
 }

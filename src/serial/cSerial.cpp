@@ -1,9 +1,9 @@
 #include "cSerial.h"
 
+#include "../core/cLog.h"
 #include "../core/cTimeStamp.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -37,34 +37,11 @@ void appendHex(std::string& s, const unsigned char* data, int n)
     }
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...)
-{
-    va_list a;
-    va_start(a, fmt);
-    va_list b;
-    va_copy(b, a);
-    const int n = vsnprintf(nullptr, 0, fmt, a);
-    va_end(a);
-    std::string s(n > 0 ? size_t(n) : 0, '\0');
-    if (n > 0)
-        vsnprintf(&s[0], size_t(n) + 1, fmt, b);
-    va_end(b);
-    return s;
-}
-
 // Counts a caller in until the returned guard goes.
 std::unique_ptr<std::atomic<int>, void (*)(std::atomic<int>*)> countIn(std::atomic<int>& count)
 {
     count.fetch_add(1);
     return {&count, [](std::atomic<int>* c) { c->fetch_sub(1); }};
-}
-
-void writeAll(FILE* f, const std::string& s)
-{
-    // One write per message, so that lines of different threads do not cut into each other.
-    fwrite(s.data(), 1, s.size(), f);
-    fflush(f);
 }
 
 } // namespace
@@ -87,8 +64,7 @@ cSerial::cSerial(std::string tagName, FILE* o, FILE* e)
     debug = false;
     error.owner = this;
     FILE* f = outStream();
-    fprintf(f, "cSerial @ 0x%08X: Version %.01f\n", id, double(version));
-    fflush(f);
+    cLog::line(f, "cSerial @ 0x%08X: Version %.01f", id, double(version));
 }
 
 cSerial::~cSerial()
@@ -163,19 +139,18 @@ bool cSerial::open(const std::string& name)
         // The device stays open and the name set: the caller closes the port.
         const int code = cTerminal::lastError();
         const std::string text =
-            format(" An error occurred while opening %s (%d,%d,%c,%d)", name.c_str(), 9600, 8, 'N', 1);
+            cLog::format(" An error occurred while opening %s (%d,%d,%c,%d)", name.c_str(), 9600, 8, 'N', 1);
         cTerminal::setLastError(code);
         error.report(id, text.c_str(), true);
         return false;
     }
 
     FILE* o = outStream();
-    fprintf(o, "cSerial @ 0x%08X: Opened %s (%d,%d,%c,%d)\n", id, name.c_str(), 9600, 8, 'N', 1);
-    fprintf(o, "cSerial @ 0x%08X: Frame size is %d bits on %s\n", id, int(frameBits), name.c_str());
-    fprintf(o, "cSerial @ 0x%08X: Shortest frame handeling time is %.03f ms on %s\n", id, double(frameTime),
+    cLog::line(o, "cSerial @ 0x%08X: Opened %s (%d,%d,%c,%d)", id, name.c_str(), 9600, 8, 'N', 1);
+    cLog::line(o, "cSerial @ 0x%08X: Frame size is %d bits on %s", id, int(frameBits), name.c_str());
+    cLog::line(o, "cSerial @ 0x%08X: Shortest frame handeling time is %.03f ms on %s", id, double(frameTime),
             name.c_str());
-    fprintf(o, "cSerial @ 0x%08X: Flushing TX and RX buffers on %s\n", id, name.c_str());
-    fflush(o);
+    cLog::line(o, "cSerial @ 0x%08X: Flushing TX and RX buffers on %s", id, name.c_str());
     if (!cTerminal::purge(fd))
         error.report(id, "Flush TX/RX buffers", true);
 
@@ -190,12 +165,10 @@ bool cSerial::open(const std::string& name)
         startHandler(TYPE_PLAIN, this, name + " LISTENER");
         break;
     default:
-        fprintf(errStream(), "cSerial @ 0x%08X: Unknown thread handler mode '0x%02X' for %s\n", id, unsigned(mode),
+        cLog::line(errStream(), "cSerial @ 0x%08X: Unknown thread handler mode '0x%02X' for %s", id, unsigned(mode),
                 name.c_str());
         break;
     }
-    fflush(outStream());
-    fflush(errStream());
     return true;
 }
 
@@ -223,8 +196,7 @@ bool cSerial::close()
     }
     if (closed && !kept.empty()) {
         FILE* o = outStream();
-        fprintf(o, "cSerial @ 0x%08X: Closed '%s'\n", id, kept.c_str());
-        fflush(o);
+        cLog::line(o, "cSerial @ 0x%08X: Closed '%s'", id, kept.c_str());
     }
     return closed;
 }
@@ -261,8 +233,7 @@ bool cSerial::closeFromOwnThread()
     if (former.empty())
         return false;
     FILE* o = outStream();
-    fprintf(o, "cSerial @ 0x%08X: Closed '%s'\n", id, former.c_str());
-    fflush(o);
+    cLog::line(o, "cSerial @ 0x%08X: Closed '%s'", id, former.c_str());
     return true;
 }
 
@@ -293,14 +264,14 @@ void cSerial::dump(const char* direction, bool ok, const unsigned char* data, in
     }
     const std::string port = name();
     std::string s = std::strcmp(direction, "TX") == 0
-                        ? format("TX %s %s: Sent %d/%d bytes in %.03f/%.03f ms:\nDATA: ", port.c_str(), label, done,
+                        ? cLog::format("TX %s %s: Sent %d/%d bytes in %.03f/%.03f ms:\nDATA: ", port.c_str(), label, done,
                                  asked, double(elapsed), double(expected))
-                        : format("RX %s %s: Recv %d/%d bytes in %.03f/%.03f ms:\nDATA: ", port.c_str(), label, done,
+                        : cLog::format("RX %s %s: Recv %d/%d bytes in %.03f/%.03f ms:\nDATA: ", port.c_str(), label, done,
                                  asked, double(elapsed), double(expected));
     if (data)
         appendHex(s, data, done);
     s += kClosingLine;
-    writeAll(f, s);
+    cLog::text(f, s);
 }
 
 bool cSerial::transmit(const unsigned char* data, unsigned short size, float* elapsed, bool quiet)
@@ -341,7 +312,6 @@ bool cSerial::transmit(const unsigned char* data, unsigned short size, float* el
         outcome = !debug;
 
     dump("TX", outcome, data, int(written), size, *elapsed, float(size) * frameTime, quiet);
-    fflush(outStream());
     return outcome;
 }
 
@@ -398,12 +368,11 @@ bool cSerial::receive(unsigned char* buffer, unsigned short* received, unsigned 
         outcome = outcome && !debug;
         if (debug) {
             FILE* o = outStream();
-            fprintf(o, "cSerial @ 0x%08X: RX timeout on %s after %.03f ms\n", id, name().c_str(), double(*elapsed));
+            cLog::line(o, "cSerial @ 0x%08X: RX timeout on %s after %.03f ms", id, name().c_str(), double(*elapsed));
         }
     }
 
     dump("RX", outcome, buffer, *received, count, *elapsed, float(*received) * frameTime, quiet);
-    fflush(outStream());
     return outcome && count != 0 && timeout != 0;
 }
 
@@ -457,8 +426,7 @@ unsigned char cSerial::execute(cTransaction* r)
     if (!debug && (error.code == 0 || cTerminal::classify(error.code, false) == cErrorClass::Aborted))
         return TRSC_OK;
     FILE* f = debug ? outStream() : errStream();
-    fprintf(f, "cSerial @ 0x%08X: Timeout is set to %d ms\n", id, int(timeout));
-    fflush(f);
+    cLog::line(f, "cSerial @ 0x%08X: Timeout is set to %d ms", id, int(timeout));
     return TRSC_OK;
 }
 
@@ -492,23 +460,22 @@ unsigned char cSerial::transaction(const unsigned char* request, unsigned short 
     *received = 0;
 
     if (!running) {
-        writeAll(errStream(),
-                 format("cSerial @ 0x%08X: Transaction thread not running on %s\n", id, name().c_str()));
+        cLog::line(errStream(), "cSerial @ 0x%08X: Transaction thread not running on %s", id, name().c_str());
         return 0;
     }
     if (size > kLongestRequest) {
-        std::string s = format("cSerial @ 0x%08X: WARNING! %s Transaction buffer overflow (%d+2/%d bytes)\n", id,
+        std::string s = cLog::format("cSerial @ 0x%08X: WARNING! %s Transaction buffer overflow (%d+2/%d bytes)\n", id,
                                name().c_str(), int(size), TRSC_BUFFER_SIZE);
-        s += format("INPUT @ %p DATA (%d bytes): ", static_cast<const void*>(request), int(size));
+        s += cLog::format("INPUT @ %p DATA (%d bytes): ", static_cast<const void*>(request), int(size));
         if (request)
             appendHex(s, request, size);
         s += kClosingLine;
-        writeAll(debug ? outStream() : errStream(), s);
+        cLog::text(debug ? outStream() : errStream(), s);
         return 0;
     }
     if (!request && size > 0) {
-        writeAll(errStream(), format("cThread @ 0x%08X: %s thread -> NULL pointer or no input data to handle\n", id,
-                                     tag.c_str()));
+        cLog::line(errStream(), "cThread @ 0x%08X: %s thread -> NULL pointer or no input data to handle", id,
+                                     tag.c_str());
         return 0;
     }
 
@@ -542,17 +509,17 @@ unsigned char cSerial::transaction(const unsigned char* request, unsigned short 
     // Collecting the answer.
     const char* refusal = nullptr;
     if (!running)
-        refusal = "cThread @ 0x%08X: %s thread -> Thread not running\n";
+        refusal = "cThread @ 0x%08X: %s thread -> Thread not running";
     else if (type != TYPE_TRANSACTION)
-        refusal = "cThread @ 0x%08X: %s thread -> Not a transaction thread\n";
+        refusal = "cThread @ 0x%08X: %s thread -> Not a transaction thread";
     if (refusal || tk >= TRSC_RECORDS) {
         if (placed >= 0)
             abandon(placed, me);
         if (refusal)
-            writeAll(errStream(), format(refusal, id, tag.c_str()));
+            cLog::line(errStream(), refusal, id, tag.c_str());
         else
-            writeAll(errStream(), format("cThread @ 0x%08X: %s thread -> Ticket %d/%d not found\n", id,
-                                         tag.c_str(), int(tk), TRSC_RECORDS));
+            cLog::line(errStream(), "cThread @ 0x%08X: %s thread -> Ticket %d/%d not found", id,
+                                         tag.c_str(), int(tk), TRSC_RECORDS);
         return 255;
     }
 
@@ -571,16 +538,14 @@ unsigned char cSerial::transaction(const unsigned char* request, unsigned short 
     }
     if (gaveUp) {
         abandon(placed, me);
-        fprintf(stderr, "cThread @ getoutput for %s failed\n", tag.c_str());
-        fflush(stderr);
+        cLog::line(stderr, "cThread @ getoutput for %s failed", tag.c_str());
         sleepMs(1);
         return TRSC_ERROR;
     }
 
     if (me.length > TRSC_BUFFER_SIZE) {
-        writeAll(errStream(),
-                 format("\ncThread @ 0x%08X: %s thread -> getOutput() buffer overflow (recv: %d and max is %d bytes)\n",
-                        id, tag.c_str(), int(me.length), TRSC_BUFFER_SIZE));
+        cLog::line(errStream(), "\ncThread @ 0x%08X: %s thread -> getOutput() buffer overflow (recv: %d and max is %d bytes)",
+                        id, tag.c_str(), int(me.length), TRSC_BUFFER_SIZE);
     } else if (reply) {
         *received = me.length;
     }

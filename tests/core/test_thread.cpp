@@ -1,6 +1,7 @@
-// The worker thread's start and stop handshakes and its log lines.
+// The worker thread's start and stop handshakes, and the log lines it and every other part write.
 #include "CapturedFile.h"
 #include "StdStreamCapture.h"
+#include "core/cLog.h"
 #include "core/cThread.h"
 
 #include <QRegularExpression>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -278,6 +280,66 @@ private slots:
         QCOMPARE(r.outputLength, uint16_t(7));
         QCOMPARE(int(r.output[0]), 0x5A);
         QCOMPARE(int(r.output[2047]), 0x5A);
+    }
+
+    // Each call is one whole line, in the file before the call returns (a crash right after it
+    // loses nothing); long texts are not cut unless asked, and a cut line still ends.
+    void logLinesAreWholeAndFlushed()
+    {
+        CapturedFile f;
+        cLog::line(f.file(), "cThread @ 0x%08X: %s thread -> Thread not running", 0xABCDu, "Q");
+        QCOMPARE(f.onDisk(), QString("cThread @ 0x0000ABCD: Q thread -> Thread not running\n"));
+
+        f.clear();
+        const std::string longName(3000, 'n');
+        cLog::line(f.file(), "%s plugin: Destroyed", longName.c_str());
+        QCOMPARE(f.onDisk(), QString::fromStdString(longName) + " plugin: Destroyed\n");
+
+        f.clear();
+        cLog::lineCut(f.file(), 10, "%s", "0123456789abc");
+        cLog::lineCut(f.file(), 10, "%s", "short");
+        cLog::lineCut(f.file(), 10, "%s", "0123456789");
+        QCOMPARE(f.onDisk(), QString("0123456789\nshort\n0123456789\n"));
+
+        f.clear();
+        cLog::text(f.file(), cLog::format("TX %s: %d bytes:\nDATA: ", "/dev/pts/3", 2) + "01 02 \n");
+        cLog::line(f.file(), "%s", "");
+        QCOMPARE(f.onDisk(), QString("TX /dev/pts/3: 2 bytes:\nDATA: 01 02 \n\n"));
+
+        cLog::line(nullptr, "nowhere %d", 1);
+        cLog::text(nullptr, "nowhere\n");
+    }
+
+    // Lines that several threads write to one stream at once never cut into each other.
+    void logLinesOfThreadsDoNotInterleave()
+    {
+        CapturedFile f;
+        constexpr int kThreads = 4;
+        constexpr int kLines = 300;
+        std::vector<std::thread> writers;
+        for (int w = 0; w < kThreads; ++w)
+            writers.emplace_back([&f, w] {
+                // Longer than the short-line buffer, so both ways of formatting are used.
+                const std::string body(size_t(400 + 150 * w), char('a' + w));
+                for (int i = 0; i < kLines; ++i)
+                    cLog::line(f.file(), "writer %d line %03d: %s", w, i, body.c_str());
+            });
+        for (std::thread& t : writers)
+            t.join();
+
+        const QStringList lines = f.onDisk().split('\n');
+        QCOMPARE(lines.size(), kThreads * kLines + 1);
+        QVERIFY(lines.last().isEmpty());
+        std::vector<int> next(kThreads, 0);
+        for (int n = 0; n < kThreads * kLines; ++n) {
+            const QString& l = lines[n];
+            const int w = l.mid(7, 1).toInt();
+            QVERIFY2(w >= 0 && w < kThreads, qPrintable(l.left(40)));
+            const QString expected = QString::asprintf("writer %d line %03d: ", w, next[w]) +
+                                     QString(400 + 150 * w, QChar('a' + w));
+            QVERIFY2(l == expected, qPrintable(QString("line %1: %2").arg(n).arg(l.left(60))));
+            ++next[w];
+        }
     }
 };
 

@@ -1,5 +1,6 @@
 // The main window's registry of shared ports.
 #include "CapturedFile.h"
+#include "HostFixture.h"
 #include "ModalAnswerer.h"
 #include "PtyPair.h"
 #include "StdStreamCapture.h"
@@ -35,7 +36,8 @@ class TestSerialRegistry : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir config;
+    // Settings in a store of their own; the windows are the tests' own, one per test.
+    std::unique_ptr<HostFixture> host;
     CapturedFile out, err;
     std::unique_ptr<cMainWindow> window;
 
@@ -60,17 +62,10 @@ class TestSerialRegistry : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        qApp->setQuitOnLastWindowClosed(false);
-    }
-    void init()
-    {
-        QString program = "/opt/corvane/corvane";
-        window = std::make_unique<cMainWindow>(nullptr, qApp, program, out.file(), err.file());
-    }
+    void initTestCase() { host = std::make_unique<HostFixture>(); }
+    void init() { window = host->makeWindow("/opt/corvane", out.file(), err.file()); }
     void cleanup() { window.reset(); }
+    void cleanupTestCase() { host.reset(); }
 
     void sameNameIsOnePortWithUsers()
     {

@@ -15,6 +15,11 @@ CapturedFile::~CapturedFile()
 QString CapturedFile::text() const
 {
     fflush(f);
+    return onDisk();
+}
+
+QString CapturedFile::onDisk() const
+{
     QByteArray all;
     char buf[4096];
     off_t pos = 0;

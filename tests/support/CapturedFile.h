@@ -16,6 +16,8 @@ public:
     FILE* file() const { return f; }
     // Everything written so far.
     QString text() const;
+    // What has reached the file: text() without flushing the stream first.
+    QString onDisk() const;
     // Forgets what was written so far.
     void clear();
 

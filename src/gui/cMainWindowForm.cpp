@@ -1,7 +1,10 @@
-// The two dialogs of the host itself: the application setup (a cSetup) and the about dialog,
-// whose form is built here once and only shown afterwards.
+// The window's form beside the generated one: the status-bar group and its two slots, the
+// Save/Discard row, and the about dialog, whose form is built once and only shown afterwards.
+// Host threads and plug-ins reach the status bar only through statusBarMsgSignal and
+// statusBarProgressSignal, from any thread.
 #include "cMainWindow.h"
 
+#include "Ui_cMainWindow.h"
 #include "cSetup.h"
 #include "guiPalettes.h"
 
@@ -11,10 +14,13 @@
 #include <QDialogButtonBox>
 #include <QFont>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QTextBrowser>
 
 namespace {
@@ -73,6 +79,47 @@ const char* const aboutText =
     "about box of each plug-in.</span></p></body></html>";
 
 } // namespace
+
+void cMainWindow::mkStatusGroup()
+{
+    statusWidget = new QWidget();
+    auto* layout = new QHBoxLayout(statusWidget);
+    layout->setSpacing(6);
+    layout->setContentsMargins(0, 0, 0, 0);
+    statusLabel = new QLabel();
+    statusLabel->setText("Ready");
+    statusProgressBar = new QProgressBar();
+    statusProgressBar->setValue(0);
+    layout->addWidget(statusLabel);
+    layout->addWidget(statusProgressBar);
+    statusWidget->hide();
+    // Permanent: it sits at the right end, outside the temporary-message area.
+    ui->statusBar->addPermanentWidget(statusWidget, 0);
+}
+
+// No re-entrancy guard: nothing here can spin an event loop.
+void cMainWindow::onSetStatusBarMsg(QString m)
+{
+    ui->statusBar->showMessage(m, 2000);
+}
+
+void cMainWindow::onSetStatusBarProgress(QString t, int v)
+{
+    statusLabel->setText(t);
+    // A value outside the bar's range is ignored by the bar, so -1 keeps the last value.
+    statusProgressBar->setValue(v);
+    statusWidget->setVisible(v >= 0);
+}
+
+void cMainWindow::onSetButtonsVisible(bool visible)
+{
+    static bool inside = false;
+    if (inside)
+        return;
+    inside = true;
+    ui->buttonWidget->setVisible(visible);
+    inside = false;
+}
 
 void cMainWindow::setupAboutUi(QDialog* dialog)
 {
@@ -163,12 +210,13 @@ void cMainWindow::setupAboutUi(QDialog* dialog)
     QMetaObject::connectSlotsByName(dialog);
 }
 
-void cMainWindow::onSetup()
+void cMainWindow::onAbout()
 {
     static bool inside = false;
     if (inside)
         return;
     inside = true;
-    setupDialog->openSetup({&settingsVersion, &language, &serialPort});
+    // Not modal: the dialog stays up beside the window until its OK hides it.
+    aboutDialog->setVisible(true);
     inside = false;
 }
