@@ -82,11 +82,11 @@ void describe(QCommandLineParser& parser)
 {
     // "-debug" is one word, not five one-letter options.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(
-        QCoreApplication::translate("cCommandLine", "Corvane: a desktop host for flow-measurement instruments."));
+    // English, as the log: the help is printed before any translation could be loaded.
+    parser.setApplicationDescription("Corvane: a desktop host for flow-measurement instruments.");
     // Not addHelpOption(): its --help-all would offer Qt's options of a GUI application that a
     // plain one does not know.
-    parser.addOption(QCommandLineOption({"h", "help"}, QCoreApplication::translate("cCommandLine", "Displays this help.")));
+    parser.addOption(QCommandLineOption({"h", "help"}, "Displays this help."));
     parser.addVersionOption();
 }
 
@@ -94,8 +94,7 @@ void describe(QCommandLineParser& parser)
 // them with two, which the program does not take.
 QString switchesHelp()
 {
-    return QCoreApplication::translate(
-        "cCommandLine",
+    return QStringLiteral(
         "\nSwitches (matched exactly, with one dash and these capitals):\n"
         "  -debug         Write the diagnostic log to log.txt in the current folder\n"
         "                 (created or truncated) instead of the console. Nothing\n"
