@@ -15,7 +15,8 @@ qt_add_lrelease(corvane TS_FILES ${corvane_ts_files} QM_FILES_OUTPUT_VARIABLE co
 # program uses Qt's base modules alone, so it gets qtbase_<lang>.qm under the name it loads,
 # qt_<lang>.qm: Qt's catalogue of that name would only load with every module's file beside it
 # (qtmultimedia among them). Where Qt has no qtbase_ file for a language, its qt_ file is the
-# full translation (Swedish).
+# full translation (Swedish). The copy is named after the language alone (qt_zh for zh_CN): the
+# language table asks for qt_zh, and a locale's name (qt_zh_CN) falls back to it.
 get_target_property(corvane_qmake Qt6::qmake IMPORTED_LOCATION)
 execute_process(COMMAND ${corvane_qmake} -query QT_INSTALL_TRANSLATIONS
                 OUTPUT_VARIABLE corvane_qt_translations OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -30,13 +31,14 @@ foreach(lang en sv fr de es zh_CN hi)
   elseif(EXISTS ${corvane_qt_translations}/qt_${lang}.qm)
     set(qm ${corvane_qt_translations}/qt_${lang}.qm)
   endif()
+  string(REGEX REPLACE "_.*" "" language ${lang})
   if(qm)
-    add_custom_command(OUTPUT ${corvane_lang_dir}/qt_${lang}.qm
+    add_custom_command(OUTPUT ${corvane_lang_dir}/qt_${language}.qm
       COMMAND ${CMAKE_COMMAND} -E make_directory ${corvane_lang_dir}
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${qm} ${corvane_lang_dir}/qt_${lang}.qm
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${qm} ${corvane_lang_dir}/qt_${language}.qm
       DEPENDS ${qm}
       VERBATIM)
-    list(APPEND corvane_qt_qm_copies ${corvane_lang_dir}/qt_${lang}.qm)
+    list(APPEND corvane_qt_qm_copies ${corvane_lang_dir}/qt_${language}.qm)
   endif()
 endforeach()
 if(NOT corvane_qt_qm_copies)
