@@ -23,6 +23,9 @@ int main(int argc, char* argv[])
 
     std::optional<QApplication> app;
     app.emplace(argc, argv);
+    // The installed desktop entry's name: a Wayland compositor takes the task bar's icon and
+    // name from it.
+    QGuiApplication::setDesktopFileName("se.tessmark.Corvane");
     cProgram::quitOnTerminationSignals();
 
     // The running executable's absolute path: argv[0] may be a bare name found through PATH.
