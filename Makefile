@@ -1,9 +1,11 @@
-# The two commands of the README: `make run` and `make test`. `make bench` runs the benchmarks.
+# The two commands of the README: `make run` and `make test`. `make bench` runs the benchmarks,
+# `make package` makes the Debian packages from the build, `make package-check` builds them
+# with Debian's flags and checks them (scripts/package-check).
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench package package-check clean
 
 all: build
 
@@ -32,6 +34,13 @@ test: build
 
 bench: build
 	@bash scripts/run-bench $(BUILD)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
+	@ls -1 $(BUILD)/packages/*.deb
+
+package-check: deps
+	@bash scripts/package-check
 
 clean:
 	rm -rf $(BUILD)

@@ -35,7 +35,7 @@ function(corvane_add_plugin name)
     SUFFIX ".plg"
     AUTOMOC ON
     LIBRARY_OUTPUT_DIRECTORY ${out_dir}
-    INSTALL_RPATH "$ORIGIN/../..")
+    INSTALL_RPATH "$ORIGIN/..")
 
   if(P_INSTALL)
     install(TARGETS ${name} LIBRARY DESTINATION ${CORVANE_PLUGIN_INSTALL_DIR})

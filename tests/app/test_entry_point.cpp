@@ -1,5 +1,6 @@
 // The real corvane program, run in a temporary folder on the offscreen platform.
 #include "ProgramRunner.h"
+#include "corvaneVersion.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -80,6 +81,25 @@ bool reportsHeapOrSanitizerTrouble(const QString& err)
     return false;
 }
 
+// The environment of a session without any display: no X11, no Wayland, no platform chosen.
+QProcessEnvironment withoutDisplay(QProcessEnvironment env)
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    return env;
+}
+
+// Runs the program to its end in p's working folder; false when it does not end by itself.
+bool runToEnd(ProgramRunner& p, const QStringList& args, const QProcessEnvironment& env)
+{
+    p.process().setProcessEnvironment(env);
+    p.process().start(ProgramRunner::binDir() + "/corvane", args);
+    if (!p.process().waitForFinished(20000))
+        return false;
+    p.collect();
+    return p.process().exitStatus() == QProcess::NormalExit;
+}
+
 } // namespace
 
 class TestEntryPoint : public QObject
@@ -133,6 +153,9 @@ private slots:
         QTest::newRow("other capitals") << QStringList{"-Debug", "-FACTORY", "-DEBUG"} << false << false;
         QTest::newRow("two dashes") << QStringList{"--debug", "--factory"} << false << false;
         QTest::newRow("other arguments") << QStringList{"x", "-factory", "y"} << true << false;
+        // What follows "-debug" was never read; the options that print and end are no exception.
+        QTest::newRow("debug before --version") << QStringList{"-debug", "--version"} << false << true;
+        QTest::newRow("debug before --help") << QStringList{"-factory", "-debug", "--help"} << true << true;
     }
     void switches()
     {
@@ -146,6 +169,85 @@ private slots:
         const QString diag = log ? p.log() : p.out();
         QVERIFY2(diag.contains(factory ? "cMainWindow: Setting factory mode\n" : "cMainWindow: Resetting factory mode\n"),
                  qPrintable(diag));
+    }
+
+    // --help and --version print and end, on a machine without any display.
+    void helpAndVersionNeedNoDisplay_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("help");
+        QTest::newRow("--help") << QStringList{"--help"} << true;
+        QTest::newRow("-h") << QStringList{"-h"} << true;
+        QTest::newRow("--version") << QStringList{"--version"} << false;
+        QTest::newRow("-v") << QStringList{"-v"} << false;
+        QTest::newRow("after other switches") << QStringList{"x", "-factory", "--version"} << false;
+        QTest::newRow("help wins") << QStringList{"--version", "--help"} << true;
+    }
+    void helpAndVersionNeedNoDisplay()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, help);
+        ProgramRunner p;
+        QVERIFY(runToEnd(p, args, withoutDisplay(p.process().processEnvironment())));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.err(), QString());
+        if (help) {
+            QVERIFY2(p.out().startsWith("Usage: corvane [options]\n"), qPrintable(p.out()));
+            // The switches are listed as they must be typed: one dash.
+            for (const char* option : {"\n  -debug ", "\n  -factory ", "--help", "--version"})
+                QVERIFY2(p.out().contains(option), qPrintable(QString(option) + " missing in\n" + p.out()));
+            QVERIFY2(!p.out().contains("--debug") && !p.out().contains("--factory"), qPrintable(p.out()));
+        } else {
+            QCOMPARE(p.out(), QString("corvane " CORVANE_VERSION "\n"));
+        }
+        QVERIFY(!QFile::exists(p.workDir() + "/log.txt"));
+    }
+
+    // Without a display Qt would abort (exit 134); the program says what to do in one line.
+    void noDisplaySaysWhatToDo_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("nothing set") << QStringList{} << "" << "" << "DISPLAY is not set";
+        QTest::newRow("with -debug") << QStringList{"-debug"} << "" << "" << "DISPLAY is not set";
+        QTest::newRow("no X server on it") << QStringList{} << "" << ":987" << "no X server answers on DISPLAY=:987";
+        QTest::newRow("xcb asked for") << QStringList{} << "xcb" << "" << "DISPLAY is not set";
+        QTest::newRow("-platform xcb") << QStringList{"-platform", "xcb"} << "offscreen" << ""
+                                       << "DISPLAY is not set";
+        QTest::newRow("wayland asked for") << QStringList{} << "wayland" << "" << "WAYLAND_DISPLAY is not set";
+    }
+    void noDisplaySaysWhatToDo()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, platform);
+        QFETCH(QString, display);
+        QFETCH(QString, why);
+        ProgramRunner p;
+        QProcessEnvironment env = withoutDisplay(p.process().processEnvironment());
+        if (!platform.isEmpty())
+            env.insert("QT_QPA_PLATFORM", platform);
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
+        QVERIFY(runToEnd(p, args, env));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(p.out(), QString());
+        QVERIFY2(p.err().startsWith("corvane: " + why + ": "), qPrintable(p.err()));
+        QVERIFY2(p.err().contains("xvfb-run -a corvane"), qPrintable(p.err()));
+        QCOMPARE(p.err().count('\n'), 1);
+        QVERIFY(p.err().endsWith('\n'));
+        QVERIFY(!QFile::exists(p.workDir() + "/log.txt"));
+    }
+
+    // A platform that needs no display server runs without one, chosen either way.
+    void offscreenNeedsNoDisplay()
+    {
+        STAGED_RUNNER(p)
+        p.process().setProcessEnvironment(withoutDisplay(p.process().processEnvironment()));
+        QVERIFY2(p.start({"-platform", "offscreen"}), qPrintable(p.err()));
+        QVERIFY(p.stop());
+        QCOMPARE(p.exitCode(), 0);
     }
 
     // log.txt is truncated, holds everything up to the hand-back of the streams, and the

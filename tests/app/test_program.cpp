@@ -1,6 +1,7 @@
 // The entry point's steps, driven in-process with a real window.
 #include "CapturedFile.h"
 #include "StdStreamCapture.h"
+#include "app/cCommandLine.h"
 #include "app/cProgram.h"
 #include "gui/cMainWindow.h"
 #include "plugin/cPlugin.h"
@@ -131,6 +132,58 @@ private slots:
         QVERIFY(text.indexOf("Starting MAIN GUI thread handler") < text.indexOf("from 'GENERIC' to 'MAIN'"));
         program.shutDown(w);
         QCOMPARE(w.mainThread.out.load(), out.file()); // no log file: streams untouched
+    }
+
+    // Whether a window can be shown is judged before Qt would abort: the platform Qt will take
+    // (an argument over the environment, each in a list of fall-backs) and its display server.
+    void displayJudgement_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("offscreen") << QStringList{} << "offscreen" << "" << "" << true;
+        QTest::newRow("wayland session") << QStringList{} << "" << "" << "wayland-0" << true;
+        QTest::newRow("remote X display taken on trust") << QStringList{} << "" << "somehost:0" << "" << true;
+        QTest::newRow("fall-back list reaches offscreen") << QStringList{} << "wayland;offscreen" << "" << "" << true;
+        QTest::newRow("fall-back list finds nothing") << QStringList{} << "wayland;xcb" << "" << "" << false;
+        QTest::newRow("xcb with options, no display") << QStringList{} << "xcb:nograb" << "" << "" << false;
+        QTest::newRow("argument over environment") << QStringList{"-platform", "minimal"} << "xcb" << "" << ""
+                                                   << true;
+        QTest::newRow("-platform without a name") << QStringList{"-platform"} << "" << "" << "" << false;
+        QTest::newRow("local display nobody serves") << QStringList{} << "" << "unix:987.0" << "" << false;
+    }
+    void displayJudgement()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, platform);
+        QFETCH(QString, display);
+        QFETCH(QString, wayland);
+        QFETCH(bool, runs);
+        struct Restore
+        {
+            QByteArray values[3];
+            Restore()
+            {
+                int i = 0;
+                for (const char* name : names)
+                    values[i++] = qgetenv(name);
+            }
+            ~Restore()
+            {
+                int i = 0;
+                for (const char* name : names)
+                    values[i].isNull() ? qunsetenv(name) : qputenv(name, values[i]), ++i;
+            }
+            const char* names[3] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+        } restore;
+        const QString values[] = {platform, display, wayland};
+        for (int i = 0; i < 3; ++i)
+            values[i].isEmpty() ? qunsetenv(restore.names[i]) : qputenv(restore.names[i], values[i].toLocal8Bit());
+        const cCommandLine line(QStringList{"corvane"} + args);
+        QCOMPARE(line.action(), runs ? cCommandLine::Run : cCommandLine::NoDisplay);
+        QCOMPARE(line.text().isEmpty(), runs);
     }
 
     // A plug-in list that goes while it still holds a loaded plug-in (the global one at static

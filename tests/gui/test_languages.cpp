@@ -105,6 +105,32 @@ private slots:
         QCOMPARE(w->ui->pluginTree->headerItem()->text(0), QString("Plugin"));
     }
 
+    // Qt's own texts for each language the setup dialog offers that Qt translates, under the
+    // name the language table asks for.
+    void qtTextsOfEveryLanguage_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("yes");
+        QTest::newRow("French") << 3 << "qt_fr.qm" << "&Oui";
+        QTest::newRow("German") << 4 << "qt_de.qm" << "&Ja";
+        QTest::newRow("Spanish") << 5 << "qt_es.qm" << "&Sí";
+        QTest::newRow("Chinese") << 6 << "qt_zh.qm" << "是(&Y)";
+    }
+    void qtTextsOfEveryLanguage()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, file);
+        QFETCH(QString, yes);
+        storeLanguage(index);
+        auto w = fx->makeWindow();
+        const QString text = fx->log.text();
+        QVERIFY2(text.contains("cMainWindow: Loaded QT system language file " + file + "\n"), qPrintable(text));
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), yes);
+    }
+
     // Index 8 marks every text, so that an untranslated one shows at a glance.
     void debugTranslationMarksTexts()
     {

@@ -56,6 +56,26 @@ private slots:
                                                "^set\\(PACKAGE_VERSION \"([^\"]+)\"\\)$");
         QVERIFY(packageVersion == sdkVersion || packageVersion.startsWith(sdkVersion + "."));
 
+        // What a user gets, and nothing the tests alone need: no test translation, no Qt
+        // translations of modules the program does not use, no test plug-ins.
+        const QStringList lang = QDir(prefix + "/lib/corvane/lang").entryList(QDir::Files);
+        QVERIFY2(lang.contains("lang_sv_SE.qm") && lang.contains("qt_sv.qm") && lang.contains("qt_de.qm"),
+                 qPrintable(lang.join(' ')));
+        for (const QString& f : lang)
+            QVERIFY2(f.startsWith("qt_") || f.startsWith("lang_"), qPrintable(f));
+        QVERIFY2(!lang.contains("lang_DEBUG.qm"), qPrintable(lang.join(' ')));
+        QCOMPARE(QDir(prefix + "/lib/corvane/plugins").entryList(QDir::Files), QStringList{"flowmeter.plg"});
+        for (const char* file : {"/share/applications/se.tessmark.Corvane.desktop",
+                                 "/share/metainfo/se.tessmark.Corvane.metainfo.xml",
+                                 "/share/icons/hicolor/scalable/apps/corvane.svg",
+                                 "/share/icons/hicolor/48x48/apps/corvane.png", "/share/man/man1/corvane.1.gz",
+                                 "/share/man/man1/corvane-flowsim.1.gz", "/share/doc/corvane/copyright"})
+            QVERIFY2(QFile::exists(prefix + file), file);
+        // The simulator of the demo is on the PATH under the program's name.
+        QVERIFY(QFileInfo(prefix + "/bin/corvane-flowsim").isSymLink());
+        QVERIFY2(run(prefix + "/bin/corvane-flowsim", {"--version"}, &out), qPrintable(out));
+        QVERIFY2(out.endsWith("\ncorvane-flowsim " + packageVersion + "\n"), qPrintable(out));
+
         // The guide's files, as the guide shows them.
         QFile guide(QStringLiteral(CORVANE_SOURCE_DIR) + "/docs/plugins.md");
         QVERIFY(guide.open(QIODevice::ReadOnly));

@@ -47,17 +47,29 @@ void sleepUntil(double t)
 // One character of 9600 8N1: a start bit, eight data bits and a stop bit.
 constexpr double kCharSeconds = 10.0 / 9600.0;
 
-void usage()
+// Named as it was called: "flowsim" in a build, "corvane-flowsim" once installed.
+std::string programName(const char* argv0)
 {
-    fprintf(stderr,
-            "usage: flowsim [--ids 1,2,3] [--link PATH] [--control PATH] [--pace] [-v]\n"
+    const std::string path = argv0 ? argv0 : "flowsim";
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void usage(FILE* to, const std::string& name)
+{
+    fprintf(to,
+            "usage: %s [--ids 1,2,3] [--link PATH] [--control PATH] [--pace] [-v]\n"
+            "       %s --help | --version\n"
             "  --ids LIST      unit ids that answer (1..247), default 1\n"
             "  --link PATH     keep a symbolic link to the terminal the host should open\n"
             "  --control PATH  a named pipe for commands: silence N, crc N, short N, extra N,\n"
             "                  ignore N, delay MS N, vanish MS, pace on|off, clear,\n"
             "                  set ID REG VALUE, setf ID REG FLOAT|off\n"
             "  --pace          bytes at the 9600 8N1 wire rate (0.96 ms each)\n"
-            "  -v              one line per request and answer\n");
+            "  -v              one line per request and answer\n"
+            "  -h, --help      this text\n"
+            "  --version       the version\n",
+            name.c_str(), name.c_str());
 }
 
 bool parseIds(const std::string& text, std::vector<int>& ids)
@@ -129,9 +141,15 @@ int main(int argc, char* argv[])
             faults.paced = true;
         } else if (a == "-v") {
             verbose = true;
+        } else if (a == "-h" || a == "--help") {
+            usage(stdout, programName(argv[0]));
+            return 0;
+        } else if (a == "--version") {
+            printf("%s %s\n", programName(argv[0]).c_str(), FLOWSIM_VERSION);
+            return 0;
         } else {
-            usage();
-            return a == "-h" || a == "--help" ? 0 : 2;
+            usage(stderr, programName(argv[0]));
+            return 2;
         }
     }
     if (ids.empty())
