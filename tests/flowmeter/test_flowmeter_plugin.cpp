@@ -99,6 +99,7 @@ struct Host : HostFixture
         qunsetenv("CORVANE_FLOWMETER_IDS");
     }
     QString label(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->text(); }
+    QString info(const char* name) const { return plugin->infoWidget->findChild<QLabel*>(name)->text(); }
     QString style(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->styleSheet(); }
     int trendPoints() const
     {
@@ -148,6 +149,9 @@ private slots:
     void overlongValuesGoAndTheRestStaysByteForByte();
     void failedSaveIsSaidAndTheInputKept();
     void scanKeepsPollingAndCanBeCancelled();
+
+    // the line
+    void openErrorIsShownInWords();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -770,6 +774,33 @@ void TestFlowmeterPlugin::scanKeepsPollingAndCanBeCancelled()
     QVERIFY(!h.log.text().contains("Scan found"));
     QCOMPARE(rebuild.size(), 0);
     QCOMPARE(scan->text(), QString("Scan bus"));
+}
+
+void TestFlowmeterPlugin::openErrorIsShownInWords()
+{
+    // A regular file where the device should be: a slip of the path a user can make.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("notaport");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    Host h;
+    h.captureConsole();
+    h.answerBoxes(QMessageBox::Ok);
+    QVERIFY(h.start(path, "1"));
+    // The port is asked for from the poll thread, through the event loop the wait below runs.
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    const QString words = "not a serial device";
+    QVERIFY(waitUntil([&] {
+        return texts(status).contains("Flow meter: port " + path + " cannot be opened (" + words + "); trying again");
+    }));
+    h.plugin->selectItem(h.unit(1));
+    QVERIFY(waitUntil([&] { return h.info("lastErrorValue") == "port " + path + " cannot be opened: " + words; }));
+    QCOMPARE(h.info("lineLabel"), "9600 8N1, not open: " + words);
+    // The log says it in English once, not at every retry.
+    QVERIFY(h.waitLog("Flow meter plugin: Port " + path + ": not a serial device (a regular file)\n"));
+    QTest::qWait(2500);
+    QCOMPARE(h.log.text().count("Flow meter plugin: Port " + path + ": not a serial device"), 1);
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
