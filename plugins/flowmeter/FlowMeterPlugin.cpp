@@ -5,6 +5,7 @@
 #include "SettingsReader.h"
 
 #include <gui/cMainWindow.h>
+#include <serial/cPortPicker.h>
 #include <serial/cSerial.h>
 
 #include <QAction>
@@ -104,6 +105,9 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
         setup->idsHint->setText(leftOutText(rejected));
         setup->idsHint->setVisible(!rejected.isEmpty());
     });
+    picker = new cPortPicker(this);
+    // An adapter plugged in or out while the setup page is open shows up in its list.
+    connect(picker, &cPortPicker::portsChanged, this, &cFlowMeterPlugin::offerPorts);
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
@@ -275,6 +279,14 @@ void cFlowMeterPlugin::loadSettings()
     }
 }
 
+void cFlowMeterPlugin::offerPorts()
+{
+    QVector<PortChoice> choices;
+    for (const cPortPicker::Port& p : picker->ports())
+        choices.push_back(PortChoice{p.text(), p.path, p.accessible});
+    setup->setPortChoices(choices);
+}
+
 void cFlowMeterPlugin::onRestoreSelection()
 {
     QTreeWidget* tree = topItem->treeWidget();
@@ -347,6 +359,7 @@ void cFlowMeterPlugin::saveSettings()
 void cFlowMeterPlugin::prepareSetup()
 {
     const FlowMeterConfig c = configCopy();
+    offerPorts();
     setup->port->setText(c.port);
     setup->setLine(c.line.baud, c.line.dataBits, c.line.parity, c.line.stopBits);
     setup->ids->setText(idsText(c.ids));

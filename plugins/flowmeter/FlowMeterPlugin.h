@@ -18,6 +18,7 @@
 
 class QAction;
 class QTreeWidgetItem;
+class cPortPicker;
 class cSerial;
 
 // What the plug-in is told to do: kept in its settings group, edited on its setup page.
@@ -95,6 +96,8 @@ private slots:
     void onResetTotalizer();
     // Selects the meter watched when the program last ended, once loading is over.
     void onRestoreSelection();
+    // Puts the serial devices present into the setup page's port box.
+    void offerPorts();
 
 private:
     FlowMeterConfig configCopy();
@@ -158,6 +161,8 @@ private:
     QMap<int, QTreeWidgetItem*> items;
     QAction* scanAction = nullptr;
     QAction* resetAction = nullptr;
+    // The serial devices present, for the setup page; GUI thread only.
+    cPortPicker* picker;
     FlowDisplayPage* display;
     FlowInfoPage* info;
     FlowSetupPage* setup;
