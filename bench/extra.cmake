@@ -8,3 +8,7 @@ if(TARGET bench_flowmeter)
     endif()
   endforeach()
 endif()
+# bench_line_rate: the simulator at each line rate and a libmodbus master.
+if(TARGET bench_line_rate AND TARGET flowsim)
+  add_dependencies(bench_line_rate flowsim)
+endif()

@@ -6,6 +6,7 @@
 
 #include <core/cLog.h>
 #include <gui/cMainWindow.h>
+#include <serial/cPortPicker.h>
 #include <serial/cSerial.h>
 
 #include <QAction>
@@ -45,11 +46,6 @@ constexpr uint16_t kRegCalibration = 14;
 // One lost frame is common on a long RS-485 line; a meter counts as away after two in a row.
 constexpr int kOfflineAfter = 2;
 constexpr int kReopenEveryMs = 1000;
-// MODBUS RTU wants 3.5 characters of silence between frames: 3.65 ms at 9600 8N1. The host's
-// delay rule waits until `delay` whole ms have passed since the last transaction ended and then
-// still sleeps at least 1 ms before sending, so 3 gives at least 4 ms after the answer's last
-// byte was read; 4 left about 5.6 ms on a paced line and some 2 % fewer polls per second.
-constexpr unsigned short kFrameGapMs = 3;
 
 const char* const kIconOnline = ":/Other/Pixmaps/online22.png";
 const char* const kIconOffline = ":/Other/Pixmaps/offline22.png";
@@ -110,6 +106,9 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
         setup->idsHint->setText(leftOutText(rejected));
         setup->idsHint->setVisible(!rejected.isEmpty());
     });
+    picker = new cPortPicker(this);
+    // An adapter plugged in or out while the setup page is open shows up in its list.
+    connect(picker, &cPortPicker::portsChanged, this, &cFlowMeterPlugin::offerPorts);
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
@@ -167,6 +166,31 @@ std::vector<int> cFlowMeterPlugin::parseIds(const QString& text, QStringList* re
     return ids;
 }
 
+QString cFlowMeterPlugin::openErrorText(const cOpenError& e)
+{
+    const QString detail = QString::fromLocal8Bit(e.detail.c_str());
+    switch (e.reason) {
+    case cOpenError::None:
+        return {};
+    case cOpenError::NoPermission:
+        return QCoreApplication::translate("FlowMeter",
+                                           "no permission; on Debian: sudo adduser $USER dialout, then log in again");
+    case cOpenError::NotPresent:
+        return QCoreApplication::translate("FlowMeter", "not present; is the adapter plugged in?");
+    case cOpenError::InUse:
+        return QCoreApplication::translate("FlowMeter", "in use by another program: %1").arg(detail);
+    case cOpenError::NotSerial:
+        return QCoreApplication::translate("FlowMeter", "not a serial device");
+    case cOpenError::OtherSettings:
+        return QCoreApplication::translate("FlowMeter", "open at other line settings: %1").arg(detail);
+    case cOpenError::BadSettings:
+        return QCoreApplication::translate("FlowMeter", "the device refused the line settings");
+    case cOpenError::Failed:
+        break;
+    }
+    return detail;
+}
+
 QString cFlowMeterPlugin::idsText(const std::vector<int>& ids)
 {
     QStringList parts;
@@ -184,7 +208,7 @@ FlowMeterConfig cFlowMeterPlugin::configCopy()
 void cFlowMeterPlugin::setConfig(const FlowMeterConfig& c)
 {
     std::lock_guard<std::mutex> g(stateMutex);
-    const bool portChanged = !config.port.isEmpty() && c.port != config.port;
+    const bool portChanged = !config.port.isEmpty() && (c.port != config.port || c.line != config.line);
     config = c;
     answerTimeoutMs = c.answerTimeoutMs;
     QMap<int, UnitState> kept;
@@ -226,18 +250,40 @@ void cFlowMeterPlugin::loadSettings()
     restoreId = selected <= 247 ? selected : 0;
     c.periodMs = read.integer("period", 200, 50, 60000);
     c.answerTimeoutMs = read.integer("timeout", 100, 20, kLongestAnswerTimeoutMs);
+    // Each figure on its own: a wrong parity must not also throw away a good rate.
+    const int baud = read.integer("baud", 9600, 1200, 230400);
+    if (cLineSettings::isStandardRate(uint32_t(baud)))
+        c.line.baud = uint32_t(baud);
+    else
+        log("Setting baud: %d is not a standard rate; 9600 is used", baud);
+    c.line.dataBits = uint8_t(read.integer("dataBits", 8, 7, 8));
+    const QString parity = read.text("parity", "N").trimmed().toUpper();
+    if (parity == "N" || parity == "E" || parity == "O")
+        c.line.parity = parity.at(0).toLatin1();
+    else
+        log("Setting parity: '%s' is not N, E or O; N is used", parity.left(20).toLocal8Bit().constData());
+    c.line.stopBits = uint8_t(read.integer("stopBits", 1, 1, 2));
     c.dampingTenths = read.integer("damping", 10, 0, 600);
     c.calibration = float(read.real("calibration", 1.0, 0.5, 2.0));
     s.endGroup();
     setConfig(c);
     log("Port %s, unit ids %s, poll period %d ms, answer time-out %d ms", c.port.toLocal8Bit().constData(),
         idsText(c.ids).toLatin1().constData(), c.periodMs, c.answerTimeoutMs);
+    log("Line %s", c.line.text().c_str());
     if (!running)
         startHandler(TYPE_PLAIN, this, "FLOWMETER");
     if (restoreId > 0) {
         restoreTries = 100;
         restoreTimer->start();
     }
+}
+
+void cFlowMeterPlugin::offerPorts()
+{
+    QVector<PortChoice> choices;
+    for (const cPortPicker::Port& p : picker->ports())
+        choices.push_back(PortChoice{p.text(), p.path, p.accessible});
+    setup->setPortChoices(choices);
 }
 
 void cFlowMeterPlugin::onRestoreSelection()
@@ -264,6 +310,7 @@ void cFlowMeterPlugin::saveSettings()
     if (setupOpen && running) {
         FlowMeterConfig c = configCopy();
         c.port = setup->port->text().trimmed();
+        c.line = cLineSettings(setup->baud(), uint8_t(setup->dataBits()), setup->parity(), uint8_t(setup->stopBits()));
         QStringList rejected;
         c.ids = parseIds(setup->ids->text(), &rejected);
         if (!rejected.isEmpty()) {
@@ -284,6 +331,10 @@ void cFlowMeterPlugin::saveSettings()
     s.setValue("ids", idsText(c.ids));
     s.setValue("period", c.periodMs);
     s.setValue("timeout", c.answerTimeoutMs);
+    s.setValue("baud", int(c.line.baud));
+    s.setValue("dataBits", int(c.line.dataBits));
+    s.setValue("parity", QString(QChar(c.line.parity)));
+    s.setValue("stopBits", int(c.line.stopBits));
     s.setValue("damping", c.dampingTenths);
     s.setValue("calibration", double(c.calibration));
     // The meter on show is shown again at the next start.
@@ -300,13 +351,16 @@ void cFlowMeterPlugin::saveSettings()
             QCoreApplication::translate("FlowMeter", "Flow meter: settings could not be saved to %1").arg(s.fileName()));
         return;
     }
-    log("Settings saved: port %s, unit ids %s", c.port.toLocal8Bit().constData(), idsText(c.ids).toLatin1().constData());
+    log("Settings saved: port %s, unit ids %s, line %s", c.port.toLocal8Bit().constData(),
+        idsText(c.ids).toLatin1().constData(), c.line.text().c_str());
 }
 
 void cFlowMeterPlugin::prepareSetup()
 {
     const FlowMeterConfig c = configCopy();
+    offerPorts();
     setup->port->setText(c.port);
+    setup->setLine(c.line.baud, c.line.dataBits, c.line.parity, c.line.stopBits);
     setup->ids->setText(idsText(c.ids));
     setup->period->setValue(c.periodMs);
     setup->timeout->setValue(c.answerTimeoutMs);
@@ -497,24 +551,38 @@ void cFlowMeterPlugin::deinit()
 
 void cFlowMeterPlugin::onPortWanted()
 {
-    const QString path = configCopy().port;
+    const FlowMeterConfig c = configCopy();
+    const QString path = c.port;
     if (cSerial* old = port.exchange(nullptr))
         mainWindow->closePort(old);
-    cSerial* p = mainWindow->openPort(path.toLocal8Bit().toStdString());
+    cOpenError why;
+    cSerial* p = mainWindow->openPort(path.toLocal8Bit().toStdString(), c.line, &why);
     openFailed = !p;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        openFailure = p ? QString() : openErrorText(why);
+    }
     if (p) {
-        log("Opened port %s", path.toLocal8Bit().constData());
+        log("Opened port %s at %s", path.toLocal8Bit().constData(), c.line.text().c_str());
         port = p;
         failedOpenOf.clear();
     } else {
         // Tried again every second until the device is there: said once in the log, and the
         // registry's "Opening: " in the status bar is followed by what came of it.
-        if (failedOpenOf != path)
+        const QString words = openErrorText(why);
+        if (failedOpenOf != path + words) {
             log("Cannot open port %s; trying again every second", path.toLocal8Bit().constData());
-        failedOpenOf = path;
+            if (why.failed())
+                log("Port %s: %s", path.toLocal8Bit().constData(), why.text().c_str());
+        }
+        failedOpenOf = path + words;
         emit mainWindow->statusBarMsgSignal(
-            QCoreApplication::translate("FlowMeter", "Flow meter: port %1 cannot be opened; trying again").arg(path));
+            words.isEmpty()
+                ? QCoreApplication::translate("FlowMeter", "Flow meter: port %1 cannot be opened; trying again").arg(path)
+                : QCoreApplication::translate("FlowMeter", "Flow meter: port %1 cannot be opened (%2); trying again")
+                      .arg(path, words));
     }
+    refreshPages();
     portRequested = false;
 }
 
@@ -544,8 +612,12 @@ void cFlowMeterPlugin::runHandler(void*)
                 reason = QCoreApplication::translate("FlowMeter", "port changed to %1").arg(path);
             else if (port)
                 reason = QCoreApplication::translate("FlowMeter", "port %1 lost (device gone)").arg(path);
-            else if (openFailed)
+            else if (openFailed) {
                 reason = QCoreApplication::translate("FlowMeter", "port %1 cannot be opened").arg(path);
+                std::lock_guard<std::mutex> g(stateMutex);
+                if (!openFailure.isEmpty())
+                    reason += ": " + openFailure;
+            }
             if (!reason.isEmpty() && !portRequested)
                 markAllOffline(reason);
             if (!portRequested && cycleStart - lastOpenTry >= std::chrono::milliseconds(kReopenEveryMs)) {
@@ -588,7 +660,7 @@ bool cFlowMeterPlugin::exchange(cSerial* p, const std::vector<uint8_t>& request,
     unsigned char answer[TRSC_BUFFER_SIZE];
     unsigned short received = 0;
     const unsigned char result = p->transaction(request.data(), (unsigned short)request.size(), answer, &received,
-                                                answerSize, kFrameGapMs, 0,
+                                                answerSize, p->requestDelayMs(), 0,
                                                 (unsigned short)answerTimeoutMs.load(), nullptr, 1);
     if (result != TRSC_OK) {
         if (reason)
@@ -928,6 +1000,15 @@ void cFlowMeterPlugin::refreshPages()
     UnitState u;
     QString portName;
     int periodMs = 0;
+    QString line;
+    QString failure;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        line = QString::fromStdString(config.line.text());
+        failure = openFailure;
+    }
+    info->line->setText(failure.isEmpty() ? line
+                                          : QCoreApplication::translate("FlowMeter", "%1, not open: %2").arg(line, failure));
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!units.contains(id)) {

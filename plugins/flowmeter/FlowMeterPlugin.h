@@ -4,6 +4,8 @@
 #include "ModbusRtu.h"
 
 #include <plugin/cPlugin.h>
+#include <serial/cLineSettings.h>
+#include <serial/cOpenError.h>
 
 #include <QByteArray>
 #include <QMap>
@@ -16,6 +18,7 @@
 
 class QAction;
 class QTreeWidgetItem;
+class cPortPicker;
 class cSerial;
 
 // What the plug-in is told to do: kept in its settings group, edited on its setup page.
@@ -27,6 +30,8 @@ constexpr int kLongestAnswerTimeoutMs = 400;
 struct FlowMeterConfig
 {
     QString port;
+    // 9600 8N1 unless set: what every stored setup before line settings meant.
+    cLineSettings line;
     std::vector<int> ids;
     int periodMs = 200;
     // How long a meter may take to start its answer (and pause within it). 100 ms leaves a
@@ -68,6 +73,8 @@ public:
     // ids or ranges are left out and named in `rejected`.
     static std::vector<int> parseIds(const QString& text, QStringList* rejected = nullptr);
     static QString idsText(const std::vector<int>& ids);
+    // Why the port would not open, in the user's language.
+    static QString openErrorText(const cOpenError& e);
 
 signals:
     // From the poll thread: new readings or states are in `units`.
@@ -89,6 +96,8 @@ private slots:
     void onResetTotalizer();
     // Selects the meter watched when the program last ended, once loading is over.
     void onRestoreSelection();
+    // Puts the serial devices present into the setup page's port box.
+    void offerPorts();
 
 private:
     FlowMeterConfig configCopy();
@@ -143,6 +152,8 @@ private:
     bool guiLocked = false;
     // The port whose last open failed (GUI thread only), so that the log says it once.
     QString failedOpenOf;
+    // Why the port is not open, in words (under stateMutex); empty while it is or is on its way.
+    QString openFailure;
     // The meter to select again at start, and the tries left for it.
     int restoreId = 0;
     int restoreTries = 0;
@@ -150,6 +161,8 @@ private:
     QMap<int, QTreeWidgetItem*> items;
     QAction* scanAction = nullptr;
     QAction* resetAction = nullptr;
+    // The serial devices present, for the setup page; GUI thread only.
+    cPortPicker* picker;
     FlowDisplayPage* display;
     FlowInfoPage* info;
     FlowSetupPage* setup;

@@ -1,5 +1,6 @@
 #include "FlowPages.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -229,10 +230,14 @@ FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
     modbusId = new QLabel("-");
     period = new QLabel("-");
     lastError = new QLabel("-");
+    lastError->setObjectName("lastErrorValue");
+    line = new QLabel("-");
+    line->setObjectName("lineLabel");
+    line->setWordWrap(true);
     lastError->setWordWrap(true);
     port->setWordWrap(true);
     port->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    for (QLabel* l : {serial, firmware, port, modbusId, period, lastError})
+    for (QLabel* l : {serial, firmware, port, line, modbusId, period, lastError})
         form->addRow(new QLabel, l);
     retranslate();
 }
@@ -242,10 +247,11 @@ void FlowInfoPage::retranslate()
     const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Serial number:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Firmware:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Port:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Line:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "MODBUS id:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Last error:")};
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
 }
@@ -274,8 +280,35 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     heading->setFont(f);
     v->addWidget(heading);
     form = new QFormLayout;
-    port = new QLineEdit;
+    portBox = new QComboBox;
+    portBox->setObjectName("portBox");
+    portBox->setEditable(true);
+    // The box offers; it does not add what is typed to its list.
+    portBox->setInsertPolicy(QComboBox::NoInsert);
+    port = portBox->lineEdit();
     port->setObjectName("portEdit");
+    // A device chosen from the list is stored by its path: the label is for reading.
+    connect(portBox, QOverload<int>::of(&QComboBox::activated), this, [this](int i) {
+        const QString path = portBox->itemData(i).toString();
+        if (!path.isEmpty())
+            port->setText(path);
+    });
+    rate = new QComboBox;
+    rate->setObjectName("rateBox");
+    for (int r : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400})
+        rate->addItem(QString::number(r), r);
+    bits = new QComboBox;
+    bits->setObjectName("dataBitsBox");
+    bits->addItem("8", 8);
+    bits->addItem("7", 7);
+    parityBox = new QComboBox;
+    parityBox->setObjectName("parityBox");
+    for (char p : {'N', 'E', 'O'})
+        parityBox->addItem(QString(), QChar(p));
+    stops = new QComboBox;
+    stops->setObjectName("stopBitsBox");
+    stops->addItem("1", 1);
+    stops->addItem("2", 2);
     ids = new QLineEdit;
     ids->setObjectName("idsEdit");
     period = new QSpinBox;
@@ -299,7 +332,11 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     calibration->setRange(0.5, 2.0);
     calibration->setDecimals(4);
     calibration->setSingleStep(0.001);
-    form->addRow(new QLabel, port);
+    form->addRow(new QLabel, portBox);
+    form->addRow(new QLabel, rate);
+    form->addRow(new QLabel, bits);
+    form->addRow(new QLabel, parityBox);
+    form->addRow(new QLabel, stops);
     idsHint = new QLabel;
     idsHint->setObjectName("idsHint");
     idsHint->setWordWrap(true);
@@ -333,13 +370,71 @@ void FlowSetupPage::retranslate()
 {
     heading->setText(QCoreApplication::translate("FlowMeter", "Flow meter setup"));
     const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Port (device path):"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Baud rate:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Data bits:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Parity:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Stop bits:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Unit ids:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Answer time-out:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Damping:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Calibration factor:")};
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 10; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+    parityBox->setItemText(0, QCoreApplication::translate("FlowMeter", "None (N)"));
+    parityBox->setItemText(1, QCoreApplication::translate("FlowMeter", "Even (E)"));
+    parityBox->setItemText(2, QCoreApplication::translate("FlowMeter", "Odd (O)"));
+    port->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example /dev/ttyUSB0"));
     ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3 or 1-5"));
+}
+
+void FlowSetupPage::setPortChoices(const QVector<PortChoice>& choices)
+{
+    const QString typed = port->text();
+    portBox->clear();
+    for (const PortChoice& c : choices) {
+        portBox->addItem(c.label, c.path);
+        portBox->setItemData(portBox->count() - 1, c.path, Qt::ToolTipRole);
+        if (!c.accessible)
+            portBox->setItemData(portBox->count() - 1, QColor(0xb0, 0x20, 0x20), Qt::ForegroundRole);
+    }
+    // A list that changes under the user (an adapter plugged in) keeps what is in the field.
+    portBox->setCurrentIndex(-1);
+    port->setText(typed);
+}
+
+void FlowSetupPage::setLine(uint32_t b, int d, char p, int s)
+{
+    const auto pick = [](QComboBox* box, const QVariant& v) {
+        const int i = box->findData(v);
+        box->setCurrentIndex(i < 0 ? 0 : i);
+    };
+    pick(rate, int(b));
+    pick(bits, d);
+    pick(parityBox, QChar(p));
+    pick(stops, s);
+    // 9600 first on the list is what a rate not on it falls back to.
+    if (rate->findData(int(b)) < 0)
+        rate->setCurrentIndex(rate->findData(9600));
+}
+
+uint32_t FlowSetupPage::baud() const
+{
+    return uint32_t(rate->currentData().toInt());
+}
+
+int FlowSetupPage::dataBits() const
+{
+    return bits->currentData().toInt();
+}
+
+char FlowSetupPage::parity() const
+{
+    return parityBox->currentData().toChar().toLatin1();
+}
+
+int FlowSetupPage::stopBits() const
+{
+    return stops->currentData().toInt();
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+class QComboBox;
 class QDoubleSpinBox;
 class QFormLayout;
 class QLabel;
@@ -98,6 +99,8 @@ public:
     QLabel* serial;
     QLabel* firmware;
     QLabel* port;
+    // The line settings the port is opened at, and why it is not open when it is not.
+    QLabel* line;
     QLabel* modbusId;
     QLabel* period;
     QLabel* lastError;
@@ -106,14 +109,36 @@ private:
     QFormLayout* form;
 };
 
+// A serial device offered on the setup page: what the user reads, and the path stored.
+struct PortChoice
+{
+    QString label;
+    QString path;
+    bool accessible = true;
+};
+
 class FlowSetupPage : public QWidget
 {
 public:
     explicit FlowSetupPage(QWidget* parent = nullptr);
     void setFactoryMode(bool on);
     void retranslate();
+    // Offers these devices in the port box; what is typed or chosen stays in the box.
+    void setPortChoices(const QVector<PortChoice>& choices);
+    // The stored settings of the line, and what is on the page.
+    void setLine(uint32_t baud, int dataBits, char parity, int stopBits);
+    uint32_t baud() const;
+    int dataBits() const;
+    char parity() const;
+    int stopBits() const;
 
+    // An editable box: the devices present, or any path typed in. `port` is its text field.
+    QComboBox* portBox;
     QLineEdit* port;
+    QComboBox* rate;
+    QComboBox* bits;
+    QComboBox* parityBox;
+    QComboBox* stops;
     QLineEdit* ids;
     // Under the ids: what in them is not a unit id and will be left out; hidden when all is.
     QLabel* idsHint;

@@ -87,7 +87,13 @@ public:
     // that fails with the same error is neither shown nor logged again, and reuses the port
     // object of the attempt before it instead of making one a second; a different error, or
     // success, is reported as on the first attempt and replaces the record.
+    //
+    // A port is shared only at equal line settings: asking for an open device at other
+    // settings is refused (a line on standard error and a status-bar message naming both), as
+    // reconfiguring it would pull the line from under its other users. openPort(name) asks for
+    // 9600 8N1. `why`, when given, says why null was returned.
     cSerial* openPort(const std::string& name);
+    cSerial* openPort(const std::string& name, const cLineSettings& settings, cOpenError* why = nullptr);
     void closePort(cSerial* port);
     void closeAllPorts();
 

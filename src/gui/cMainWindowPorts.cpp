@@ -32,14 +32,35 @@ void retag(cSerial& port, const std::string& next)
 
 cSerial* cMainWindow::openPort(const std::string& name)
 {
+    return openPort(name, cLineSettings(), nullptr);
+}
+
+cSerial* cMainWindow::openPort(const std::string& name, const cLineSettings& settings, cOpenError* why)
+{
+    if (why)
+        *why = cOpenError();
     // A port that closed itself (its device went away) has no name any more and is never
     // handed out again; nor is any port for an empty name.
     if (!name.empty()) {
         for (cSerial* p : portList) {
-            if (p->name() == name) {
-                p->users++;
-                return p;
+            if (p->name() != name)
+                continue;
+            const cLineSettings held = p->lineSettings();
+            if (held != settings) {
+                const std::string both = held.text() + ", asked for " + settings.text();
+                cLog::line(stderr, "MainWin: %s is open at %s by another user; not opened at %s", name.c_str(),
+                           held.text().c_str(), settings.text().c_str());
+                // Untranslated, as the registry's "Opening: " is: it names a device and figures.
+                emit statusBarMsgSignal(QString("Port %1 is open at %2 by another user; not opened at %3")
+                                            .arg(QString::fromLocal8Bit(name.c_str()),
+                                                 QString::fromStdString(held.text()),
+                                                 QString::fromStdString(settings.text())));
+                if (why)
+                    *why = cOpenError(cOpenError::OtherSettings, both);
+                return nullptr;
             }
+            p->users++;
+            return p;
         }
     }
 
@@ -67,7 +88,7 @@ cSerial* cMainWindow::openPort(const std::string& name)
     cSerial* p = port.get();
     portList.append(p);
 
-    if (p->open(name)) {
+    if (p->open(name, settings)) {
         p->error.hush(0);
         retag(*p, name);
         p->users++;
@@ -76,6 +97,8 @@ cSerial* cMainWindow::openPort(const std::string& name)
     }
 
     const uint16_t cause = p->error.code;
+    if (why)
+        *why = p->openError;
     if (retry && cause == lastCause) {
         p->dropFailedOpen();
         portList.removeLast();

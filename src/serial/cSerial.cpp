@@ -4,6 +4,7 @@
 #include "../core/cTimeStamp.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -78,13 +79,32 @@ std::string cSerial::name() const
     return portName;
 }
 
+cLineSettings cSerial::lineSettings() const
+{
+    // Kept in the Win32 codes of the fields: parity 0 none, 1 odd, 2 even; stop bits 0 one, 2 two.
+    return cLineSettings(baudRate, byteSize, parity == 1 ? 'O' : parity == 2 ? 'E' : 'N', stopBits == 2 ? 2 : 1);
+}
+
 bool cSerial::open(const std::string& name)
+{
+    return open(name, cLineSettings());
+}
+
+bool cSerial::open(const std::string& name, const cLineSettings& line)
 {
     if (name.empty())
         return false;
     // A second open would lose the descriptor of the first and lock the device against itself.
     if (handle >= 0)
         return false;
+    openError = cOpenError();
+    std::string problem;
+    if (!line.valid(&problem)) {
+        openError = cOpenError(cOpenError::BadSettings, problem);
+        cLog::line(errStream(), "cSerial @ 0x%08X: Line settings %s refused for %s: %s", id, line.text().c_str(),
+                   name.c_str(), problem.c_str());
+        return false;
+    }
 
     alive = true;
     {
@@ -92,20 +112,27 @@ bool cSerial::open(const std::string& name)
         portName = name;
     }
     mode = 2;
-    requestedBaudRate = 9600;
-    baudRate = 9600;
-    byteSize = 8;
-    stopBits = 0;
-    frameBits = 10;
-    parity = 0;
-    frameTime = 0.96f;
+    requestedBaudRate = line.baud;
+    baudRate = line.baud;
+    byteSize = line.dataBits;
+    stopBits = line.stopBits == 2 ? 2 : 0;
+    frameBits = uint8_t(line.frameBits());
+    parity = line.parity == 'O' ? 1 : line.parity == 'E' ? 2 : 0;
+    frameTime = float(line.handlingTimeMs());
 
     cTerminal::probe(name.c_str());
 
-    const int fd = cTerminal::open(name.c_str());
+    // A program that keeps to UUCP lock files (minicom, for one) holds the line without an
+    // exclusive mode the open would meet: its lock file is the only sign of it.
+    int fd = cTerminal::INVALID_HANDLE;
+    if (cOpenError::lockFileHolder(name) != 0)
+        cTerminal::setLastError(EBUSY);
+    else
+        fd = cTerminal::open(name.c_str());
     handle = fd;
     if (fd == cTerminal::INVALID_HANDLE) {
         const int code = cTerminal::lastError();
+        openError = cOpenError::diagnose(name, code, false);
         const std::string text = "Open " + name;
         cTerminal::setLastError(code);
         error.report(id, text.c_str(), true);
@@ -138,19 +165,36 @@ bool cSerial::open(const std::string& name)
     if (!configured) {
         // The device stays open and the name set: the caller closes the port.
         const int code = cTerminal::lastError();
-        const std::string text =
-            cLog::format(" An error occurred while opening %s (%d,%d,%c,%d)", name.c_str(), 9600, 8, 'N', 1);
+        openError = cOpenError::diagnose(name, code, true);
+        const std::string text = cLog::format(" An error occurred while opening %s (%d,%d,%c,%d)", name.c_str(),
+                                              int(line.baud), int(line.dataBits), line.parity, int(line.stopBits));
         cTerminal::setLastError(code);
         error.report(id, text.c_str(), true);
         return false;
     }
 
+    // What the device took, read back: a driver may drop what it lacks (a pseudo-terminal
+    // runs 8 data bits without parity whatever it is given). The lines show that; the port
+    // keeps the settings it was opened for, which its users share and time the line by.
+    cTerminalSettings applied;
+    cLineSettings shown = line;
+    if (cTerminal::getSettings(fd, &applied) && applied.baudRate != 0)
+        shown = cLineSettings(applied.baudRate, applied.byteSize,
+                              applied.parity == 1 ? 'O' : applied.parity == 2 ? 'E' : 'N',
+                              applied.stopBits == 2 ? 2 : 1);
+    frameBits = uint8_t(shown.frameBits());
+    frameTime = float(shown.handlingTimeMs());
+
     FILE* o = outStream();
-    cLog::line(o, "cSerial @ 0x%08X: Opened %s (%d,%d,%c,%d)", id, name.c_str(), 9600, 8, 'N', 1);
+    cLog::line(o, "cSerial @ 0x%08X: Opened %s (%d,%d,%c,%d)", id, name.c_str(), int(shown.baud),
+               int(shown.dataBits), shown.parity, int(shown.stopBits));
     cLog::line(o, "cSerial @ 0x%08X: Frame size is %d bits on %s", id, int(frameBits), name.c_str());
     cLog::line(o, "cSerial @ 0x%08X: Shortest frame handeling time is %.03f ms on %s", id, double(frameTime),
-            name.c_str());
+               name.c_str());
     cLog::line(o, "cSerial @ 0x%08X: Flushing TX and RX buffers on %s", id, name.c_str());
+    if (shown != line)
+        cLog::line(o, "cSerial @ 0x%08X: Line settings %s asked, the device took %s on %s", id, line.text().c_str(),
+                   shown.text().c_str(), name.c_str());
     if (!cTerminal::purge(fd))
         error.report(id, "Flush TX/RX buffers", true);
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "cComError.h"
+#include "cLineSettings.h"
+#include "cOpenError.h"
 #include "cTerminal.h"
 #include "../core/cThread.h"
 
@@ -15,7 +17,7 @@
 // on the port and put on the wire one at a time by the port's thread, which reads the answer
 // back into the request's record for the caller to collect.
 //
-// Line settings are fixed: 9600 baud, 8 data bits, no parity, one stop bit, no flow control.
+// Lines run without flow control at the settings given to open(): 9600 8N1 unless said.
 class cSerial : public cThread
 {
 public:
@@ -29,6 +31,9 @@ public:
     // Opens `name` (the device path, used as it is), configures it and starts the port's
     // thread. Meant to be called once, on a freshly constructed port.
     bool open(const std::string& name);
+    // The same at the given line settings; the log lines show the settings applied. Settings
+    // a port cannot take are refused with a line on `err` before the device is touched.
+    bool open(const std::string& name, const cLineSettings& settings);
     // Stops the port's thread and closes the device; true when a device was closed.
     bool close();
     // Closes what a failed open left behind (a device that would not take the line settings
@@ -68,6 +73,12 @@ public:
     // A copy of the port name that is safe to take on any thread, while the port's own
     // thread may be closing the port.
     std::string name() const;
+    // The settings the device was last opened at (asked for, before it is opened).
+    cLineSettings lineSettings() const;
+    // The silence between frames this line needs, and the request delay that gives it: a
+    // plug-in takes these from the port rather than computing them again.
+    uint32_t interFrameSilenceUs() const { return lineSettings().interFrameSilenceUs(); }
+    unsigned short requestDelayMs() const { return lineSettings().requestDelayMs(); }
 
     uint8_t mode;
     std::string portName;
@@ -84,6 +95,8 @@ public:
     std::vector<std::string> stringList;
     cComError error;
     int32_t users;
+    // Why the last open failed, in words a user can act on; reset by each open.
+    cOpenError openError;
 
 private:
     // A caller waiting for the answer of one record. It lives on the caller's stack and is

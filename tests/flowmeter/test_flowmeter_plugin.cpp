@@ -23,8 +23,10 @@
 #include <QTreeWidgetItem>
 #include <QtTest>
 
+#include <QComboBox>
 #include <QDir>
 #include <QLockFile>
+#include <serial/cPortPicker.h>
 
 #include <memory>
 
@@ -99,6 +101,7 @@ struct Host : HostFixture
         qunsetenv("CORVANE_FLOWMETER_IDS");
     }
     QString label(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->text(); }
+    QString info(const char* name) const { return plugin->infoWidget->findChild<QLabel*>(name)->text(); }
     QString style(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->styleSheet(); }
     int trendPoints() const
     {
@@ -148,6 +151,13 @@ private slots:
     void overlongValuesGoAndTheRestStaysByteForByte();
     void failedSaveIsSaidAndTheInputKept();
     void scanKeepsPollingAndCanBeCancelled();
+
+    // the line
+    void openErrorIsShownInWords();
+    void meterAt19200EvenParityAndAWrongRateCorrected();
+    void silenceBetweenFramesFollowsTheRate_data();
+    void silenceBetweenFramesFollowsTheRate();
+    void portBoxOffersTheDevicesPresent();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -770,6 +780,158 @@ void TestFlowmeterPlugin::scanKeepsPollingAndCanBeCancelled()
     QVERIFY(!h.log.text().contains("Scan found"));
     QCOMPARE(rebuild.size(), 0);
     QCOMPARE(scan->text(), QString("Scan bus"));
+}
+
+void TestFlowmeterPlugin::openErrorIsShownInWords()
+{
+    // A regular file where the device should be: a slip of the path a user can make.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("notaport");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    Host h;
+    h.captureConsole();
+    h.answerBoxes(QMessageBox::Ok);
+    QVERIFY(h.start(path, "1"));
+    // The port is asked for from the poll thread, through the event loop the wait below runs.
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    const QString words = "not a serial device";
+    QVERIFY(waitUntil([&] {
+        return texts(status).contains("Flow meter: port " + path + " cannot be opened (" + words + "); trying again");
+    }));
+    h.plugin->selectItem(h.unit(1));
+    QVERIFY(waitUntil([&] { return h.info("lastErrorValue") == "port " + path + " cannot be opened: " + words; }));
+    QCOMPARE(h.info("lineLabel"), "9600 8N1, not open: " + words);
+    // The log says it in English once, not at every retry.
+    QVERIFY(h.waitLog("Flow meter plugin: Port " + path + ": not a serial device (a regular file)\n"));
+    QTest::qWait(2500);
+    QCOMPARE(h.log.text().count("Flow meter plugin: Port " + path + ": not a serial device"), 1);
+}
+
+namespace {
+
+void storeLine(const TempSettings& store, int baud, const char* parity)
+{
+    QSettings s(store.file(), QSettings::IniFormat);
+    s.setValue("FlowMeter/baud", baud);
+    s.setValue("FlowMeter/parity", parity);
+    s.sync();
+}
+
+} // namespace
+
+void TestFlowmeterPlugin::meterAt19200EvenParityAndAWrongRateCorrected()
+{
+    {
+        // The meters at 9600, the plug-in at 19200: nothing is heard. Set right and saved, the
+        // port opens again at the new rate and the meter is back, in the same program.
+        FlowSim sim("1");
+        QVERIFY(sim.started);
+        Host h;
+        h.captureConsole();
+        storeLine(h.store, 19200, "N");
+        QVERIFY(h.start(sim.link, "1"));
+        h.select(1);
+        QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: no answer"); }));
+        QVERIFY(sim.waitFor("requests go unheard"));
+        h.plugin->prepareSetup();
+        auto* rate = h.plugin->setupWidget->findChild<QComboBox*>("rateBox");
+        QCOMPARE(rate->currentText(), QString("19200"));
+        rate->setCurrentIndex(rate->findData(9600));
+        h.plugin->saveSettings();
+        h.plugin->acceptSetup();
+        QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+        QVERIFY(h.log.text().contains("Settings saved: port " + sim.link + ", unit ids 1, line 9600 8N1"));
+        QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/baud").toInt(), 9600);
+    }
+    FlowSim sim("1", {"--baud", "19200", "--parity", "even"});
+    QVERIFY(sim.started);
+    Host h;
+    StdStreamCapture console(2);
+    h.answerBoxes(QMessageBox::Ok);
+    storeLine(h.store, 19200, "E");
+    QVERIFY(h.start(sim.link, "1"));
+    h.select(1);
+    QVERIFY(waitUntil([&] {
+        return h.label("stateValue") == "Online" || console.text().contains("(19200,8,E,1)\nError code 22");
+    }));
+    // Some kernels refuse parity on a pseudo-terminal that another side has set up already.
+    if (console.text().contains("(19200,8,E,1)\nError code 22"))
+        QSKIP("this kernel refuses even parity on the simulator's pseudo-terminal (EINVAL); a serial device takes it");
+    QVERIFY(h.log.text().contains("Flow meter plugin: Opened port " + sim.link + " at 19200 8E1\n"));
+    QCOMPARE(h.info("lineLabel"), QString("19200 8E1"));
+}
+
+void TestFlowmeterPlugin::silenceBetweenFramesFollowsTheRate_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<double>("leastUs");
+    // 3.5 characters of 10 bits up to 19200 baud, 1.75 ms above.
+    QTest::newRow("9600") << 9600 << 3.5 * 10 * 1e6 / 9600;
+    QTest::newRow("19200") << 19200 << 3.5 * 10 * 1e6 / 19200;
+    QTest::newRow("38400") << 38400 << 1750.0;
+    QTest::newRow("115200") << 115200 << 1750.0;
+}
+
+void TestFlowmeterPlugin::silenceBetweenFramesFollowsTheRate()
+{
+    QFETCH(int, baud);
+    QFETCH(double, leastUs);
+    FlowSim sim("1,2,3", {"--baud", QString::number(baud), "--pace"});
+    QVERIFY(sim.started);
+    Host h;
+    h.captureConsole();
+    storeLine(h.store, baud, "N");
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/period", 50);
+    QVERIFY(h.start(sim.link, "1,2,3"));
+    // Past the first contact (its damping writes have shorter answers): whole-map reads only.
+    QVERIFY(h.waitLog("plugin: Unit 3: flow"));
+    QTest::qWait(300);
+    const int skip = sim.frames().size();
+    QTest::qWait(1500);
+    const QVector<FlowSim::Frame> frames = sim.frames();
+    QVERIFY(frames.size() > skip + 10);
+    // The tap has the requests; each answer follows its request after the simulator's own
+    // silence and takes 37 characters on the wire. What is left of the gap is the host's.
+    const double charUs = 10 * 1e6 / baud;
+    const double answerEndsAfterUs = std::max(3.5 * charUs, baud > 19200 ? 1750.0 : 0.0) + 37 * charUs;
+    double least = 1e12;
+    for (int i = skip + 1; i < frames.size(); ++i)
+        least = std::min(least, frames[i].startUs - frames[i - 1].endUs - answerEndsAfterUs);
+    QVERIFY2(least >= leastUs, qPrintable(QString("%1 us of silence, at least %2 wanted").arg(least).arg(leastUs)));
+}
+
+void TestFlowmeterPlugin::portBoxOffersTheDevicesPresent()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    h.captureConsole();
+    QVERIFY(h.start(sim.link, "1"));
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath("dev/serial/by-id") && QDir(root.path()).mkpath("sys/class/tty"));
+    QFile node(root.path() + "/dev/ttyUSB0");
+    QVERIFY(node.open(QIODevice::WriteOnly));
+    node.close();
+    const QString stable = root.path() + "/dev/serial/by-id/usb-FTDI_USB-RS485_A1B2-if00-port0";
+    QVERIFY(QFile::link("../../ttyUSB0", stable));
+    auto* picker = h.plugin->findChild<cPortPicker*>();
+    QVERIFY(picker);
+    picker->setDeviceRoot(root.path());
+
+    h.plugin->prepareSetup();
+    auto* box = h.plugin->setupWidget->findChild<QComboBox*>("portBox");
+    QCOMPARE(box->count(), 1);
+    QVERIFY(box->itemText(0).contains(stable));
+    // What was stored stays in the field; a device picked is stored by its stable path.
+    QCOMPARE(h.plugin->setupWidget->findChild<QLineEdit*>("portEdit")->text(), sim.link);
+    box->setCurrentIndex(0);
+    emit box->activated(0);
+    QCOMPARE(h.plugin->setupWidget->findChild<QLineEdit*>("portEdit")->text(), stable);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/port").toString(), stable);
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

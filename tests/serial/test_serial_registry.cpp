@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -103,6 +104,50 @@ private slots:
         QVERIFY(window->portList.isEmpty());
         QVERIFY(!a->running);
         QCOMPARE(so.text().count(QString::asprintf("cSerial @ 0x%08X: Closed '", a->id) + path + "'\n"), 1);
+    }
+
+    void sharedOnlyAtEqualSettings()
+    {
+        PtyPair pty;
+        const std::string name = pty.slavePath();
+        const QString path = QString::fromStdString(name);
+        const cLineSettings even(19200, 8, 'E', 1);
+        QSignalSpy status(window.get(), &cMainWindow::statusBarMsgSignal);
+        StdStreamCapture se(2);
+
+        cOpenError why(cOpenError::Failed, "left over");
+        cSerial* a = window->openPort(name, even, &why);
+        QVERIFY(a);
+        QCOMPARE(why.reason, cOpenError::None);
+        QCOMPARE(window->openPort(name, cLineSettings(19200, 8, 'E', 1), &why), a);
+        QCOMPARE(a->users, 2);
+
+        // The plain call asks for 9600 8N1, which this port is not: refused, not reconfigured.
+        for (const cLineSettings& other : {cLineSettings(), cLineSettings(19200, 8, 'O', 1)}) {
+            status.clear();
+            QVERIFY(!window->openPort(name, other, &why));
+            QCOMPARE(why.reason, cOpenError::OtherSettings);
+            const QString both = "open at 19200 8E1 by another user; not opened at " + QString::fromStdString(other.text());
+            QVERIFY2(se.text().contains("MainWin: " + path + " is " + both + "\n"), qPrintable(se.text()));
+            QCOMPARE(status.count(), 1);
+            QCOMPARE(status.at(0).at(0).toString(), "Port " + path + " is " + both);
+            QVERIFY(QString::fromStdString(why.text()).contains("19200 8E1"));
+        }
+        QVERIFY(!window->openPort(name));
+        QCOMPARE(a->users, 2);
+        QCOMPARE(window->portList.size(), 1);
+        termios t;
+        QVERIFY(tcgetattr(pty.slaveFd(), &t) == 0);
+        // (A pseudo-terminal keeps the rate but takes no parity.)
+        QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+
+        // Once its users are gone the device may be opened at other settings.
+        window->closePort(a);
+        window->closePort(a);
+        cSerial* b = window->openPort(name);
+        QVERIFY(b);
+        QCOMPARE(b->lineSettings().text(), std::string("9600 8N1"));
+        window->closePort(b);
     }
 
     void namesAreCaseSensitive()

@@ -1,8 +1,10 @@
 #pragma once
 
-// The real flow-meter simulator in a temporary folder: its link, its control pipe and what it
-// prints with -v (every request and answer in hexadecimal).
+// The real flow-meter simulator in a temporary folder: its link, its control pipe, what it
+// prints with -v (every request and answer in hexadecimal) and its tap (when each request
+// frame arrived). Line settings such as {"--baud", "19200"} go in `extra`.
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -20,9 +22,10 @@ public:
     {
         link = dir.path() + "/link";
         control = dir.path() + "/control";
+        tap = dir.path() + "/tap";
         proc.setProcessChannelMode(QProcess::MergedChannels);
         proc.start(QString::fromLocal8Bit(qgetenv("CORVANE_BIN_DIR")) + "/flowsim",
-                   QStringList{"--ids", ids, "--link", link, "--control", control, "-v"} + extra);
+                   QStringList{"--ids", ids, "--link", link, "--control", control, "--tap", tap, "-v"} + extra);
         started = proc.waitForStarted(5000) && waitFor("flowsim: open");
     }
     ~FlowSim()
@@ -82,9 +85,39 @@ public:
         return all;
     }
 
+    // One request frame as it arrived: the CLOCK_MONOTONIC microseconds of its first and last
+    // byte (the clock of std::chrono::steady_clock on Linux) and its length.
+    struct Frame
+    {
+        qint64 startUs = 0;
+        qint64 endUs = 0;
+        int length = 0;
+    };
+    // Every line of a tap file; a line that is not three numbers ends the list.
+    static QVector<Frame> readTap(const QString& path)
+    {
+        QVector<Frame> frames;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return frames;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> n = line.split(' ');
+            bool ok[3] = {false, false, false};
+            if (n.size() != 3)
+                break;
+            const Frame frame{n[0].toLongLong(&ok[0]), n[1].toLongLong(&ok[1]), n[2].toInt(&ok[2])};
+            if (!ok[0] || !ok[1] || !ok[2])
+                break;
+            frames << frame;
+        }
+        return frames;
+    }
+    QVector<Frame> frames() const { return readTap(tap); }
+
     QTemporaryDir dir;
     QString link;
     QString control;
+    QString tap;
     QProcess proc;
     QString output;
     bool started = false;

@@ -13,7 +13,7 @@ struct Faults
     int delayMs = 0;
     int vanishMs = 0;    // > 0: the link goes away now for this long
     int ignoreWrites = 0; // writes answered as done but not carried out (a write-protected meter)
-    bool paced = false;  // bytes at the 9600 8N1 wire rate
+    bool paced = false;  // bytes at the wire rate of the line's settings
 
     // One command line: "silence N", "crc N", "short N", "extra N", "ignore N", "delay MS N",
     // "vanish MS", "pace on|off", "clear". Returns false with `error` set for anything else.

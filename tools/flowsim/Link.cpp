@@ -9,7 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-Link::Link(std::string linkPath) : symlinkPath(std::move(linkPath)) {}
+Link::Link(std::string linkPath, const LineSettings& line) : symlinkPath(std::move(linkPath)), initial(line) {}
 
 Link::~Link()
 {
@@ -25,12 +25,18 @@ bool Link::open()
         fprintf(stderr, "flowsim: cannot make a pseudo-terminal pair: %s\n", strerror(errno));
         return false;
     }
-    // Raw on both sides: the line carries binary frames.
+    // Raw: the line carries binary frames. Whether a 7E character frame survives a round
+    // trip through the terminal decides what of the host's line can be compared at all.
     termios t;
     if (tcgetattr(s, &t) == 0) {
-        cfmakeraw(&t);
-        cfsetispeed(&t, B9600);
-        cfsetospeed(&t, B9600);
+        LineSettings probe = initial;
+        probe.dataBits = 7;
+        probe.parity = 'E';
+        probe.applyTo(t);
+        termios back;
+        framing = tcsetattr(s, TCSANOW, &t) == 0 && tcgetattr(s, &back) == 0 &&
+                  LineSettings::from(back).mismatch(probe, true).empty();
+        initial.applyTo(t);
         tcsetattr(s, TCSANOW, &t);
     }
     fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK);
@@ -55,6 +61,15 @@ bool Link::open()
             return false;
         }
     }
+    return true;
+}
+
+bool Link::hostLine(LineSettings& out) const
+{
+    termios t;
+    if (master < 0 || tcgetattr(master, &t) != 0)
+        return false;
+    out = LineSettings::from(t);
     return true;
 }
 

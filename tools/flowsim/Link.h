@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineSettings.h"
+
 #include <string>
 
 // The simulator's end of a linked pair of pseudo-terminals: the host opens the other end by
@@ -8,8 +10,9 @@
 class Link
 {
 public:
-    // `linkPath` may be empty: then only the terminal's own path is offered.
-    explicit Link(std::string linkPath);
+    // `linkPath` may be empty: then only the terminal's own path is offered. The terminal
+    // starts out at `line`, so a host that does not set its own is heard.
+    Link(std::string linkPath, const LineSettings& line);
     ~Link();
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
@@ -25,8 +28,16 @@ public:
     std::string hostPath() const { return symlinkPath.empty() ? terminal : symlinkPath; }
     const std::string& terminalPath() const { return terminal; }
 
+    // The line the host's end is set to now (the host and the simulator share one terminal,
+    // so its settings are the host's). False when they cannot be read.
+    bool hostLine(LineSettings& out) const;
+    // Whether the terminal keeps the data bits and parity it is given; Linux's do not.
+    bool carriesFraming() const { return framing; }
+
 private:
     std::string symlinkPath;
+    LineSettings initial;
+    bool framing = false;
     std::string terminal;
     int master = -1;
     // Held open so that the terminal survives the host closing and reopening it.

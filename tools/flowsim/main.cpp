@@ -1,9 +1,12 @@
 // flowsim: MODBUS RTU flow meters behind a pseudo-terminal, for trying and testing Corvane
 // without hardware. See docs/flowmeter.md for the register map and the control commands.
 #include "Faults.h"
+#include "LineSettings.h"
 #include "Link.h"
 #include "ModbusEngine.h"
+#include "Tap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -28,11 +31,16 @@ void onSignal(int)
     quit = 1;
 }
 
-double now()
+int64_t nowUs()
 {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+double now()
+{
+    return double(nowUs()) / 1e6;
 }
 
 void sleepUntil(double t)
@@ -43,9 +51,6 @@ void sleepUntil(double t)
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR && !quit) {
     }
 }
-
-// One character of 9600 8N1: a start bit, eight data bits and a stop bit.
-constexpr double kCharSeconds = 10.0 / 9600.0;
 
 // Named as it was called: "flowsim" in a build, "corvane-flowsim" once installed.
 std::string programName(const char* argv0)
@@ -58,18 +63,46 @@ std::string programName(const char* argv0)
 void usage(FILE* to, const std::string& name)
 {
     fprintf(to,
-            "usage: %s [--ids 1,2,3] [--link PATH] [--control PATH] [--pace] [-v]\n"
+            "usage: %s [--ids 1,2,3] [--link PATH] [--control PATH] [--baud N] [--data-bits 7|8]\n"
+            "               [--parity none|even|odd] [--stop-bits 1|2] [--pace] [--tap FILE] [-v]\n"
             "       %s --help | --version\n"
             "  --ids LIST      unit ids that answer (1..247), default 1\n"
             "  --link PATH     keep a symbolic link to the terminal the host should open\n"
             "  --control PATH  a named pipe for commands: silence N, crc N, short N, extra N,\n"
             "                  ignore N, delay MS N, vanish MS, pace on|off, clear,\n"
             "                  set ID REG VALUE, setf ID REG FLOAT|off\n"
-            "  --pace          bytes at the 9600 8N1 wire rate (0.96 ms each)\n"
+            "  --baud N        the meters' rate: 1200, 2400, 4800, 9600, 19200, 38400, 57600,\n"
+            "                  115200 or 230400 (default 9600)\n"
+            "  --data-bits N   7 or 8 (default 8; MODBUS RTU itself needs 8)\n"
+            "  --parity P      none, even or odd (default none)\n"
+            "  --stop-bits N   1 or 2 (default 1)\n"
+            "                  A request from a host whose end of the terminal is set to another\n"
+            "                  rate or stop bits goes unanswered, as a meter on the wrong rate\n"
+            "                  hears only noise; it is checked on every request. Data bits and\n"
+            "                  parity are compared only where the terminal keeps them (Linux\n"
+            "                  pseudo-terminals force 8 data bits and no parity).\n"
+            "  --pace          bytes at the wire rate of these settings: (1 start + data + parity\n"
+            "                  + stop bits) / baud each, 1.04 ms at 9600 8N1, and a silence of\n"
+            "                  3.5 characters (at least 1.75 ms) before each answer\n"
+            "  --tap FILE      append one line per request frame received, flushed at once:\n"
+            "                  \"START_US END_US LENGTH\", the CLOCK_MONOTONIC times in\n"
+            "                  microseconds at which its first and last byte arrived, and its\n"
+            "                  length in bytes\n"
             "  -v              one line per request and answer\n"
             "  -h, --help      this text\n"
             "  --version       the version\n",
             name.c_str(), name.c_str());
+}
+
+// A value-taking option's value, or a message and false when it is the last argument.
+bool valueOf(int argc, char* argv[], int& i, std::string& value)
+{
+    if (i + 1 >= argc) {
+        fprintf(stderr, "flowsim: %s needs a value\n", argv[i]);
+        return false;
+    }
+    value = argv[++i];
+    return true;
 }
 
 bool parseIds(const std::string& text, std::vector<int>& ids)
@@ -86,13 +119,13 @@ bool parseIds(const std::string& text, std::vector<int>& ids)
     return !ids.empty();
 }
 
-void writeAll(int fd, const uint8_t* data, size_t n, bool paced)
+void writeAll(int fd, const uint8_t* data, size_t n, bool paced, double charSeconds)
 {
     double next = now();
     for (size_t i = 0; i < n;) {
         const size_t chunk = paced ? 1 : n - i;
         if (paced) {
-            next += kCharSeconds;
+            next += charSeconds;
             sleepUntil(next);
         }
         const ssize_t w = write(fd, data + i, chunk);
@@ -123,12 +156,32 @@ std::string hex(const std::vector<uint8_t>& bytes)
 int main(int argc, char* argv[])
 {
     std::vector<int> ids;
-    std::string linkPath, controlPath;
+    std::string linkPath, controlPath, tapPath;
     Faults faults;
+    LineSettings line;
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--ids" && i + 1 < argc) {
+        std::string value;
+        if (a == "--baud" || a == "--data-bits" || a == "--parity" || a == "--stop-bits") {
+            if (!valueOf(argc, argv, i, value))
+                return 2;
+            const bool ok = a == "--baud"        ? line.setBaud(value)
+                            : a == "--data-bits" ? line.setDataBits(value)
+                            : a == "--parity"    ? line.setParity(value)
+                                                 : line.setStopBits(value);
+            if (!ok) {
+                fprintf(stderr, "flowsim: %s %s: the meters take %s\n", a.c_str(), value.c_str(),
+                        a == "--baud"        ? LineSettings::baudList()
+                        : a == "--data-bits" ? "7 or 8"
+                        : a == "--parity"    ? "none, even or odd"
+                                             : "1 or 2");
+                return 2;
+            }
+        } else if (a == "--tap") {
+            if (!valueOf(argc, argv, i, tapPath))
+                return 2;
+        } else if (a == "--ids" && i + 1 < argc) {
             if (!parseIds(argv[++i], ids)) {
                 fprintf(stderr, "flowsim: unit ids are numbers from 1 to 247, separated by commas\n");
                 return 2;
@@ -164,7 +217,10 @@ int main(int argc, char* argv[])
     ModbusEngine engine(ids);
     if (!engine.ok())
         return 1;
-    Link link(linkPath);
+    Tap tap;
+    if (!tapPath.empty() && !tap.open(tapPath))
+        return 1;
+    Link link(linkPath, line);
     if (!link.open())
         return 1;
 
@@ -191,11 +247,17 @@ int main(int argc, char* argv[])
     printf("flowsim: unit ids %s on %s\n", idList.c_str(), link.terminalPath().c_str());
     if (!linkPath.empty())
         printf("flowsim: link %s -> %s\n", linkPath.c_str(), link.terminalPath().c_str());
-    printf("flowsim: open %s at 9600 8N1%s\n", link.hostPath().c_str(), faults.paced ? " (paced at the wire rate)" : "");
+    if (!link.carriesFraming() && (verbose || line.dataBits != 8 || line.parity != 'N'))
+        printf("flowsim: the terminal forces 8 data bits and no parity on the host's end; "
+               "only the host's rate and stop bits are compared\n");
+    printf("flowsim: open %s at %s%s\n", link.hostPath().c_str(), line.text().c_str(),
+           faults.paced ? " (paced at the wire rate)" : "");
     fflush(stdout);
 
     std::vector<uint8_t> rx;
-    double firstByte = 0, lastByte = 0;
+    std::vector<int64_t> rxUs; // when each byte of `rx` arrived
+    bool unheard = false; // the host's line differed at the last request
+    double wireFree = 0;  // paced: when our last answer left the wire
     double backAt = 0; // while vanished: when the link comes back
     std::string controlLine;
     const double start = now();
@@ -265,6 +327,7 @@ int main(int argc, char* argv[])
                 if (faults.vanishMs > 0) {
                     link.close();
                     rx.clear();
+                    rxUs.clear();
                     printf("flowsim: gone for %d ms\n", faults.vanishMs);
                     fflush(stdout);
                     backAt = now() + faults.vanishMs / 1000.0;
@@ -277,10 +340,8 @@ int main(int argc, char* argv[])
             uint8_t buf[512];
             ssize_t got;
             while ((got = read(link.fd(), buf, sizeof buf)) > 0) {
-                if (rx.empty())
-                    firstByte = now();
-                lastByte = now();
                 rx.insert(rx.end(), buf, buf + got);
+                rxUs.insert(rxUs.end(), size_t(got), nowUs());
             }
         }
 
@@ -288,16 +349,45 @@ int main(int argc, char* argv[])
         // it, else at a silence of more than 3.5 characters.
         while (!rx.empty() && link.isOpen()) {
             int len = ModbusEngine::requestLength(rx.data(), int(rx.size()));
-            const bool silent = now() - lastByte > 3.5 * kCharSeconds + 0.002;
+            const bool silent = now() - double(rxUs.back()) / 1e6 > line.frameGapSeconds() + 0.002;
             if (len < 0 || (len == 0 && silent) || (len > int(rx.size()) && silent))
                 len = silent ? int(rx.size()) : 0;
             if (len <= 0 || len > int(rx.size()))
                 break;
             std::vector<uint8_t> frame(rx.begin(), rx.begin() + len);
             rx.erase(rx.begin(), rx.begin() + len);
+            const int64_t startUs = rxUs.front(), endUs = rxUs[size_t(len) - 1];
+            rxUs.erase(rxUs.begin(), rxUs.begin() + len);
+            tap.frame(startUs, endUs, len);
 
-            if (faults.paced) // the request's own time on the wire, then the turn-around silence
-                sleepUntil(firstByte + (len + 3.5) * kCharSeconds);
+            // Asked on every request, so a host that puts its line right is heard again at once.
+            LineSettings host;
+            const std::string differs = link.hostLine(host) ? line.mismatch(host, link.carriesFraming()) : "";
+            if (differs.empty() == unheard) {
+                unheard = !differs.empty();
+                if (unheard)
+                    printf("flowsim: the host's line differs from the meters' %s (%s): requests go unheard\n",
+                           line.text().c_str(), differs.c_str());
+                else
+                    printf("flowsim: the host's line matches the meters' %s again\n", line.text().c_str());
+                fflush(stdout);
+            }
+            if (unheard) {
+                // What a meter on another rate takes in is noise: no answer, no write carried
+                // out, no fault used up.
+                if (verbose) {
+                    printf("flowsim: <- %s\nflowsim: -> (not heard: host at %s)\n", hex(frame).c_str(),
+                           differs.c_str());
+                    fflush(stdout);
+                }
+                continue;
+            }
+
+            // The request's own time on the wire, then the turn-around silence. A request that
+            // came in while we were still answering could not have started before we were done.
+            if (faults.paced)
+                sleepUntil(std::max(double(startUs) / 1e6, wireFree) + len * line.charSeconds() +
+                           line.frameGapSeconds());
             const bool isWrite = len > 1 && (frame[1] == 6 || frame[1] == 16);
             const bool ignored = isWrite && faults.ignoreWrites > 0;
             std::vector<uint8_t> answer = engine.answer(frame.data(), len, now() - start, !ignored);
@@ -332,8 +422,8 @@ int main(int argc, char* argv[])
                 fflush(stdout);
             }
             if (!answer.empty())
-                writeAll(link.fd(), answer.data(), answer.size(), faults.paced);
-            firstByte = now();
+                writeAll(link.fd(), answer.data(), answer.size(), faults.paced, line.charSeconds());
+            wireFree = now();
         }
     }
 

@@ -303,5 +303,73 @@
         <source>Cancel scan</source>
         <translation>Cancel scan</translation>
     </message>
+    <message>
+        <source>no permission; on Debian: sudo adduser $USER dialout, then log in again</source>
+        <translation>no permission; on Debian: sudo adduser $USER dialout, then log in again</translation>
+    </message>
+    <message>
+        <source>not present; is the adapter plugged in?</source>
+        <translation>not present; is the adapter plugged in?</translation>
+    </message>
+    <message>
+        <source>in use by another program: %1</source>
+        <translation>in use by another program: %1</translation>
+    </message>
+    <message>
+        <source>not a serial device</source>
+        <translation>not a serial device</translation>
+    </message>
+    <message>
+        <source>open at other line settings: %1</source>
+        <translation>open at other line settings: %1</translation>
+    </message>
+    <message>
+        <source>the device refused the line settings</source>
+        <translation>the device refused the line settings</translation>
+    </message>
+    <message>
+        <source>Flow meter: port %1 cannot be opened (%2); trying again</source>
+        <translation>Flow meter: port %1 cannot be opened (%2); trying again</translation>
+    </message>
+    <message>
+        <source>%1, not open: %2</source>
+        <translation>%1, not open: %2</translation>
+    </message>
+    <message>
+        <source>Line:</source>
+        <translation>Line:</translation>
+    </message>
+    <message>
+        <source>Baud rate:</source>
+        <translation>Baud rate:</translation>
+    </message>
+    <message>
+        <source>Data bits:</source>
+        <translation>Data bits:</translation>
+    </message>
+    <message>
+        <source>Parity:</source>
+        <translation>Parity:</translation>
+    </message>
+    <message>
+        <source>Stop bits:</source>
+        <translation>Stop bits:</translation>
+    </message>
+    <message>
+        <source>None (N)</source>
+        <translation>None (N)</translation>
+    </message>
+    <message>
+        <source>Even (E)</source>
+        <translation>Even (E)</translation>
+    </message>
+    <message>
+        <source>Odd (O)</source>
+        <translation>Odd (O)</translation>
+    </message>
+    <message>
+        <source>for example /dev/ttyUSB0</source>
+        <translation>for example /dev/ttyUSB0</translation>
+    </message>
 </context>
 </TS>

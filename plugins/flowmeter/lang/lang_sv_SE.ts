@@ -303,5 +303,73 @@
         <source>Cancel scan</source>
         <translation>Avbryt sökningen</translation>
     </message>
+    <message>
+        <source>no permission; on Debian: sudo adduser $USER dialout, then log in again</source>
+        <translation>ingen behörighet; på Debian: sudo adduser $USER dialout, logga sedan in igen</translation>
+    </message>
+    <message>
+        <source>not present; is the adapter plugged in?</source>
+        <translation>finns inte; är adaptern ansluten?</translation>
+    </message>
+    <message>
+        <source>in use by another program: %1</source>
+        <translation>används av ett annat program: %1</translation>
+    </message>
+    <message>
+        <source>not a serial device</source>
+        <translation>ingen seriell enhet</translation>
+    </message>
+    <message>
+        <source>open at other line settings: %1</source>
+        <translation>öppen med andra linjeinställningar: %1</translation>
+    </message>
+    <message>
+        <source>the device refused the line settings</source>
+        <translation>enheten tog inte emot linjeinställningarna</translation>
+    </message>
+    <message>
+        <source>Flow meter: port %1 cannot be opened (%2); trying again</source>
+        <translation>Flödesmätare: porten %1 kan inte öppnas (%2); försöker igen</translation>
+    </message>
+    <message>
+        <source>%1, not open: %2</source>
+        <translation>%1, inte öppen: %2</translation>
+    </message>
+    <message>
+        <source>Line:</source>
+        <translation>Linje:</translation>
+    </message>
+    <message>
+        <source>Baud rate:</source>
+        <translation>Hastighet (baud):</translation>
+    </message>
+    <message>
+        <source>Data bits:</source>
+        <translation>Databitar:</translation>
+    </message>
+    <message>
+        <source>Parity:</source>
+        <translation>Paritet:</translation>
+    </message>
+    <message>
+        <source>Stop bits:</source>
+        <translation>Stoppbitar:</translation>
+    </message>
+    <message>
+        <source>None (N)</source>
+        <translation>Ingen (N)</translation>
+    </message>
+    <message>
+        <source>Even (E)</source>
+        <translation>Jämn (E)</translation>
+    </message>
+    <message>
+        <source>Odd (O)</source>
+        <translation>Udda (O)</translation>
+    </message>
+    <message>
+        <source>for example /dev/ttyUSB0</source>
+        <translation>till exempel /dev/ttyUSB0</translation>
+    </message>
 </context>
 </TS>
