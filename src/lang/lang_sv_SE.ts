@@ -205,6 +205,13 @@
     </message>
 </context>
 <context>
+    <name>cPortPicker</name>
+    <message>
+        <source>%1 (no permission)</source>
+        <translation>%1 (ingen behörighet)</translation>
+    </message>
+</context>
+<context>
     <name>cSetup</name>
     <message>
         <source>Corvane - Setup</source>

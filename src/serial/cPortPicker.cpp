@@ -99,7 +99,8 @@ QString cPortPicker::under(const QString& relative) const
 }
 
 // dev/serial and dev/serial/by-id come and go with the first and last USB adapter, so they
-// are watched again whenever something changes.
+// are watched again after every change, before the look that reports it: what was linked
+// before the watch began is then seen by that look, what is linked after it by the watch.
 void cPortPicker::watchDirectories()
 {
     const QStringList watched = watcher->directories();
@@ -112,7 +113,6 @@ void cPortPicker::watchDirectories()
 
 void cPortPicker::directoryChanged()
 {
-    watchDirectories();
     settleTimer->start();
 }
 

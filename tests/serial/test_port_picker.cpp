@@ -108,13 +108,21 @@ QStringList paths(const QList<cPortPicker::Port>& ports)
 
 // Waits for portsChanged() until the list satisfies `done`: a change must be announced, not
 // just be there for a caller who happens to ask. The picker emits once per burst of changes,
-// so a burst split by the scheduler may take two signals.
-template <typename F> bool waitForList(cPortPicker& picker, QSignalSpy& spy, F done)
+// so a burst split by the scheduler may take two signals, but each must bring a change.
+// `before` is the list as it was before the change, and becomes the list as it is after.
+template <typename F>
+bool waitForList(cPortPicker& picker, QSignalSpy& spy, QList<cPortPicker::Port>& before, F done)
 {
     for (int i = 0; i < 5; ++i) {
         if (!spy.wait(15000))
             return false;
-        if (done(picker.ports()))
+        const QList<cPortPicker::Port> now = picker.ports();
+        if (now == before) {
+            qWarning("portsChanged() without a change");
+            return false;
+        }
+        before = now;
+        if (done(now))
             return true;
     }
     return false;
@@ -148,6 +156,15 @@ private slots:
         t.boardSys("ttyS1", 0);
         t.node("ttyS1");
         t.node("ttyS2");
+        // Its sysfs entry leads out of the tree: what lies there is not this tree's device.
+        QTemporaryDir outside;
+        QDir(outside.path()).mkpath("usb/port");
+        QFile vendor(outside.path() + "/usb/idVendor");
+        QVERIFY(vendor.open(QIODevice::WriteOnly) && vendor.write("dead\n") == 5);
+        vendor.close();
+        QDir().mkpath(t.path("sys/class/tty/ttyUSB2"));
+        t.link(outside.path() + "/usb/port", "sys/class/tty/ttyUSB2/device");
+        t.node("ttyUSB2");
         // Neither a serial port nor one that is present.
         t.node("tty1");
         t.node("ttyUSBx");
@@ -160,7 +177,7 @@ private slots:
         QCOMPARE(paths(ports), QStringList({t.path("dev/ttyACM0"), t.path("dev/ttyS0"),
                                             t.path("dev/serial/by-id/usb-FTDI_USB-RS485_Cable_A12345-if00-port0"),
                                             t.path("dev/serial/by-id/usb-1a86_USB_Serial-if00-port0"),
-                                            t.path("dev/ttyUSB10")}));
+                                            t.path("dev/ttyUSB2"), t.path("dev/ttyUSB10")}));
 
         const auto& usb0 = ports[2];
         QCOMPARE(usb0.node, t.path("dev/ttyUSB0"));
@@ -174,7 +191,7 @@ private slots:
         QCOMPARE(ports[0].usbId, QString("2341:0043"));
         QCOMPARE(ports[3].text(), "USB Serial - " + ports[3].path);
         QCOMPARE(ports[3].node, t.path("dev/ttyUSB1"));
-        for (int i : {1, 4}) {
+        for (int i : {1, 4, 5}) {
             QVERIFY(ports[i].maker.isEmpty() && ports[i].product.isEmpty() && ports[i].usbId.isEmpty());
             QCOMPARE(ports[i].text(), ports[i].path);
         }
@@ -194,31 +211,43 @@ private slots:
         cPortPicker picker;
         picker.setDeviceRoot(t.root());
         QSignalSpy spy(&picker, &cPortPicker::portsChanged);
-        QCOMPARE(paths(picker.ports()), QStringList({t.path("dev/ttyS0")}));
+        QList<cPortPicker::Port> seen = picker.ports();
+        QCOMPARE(paths(seen), QStringList({t.path("dev/ttyS0")}));
 
         const QString byId = t.path("dev/serial/by-id/usb-FTDI_USB-RS485_Cable_A12345-if00-port0");
         t.usbSys(ftdi);
         t.node("ttyUSB0");
         t.link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_USB-RS485_Cable_A12345-if00-port0");
-        QVERIFY(waitForList(picker, spy, [&](const QList<cPortPicker::Port>& l) { return paths(l).contains(byId); }));
+        QVERIFY(waitForList(picker, spy, seen, [&](const QList<cPortPicker::Port>& l) { return paths(l).contains(byId); }));
         QCOMPARE(picker.ports().size(), 2);
 
         // A second adapter while the by-id folder is already watched.
         t.usbSys(cdc);
         t.node("ttyACM0");
-        QVERIFY(waitForList(picker, spy, [&](const QList<cPortPicker::Port>& l) { return l.size() == 3; }));
+        QVERIFY(waitForList(picker, spy, seen, [&](const QList<cPortPicker::Port>& l) { return l.size() == 3; }));
 
+        // udev links it only later, when nothing else in dev changes: the by-id folder, made
+        // after the picker started, is watched.
+        const QString acmById = t.path("dev/serial/by-id/usb-Arduino__www.arduino.cc__0043-if00");
+        t.link("../../ttyACM0", "dev/serial/by-id/usb-Arduino__www.arduino.cc__0043-if00");
+        QVERIFY(waitForList(picker, spy, seen,
+                            [&](const QList<cPortPicker::Port>& l) { return paths(l).contains(acmById); }));
+
+        // Unplugged, and the links and their folders gone with it.
         t.remove("dev/serial");
         t.remove("dev/ttyUSB0");
         t.remove("sys/class/tty/ttyUSB0");
-        QVERIFY(waitForList(picker, spy, [&](const QList<cPortPicker::Port>& l) {
+        QVERIFY(waitForList(picker, spy, seen, [&](const QList<cPortPicker::Port>& l) {
             return paths(l) == QStringList({t.path("dev/ttyACM0"), t.path("dev/ttyS0")});
         }));
 
-        // Plugged in again after its folders went: they are watched anew.
+        // Plugged in again, and the late link once more: the new folders are watched anew.
         t.node("ttyUSB0");
         t.link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_USB-RS485_Cable_A12345-if00-port0");
-        QVERIFY(waitForList(picker, spy, [&](const QList<cPortPicker::Port>& l) { return paths(l).contains(byId); }));
+        QVERIFY(waitForList(picker, spy, seen, [&](const QList<cPortPicker::Port>& l) { return paths(l).contains(byId); }));
+        t.link("../../ttyACM0", "dev/serial/by-id/usb-Arduino__www.arduino.cc__0043-if00");
+        QVERIFY(waitForList(picker, spy, seen,
+                            [&](const QList<cPortPicker::Port>& l) { return paths(l).contains(acmById); }));
     }
 
     // A node the user may not open is listed (they should see it is there) and marked. As
@@ -228,8 +257,11 @@ private slots:
         DeviceTree t;
         t.usbSys(ftdi);
         t.node("ttyUSB0", 0666);
+        // One the user may only read, one they may only write.
         t.usbSys(ch340);
-        t.node("ttyUSB1", 0400);
+        t.node("ttyUSB1", 0444);
+        t.usbSys(cdc);
+        t.node("ttyACM0", 0222);
         cPortPicker picker;
         picker.setDeviceRoot(t.root());
 
@@ -247,9 +279,10 @@ private slots:
             QSKIP(qPrintable("cannot check permissions without root's override: " + why));
         QVERIFY2(outcome == Unprivileged::Outcome::Ran, qPrintable(why));
         const QList<QByteArray> lines = seen.split('\n');
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0], "rw FTDI USB-RS485 Cable (A12345) - " + QFile::encodeName(t.path("dev/ttyUSB0")));
-        QCOMPARE(lines[1], "no USB Serial - " + QFile::encodeName(t.path("dev/ttyUSB1")) + " (no permission)");
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], "no Arduino (www.arduino.cc) - " + QFile::encodeName(t.path("dev/ttyACM0")) + " (no permission)");
+        QCOMPARE(lines[1], "rw FTDI USB-RS485 Cable (A12345) - " + QFile::encodeName(t.path("dev/ttyUSB0")));
+        QCOMPARE(lines[2], "no USB Serial - " + QFile::encodeName(t.path("dev/ttyUSB1")) + " (no permission)");
     }
 };
 
