@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <thread>
 
 std::atomic<int64_t> cThread::lastTrscEnd{0};
@@ -202,6 +203,10 @@ void cThread::run()
         cLog::line(f, "cThread @ 0x%08X: %s thread handler stopped", id, tag.c_str());
     } else {
         cLog::line(f, "cThread @ 0x%08X: Starting %s transaction thread handler", id, tag.c_str());
+        // The delay wait is made of 1 ms sleeps, each of which the kernel may stretch by the
+        // thread's timer slack (50 us by default); on a serial line that lengthens every
+        // silence between frames for nothing.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         markRunning();
         transactionLoop();
         f = outStream();

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/prctl.h>
+
 namespace {
 
 // Echoes the request into the answer and records the order in which records were executed.
@@ -27,6 +29,7 @@ public:
     {
         memcpy(t->output, t->input, t->inputLength);
         t->outputLength = t->inputLength;
+        timerSlackNs = prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
         const int n = executed.fetch_add(1);
         if (n < int(sizeof(order) / sizeof(order[0])))
             order[n] = t->index;
@@ -34,6 +37,8 @@ public:
     }
 
     std::atomic<int> executed{0};
+    // The thread's timer slack, as its handler last saw it.
+    std::atomic<long> timerSlackNs{-1};
     uint16_t order[4096] = {};
     unsigned char result = TRSC_OK;
 };
@@ -213,6 +218,9 @@ private slots:
         QVERIFY(r.queueMs + gap >= 500.0f);
         QCOMPARE(r.queueMs, r.queued.msTo(r.started));
         QCOMPARE(r.execMs, r.started.msTo(r.finished));
+        // The wait's 1 ms sleeps are not stretched by the default 50 us slack: on a serial
+        // port each one lengthens the silence before a request.
+        QCOMPARE(b.timerSlackNs.load(), 1L);
     }
 
     void debugTimingLines()
