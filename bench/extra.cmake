@@ -8,7 +8,12 @@ if(TARGET bench_flowmeter)
     endif()
   endforeach()
 endif()
-# bench_line_rate: the simulator at each line rate and a libmodbus master.
-if(TARGET bench_line_rate AND TARGET flowsim)
-  add_dependencies(bench_line_rate flowsim)
+# bench_line_rate: the simulator at each line rate, a libmodbus master, the host's port and the
+# staged program with the flow-meter plug-in.
+if(TARGET bench_line_rate)
+  foreach(dep corvane-bin flowsim flowmeter)
+    if(TARGET ${dep})
+      add_dependencies(bench_line_rate ${dep})
+    endif()
+  endforeach()
 endif()

@@ -660,7 +660,7 @@ bool cFlowMeterPlugin::exchange(cSerial* p, const std::vector<uint8_t>& request,
     unsigned char answer[TRSC_BUFFER_SIZE];
     unsigned short received = 0;
     const unsigned char result = p->transaction(request.data(), (unsigned short)request.size(), answer, &received,
-                                                answerSize, p->requestDelayMs(), 0,
+                                                answerSize, std::chrono::microseconds(p->interFrameSilenceUs()), 0,
                                                 (unsigned short)answerTimeoutMs.load(), nullptr, 1);
     if (result != TRSC_OK) {
         if (reason)

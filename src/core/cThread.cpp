@@ -5,17 +5,38 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <thread>
 
 std::atomic<int64_t> cThread::lastTrscEnd{0};
+std::atomic<int64_t> cThread::lastTrscEndMonoNs{0};
 
 namespace {
 
 void sleepMs(unsigned ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int64_t monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Sleeps until the monotonic clock reads `ns`; a signal does not cut the wait short.
+void sleepUntilMonotonicNs(int64_t ns)
+{
+    timespec until{};
+    until.tv_sec = time_t(ns / 1000000000);
+    until.tv_nsec = long(ns % 1000000000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
 }
 
 uint16_t nextIndex(uint16_t i)
@@ -202,6 +223,10 @@ void cThread::run()
         cLog::line(f, "cThread @ 0x%08X: %s thread handler stopped", id, tag.c_str());
     } else {
         cLog::line(f, "cThread @ 0x%08X: Starting %s transaction thread handler", id, tag.c_str());
+        // The delay wait is made of 1 ms sleeps, each of which the kernel may stretch by the
+        // thread's timer slack (50 us by default); on a serial line that lengthens every
+        // silence between frames for nothing.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         markRunning();
         transactionLoop();
         f = outStream();
@@ -260,6 +285,27 @@ short cThread::addTransaction(const char* data, unsigned short length, unsigned 
 
 short cThread::addTransactionOfLength(const char* data, size_t length, unsigned short delay)
 {
+    return place(data, length, delay, cTransaction::kMsDelay);
+}
+
+short cThread::addTransactionOfLength(const char* data, size_t length, std::chrono::microseconds delay)
+{
+    constexpr int64_t kLongestUs = int64_t(UINT16_MAX) * 1000;
+    const int64_t us = delay.count();
+    if (us < 0 || us > kLongestUs) {
+        FILE* e = errStream();
+        cLog::line(e, "cThread @ 0x%08X: %s thread -> Delay %lld us out of range 0..%lld", id, tag.c_str(),
+                (long long)us, (long long)kLongestUs);
+        return -1;
+    }
+    if (us == 0)
+        return place(data, length, 0, cTransaction::kMsDelay);
+    // The millisecond figure is what the timing line shows, rounded up so it never reads 0.
+    return place(data, length, uint16_t((us + 999) / 1000), int32_t(us));
+}
+
+short cThread::place(const char* data, size_t length, uint16_t delayMs, int32_t delayUs)
+{
     if (!running) {
         FILE* e = errStream();
         cLog::line(e, "cThread @ 0x%08X: %s thread -> Thread not running", id, tag.c_str());
@@ -308,7 +354,8 @@ short cThread::addTransactionOfLength(const char* data, size_t length, unsigned 
     r.inputLength = uint16_t(length);
     memset(r.output, 0xFF, sizeof(r.output));
     r.outputLength = 0;
-    r.delay = delay ? delay : period.load();
+    r.delay = delayMs ? delayMs : period.load();
+    r.delayUs = delayUs;
     r.execMs = 0;
     r.queueMs = 0;
     r.queued = cTimeStamp::now();
@@ -373,23 +420,32 @@ void cThread::executeRecord(cTransaction& r)
 {
     busy = true;
 
-    // The time is taken before the sleep and the loop sleeps at least once, so every
-    // transaction starts at least one 1 ms sleep after it was taken. A clock set back, or no
-    // transaction yet in this process, counts as elapsed.
-    for (;;) {
-        const int64_t nowUs = cTimeStamp::now().toMicroseconds();
-        sleepMs(1);
-        const int64_t last = lastTrscEnd.load(std::memory_order_relaxed);
-        if (last == 0)
-            break;
-        const int64_t elapsedMs = (nowUs - last) / 1000;
-        if (elapsedMs < 0 || elapsedMs >= r.delay)
-            break;
+    if (r.delayUs != cTransaction::kMsDelay) {
+        // One sleep to the very moment. No transaction yet in this process counts as elapsed.
+        const int64_t last = lastTrscEndMonoNs.load(std::memory_order_relaxed);
+        const int64_t due = last + int64_t(r.delayUs) * 1000;
+        if (last != 0 && monotonicNs() < due)
+            sleepUntilMonotonicNs(due);
+    } else {
+        // The time is taken before the sleep and the loop sleeps at least once, so every
+        // transaction starts at least one 1 ms sleep after it was taken. A clock set back, or
+        // no transaction yet in this process, counts as elapsed.
+        for (;;) {
+            const int64_t nowUs = cTimeStamp::now().toMicroseconds();
+            sleepMs(1);
+            const int64_t last = lastTrscEnd.load(std::memory_order_relaxed);
+            if (last == 0)
+                break;
+            const int64_t elapsedMs = (nowUs - last) / 1000;
+            if (elapsedMs < 0 || elapsedMs >= r.delay)
+                break;
+        }
     }
 
     r.started = cTimeStamp::now();
     const unsigned char result = runTransaction(&r, handlerArg);
     r.finished = cTimeStamp::now();
+    const int64_t endMonoNs = monotonicNs();
     r.execMs = r.started.msTo(r.finished);
     r.queueMs = r.queued.msTo(r.started);
 
@@ -404,6 +460,7 @@ void cThread::executeRecord(cTransaction& r)
     r.state.store(result, std::memory_order_release);
     busy = false;
     lastTrscEnd.store(endUs, std::memory_order_relaxed);
+    lastTrscEndMonoNs.store(endMonoNs, std::memory_order_relaxed);
 
     if (debug && (result == TRSC_OK || result == TRSC_ERROR)) {
         FILE* f = outStream();

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
@@ -42,6 +43,12 @@ public:
     // refused as the overflow it is, with its whole figure, where the narrowed length would
     // have wrapped into a short request read from a buffer that is not that long.
     short addTransactionOfLength(const char* data, size_t length, unsigned short delay);
+    // The same with the delay in microseconds: the request starts once at least `delay` has
+    // passed since the end of the last transaction on the monotonic clock, and no later than
+    // the clock allows, where the millisecond rule may add up to 2 ms to a line's silence.
+    // 0 means `period` under the millisecond rule, as above; a delay the millisecond rule
+    // could not hold (beyond 65535 ms) or a negative one is refused.
+    short addTransactionOfLength(const char* data, size_t length, std::chrono::microseconds delay);
 
     virtual void runHandler(void* arg);
     // Executes one record (state BUSY) and returns its final state, 1 (OK) or 0 (ERROR).
@@ -81,6 +88,10 @@ public:
     // End of the last executed transaction of any transaction thread of the process, in
     // microseconds since 1970; 0 until the first one ends. Every request's delay counts from it.
     static std::atomic<int64_t> lastTrscEnd;
+    // The same end on the monotonic clock (CLOCK_MONOTONIC, nanoseconds); 0 until the first
+    // one ends. Delays given in microseconds count from it: a wall clock set back or forward
+    // would shorten or stretch them.
+    static std::atomic<int64_t> lastTrscEndMonoNs;
 
     // The stop handshake: clears the run flags and waits, 100 ms at a time, until the thread
     // confirms; then writes the "->exited" line. A thread that does not run is not waited for.
@@ -98,6 +109,7 @@ protected:
     void wakeIdle();
 
 private:
+    short place(const char* data, size_t length, uint16_t delayMs, int32_t delayUs);
     void transactionLoop();
     void executeRecord(cTransaction& r);
     // The idle transaction loop waits here until a request is placed or the thread is asked

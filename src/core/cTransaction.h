@@ -32,9 +32,18 @@ struct cTransaction
     unsigned char output[TRSC_BUFFER_SIZE];
     uint16_t outputLength = 0;
     uint16_t delay = 0;
+    // A delay in microseconds on the monotonic clock, or kMsDelay when `delay`'s millisecond
+    // rule applies. It sits in the padding before `queued`, so the record keeps its size and
+    // the threads that embed 50 of them keep the layout plug-ins were built against.
+    static constexpr int32_t kMsDelay = -1;
+    int32_t delayUs = kMsDelay;
     cTimeStamp queued;
     cTimeStamp started;
     cTimeStamp finished;
     float execMs = 0;
     float queueMs = 0;
 };
+
+#if defined(__LP64__)
+static_assert(sizeof(cTransaction) == 4168, "the record's size is part of the plug-in ABI");
+#endif

@@ -497,6 +497,24 @@ unsigned char cSerial::transaction(const unsigned char* request, unsigned short 
                                    unsigned short* received, unsigned short count, unsigned short delay,
                                    unsigned short, unsigned short timeout, unsigned short* ticket, unsigned char quiet)
 {
+    return transact(request, size, reply, received, count, delay, std::nullopt, timeout, ticket, quiet);
+}
+
+unsigned char cSerial::transaction(const unsigned char* request, unsigned short size, unsigned char* reply,
+                                   unsigned short* received, unsigned short count, std::chrono::microseconds delay,
+                                   unsigned short, unsigned short timeout, unsigned short* ticket, unsigned char quiet)
+{
+    // The header's figure is the pause between request and answer of a request without an
+    // answer length; an out-of-range delay goes through as it is, for the queue to refuse.
+    const int64_t us = delay.count();
+    const int64_t ms = us > 0 ? std::min<int64_t>((us + 999) / 1000, UINT16_MAX) : 0;
+    return transact(request, size, reply, received, count, (unsigned short)ms, delay, timeout, ticket, quiet);
+}
+
+unsigned char cSerial::transact(const unsigned char* request, unsigned short size, unsigned char* reply,
+                                unsigned short* received, unsigned short count, unsigned short delay,
+                                std::optional<std::chrono::microseconds> delayUs, unsigned short timeout, unsigned short* ticket, unsigned char quiet)
+{
     const auto inside = countIn(callers);
     unsigned short localReceived = 0;
     if (!received)
@@ -541,8 +559,9 @@ unsigned char cSerial::transaction(const unsigned char* request, unsigned short 
     short placed;
     {
         std::lock_guard<std::mutex> g(answerMutex);
-        placed = addTransaction(reinterpret_cast<const char*>(block.get()), (unsigned short)(size + kHeaderSize),
-                                delay);
+        const char* data = reinterpret_cast<const char*>(block.get());
+        placed = delayUs ? addTransactionOfLength(data, size + kHeaderSize, *delayUs)
+                         : addTransaction(data, (unsigned short)(size + kHeaderSize), delay);
         if (placed >= 0)
             waiters[placed] = &me;
     }

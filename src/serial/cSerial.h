@@ -7,9 +7,11 @@
 #include "../core/cThread.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,14 @@ public:
                                       unsigned short* received, unsigned short count, unsigned short delay,
                                       unsigned short reserved, unsigned short timeout, unsigned short* ticket,
                                       unsigned char quiet);
+    // The same with the delay in microseconds before the request goes out, counted on the
+    // monotonic clock from the last transaction's end (see cThread::addTransactionOfLength):
+    // a line's silence between frames (interFrameSilenceUs) without the millisecond rule's
+    // excess. 0 means the thread's period, as above.
+    unsigned char transaction(const unsigned char* request, unsigned short size, unsigned char* reply,
+                              unsigned short* received, unsigned short count, std::chrono::microseconds delay,
+                              unsigned short reserved, unsigned short timeout, unsigned short* ticket,
+                              unsigned char quiet);
     virtual unsigned char transaction(const std::vector<unsigned char>& requestBytes,
                                       std::vector<unsigned char>& replyBytes, unsigned short count,
                                       unsigned short delay, unsigned short reserved, unsigned short timeout,
@@ -110,6 +120,12 @@ private:
         std::condition_variable wake;
     };
 
+    // Behind both transaction() forms; without `delayUs` the millisecond rule of `delayMs`
+    // applies, with it `delayMs` only goes into the request's header.
+    unsigned char transact(const unsigned char* request, unsigned short size, unsigned char* reply,
+                           unsigned short* received, unsigned short count, unsigned short delayMs,
+                           std::optional<std::chrono::microseconds> delayUs, unsigned short timeout,
+                           unsigned short* ticket, unsigned char quiet);
     unsigned char execute(cTransaction* r);
     void deliver(cTransaction* r, unsigned char result);
     void abandon(int index, Waiter& me);

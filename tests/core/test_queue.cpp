@@ -10,9 +10,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <thread>
 #include <vector>
+
+#include <sys/prctl.h>
+#include <time.h>
 
 namespace {
 
@@ -27,13 +31,39 @@ public:
     {
         memcpy(t->output, t->input, t->inputLength);
         t->outputLength = t->inputLength;
-        const int n = executed.fetch_add(1);
+        timerSlackNs = prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
+        const int n = executed.load();
+        if (n < kSpans)
+            spans[n].startNs = monotonicNs();
         if (n < int(sizeof(order) / sizeof(order[0])))
             order[n] = t->index;
+        // The thread stamps the end after this returns, so a gap measured from here is at most
+        // the gap the thread saw.
+        if (n < kSpans)
+            spans[n].returnNs = monotonicNs();
+        executed.fetch_add(1);
         return result;
     }
 
+    static int64_t monotonicNs()
+    {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    }
+
+    // When each execution began and when its handler returned, on the monotonic clock.
+    struct Span
+    {
+        int64_t startNs = 0;
+        int64_t returnNs = 0;
+    };
+    static constexpr int kSpans = 64;
+    Span spans[kSpans];
+
     std::atomic<int> executed{0};
+    // The thread's timer slack, as its handler last saw it.
+    std::atomic<long> timerSlackNs{-1};
     uint16_t order[4096] = {};
     unsigned char result = TRSC_OK;
 };
@@ -213,6 +243,56 @@ private slots:
         QVERIFY(r.queueMs + gap >= 500.0f);
         QCOMPARE(r.queueMs, r.queued.msTo(r.started));
         QCOMPARE(r.execMs, r.started.msTo(r.finished));
+        // The wait's 1 ms sleeps are not stretched by the default 50 us slack: on a serial
+        // port each one lengthens the silence before a request.
+        QCOMPARE(b.timerSlackNs.load(), 1L);
+    }
+
+    // A delay in microseconds counts on the monotonic clock from the end of the last
+    // transaction of any thread, for each request of a burst too. 0 is the period under the
+    // millisecond rule, as for the millisecond form; a delay beyond that rule's range is refused.
+    void microsecondDelayCountsFromLastEnd()
+    {
+        using std::chrono::microseconds;
+        cEchoThread a(out.file(), err.file());
+        cEchoThread b(out.file(), err.file());
+        a.startHandler(cThread::TYPE_TRANSACTION, nullptr, "");
+        b.startHandler(cThread::TYPE_TRANSACTION, nullptr, "");
+        const char byte = 1;
+        QCOMPARE(int(waitDone(a, a.addTransactionOfLength(&byte, 1, microseconds(0)))), int(TRSC_OK));
+
+        // 3.5 characters at 19200 8E1, then one well above the millisecond rule's steps.
+        const int64_t delaysUs[] = {2005, 2005, 2005, 2005, 2005, 2005, 2005, 2005, 30000, 2005};
+        const int n = int(std::size(delaysUs));
+        short tickets[n];
+        for (int i = 0; i < n; ++i)
+            tickets[i] = b.addTransactionOfLength(&byte, 1, microseconds(delaysUs[i]));
+        for (int i = 0; i < n; ++i)
+            QCOMPARE(int(waitDone(b, tickets[i])), int(TRSC_OK));
+        QCOMPARE(b.executed.load(), n);
+        QCOMPARE(int(b.buffers[tickets[0]].delay), 3); // the timing line's figure, rounded up
+        for (int i = 0; i < n; ++i) {
+            const int64_t endNs = i == 0 ? a.spans[0].returnNs : b.spans[i - 1].returnNs;
+            const int64_t gapUs = (b.spans[i].startNs - endNs) / 1000;
+            QVERIFY2(gapUs >= delaysUs[i], qPrintable(QString("request %1 started %2 us after the last end, asked %3")
+                                                          .arg(i)
+                                                          .arg(gapUs)
+                                                          .arg(delaysUs[i])));
+        }
+
+        b.period = 200;
+        const short onPeriod = b.addTransactionOfLength(&byte, 1, microseconds(0));
+        QCOMPARE(int(waitDone(b, onPeriod)), int(TRSC_OK));
+        QCOMPARE(int(b.buffers[onPeriod].delay), 200);
+        QVERIFY((b.spans[n].startNs - b.spans[n - 1].returnNs) / 1000000 >= 200);
+
+        QCOMPARE(b.addTransactionOfLength(&byte, 1, microseconds(-1)), short(-1));
+        QCOMPARE(b.addTransactionOfLength(&byte, 1, microseconds(65535001)), short(-1));
+        const QString id = QRegularExpression::escape(hexId(b));
+        QVERIFY(QRegularExpression("cThread @ " + id + ": Q thread -> Delay -1 us out of range 0\\.\\.65535000\n")
+                        .match(err.text())
+                        .hasMatch());
+        QVERIFY(err.text().contains("Delay 65535001 us out of range"));
     }
 
     void debugTimingLines()
