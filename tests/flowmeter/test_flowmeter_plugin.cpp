@@ -937,6 +937,24 @@ void TestFlowmeterPlugin::portBoxOffersTheDevicesPresent()
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/port").toString(), stable);
+
+    // A path typed in is stored as typed, also when a device offered starts the same way (an
+    // adapter to be plugged in later, ttyUSB1, while ttyUSB10 is there).
+    QFile other(root.path() + "/dev/ttyUSB10");
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.close();
+    h.plugin->prepareSetup();
+    QCOMPARE(box->count(), 2);
+    auto* edit = h.plugin->setupWidget->findChild<QLineEdit*>("portEdit");
+    edit->setFocus();
+    edit->selectAll();
+    const QString typed = root.path() + "/dev/ttyUSB1";
+    QTest::keyClicks(edit, typed);
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QCOMPARE(edit->text(), typed);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/port").toString(), typed);
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
