@@ -32,6 +32,25 @@ const SpeedEntry kSpeeds[] = {
     {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
 };
 
+// glibc's tcsetattr reads the terminal back after the kernel has taken the call, and fails
+// with EINVAL when the data bits or the parity came back other than asked. Drivers without
+// character framing (a pseudo-terminal, some USB bridges) run 8 data bits without parity
+// whatever they are given, so the settings did take and only framing the device has not got
+// was dropped; the caller reads back what it runs. Anything else that came back changed (the
+// rate, stop bits, flow control, the raw mode) is a refusal.
+bool tookAllButFraming(int handle, const termios& asked)
+{
+    termios back;
+    if (tcgetattr(handle, &back) != 0)
+        return false;
+    const tcflag_t framing = CSIZE | PARENB | PARODD;
+    const tcflag_t flow = IXON | IXOFF | IXANY;
+    const tcflag_t raw = ICANON | ECHO | ISIG | IEXTEN;
+    return cfgetospeed(&back) == cfgetospeed(&asked) && cfgetispeed(&back) == cfgetispeed(&asked) &&
+           (back.c_cflag & ~framing) == (asked.c_cflag & ~framing) &&
+           (back.c_iflag & flow) == (asked.c_iflag & flow) && (back.c_lflag & raw) == (asked.c_lflag & raw);
+}
+
 bool toSpeed(uint32_t baud, speed_t* speed)
 {
     for (const SpeedEntry& e : kSpeeds) {
@@ -205,8 +224,13 @@ bool cTerminal::setSettings(int handle, const cTerminalSettings& s)
     // with nothing to read fail with EAGAIN, so that a read of 0 bytes only means a hang-up.
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    if (tcsetattr(handle, TCSANOW, &t) != 0)
-        return false;
+    if (tcsetattr(handle, TCSANOW, &t) != 0) {
+        const int refused = errno;
+        if (refused != EINVAL || !tookAllButFraming(handle, t)) {
+            errno = refused;
+            return false;
+        }
+    }
 
     int on = 0;
     int off = 0;

@@ -17,6 +17,9 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 
 // Runs xdotool; false when it failed or took too long. What it printed goes to `out`.
@@ -83,14 +86,24 @@ public:
         proc.setProcessEnvironment(env);
         proc.setProcessChannelMode(QProcess::MergedChannels);
         proc.setWorkingDirectory(runDir);
+        // A group of its own, so that a failed step takes the program and the simulator down
+        // with the script: killed alone, the script leaves them running and the test's output
+        // open until the time-out.
+        proc.setChildProcessModifier([] { ::setpgid(0, 0); });
         proc.start("bash", {CORVANE_SOURCE_DIR "/scripts/run-corvane", CORVANE_BUILD_DIR});
     }
     ~Demo()
     {
-        if (proc.state() != QProcess::NotRunning) {
-            proc.kill();
+        if (proc.state() == QProcess::NotRunning)
+            return;
+        const pid_t group = pid_t(proc.processId());
+        ::kill(-group, SIGTERM);
+        if (!proc.waitForFinished(5000)) {
+            ::kill(-group, SIGKILL);
             proc.waitForFinished();
         }
+        // The script's own clean-up may not have run; whatever is left of the group goes.
+        ::kill(-group, SIGKILL);
     }
     QString output()
     {
@@ -165,13 +178,14 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         QVERIFY(QDir().mkpath(shots));
         QVERIFY(shot.save(shots + "/flowmeter-demo.png"));
 
-        // The setup page: the cursor starts in the port field; down to the poll period, type a
-        // new one, on past the answer time-out and the damping to Save.
+        // The setup page: the cursor starts in the port box; down past the line's rate, data
+        // bits, parity and stop bits and the unit ids to the poll period, type a new one, on
+        // past the answer time-out and the damping to Save.
         QVERIFY(keys(window, {"ctrl+Return"}));
         QVERIFY(demo.waitFor("cMainWindow: Selected setup for Flow meter"));
         // The cursor is put in the first field once the page shows.
         QTest::qWait(1000);
-        QVERIFY(keys(window, {"Tab", "Tab", "ctrl+a"}));
+        QVERIFY(keys(window, {"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "ctrl+a"}));
         QVERIFY(type("350"));
         QVERIFY(keys(window, {"Tab", "Tab", "Tab", "space"}));
         const QString question = findWindow("^Corvane: Save settings");
