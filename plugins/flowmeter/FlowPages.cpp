@@ -285,6 +285,9 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     portBox->setEditable(true);
     // The box offers; it does not add what is typed to its list.
     portBox->setInsertPolicy(QComboBox::NoInsert);
+    // No completion: Qt's default completes inline, so "/dev/ttyUSB1" typed while
+    // "/dev/ttyUSB10" is offered would be stored as the other device.
+    portBox->setCompleter(nullptr);
     port = portBox->lineEdit();
     port->setObjectName("portEdit");
     // A device chosen from the list is stored by its path: the label is for reading.
