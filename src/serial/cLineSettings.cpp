@@ -92,3 +92,8 @@ bool cLineSettings::parse(const std::string& text, cLineSettings* out)
         *out = parsed;
     return true;
 }
+
+cLineSettings cLineSettings::fromCodes(uint32_t baud, uint8_t dataBits, uint8_t parityCode, uint8_t stopBitsCode)
+{
+    return cLineSettings(baud, dataBits, parityCode == 1 ? 'O' : parityCode == 2 ? 'E' : 'N', stopBitsCode == 2 ? 2 : 1);
+}

@@ -31,6 +31,12 @@ public:
     // delay rule, which waits `delay` ms after the last transaction and then at least 1 ms more.
     unsigned short requestDelayMs() const;
 
+    // The port's and the terminal layer's fields keep the Win32 codes: parity 0 none, 1 odd,
+    // 2 even; stop bits 0 one, 2 two. One place turns them into a line and back.
+    static cLineSettings fromCodes(uint32_t baud, uint8_t dataBits, uint8_t parityCode, uint8_t stopBitsCode);
+    uint8_t parityCode() const { return parity == 'O' ? 1 : parity == 'E' ? 2 : 0; }
+    uint8_t stopBitsCode() const { return stopBits == 2 ? 2 : 0; }
+
     // "19200 8E1"; parse() takes the same form back.
     std::string text() const;
     static bool parse(const std::string& text, cLineSettings* out);

@@ -81,8 +81,7 @@ std::string cSerial::name() const
 
 cLineSettings cSerial::lineSettings() const
 {
-    // Kept in the Win32 codes of the fields: parity 0 none, 1 odd, 2 even; stop bits 0 one, 2 two.
-    return cLineSettings(baudRate, byteSize, parity == 1 ? 'O' : parity == 2 ? 'E' : 'N', stopBits == 2 ? 2 : 1);
+    return cLineSettings::fromCodes(baudRate, byteSize, parity, stopBits);
 }
 
 bool cSerial::open(const std::string& name)
@@ -115,9 +114,9 @@ bool cSerial::open(const std::string& name, const cLineSettings& line)
     requestedBaudRate = line.baud;
     baudRate = line.baud;
     byteSize = line.dataBits;
-    stopBits = line.stopBits == 2 ? 2 : 0;
+    stopBits = line.stopBitsCode();
     frameBits = uint8_t(line.frameBits());
-    parity = line.parity == 'O' ? 1 : line.parity == 'E' ? 2 : 0;
+    parity = line.parityCode();
     frameTime = float(line.handlingTimeMs());
 
     cTerminal::probe(name.c_str());
@@ -179,9 +178,7 @@ bool cSerial::open(const std::string& name, const cLineSettings& line)
     cTerminalSettings applied;
     cLineSettings shown = line;
     if (cTerminal::getSettings(fd, &applied) && applied.baudRate != 0)
-        shown = cLineSettings(applied.baudRate, applied.byteSize,
-                              applied.parity == 1 ? 'O' : applied.parity == 2 ? 'E' : 'N',
-                              applied.stopBits == 2 ? 2 : 1);
+        shown = cLineSettings::fromCodes(applied.baudRate, applied.byteSize, applied.parity, applied.stopBits);
     frameBits = uint8_t(shown.frameBits());
     frameTime = float(shown.handlingTimeMs());
 
