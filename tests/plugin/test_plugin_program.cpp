@@ -138,9 +138,12 @@ private slots:
         QVERIFY(!log.contains("method for Empty plugin"));
         QVERIFY(!log.contains("No valid plugins"));
         // The log names the file that stopped the loading and the files it left.
-        QCOMPARE(log.contains("MAIN: Stopped loading plugins at 'b.plg' (2/3): the plugin failed to load\n"
-                              "MAIN: Plugins not loaded: c.plg\n"),
-                 !loadsTheRest);
+        // The GUI thread runs the first plug-in's calls meanwhile, so its lines may fall between.
+        QCOMPARE(log.contains("MAIN: Stopped loading plugins at 'b.plg' (2/3): the plugin failed to load\n"), !loadsTheRest);
+        QCOMPARE(log.contains("MAIN: Plugins not loaded: c.plg\n"), !loadsTheRest);
+        if (!loadsTheRest)
+            QVERIFY2(inOrder(log, {"MAIN: Stopped loading plugins at 'b.plg'", "MAIN: Plugins not loaded: c.plg\n"}),
+                     qPrintable(log));
         if (kind == "tp_nullinstance")
             QVERIFY(log.contains("cMainWindow: Plugin 'b.plg' made no instance: its createInstance returned null\n"));
     }
