@@ -1,0 +1,56 @@
+#pragma once
+
+#include "DisplayUnit.h"
+
+#include <serial/cLineSettings.h>
+
+#include <QString>
+#include <QVector>
+
+// What the plug-in is told to do: kept in its settings group, edited on its setup page.
+
+// A transaction is given up by the host after half a second, while the port's thread still
+// waits on the line and the requests of the other meters queue behind it. The answer time-out
+// stays well inside that: 400 ms, plus the request, the answer and the frame gap.
+constexpr int kLongestAnswerTimeoutMs = 400;
+
+struct MeterConfig
+{
+    int id = 1;
+    // The model's name ("Tessmark FM-1"): maker and model as its file says.
+    QString model;
+    // The user's name for it ("FT-101 inlet"); empty: the pages call it "Meter <id>".
+    QString name;
+};
+
+struct LineConfig
+{
+    QString port;
+    // 9600 8N1 unless set: what every stored setup before line settings meant.
+    cLineSettings line;
+    QVector<MeterConfig> meters;
+    int periodMs = 200;
+    // How long a meter may take to start its answer (and pause within it). 100 ms leaves a
+    // real meter at 9600 baud about 90 ms to turn round; slower ones need more, up to
+    // kLongestAnswerTimeoutMs.
+    int answerTimeoutMs = 100;
+};
+
+// The unit each quantity is shown in, whatever the meter sends.
+struct DisplayUnits
+{
+    DisplayUnit::Unit flow = DisplayUnit::CubicMetrePerHour;
+    DisplayUnit::Unit volume = DisplayUnit::CubicMetre;
+    DisplayUnit::Unit temperature = DisplayUnit::Celsius;
+    // The unit `modelUnit`'s quantity is shown in; `modelUnit` itself for one of no quantity.
+    DisplayUnit::Unit shown(DisplayUnit::Unit modelUnit) const;
+};
+
+struct FlowConfig
+{
+    QVector<LineConfig> lines;
+    DisplayUnits units;
+    // Written to every meter that has the value.
+    int dampingTenths = 10;
+    float calibration = 1.0f;
+};

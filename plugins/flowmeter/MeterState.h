@@ -1,0 +1,39 @@
+#pragma once
+
+#include "FlowTrend.h"
+#include "ReadingCheck.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+// One meter as its line's poll thread last saw it. The values are those of the meter's model,
+// in its order, as engineering values in the model's units.
+struct MeterState
+{
+    int line = 0;
+    int id = 0;
+    QString model;
+    bool online = false;
+    bool seen = false;
+    QString reason;
+    int errors = 0;
+    int failuresInRow = 0;
+    // One per model value: NaN where the value was not read (a command, a read that failed).
+    QVector<double> values;
+    // One per model value: why a measured value of the last answer is not a reading.
+    QVector<ReadingCheck::Problem> problems;
+    QDateTime lastGood;
+    // The flow rate in the model's unit.
+    FlowTrend trend;
+
+    bool readingValid() const
+    {
+        for (ReadingCheck::Problem p : problems)
+            if (p != ReadingCheck::Valid)
+                return false;
+        return true;
+    }
+};
