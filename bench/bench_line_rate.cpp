@@ -9,6 +9,7 @@
 // plug-in lives in a window (its port comes from the window's registry, its readings go to its
 // pages), so it runs in the staged program on the offscreen platform, not in this process.
 #include "FlowSim.h"
+#include "PacedSim.h"
 #include "ModbusCrc.h"
 #include "ProgramRunner.h"
 #include "StdStreamCapture.h"
@@ -45,13 +46,6 @@ constexpr double kSeconds = 3.0;
 // The flow-meter plug-in's default answer time-out.
 constexpr unsigned short kAnswerTimeoutMs = 100;
 
-struct Line
-{
-    const char* name;
-    cLineSettings settings;
-    const char* simParity;
-};
-
 struct Run
 {
     bool ok = false;
@@ -66,50 +60,6 @@ double secondsNow()
     // CLOCK_MONOTONIC on Linux, the clock of the simulator's tap.
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
-
-// The simulator paced at one line's settings, recording when each request arrived.
-class PacedSim
-{
-public:
-    explicit PacedSim(const Line& l, const QString& ids = "1")
-    {
-        link = dir.path() + "/link";
-        tap = dir.path() + "/tap";
-        // Without -v: a back-to-back master would otherwise wait on a reader of its log.
-        sim.setStandardOutputFile(dir.path() + "/out");
-        sim.setStandardErrorFile(dir.path() + "/out");
-        sim.start(ProgramRunner::binDir() + "/flowsim",
-                  {"--ids", ids, "--link", link, "--tap", tap, "--pace", "--baud", QString::number(l.settings.baud),
-                   "--parity", l.simParity});
-        for (int i = 0; i < 250 && !QFileInfo::exists(link) && sim.state() != QProcess::NotRunning; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // This kernel refuses a change of a pseudo-terminal's settings that comes down to parity
-    // alone (EINVAL), and the simulator has already set the rate: the terminal is put at
-    // another rate first, so the master's open changes the rate too and is taken. A serial
-    // device takes parity as it is.
-    void unsetRate() const
-    {
-        const int fd = ::open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        termios t;
-        if (fd >= 0 && tcgetattr(fd, &t) == 0) {
-            cfsetispeed(&t, cfgetospeed(&t) == B2400 ? B4800 : B2400);
-            cfsetospeed(&t, cfgetispeed(&t));
-            tcsetattr(fd, TCSANOW, &t);
-        }
-        if (fd >= 0)
-            ::close(fd);
-    }
-    ~PacedSim()
-    {
-        sim.terminate();
-        sim.waitForFinished(5000);
-    }
-
-    QTemporaryDir dir;
-    QString link, tap;
-    QProcess sim;
-};
 
 // Polls back to back for kSeconds; `poll` makes one whole-map read and says whether it was
 // answered. The master's silence runs from the end of an answer it took in to the next
@@ -212,9 +162,8 @@ Run pluginPolls(const Line& l)
     sim.unsetRate();
     QTemporaryDir root;
     ProgramRunner runner;
-    const QString bin = ProgramRunner::stageProgram(root.path());
-    if (bin.isEmpty() || !QDir().mkpath(bin + "/plugins") ||
-        !QFile::copy(ProgramRunner::binDir() + "/plugins/flowmeter.plg", bin + "/plugins/flowmeter.plg")) {
+    const QString bin = stageFlowMeterProgram(root.path());
+    if (bin.isEmpty()) {
         fprintf(stderr, "the program could not be staged in %s\n", qPrintable(root.path()));
         return {};
     }
