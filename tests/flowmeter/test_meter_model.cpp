@@ -8,6 +8,7 @@
 #include "ValueCodec.h"
 
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -379,6 +380,24 @@ void TestMeterModel::refusesUnsoundWrites()
     QCOMPARE(ValueCodec::encode(i16, -32768, &why), std::vector<uint16_t>{0x8000});
     QCOMPARE(ValueCodec::encode(coil, 1, &why), std::vector<uint16_t>{1});
     QCOMPARE(ValueCodec::encode(negativeScale, -2, &why), std::vector<uint16_t>{4});
+
+    // The reason reaches the setup page in the user's language, its numbers in their locale.
+    QTranslator swedish;
+    QVERIFY(swedish.load(qEnvironmentVariable("CORVANE_BIN_DIR") + "/lang/flowmeter/lang_sv_SE.qm"));
+    QCoreApplication::installTranslator(&swedish);
+    QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+    ModelValue calibration = valueOf(ValueType::F32, WordOrder::ABCD);
+    calibration.writable = true;
+    calibration.minimum = 0.5;
+    calibration.maximum = 2;
+    QVERIFY(ValueCodec::encode(calibration, 0.25, &why).empty());
+    const QString swedishWhy = why;
+    QVERIFY(ValueCodec::encode(u16, 70000.5, &why).empty());
+    const QString swedishRange = why;
+    QCoreApplication::removeTranslator(&swedish);
+    QLocale::setDefault(QLocale::c());
+    QCOMPARE(swedishWhy, QString::fromUtf8("under det lägsta värdet, 0,5"));
+    QCOMPARE(swedishRange, QString::fromUtf8("utanför vad registret rymmer (0 till 65\u00a0535)"));
 }
 
 void TestMeterModel::plansFewestReads()
