@@ -134,7 +134,8 @@ std::vector<uint16_t> ValueCodec::encode(const ModelValue& value, double enginee
             *why = reason;
         return std::vector<uint16_t>();
     };
-    if (!value.writable)
+    // A reset command is written by nature, whether or not its model says so.
+    if (!value.writable && value.role != ValueRole::ResetCommand)
         return refuse(tr("the value cannot be written"));
     if (!std::isfinite(engineeringValue))
         return refuse(tr("not a number"));

@@ -379,6 +379,9 @@ void TestMeterModel::refusesUnsoundWrites()
     QCOMPARE(ValueCodec::encode(u16, 65535, &why), std::vector<uint16_t>{0xffff});
     QCOMPARE(ValueCodec::encode(i16, -32768, &why), std::vector<uint16_t>{0x8000});
     QCOMPARE(ValueCodec::encode(coil, 1, &why), std::vector<uint16_t>{1});
+    ModelValue reset = valueOf(ValueType::Coil, WordOrder::ABCD, 5);
+    reset.role = ValueRole::ResetCommand;
+    QCOMPARE(ValueCodec::encode(reset, reset.commandValue, &why), std::vector<uint16_t>{1});
     QCOMPARE(ValueCodec::encode(negativeScale, -2, &why), std::vector<uint16_t>{4});
 
     // The reason reaches the setup page in the user's language, its numbers in their locale.
