@@ -151,6 +151,83 @@ bool needsRegisters(ValueRole role)
            role != ValueRole::ResetCommand;
 }
 
+// Qt keeps the last of two equal keys of an object and drops the first without a word; a
+// file that says "scale" twice must be told so. Walks a text Qt has already accepted as
+// JSON, so it only tracks where it is; the place of the first repeated key goes to `place`.
+bool repeatedKey(const QByteArray& json, int* i, const QString& path, QString* place, int depth);
+
+void skipSpace(const QByteArray& json, int* i)
+{
+    while (*i < json.size() && (json[*i] == ' ' || json[*i] == '\t' || json[*i] == '\n' || json[*i] == '\r'))
+        ++*i;
+}
+
+// The string token at *i (quotes included), decoded by Qt so that "\u0073cale" is "scale".
+QString stringAt(const QByteArray& json, int* i)
+{
+    const int start = *i;
+    ++*i;
+    while (*i < json.size() && json[*i] != '"')
+        *i += json[*i] == '\\' ? 2 : 1;
+    ++*i;
+    const QByteArray token = json.mid(start, *i - start);
+    return QJsonDocument::fromJson("[" + token + "]").array().at(0).toString();
+}
+
+bool repeatedKey(const QByteArray& json, int* i, const QString& path, QString* place, int depth)
+{
+    // Qt refuses deeper nesting than this long before; the bound keeps the stack safe anyway.
+    if (depth > 2048)
+        return false;
+    skipSpace(json, i);
+    if (*i >= json.size())
+        return false;
+    const char c = json[*i];
+    if (c == '{') {
+        ++*i;
+        QSet<QString> keys;
+        for (;;) {
+            skipSpace(json, i);
+            if (*i >= json.size() || json[*i] == '}')
+                break;
+            if (json[*i] == ',') {
+                ++*i;
+                continue;
+            }
+            const QString key = stringAt(json, i);
+            const QString at = path + '.' + key;
+            if (keys.contains(key)) {
+                *place = at;
+                return true;
+            }
+            keys.insert(key);
+            skipSpace(json, i);
+            ++*i; // the colon
+            if (repeatedKey(json, i, at, place, depth + 1))
+                return true;
+        }
+        ++*i;
+    } else if (c == '[') {
+        ++*i;
+        for (int index = 0;; ++index) {
+            skipSpace(json, i);
+            if (*i >= json.size() || json[*i] == ']')
+                break;
+            if (json[*i] == ',')
+                ++*i;
+            if (repeatedKey(json, i, QString("%1[%2]").arg(path).arg(index), place, depth + 1))
+                return true;
+        }
+        ++*i;
+    } else if (c == '"') {
+        stringAt(json, i);
+    } else {
+        while (*i < json.size() && !QByteArrayView(",]} \t\r\n").contains(json[*i]))
+            ++*i;
+    }
+    return false;
+}
+
 bool parseBits(const QJsonValue& json, ModelValue* value, const QString& place, ModelProblem* problem)
 {
     if (!json.isArray())
@@ -369,6 +446,12 @@ std::optional<MeterModel> MeterModelLoader::parse(const QByteArray& json, const 
         const int line = int(before.count('\n')) + 1;
         const int column = int(QString::fromUtf8(before.mid(lineStart)).size()) + 1;
         fail(p, QString("line %1, column %2").arg(line).arg(column), "not JSON: " + error.errorString());
+        return std::nullopt;
+    }
+    int at = 0;
+    QString repeated;
+    if (repeatedKey(json, &at, "$", &repeated, 0)) {
+        fail(p, repeated, "this key is given twice in its object; which one was meant?");
         return std::nullopt;
     }
     if (!document.isObject()) {

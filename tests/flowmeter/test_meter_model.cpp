@@ -522,6 +522,13 @@ void TestMeterModel::reportsEachBadFile_data()
     row("cut short", "{ \"maker\": \"T\",\n", "line 2, column 1", "not JSON");
     row("empty file", "", "line 1, column 1", "not JSON");
     row("not an object", "[1, 2]", "$", "one JSON object");
+    // Qt would keep the last of two equal keys and drop the first unsaid.
+    row("key twice", withFlow(R"({ "name": "P", "function": 3, "address": 2, "scale": 0.1, "scale": 1 })"),
+        "$.values[1].scale", "given twice");
+    row("key twice, once escaped", R"({ "maker": "T", "model": "M", "values": [], "m\u0061ker": "U" })", "$.maker",
+        "given twice");
+    row("bit key twice", withFlow(R"({ "role": "alarmBits", "function": 3, "address": 6, "bits": [{ "bit": 0, "text": "a" }, { "bit": 1, "text": "b", "text": "c" }] })"),
+        "$.values[1].bits[1].text", "given twice");
     // The model as a whole.
     row("unknown top key", R"({ "maker": "T", "model": "M", "makr": "x", "values": [] })", "$.makr",
         "unknown key \"makr\"");
