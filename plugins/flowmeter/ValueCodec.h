@@ -20,6 +20,7 @@ public:
     // raw * scale + offset.
     static double engineering(const ModelValue& value, double raw);
     // The registers that hold `engineeringValue`, for a write: empty, and `why` set, when the
-    // value is outside the model's range or the type's, not finite, or the value not writable.
+    // value is outside the model's range or the type's, not finite, or the value not writable
+    // (a reset command always is). An integer type takes the nearest whole raw number.
     static std::vector<uint16_t> encode(const ModelValue& value, double engineeringValue, QString* why);
 };

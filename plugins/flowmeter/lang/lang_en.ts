@@ -371,5 +371,33 @@
         <source>for example /dev/ttyUSB0</source>
         <translation>for example /dev/ttyUSB0</translation>
     </message>
+    <message>
+        <source>the value cannot be written</source>
+        <translation>the value cannot be written</translation>
+    </message>
+    <message>
+        <source>not a number</source>
+        <translation>not a number</translation>
+    </message>
+    <message>
+        <source>below the lowest value, %1</source>
+        <translation>below the lowest value, %1</translation>
+    </message>
+    <message>
+        <source>above the highest value, %1</source>
+        <translation>above the highest value, %1</translation>
+    </message>
+    <message>
+        <source>the model&apos;s scale is unusable</source>
+        <translation>the model&apos;s scale is unusable</translation>
+    </message>
+    <message>
+        <source>outside what the register can hold</source>
+        <translation>outside what the register can hold</translation>
+    </message>
+    <message>
+        <source>outside what the register can hold (%1 to %2)</source>
+        <translation>outside what the register can hold (%1 to %2)</translation>
+    </message>
 </context>
 </TS>
