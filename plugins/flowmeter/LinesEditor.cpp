@@ -429,6 +429,8 @@ QStringList LinesEditor::problems() const
                 out << QCoreApplication::translate("FlowMeter", "Line %1: unit id %2 is given to more than one meter.").arg(n).arg(m.id);
             }
             seen.insert(m.id);
+            if (m.id < 1 || m.id > 247)
+                out << QCoreApplication::translate("FlowMeter", "Line %1: unit id %2 is not one of 1 to 247.").arg(n).arg(m.id);
             if (!known.contains(m.model))
                 out << QCoreApplication::translate("FlowMeter", "Line %1, unit id %2: unknown model \"%3\".").arg(n).arg(m.id).arg(m.model);
         }

@@ -426,6 +426,11 @@ void TestFlowmeterWidgets::linesProblemsInWords()
     editor.port->setText(dir.filePath("elsewhere"));
     QCOMPARE(editor.problems(), QStringList{"Line 1: unit id 1 is given to more than one meter."});
 
+    // An id no bus can have, from a hand-edited setting, is said, not quietly changed.
+    editor.setLines({line(device, cLineSettings(), {{300, "Tessmark FM-1", ""}})});
+    QCOMPARE(editor.problems(), QStringList{"Line 1: unit id 300 is not one of 1 to 247."});
+    QCOMPARE(editor.lines()[0].meters[0].id, 300);
+
     QVERIFY(editor.modelProblems->isHidden());
     editor.setModelProblems({"/models/bad.json: $.values[2].type: \"f16\" is not a type"});
     QCOMPARE(editor.modelProblems->count(), 1);

@@ -547,5 +547,9 @@
         <source>Sending %1 to the meter.</source>
         <translation>Sending %1 to the meter.</translation>
     </message>
+    <message>
+        <source>Line %1: unit id %2 is not one of 1 to 247.</source>
+        <translation>Line %1: unit id %2 is not one of 1 to 247.</translation>
+    </message>
 </context>
 </TS>

@@ -547,5 +547,9 @@
         <source>Sending %1 to the meter.</source>
         <translation>Skickar %1 till mätaren.</translation>
     </message>
+    <message>
+        <source>Line %1: unit id %2 is not one of 1 to 247.</source>
+        <translation>Linje %1: enhets-id %2 är inte ett av 1 till 247.</translation>
+    </message>
 </context>
 </TS>
