@@ -155,9 +155,11 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         QVERIFY2(!window.isEmpty(), qPrintable(demo.output()));
         QVERIFY2(demo.waitFor("Flow meter plugin: Unit 3: flow"), qPrintable(demo.output()));
 
-        // Down to the plug-in's item, open it, down to its first meter.
-        QVERIFY(keys(window, {"Down", "Right", "Down"}));
-        QVERIFY2(demo.waitFor("cMainWindow: Selected Flow meter / Meter 1 ("), qPrintable(demo.output().right(3000)));
+        // Down to the plug-in's item, open it, down to its line, open that, down to its first
+        // meter.
+        QVERIFY(keys(window, {"Down", "Right", "Down", "Right", "Down"}));
+        QVERIFY2(demo.waitFor("cMainWindow: Selected " + runDir + "/flowmeters / Meter 1 ("),
+                 qPrintable(demo.output().right(3000)));
         QVERIFY(demo.waitForNext("Flow meter plugin: Unit 1: flow"));
         // Meter 1 swings within 20 % of its 8 m3/h.
         const double flow = lastFlow(demo.output(), 1);
@@ -211,7 +213,7 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
     QVERIFY2(again.waitFor("Flow meter plugin: Port " + runDir + "/flowmeters, unit ids 1,2,3, poll period 350 ms"),
              qPrintable(again.output().right(3000)));
     QVERIFY(again.waitFor("Flow meter plugin: Showing Meter 1 again\n"));
-    QVERIFY(again.waitFor("cMainWindow: Selected Flow meter / Meter 1 ("));
+    QVERIFY(again.waitFor("cMainWindow: Selected " + runDir + "/flowmeters / Meter 1 ("));
     QVERIFY(again.waitFor("Flow meter plugin: Unit 1: flow"));
     const QString window = findWindow("^Corvane 1.1");
     QVERIFY(!window.isEmpty());

@@ -3,6 +3,7 @@
 // Discard, factory calibration, Swedish, and how long the GUI thread stalls during faults.
 #include "FlowSim.h"
 #include "FlowTrend.h"
+#include "IdList.h"
 #include "SettingsReader.h"
 
 #include <HostFixture.h>
@@ -77,29 +78,42 @@ struct Host : HostFixture
         qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
         open(ProgramRunner::binDir())->factoryMode = factory;
         startMain();
-        auto create = reinterpret_cast<cPlugin* (*)(cMainWindow*)>(library.resolve("_Z14createInstanceP11cMainWindow"));
+        return create(language);
+    }
+    // The plug-in made by its library, started as the host starts it.
+    bool create(int language = 0)
+    {
+        auto make = reinterpret_cast<cPlugin* (*)(cMainWindow*)>(library.resolve("_Z14createInstanceP11cMainWindow"));
         kill = reinterpret_cast<void (*)(cPlugin*)>(library.resolve("_Z12killInstanceP7cPlugin"));
-        if (!create || !kill)
+        if (!make || !kill)
             return false;
-        plugin = create(window.get());
+        plugin = make(window.get());
         plugin->init();
         plugin->trPlugin("flowmeter.plg", language);
         plugin->loadSettings();
         plugin->mkTree();
         return true;
     }
+    // Unloaded as the host unloads it.
+    void unload()
+    {
+        if (!plugin)
+            return;
+        plugin->stopAndWait();
+        plugin->saveSettings();
+        plugin->deinit();
+        kill(plugin);
+        plugin = nullptr;
+    }
     ~Host()
     {
-        if (plugin) {
-            plugin->stopAndWait();
-            plugin->saveSettings();
-            plugin->deinit();
-            kill(plugin);
-        }
+        unload();
         if (window)
             window->mainThread.stopAndWait();
-        qunsetenv("CORVANE_FLOWMETER_PORT");
-        qunsetenv("CORVANE_FLOWMETER_IDS");
+        for (const char* name : {"CORVANE_FLOWMETER_PORT", "CORVANE_FLOWMETER_IDS", "CORVANE_FLOWMETER_PORT2",
+                                 "CORVANE_FLOWMETER_IDS2", "CORVANE_FLOWMETER_MODEL2", "CORVANE_FLOWMETER_BAUD2",
+                                 "CORVANE_FLOWMETER_PARITY2"})
+            qunsetenv(name);
     }
     QString label(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->text(); }
     QString info(const char* name) const { return plugin->infoWidget->findChild<QLabel*>(name)->text(); }
@@ -109,13 +123,17 @@ struct Host : HostFixture
         // The class is the plug-in's own; its point count is on the widget for outsiders.
         return plugin->displayWidget->findChild<QWidget*>("trendPlot")->property("pointCount").toInt();
     }
-    QTreeWidgetItem* unit(int id) const
+    // The plug-in's item holds one item per line, each line its meters.
+    QTreeWidgetItem* line(int index) const { return plugin->topItem->child(index); }
+    QTreeWidgetItem* unit(int id, int lineIndex = 0) const
     {
-        for (int i = 0; i < plugin->topItem->childCount(); ++i)
-            if (plugin->topItem->child(i)->text(2) == QString::number(id))
-                return plugin->topItem->child(i);
+        QTreeWidgetItem* l = line(lineIndex);
+        for (int i = 0; l && i < l->childCount(); ++i)
+            if (l->child(i)->text(2) == QString::number(id))
+                return l->child(i);
         return nullptr;
     }
+    int meterCount(int lineIndex = 0) const { return line(lineIndex) ? line(lineIndex)->childCount() : 0; }
     void select(int id)
     {
         QVERIFY(plugin->lock(100));
@@ -159,6 +177,11 @@ private slots:
     void silenceBetweenFramesFollowsTheRate_data();
     void silenceBetweenFramesFollowsTheRate();
     void portBoxOffersTheDevicesPresent();
+
+    // lines
+    void idListReadsRangesAndNamesWhatItLeavesOut();
+    void oldSettingsBecomeOneLineAndStayOnTheSecondStart();
+    void aDeadLineDoesNotSlowTheLiveOne();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -168,7 +191,9 @@ void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
     Host h;
     QVERIFY(h.start(sim.link, "1,2"));
     QCOMPARE(h.plugin->topItem->text(0), QString("Flow meter"));
-    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    QCOMPARE(h.line(0)->text(0), sim.link);
+    QCOMPARE(h.meterCount(), 2);
     QCOMPARE(h.unit(2)->text(0), QString("Meter 2"));
 
     QStringList icons;
@@ -246,7 +271,7 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     QCOMPARE(rebuild.size(), 1);
     QCOMPARE(rebuild.first().at(0).value<void*>(), static_cast<void*>(h.plugin));
     h.plugin->mkTree();
-    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.meterCount(), 2);
     QVERIFY(h.unit(3) && h.unit(17));
     QVERIFY(h.log.text().contains("Flow meter plugin: Scan found units 3,17"));
     QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 17: flow"); }));
@@ -405,7 +430,7 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 02 06 00 0B 00 19"); }));
     QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0B 00 19"));
     h.plugin->mkTree();
-    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.meterCount(), 2);
 
     // At unload only what was saved is kept, not a page left half edited.
     h.plugin->prepareSetup();
@@ -453,7 +478,7 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
 {
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
-    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp"}) {
+    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -640,7 +665,7 @@ void TestFlowmeterPlugin::unusableSettingsAreRefusedWithALine()
     QVERIFY(log.contains("Flow meter plugin: Port " + sim.link + ", unit ids 4, poll period 200 ms, answer time-out 400 ms\n"));
     QVERIFY(QFileInfo(h.store.file()).size() < 100);
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/period").toString(), QString("fast"));
-    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    QCOMPARE(h.meterCount(), 1);
     h.select(4);
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     h.plugin->prepareSetup();
@@ -738,7 +763,7 @@ void TestFlowmeterPlugin::failedSaveIsSaidAndTheInputKept()
         QCOMPARE(ids->text(), QString("1,2"));
         h.plugin->rejectSetup();
         h.plugin->mkTree();
-        QCOMPARE(h.plugin->topItem->childCount(), 2);
+        QCOMPARE(h.meterCount(), 2);
     }
     // Once the folder can be written again, the next save keeps it.
     h.plugin->saveSettings();
@@ -971,6 +996,138 @@ void TestFlowmeterPlugin::portBoxOffersTheDevicesPresent()
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/port").toString(), typed);
+}
+
+void TestFlowmeterPlugin::idListReadsRangesAndNamesWhatItLeavesOut()
+{
+    QStringList rejected;
+    QCOMPARE(IdList::parse("5, 1;3-4 2  247", &rejected), (std::vector<int>{1, 2, 3, 4, 5, 247}));
+    QVERIFY(rejected.isEmpty());
+    // Each id once, whatever the overlaps; a range written with blanks counts.
+    QCOMPARE(IdList::parse("2-4, 3 - 6, 4", &rejected), (std::vector<int>{2, 3, 4, 5, 6}));
+    QVERIFY(rejected.isEmpty());
+    // Outside 1 to 247, backwards, not numbers, four digits that would wrap: named, left out.
+    QCOMPARE(IdList::parse("0, 248, 9-7, 1-300, x, -3, 1000, 12", &rejected), std::vector<int>{12});
+    QCOMPARE(rejected, (QStringList{"0", "248", "9-7", "1-300", "x", "-3", "1000"}));
+    QCOMPARE(IdList::parse("", nullptr), std::vector<int>{});
+    QCOMPARE(IdList::text({1, 2, 5}), QString("1,2,5"));
+    QCOMPARE(IdList::parse(IdList::text({3, 7, 200})), (std::vector<int>{3, 7, 200}));
+}
+
+namespace {
+
+// The lines of one group of an INI file, as bytes.
+QByteArray group(const QString& file, const QByteArray& name)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    const qsizetype from = all.indexOf("[" + name + "]");
+    if (from < 0)
+        return {};
+    const qsizetype to = all.indexOf("\n[", from);
+    return all.mid(from, to < 0 ? -1 : to - from);
+}
+
+} // namespace
+
+void TestFlowmeterPlugin::oldSettingsBecomeOneLineAndStayOnTheSecondStart()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    const QByteArray old = "[FlowMeter]\nport=" + sim.link.toLocal8Bit() +
+                           "\nids=2, 1\nbaud=9600\nparity=N\nperiod=300\ntimeout=150\ndamping=20\nselected=2\n";
+    h.store.writeRaw(old);
+    // The environment seeds a first run only: these are not used.
+    QVERIFY(h.start("/dev/nothing", "7"));
+    QVERIFY(h.log.text().contains(
+        "Flow meter plugin: Settings of one line read as line 1 of model Tessmark FM-1 and stored as a list of lines\n"));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Port " + sim.link + ", unit ids 1,2, poll period 300 ms, answer time-out 150 ms\n"));
+    {
+        // Written back at once, before any save: the list form beside the keys of before.
+        QSettings s(h.store.file(), QSettings::IniFormat);
+        s.beginGroup("FlowMeter");
+        QCOMPARE(s.value("lines/size").toInt(), 1);
+        QCOMPARE(s.value("lines/1/port").toString(), sim.link);
+        QCOMPARE(s.value("lines/1/period").toInt(), 300);
+        QCOMPARE(s.value("lines/1/timeout").toInt(), 150);
+        QCOMPARE(s.value("lines/1/meters/size").toInt(), 2);
+        QCOMPARE(s.value("lines/1/meters/1/id").toInt(), 1);
+        QCOMPARE(s.value("lines/1/meters/2/id").toInt(), 2);
+        QCOMPARE(s.value("lines/1/meters/2/model").toString(), QString("Tessmark FM-1"));
+        QCOMPARE(s.value("damping").toInt(), 20);
+        QCOMPARE(s.value("selected").toInt(), 2);
+        const QByteArray stored = group(h.store.file(), "FlowMeter");
+        QVERIFY2(stored.contains("\nids=2, 1\n") && stored.contains("\nperiod=300\n"), stored.constData());
+    }
+    QCOMPARE(h.meterCount(), 2);
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
+
+    h.unload();
+    const QByteArray first = group(h.store.file(), "FlowMeter");
+    // An older Corvane still finds its keys, for the first line.
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/ids").toString(), QString("1,2"));
+    const int migrations = h.log.text().count("stored as a list of lines");
+    QVERIFY(h.create());
+    QCOMPARE(group(h.store.file(), "FlowMeter"), first);
+    QCOMPARE(h.log.text().count("stored as a list of lines"), migrations);
+    QCOMPARE(h.meterCount(), 2);
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 1: flow", h.log.text().count("Flow meter plugin: Unit 1: flow") + 1));
+    h.unload();
+    QCOMPARE(group(h.store.file(), "FlowMeter"), first);
+}
+
+void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
+{
+    // The second line's simulator serves unit 50 only: its three meters never answer, and
+    // each of them costs the line an answer time-out every round.
+    FlowSim live("1,2");
+    FlowSim dead("50");
+    QVERIFY(live.started && dead.started);
+    Host h;
+    h.captureConsole();
+    qputenv("CORVANE_FLOWMETER_PORT2", dead.link.toLocal8Bit());
+    qputenv("CORVANE_FLOWMETER_IDS2", "1-3");
+    qputenv("CORVANE_FLOWMETER_BAUD2", "19200");
+    qputenv("CORVANE_FLOWMETER_PARITY2", "E");
+    QVERIFY(h.start(live.link, "1,2"));
+    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.line(1)->text(0), dead.link);
+    QCOMPARE(h.line(1)->text(1), QString("19200 8E1"));
+    QCOMPARE(h.meterCount(1), 3);
+    QVERIFY(h.unit(3, 1) && !h.unit(3, 0));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Line 2: port " + dead.link +
+                                  ", unit ids 1,2,3, poll period 200 ms, answer time-out 100 ms, 19200 8E1\n"));
+    QVERIFY(h.waitLog("Flow meter plugin: Line 2 unit 3 offline: no answer"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
+
+    // Both lines' request starts over the same stretch, at their simulators' taps.
+    QTest::qWait(300);
+    const int liveSkip = live.frames().size();
+    const int deadSkip = dead.frames().size();
+    QTest::qWait(2500);
+    auto period = [](const QVector<FlowSim::Frame>& frames, int skip, int meters) {
+        const int n = int(frames.size()) - skip;
+        return n < 2 * meters ? 0.0 : (frames.last().startUs - frames[skip].startUs) / 1000.0 / (double(n - 1) / meters);
+    };
+    const double livePeriod = period(live.frames(), liveSkip, 2);
+    const double deadPeriod = period(dead.frames(), deadSkip, 3);
+    qInfo("poll period: live line %.1f ms, dead line %.1f ms, configured 200 ms", livePeriod, deadPeriod);
+    QVERIFY(livePeriod > 0 && deadPeriod > 0);
+    // The dead line takes three time-outs a round, beyond its period; the live one keeps its
+    // own, which it could not if the two lines were polled one after the other.
+    QVERIFY2(deadPeriod >= 1.4 * 200, qPrintable(QString::number(deadPeriod)));
+    QVERIFY2(livePeriod < 1.3 * 200, qPrintable(QString::number(livePeriod)));
+
+    // Selecting a meter of the dead line shows it, not the first line's meter of that id.
+    QVERIFY(h.plugin->lock(100));
+    h.plugin->selectItem(h.unit(1, 1));
+    h.plugin->unlock();
+    QVERIFY(h.label("stateValue").startsWith("Offline: no answer"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
