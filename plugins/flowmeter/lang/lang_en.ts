@@ -371,5 +371,185 @@
         <source>for example /dev/ttyUSB0</source>
         <translation>for example /dev/ttyUSB0</translation>
     </message>
+    <message>
+        <source>bit %1</source>
+        <translation>bit %1</translation>
+    </message>
+    <message>
+        <source>not read</source>
+        <translation>not read</translation>
+    </message>
+    <message>
+        <source>Flow</source>
+        <translation>Flow</translation>
+    </message>
+    <message>
+        <source>Totalizer</source>
+        <translation>Totalizer</translation>
+    </message>
+    <message>
+        <source>Temperature</source>
+        <translation>Temperature</translation>
+    </message>
+    <message>
+        <source>Alarms</source>
+        <translation>Alarms</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>Serial number</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>Damping</source>
+        <translation>Damping</translation>
+    </message>
+    <message>
+        <source>Alarm limit</source>
+        <translation>Alarm limit</translation>
+    </message>
+    <message>
+        <source>Calibration factor</source>
+        <translation>Calibration factor</translation>
+    </message>
+    <message>
+        <source>%1:</source>
+        <translation>%1:</translation>
+    </message>
+    <message>
+        <source>Flow shown in:</source>
+        <translation>Flow shown in:</translation>
+    </message>
+    <message>
+        <source>Volume shown in:</source>
+        <translation>Volume shown in:</translation>
+    </message>
+    <message>
+        <source>Temperature shown in:</source>
+        <translation>Temperature shown in:</translation>
+    </message>
+    <message>
+        <source>Add line</source>
+        <translation>Add line</translation>
+    </message>
+    <message>
+        <source>Remove line</source>
+        <translation>Remove line</translation>
+    </message>
+    <message>
+        <source>Add meter</source>
+        <translation>Add meter</translation>
+    </message>
+    <message>
+        <source>Remove meter</source>
+        <translation>Remove meter</translation>
+    </message>
+    <message>
+        <source>Meters on this line:</source>
+        <translation>Meters on this line:</translation>
+    </message>
+    <message>
+        <source>Unit id</source>
+        <translation>Unit id</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Model</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Model files that could not be read:</source>
+        <translation>Model files that could not be read:</translation>
+    </message>
+    <message>
+        <source>No model of this name was loaded</source>
+        <translation>No model of this name was loaded</translation>
+    </message>
+    <message>
+        <source>Line %1: %2, %3</source>
+        <translation>Line %1: %2, %3</translation>
+    </message>
+    <message>
+        <source>Line %1 has no port.</source>
+        <translation>Line %1 has no port.</translation>
+    </message>
+    <message>
+        <source>Lines %1 and %2 use the same port %3: a port serves one line.</source>
+        <translation>Lines %1 and %2 use the same port %3: a port serves one line.</translation>
+    </message>
+    <message>
+        <source>Line %1 has no meter.</source>
+        <translation>Line %1 has no meter.</translation>
+    </message>
+    <message>
+        <source>Line %1: unit id %2 is given to more than one meter.</source>
+        <translation>Line %1: unit id %2 is given to more than one meter.</translation>
+    </message>
+    <message>
+        <source>Line %1, unit id %2: unknown model &quot;%3&quot;.</source>
+        <translation>Line %1, unit id %2: unknown model &quot;%3&quot;.</translation>
+    </message>
+    <message>
+        <source>Alarm limit:</source>
+        <translation>Alarm limit:</translation>
+    </message>
+    <message>
+        <source>Write limit</source>
+        <translation>Write limit</translation>
+    </message>
+    <message>
+        <source>This meter&apos;s model has no alarm limit.</source>
+        <translation>This meter&apos;s model has no alarm limit.</translation>
+    </message>
+    <message>
+        <source>The model does not let this limit be written.</source>
+        <translation>The model does not let this limit be written.</translation>
+    </message>
+    <message>
+        <source>From %1 to %2</source>
+        <translation>From %1 to %2</translation>
+    </message>
+    <message>
+        <source>At least %1</source>
+        <translation>At least %1</translation>
+    </message>
+    <message>
+        <source>At most %1</source>
+        <translation>At most %1</translation>
+    </message>
+    <message>
+        <source>Not written: &quot;%1&quot; is not a number.</source>
+        <translation>Not written: &quot;%1&quot; is not a number.</translation>
+    </message>
+    <message>
+        <source>Not written: %1 is below the lowest limit the meter takes, %2.</source>
+        <translation>Not written: %1 is below the lowest limit the meter takes, %2.</translation>
+    </message>
+    <message>
+        <source>Not written: %1 is above the highest limit the meter takes, %2.</source>
+        <translation>Not written: %1 is above the highest limit the meter takes, %2.</translation>
+    </message>
+    <message>
+        <source>Not written: %1</source>
+        <translation>Not written: %1</translation>
+    </message>
+    <message>
+        <source>Sending %1 to the meter.</source>
+        <translation>Sending %1 to the meter.</translation>
+    </message>
+    <message>
+        <source>Line %1: unit id %2 is not one of 1 to 247.</source>
+        <translation>Line %1: unit id %2 is not one of 1 to 247.</translation>
+    </message>
 </context>
 </TS>

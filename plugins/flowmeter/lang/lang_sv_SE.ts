@@ -371,5 +371,185 @@
         <source>for example /dev/ttyUSB0</source>
         <translation>till exempel /dev/ttyUSB0</translation>
     </message>
+    <message>
+        <source>bit %1</source>
+        <translation>bit %1</translation>
+    </message>
+    <message>
+        <source>not read</source>
+        <translation>inte läst</translation>
+    </message>
+    <message>
+        <source>Flow</source>
+        <translation>Flöde</translation>
+    </message>
+    <message>
+        <source>Totalizer</source>
+        <translation>Totalräknare</translation>
+    </message>
+    <message>
+        <source>Temperature</source>
+        <translation>Temperatur</translation>
+    </message>
+    <message>
+        <source>Alarms</source>
+        <translation>Larm</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>Serienummer</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Fast programvara</translation>
+    </message>
+    <message>
+        <source>Damping</source>
+        <translation>Dämpning</translation>
+    </message>
+    <message>
+        <source>Alarm limit</source>
+        <translation>Larmgräns</translation>
+    </message>
+    <message>
+        <source>Calibration factor</source>
+        <translation>Kalibreringsfaktor</translation>
+    </message>
+    <message>
+        <source>%1:</source>
+        <translation>%1:</translation>
+    </message>
+    <message>
+        <source>Flow shown in:</source>
+        <translation>Flöde visas i:</translation>
+    </message>
+    <message>
+        <source>Volume shown in:</source>
+        <translation>Volym visas i:</translation>
+    </message>
+    <message>
+        <source>Temperature shown in:</source>
+        <translation>Temperatur visas i:</translation>
+    </message>
+    <message>
+        <source>Add line</source>
+        <translation>Lägg till linje</translation>
+    </message>
+    <message>
+        <source>Remove line</source>
+        <translation>Ta bort linje</translation>
+    </message>
+    <message>
+        <source>Add meter</source>
+        <translation>Lägg till mätare</translation>
+    </message>
+    <message>
+        <source>Remove meter</source>
+        <translation>Ta bort mätare</translation>
+    </message>
+    <message>
+        <source>Meters on this line:</source>
+        <translation>Mätare på den här linjen:</translation>
+    </message>
+    <message>
+        <source>Unit id</source>
+        <translation>Enhets-id</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Modell</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Namn</translation>
+    </message>
+    <message>
+        <source>Model files that could not be read:</source>
+        <translation>Modellfiler som inte kunde läsas:</translation>
+    </message>
+    <message>
+        <source>No model of this name was loaded</source>
+        <translation>Ingen modell med det här namnet har lästs in</translation>
+    </message>
+    <message>
+        <source>Line %1: %2, %3</source>
+        <translation>Linje %1: %2, %3</translation>
+    </message>
+    <message>
+        <source>Line %1 has no port.</source>
+        <translation>Linje %1 har ingen port.</translation>
+    </message>
+    <message>
+        <source>Lines %1 and %2 use the same port %3: a port serves one line.</source>
+        <translation>Linje %1 och %2 använder samma port %3: en port betjänar en linje.</translation>
+    </message>
+    <message>
+        <source>Line %1 has no meter.</source>
+        <translation>Linje %1 har ingen mätare.</translation>
+    </message>
+    <message>
+        <source>Line %1: unit id %2 is given to more than one meter.</source>
+        <translation>Linje %1: enhets-id %2 är givet åt mer än en mätare.</translation>
+    </message>
+    <message>
+        <source>Line %1, unit id %2: unknown model &quot;%3&quot;.</source>
+        <translation>Linje %1, enhets-id %2: okänd modell ”%3”.</translation>
+    </message>
+    <message>
+        <source>Alarm limit:</source>
+        <translation>Larmgräns:</translation>
+    </message>
+    <message>
+        <source>Write limit</source>
+        <translation>Skriv gränsen</translation>
+    </message>
+    <message>
+        <source>This meter&apos;s model has no alarm limit.</source>
+        <translation>Mätarens modell har ingen larmgräns.</translation>
+    </message>
+    <message>
+        <source>The model does not let this limit be written.</source>
+        <translation>Modellen tillåter inte att gränsen skrivs.</translation>
+    </message>
+    <message>
+        <source>From %1 to %2</source>
+        <translation>Från %1 till %2</translation>
+    </message>
+    <message>
+        <source>At least %1</source>
+        <translation>Minst %1</translation>
+    </message>
+    <message>
+        <source>At most %1</source>
+        <translation>Högst %1</translation>
+    </message>
+    <message>
+        <source>Not written: &quot;%1&quot; is not a number.</source>
+        <translation>Inte skrivet: ”%1” är inget tal.</translation>
+    </message>
+    <message>
+        <source>Not written: %1 is below the lowest limit the meter takes, %2.</source>
+        <translation>Inte skrivet: %1 är under den lägsta gräns mätaren tar, %2.</translation>
+    </message>
+    <message>
+        <source>Not written: %1 is above the highest limit the meter takes, %2.</source>
+        <translation>Inte skrivet: %1 är över den högsta gräns mätaren tar, %2.</translation>
+    </message>
+    <message>
+        <source>Not written: %1</source>
+        <translation>Inte skrivet: %1</translation>
+    </message>
+    <message>
+        <source>Sending %1 to the meter.</source>
+        <translation>Skickar %1 till mätaren.</translation>
+    </message>
+    <message>
+        <source>Line %1: unit id %2 is not one of 1 to 247.</source>
+        <translation>Linje %1: enhets-id %2 är inte ett av 1 till 247.</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "FlowConfig.h"
+#include "MeterModel.h"
+#include "ReadingCheck.h"
+
+#include <QLocale>
+#include <QString>
+
+// A model's value as people read it: in the unit they chose for its quantity, with as many
+// decimals as the quantity deserves, in the language's own number form. One place, so the
+// display page, the information page and the limit editor never disagree on a figure.
+class ValueFormat
+{
+public:
+    ValueFormat(const DisplayUnits& units = DisplayUnits(), const QLocale& locale = QLocale());
+
+    const DisplayUnits& units() const { return chosen; }
+    const QLocale& locale() const { return loc; }
+
+    // The unit the model sends `value` in, and the one it is shown in (the same for a unit
+    // of no known quantity).
+    static DisplayUnit::Unit modelUnit(const ModelValue& value);
+    DisplayUnit::Unit shownUnit(const ModelValue& value) const;
+    // What follows the number: "m³/h", the model's own text for a unit we do not know, or
+    // nothing.
+    QString unitText(const ModelValue& value) const;
+    // Decimals worth showing of `value` in the unit it is shown in.
+    int decimals(const ModelValue& value) const;
+
+    // An engineering value (in the model's unit) in the shown unit, and back.
+    double toShown(const ModelValue& value, double modelValue) const;
+    double toModel(const ModelValue& value, double shownValue) const;
+
+    // The number and its unit ("12,35 m³/h"); an integer without grouping for serial numbers,
+    // "1.2" for a firmware kept as major and minor byte, words for bit fields. A value not
+    // read, or one that is no reading (`problem`), is said in words instead of a number.
+    QString text(const ModelValue& value, double modelValue,
+                 ReadingCheck::Problem problem = ReadingCheck::Valid) const;
+    // The number alone, in the shown unit and the locale ("12,35").
+    QString number(const ModelValue& value, double modelValue) const;
+    // The set bits of a bit field in words from the model's meanings; alarm bits first and
+    // marked. `alarm` is set when one of them is an alarm.
+    QString bits(const ModelValue& value, double modelValue, bool* alarm = nullptr) const;
+    // True when a bit of the field that the model calls an alarm is set.
+    static bool alarmSet(const ModelValue& value, double modelValue);
+
+    // A number typed in the locale ("12,5" in Swedish); a point is taken too where the locale
+    // does not group with it. False for anything else, and for NaN or infinity.
+    bool parse(const QString& typed, double* out) const;
+
+    static bool isBitField(const ModelValue& value);
+
+private:
+    DisplayUnits chosen;
+    QLocale loc;
+};

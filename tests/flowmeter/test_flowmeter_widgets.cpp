@@ -1,0 +1,528 @@
+// The widgets of the model-driven pages and of the setup of several lines, as real widgets on
+// the offscreen platform: what a meter's values read like in the units and the language chosen,
+// the lines' round trip and what is said about them, and the alarm limit's checks.
+#include "AlarmLimitEditor.h"
+#include "LinesEditor.h"
+#include "MeterValuesView.h"
+#include "UnitsChooser.h"
+#include "ValueFormat.h"
+
+#include <ProgramRunner.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+ModelValue value(ValueRole role, int address, ValueType type, const QString& unit = QString())
+{
+    ModelValue v;
+    v.role = role;
+    v.address = address;
+    v.type = type;
+    v.unit = unit;
+    return v;
+}
+
+// The simulator's meter, as its register map says.
+MeterModel fm1()
+{
+    MeterModel m;
+    m.maker = "Tessmark";
+    m.model = "FM-1";
+    m.values << value(ValueRole::FlowRate, 0, ValueType::F32, "m3/h") << value(ValueRole::Totalizer, 2, ValueType::F32, "m3")
+             << value(ValueRole::Temperature, 4, ValueType::F32, "degC");
+    ModelValue alarms = value(ValueRole::AlarmBits, 6, ValueType::U16);
+    alarms.bits = {{0, "Flow above limit", true}, {1, "No flow", true}, {2, "Temperature above 60 °C", true}};
+    ModelValue status = value(ValueRole::StatusBits, 7, ValueType::U16);
+    status.bits = {{0, "measuring", false}};
+    m.values << alarms << status << value(ValueRole::SerialNumber, 8, ValueType::U32)
+             << value(ValueRole::FirmwareVersion, 10, ValueType::U16);
+    ModelValue damping = value(ValueRole::Damping, 11, ValueType::U16, "s");
+    damping.scale = 0.1;
+    damping.writable = true;
+    ModelValue reset = value(ValueRole::ResetCommand, 12, ValueType::U16);
+    reset.writable = true;
+    ModelValue limit = value(ValueRole::AlarmLimit, 13, ValueType::U16, "m3/h");
+    limit.scale = 0.1;
+    limit.writable = true;
+    limit.minimum = 0;
+    limit.maximum = 6553.5;
+    m.values << damping << reset << limit << value(ValueRole::CalibrationFactor, 14, ValueType::F32);
+    return m;
+}
+
+// Another make: input registers, swapped words, a scaled integer totalizer, a coil to reset.
+MeterModel x2()
+{
+    MeterModel m;
+    m.maker = "Aquametric";
+    m.model = "X2";
+    ModelValue flow = value(ValueRole::FlowRate, 100, ValueType::F32, "l/s");
+    flow.function = 4;
+    flow.order = WordOrder::CDAB;
+    ModelValue total = value(ValueRole::Totalizer, 102, ValueType::U32, "l");
+    total.function = 4;
+    total.scale = 0.1;
+    ModelValue temperature = value(ValueRole::Temperature, 104, ValueType::I16, "degC");
+    temperature.function = 4;
+    temperature.scale = 0.1;
+    ModelValue conductivity = value(ValueRole::Extra, 105, ValueType::F32, "µS/cm");
+    conductivity.name = "Conductivity";
+    conductivity.function = 4;
+    ModelValue alarms = value(ValueRole::AlarmBits, 200, ValueType::U16);
+    alarms.bits = {{0, "Empty pipe", true}, {3, "Coil fault", true}, {4, "Battery low", false}};
+    ModelValue reset = value(ValueRole::ResetCommand, 7, ValueType::Coil);
+    reset.function = 5;
+    m.values << flow << total << temperature << conductivity << alarms << reset;
+    return m;
+}
+
+MeterState stateOf(const MeterModel& m, const QVector<double>& values)
+{
+    MeterState s;
+    s.model = m.name();
+    s.seen = s.online = true;
+    s.values = values;
+    s.problems.fill(ReadingCheck::Valid, values.size());
+    return s;
+}
+
+QString text(QWidget* in, const QString& name)
+{
+    auto* label = in->findChild<QLabel*>(name);
+    return label ? label->text() : QString("<no %1>").arg(name);
+}
+
+LineConfig line(const QString& port, const cLineSettings& settings, const QVector<MeterConfig>& meters)
+{
+    LineConfig l;
+    l.port = port;
+    l.line = settings;
+    l.meters = meters;
+    return l;
+}
+
+bool sameLines(const QVector<LineConfig>& a, const QVector<LineConfig>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].port != b[i].port || a[i].line != b[i].line || a[i].periodMs != b[i].periodMs ||
+            a[i].answerTimeoutMs != b[i].answerTimeoutMs || a[i].meters.size() != b[i].meters.size())
+            return false;
+        for (int j = 0; j < a[i].meters.size(); ++j) {
+            const MeterConfig &x = a[i].meters[j], &y = b[i].meters[j];
+            if (x.id != y.id || x.model != y.model || x.name != y.name)
+                return false;
+        }
+    }
+    return true;
+}
+
+const QString kMark = QStringLiteral("\u26A0 ");
+
+} // namespace
+
+class TestFlowmeterWidgets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void valuesInTheChosenUnits();
+    void secondModelInSwedish();
+    void numbersTypedInTheLocale();
+    void viewUpdatesInPlace();
+    void linesRoundTrip();
+    void linesProblemsInWords();
+    void alarmLimitIsChecked();
+    void everyNewTextHasItsSwedish();
+};
+
+void TestFlowmeterWidgets::valuesInTheChosenUnits()
+{
+    const MeterModel m = fm1();
+    // Flow 12.5 m³/h, 12345.678 m³, 21.45 °C, alarms 0 and 2, measuring, serial 123456,
+    // firmware 1.2, damping 10 tenths, (reset), limit 250 tenths of m³/h, calibration 1.
+    MeterState s = stateOf(m, {12.5, 12345.678, 21.45, 5, 1, 123456, 0x0102, 1.0, std::nan(""), 25.0, 1.0});
+    DisplayUnits units;
+    units.flow = DisplayUnit::LitrePerMinute;
+    units.volume = DisplayUnit::Litre;
+    units.temperature = DisplayUnit::Fahrenheit;
+    MeterValuesView view;
+    view.setLocale(QLocale::c());
+    view.setUnits(units);
+    view.show(m, s, "FT-101 inlet");
+    QCOMPARE(view.title()->text(), QString("FT-101 inlet (Tessmark FM-1)"));
+    const QString lpm = DisplayUnit::symbol(DisplayUnit::LitrePerMinute);
+    QCOMPARE(text(&view, "flowValue"), QString::number(12.5 * 1000 / 60, 'f', 1) + " " + lpm);
+    QCOMPARE(text(&view, "totalValue"), QString("12345678.0 ") + DisplayUnit::symbol(DisplayUnit::Litre));
+    QCOMPARE(text(&view, "temperatureValue"), QString::number(21.45 * 9 / 5 + 32, 'f', 1) + " °F");
+    QCOMPARE(text(&view, "alarmValue"), kMark + "Flow above limit, " + kMark + "Temperature above 60 °C");
+    QVERIFY(view.findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
+    QCOMPARE(text(&view, "statusValue"), QString("measuring"));
+    QCOMPARE(text(&view, "serialValue"), QString("123456"));
+    QCOMPARE(text(&view, "firmwareValue"), QString("1.2"));
+    QCOMPARE(text(&view, "dampingValue"), QString("1.0 s"));
+    QCOMPARE(text(&view, "alarmLimitValue"), QString::number(25.0 * 1000 / 60, 'f', 1) + " " + lpm);
+    QCOMPARE(text(&view, "calibrationValue"), QString("1.0000"));
+    // The command is no value: no row.
+    QVERIFY(!view.valueLabel(m.indexOf(ValueRole::ResetCommand)));
+    QCOMPARE(text(&view, "flowLabel"), QString("Flow:"));
+    QCOMPARE(text(&view, "alarmLimitLabel"), QString("Alarm limit:"));
+
+    // What was not read, or is no reading, says so instead of a figure.
+    s.values[2] = std::nan("");
+    s.problems[0] = ReadingCheck::NotANumber;
+    s.values[3] = 0;
+    view.show(m, s, "FT-101 inlet");
+    QCOMPARE(text(&view, "temperatureValue"), QString("not read"));
+    QCOMPARE(text(&view, "flowValue"), QString("invalid: not a number"));
+    QCOMPARE(text(&view, "alarmValue"), QString("No alarm"));
+    QVERIFY(!view.findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
+    // A flow that rounds to nothing is no negative zero.
+    s.problems[0] = ReadingCheck::Valid;
+    s.values[0] = -0.0001;
+    view.show(m, s, QString());
+    QCOMPARE(text(&view, "flowValue"), "0.0 " + lpm);
+    QCOMPARE(view.title()->text(), QString("Tessmark FM-1"));
+}
+
+void TestFlowmeterWidgets::secondModelInSwedish()
+{
+    QTranslator sv;
+    QVERIFY(sv.load(ProgramRunner::binDir() + "/lang/flowmeter/lang_sv_SE.qm"));
+    QCoreApplication::installTranslator(&sv);
+    const QLocale swedish("sv_SE");
+    const MeterModel m = x2();
+    // 2.5 l/s, a totalizer of 123456789 tenths of a litre, -5.5 °C, 512.25 µS/cm, bits 3 and 4.
+    const MeterState s = stateOf(m, {2.5, 12345678.9, -5.5, 512.25, 8 + 16, std::nan("")});
+    DisplayUnits units;
+    units.flow = DisplayUnit::UsGallonPerMinute;
+    MeterValuesView view;
+    view.setLocale(swedish);
+    view.setUnits(units);
+    view.show(m, s, "Pump 2");
+    // 3.785411784 litres to the US gallon.
+    const double gpm = 2.5 * 60 / 3.785411784;
+    QCOMPARE(text(&view, "flowValue"), QString::number(gpm, 'f', 2).replace('.', ',') + " " +
+                                           DisplayUnit::symbol(DisplayUnit::UsGallonPerMinute));
+    QCOMPARE(text(&view, "totalValue"), "12" + swedish.groupSeparator() + "345,679 m³");
+    QCOMPARE(text(&view, "temperatureValue"), swedish.negativeSign() + "5,5 °C");
+    QCOMPARE(text(&view, "extra_ConductivityValue"), QString("512,250 µS/cm"));
+    QCOMPARE(text(&view, "extra_ConductivityLabel"), QString("Conductivity:"));
+    QCOMPARE(text(&view, "alarmValue"), kMark + "Coil fault, Battery low");
+    QCOMPARE(text(&view, "flowLabel"), QString("Flöde:"));
+    QCOMPARE(text(&view, "totalLabel"), QString("Totalräknare:"));
+    QCOMPARE(text(&view, "alarmLabel"), QString("Larm:"));
+
+    // Only the bit the model calls no alarm: words, not red.
+    MeterState calm = s;
+    calm.values[4] = 16;
+    view.show(m, calm, "Pump 2");
+    QCOMPARE(text(&view, "alarmValue"), QString("Battery low"));
+    QVERIFY(view.findChild<QLabel*>("alarmValue")->styleSheet().isEmpty());
+    // A bit of the alarm field the model does not explain is an alarm all the same.
+    calm.values[4] = 2;
+    view.show(m, calm, "Pump 2");
+    QCOMPARE(text(&view, "alarmValue"), QString("bit 1"));
+    QVERIFY(view.findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
+    calm.values[4] = 0;
+    view.show(m, calm, "Pump 2");
+    QCOMPARE(text(&view, "alarmValue"), QString("Inget larm"));
+    // Offline: the last values stay, greyed.
+    calm.online = false;
+    view.show(m, calm, "Pump 2");
+    QCOMPARE(text(&view, "temperatureValue"), swedish.negativeSign() + "5,5 °C");
+    QVERIFY(view.findChild<QLabel*>("temperatureValue")->styleSheet().contains("gray"));
+    QCoreApplication::removeTranslator(&sv);
+}
+
+void TestFlowmeterWidgets::numbersTypedInTheLocale()
+{
+    const ValueFormat swedish(DisplayUnits(), QLocale("sv_SE"));
+    double v = 0;
+    QVERIFY(swedish.parse("12,5", &v));
+    QCOMPARE(v, 12.5);
+    QVERIFY(swedish.parse(" 1" + QLocale("sv_SE").groupSeparator() + "234,5 ", &v));
+    QCOMPARE(v, 1234.5);
+    // A point from the number pad, where the locale does not group with it.
+    QVERIFY(swedish.parse("12.25", &v));
+    QCOMPARE(v, 12.25);
+    QVERIFY(swedish.parse(QLocale("sv_SE").negativeSign() + "3,5", &v));
+    QCOMPARE(v, -3.5);
+    v = 7;
+    for (const char* bad : {"", "abc", "12,5 l/s", "nan", "inf", "1e999"})
+        QVERIFY2(!swedish.parse(bad, &v), bad);
+    QCOMPARE(v, 7.0);
+    // In English a comma groups: "1,234.5" is a number, "12,5" is not one with a decimal.
+    const ValueFormat english(DisplayUnits(), QLocale("en_US"));
+    QVERIFY(english.parse("1,234.5", &v));
+    QCOMPARE(v, 1234.5);
+
+    // The unit chooser keeps what it is given.
+    UnitsChooser chooser;
+    DisplayUnits units;
+    units.flow = DisplayUnit::LitrePerSecond;
+    units.volume = DisplayUnit::UsGallon;
+    units.temperature = DisplayUnit::Fahrenheit;
+    chooser.setUnits(units);
+    const DisplayUnits back = chooser.units();
+    QCOMPARE(back.flow, DisplayUnit::LitrePerSecond);
+    QCOMPARE(back.volume, DisplayUnit::UsGallon);
+    QCOMPARE(back.temperature, DisplayUnit::Fahrenheit);
+    QCOMPARE(chooser.flow->count(), int(DisplayUnit::units(DisplayUnit::Flow).size()));
+    QSignalSpy changed(&chooser, &UnitsChooser::changed);
+    chooser.volume->activated(0);
+    QCOMPARE(changed.size(), 1);
+}
+
+void TestFlowmeterWidgets::viewUpdatesInPlace()
+{
+    const MeterModel m = fm1();
+    MeterState s = stateOf(m, {1, 2, 3, 0, 1, 7, 0x0100, 1, std::nan(""), 5, 1});
+    MeterValuesView view;
+    view.setLocale(QLocale::c());
+    view.show(m, s, "A");
+    QCOMPARE(view.rebuilds(), 1);
+    QPointer<QLabel> flow = view.findChild<QLabel*>("flowValue");
+    const int children = view.findChildren<QWidget*>().size();
+    for (int i = 0; i < 25; ++i) {
+        s.values[0] = i;
+        view.show(m, s, "A");
+    }
+    DisplayUnits units;
+    units.flow = DisplayUnit::LitrePerSecond;
+    view.setUnits(units);
+    view.setLocale(QLocale("sv_SE"));
+    QCOMPARE(view.rebuilds(), 1);
+    QCOMPARE(view.findChild<QLabel*>("flowValue"), flow.data());
+    QCOMPARE(view.findChildren<QWidget*>().size(), children);
+    QCOMPARE(flow->text(), QString::number(24 / 3.6, 'f', 3).replace('.', ',') + " l/s");
+    // Another model: other rows, and the old ones go.
+    view.show(x2(), stateOf(x2(), {1, 2, 3, 4, 0, 0}), "B");
+    QCOMPARE(view.rebuilds(), 2);
+    QVERIFY(!view.findChild<QLabel*>("serialValue"));
+    QVERIFY(view.findChild<QLabel*>("extra_ConductivityValue"));
+    view.showNone();
+    QVERIFY(!view.findChild<QLabel*>("flowValue"));
+}
+
+void TestFlowmeterWidgets::linesRoundTrip()
+{
+    const QVector<LineConfig> two = {
+        line("/dev/ttyUSB0", cLineSettings(9600, 8, 'N', 1),
+             {{1, "Tessmark FM-1", "FT-101 inlet"}, {2, "Tessmark FM-1", ""}, {3, "Tessmark FM-1", "FT-103"}}),
+        line("/dev/ttyUSB1", cLineSettings(19200, 8, 'E', 1), {{5, "Aquametric X2", "Pump 1"}, {6, "Aquametric X2", "Pump 2"}}),
+    };
+    QVector<LineConfig> expected = two;
+    expected[1].periodMs = 500;
+    expected[1].answerTimeoutMs = 150;
+    LinesEditor editor;
+    editor.setModelNames({"Tessmark FM-1", "Aquametric X2"});
+    editor.setPortChoices({{"USB adapter (ttyUSB0)", "/dev/ttyUSB0", true}, {"ttyS0", "/dev/ttyS0", false}});
+    editor.setLines(expected);
+    QVERIFY(sameLines(editor.lines(), expected));
+    QVERIFY(editor.problems().isEmpty());
+    QCOMPARE(editor.lineList->count(), 2);
+    QCOMPARE(editor.lineList->item(1)->text(), QString("Line 2: /dev/ttyUSB1, 19200 8E1"));
+
+    // The second line as the page shows it, then edited through its widgets.
+    editor.lineList->setCurrentRow(1);
+    QCOMPARE(editor.port->text(), QString("/dev/ttyUSB1"));
+    QCOMPARE(editor.rate->currentData().toInt(), 19200);
+    QCOMPARE(editor.parityBox->currentData().toChar(), QChar('E'));
+    QCOMPARE(editor.period->value(), 500);
+    QCOMPARE(editor.timeout->value(), 150);
+    QCOMPARE(editor.meters->rowCount(), 2);
+    QCOMPARE(editor.meters->item(0, LinesEditor::NameColumn)->text(), QString("Pump 1"));
+    QSignalSpy changed(&editor, &LinesEditor::changed);
+    editor.rate->setCurrentIndex(editor.rate->findData(38400));
+    editor.stops->setCurrentIndex(editor.stops->findData(2));
+    editor.meters->item(1, LinesEditor::NameColumn)->setText("FT-202 outlet");
+    static_cast<QSpinBox*>(editor.meters->cellWidget(1, LinesEditor::IdColumn))->setValue(16);
+    editor.portBox->activated(0);
+    QVERIFY(changed.size() >= 4);
+    expected[1].line = cLineSettings(38400, 8, 'E', 2);
+    expected[1].meters[1] = {16, "Aquametric X2", "FT-202 outlet"};
+    expected[1].port = "/dev/ttyUSB0";
+    QVERIFY(sameLines(editor.lines(), expected));
+    // A port list that changes under the user keeps what is in the field.
+    editor.setPortChoices({});
+    QCOMPARE(editor.lines()[1].port, QString("/dev/ttyUSB0"));
+    editor.port->setText("/dev/ttyUSB1");
+
+    // Going to the first line and back shows each line's own figures.
+    editor.lineList->setCurrentRow(0);
+    QCOMPARE(editor.rate->currentData().toInt(), 9600);
+    QCOMPARE(editor.meters->rowCount(), 3);
+    editor.addMeter();
+    QCOMPARE(editor.lines()[0].meters.last().id, 4);
+    QCOMPARE(editor.lines()[0].meters.last().model, QString("Tessmark FM-1"));
+    editor.meters->setCurrentCell(3, LinesEditor::NameColumn);
+    editor.removeMeter();
+    editor.lineList->setCurrentRow(1);
+    QCOMPARE(editor.rate->currentData().toInt(), 38400);
+    expected[1].port = "/dev/ttyUSB1";
+    QVERIFY(sameLines(editor.lines(), expected));
+
+    // A third line comes with a meter of the first model; removing it leaves the two.
+    editor.addLine();
+    QCOMPARE(editor.lines().size(), 3);
+    QCOMPARE(editor.currentLine(), 2);
+    QCOMPARE(editor.lines()[2].meters.size(), 1);
+    QVERIFY(editor.problems().contains("Line 3 has no port."));
+    editor.removeLine();
+    QVERIFY(sameLines(editor.lines(), expected));
+    QVERIFY(editor.problems().isEmpty());
+    QVERIFY(editor.problemsLabel->isHidden());
+}
+
+void TestFlowmeterWidgets::linesProblemsInWords()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A device and a stable link to it, as /dev/serial/by-id keeps them.
+    const QString device = dir.filePath("ttyUSB7");
+    QFile f(device);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QVERIFY(QFile::link(device, dir.filePath("by-id-adapter")));
+
+    LinesEditor editor;
+    editor.setModelNames({"Tessmark FM-1"});
+    editor.setLines({line(device, cLineSettings(), {{1, "Tessmark FM-1", ""}, {1, "Tessmark FM-1", "second"}, {1, "Tessmark FM-1", ""}}),
+                     line(dir.filePath("by-id-adapter"), cLineSettings(), {{2, "Gone Meter", "kept"}})});
+    const QStringList problems = editor.problems();
+    QCOMPARE(problems.size(), 3);
+    QVERIFY(problems.contains("Line 1: unit id 1 is given to more than one meter."));
+    QVERIFY(problems.contains(QString("Lines 1 and 2 use the same port %1: a port serves one line.").arg(dir.filePath("by-id-adapter"))));
+    QVERIFY(problems.contains("Line 2, unit id 2: unknown model \"Gone Meter\"."));
+    QVERIFY(editor.problemsLabel->isVisibleTo(&editor));
+    QCOMPARE(editor.problemsLabel->text(), problems.join("\n"));
+
+    // The unknown model is kept as stored, marked, and nothing is lost on the way back.
+    editor.lineList->setCurrentRow(1);
+    auto* model = static_cast<QComboBox*>(editor.meters->cellWidget(0, LinesEditor::ModelColumn));
+    QCOMPARE(model->currentText(), QString("Gone Meter"));
+    QCOMPARE(editor.lines()[1].meters[0].model, QString("Gone Meter"));
+    // Picking a known one clears the complaint; a port of its own clears the other.
+    model->setCurrentIndex(model->findText("Tessmark FM-1"));
+    editor.port->setText(dir.filePath("elsewhere"));
+    QCOMPARE(editor.problems(), QStringList{"Line 1: unit id 1 is given to more than one meter."});
+
+    // An id no bus can have, from a hand-edited setting, is said, not quietly changed.
+    editor.setLines({line(device, cLineSettings(), {{300, "Tessmark FM-1", ""}})});
+    QCOMPARE(editor.problems(), QStringList{"Line 1: unit id 300 is not one of 1 to 247."});
+    QCOMPARE(editor.lines()[0].meters[0].id, 300);
+
+    QVERIFY(editor.modelProblems->isHidden());
+    editor.setModelProblems({"/models/bad.json: $.values[2].type: \"f16\" is not a type"});
+    QCOMPARE(editor.modelProblems->count(), 1);
+    QVERIFY(editor.modelProblems->isVisibleTo(&editor));
+}
+
+void TestFlowmeterWidgets::alarmLimitIsChecked()
+{
+    const MeterModel m = fm1();
+    const MeterState s = stateOf(m, {1, 2, 3, 0, 1, 7, 0x0100, 1, std::nan(""), 25.0, 1});
+    DisplayUnits units;
+    units.flow = DisplayUnit::LitrePerMinute;
+    AlarmLimitEditor editor;
+    editor.setLocale(QLocale("sv_SE"));
+    editor.setUnits(units);
+    editor.setMeter(m, s);
+    QSignalSpy written(&editor, &AlarmLimitEditor::writeRequested);
+    const QString lpm = DisplayUnit::symbol(DisplayUnit::LitrePerMinute);
+    QCOMPARE(editor.current->text(), QString::number(25.0 * 1000 / 60, 'f', 1).replace('.', ',') + " " + lpm);
+    QCOMPARE(editor.unit->text(), lpm);
+    QVERIFY(editor.edit->isEnabled());
+
+    const auto type = [&](const QString& typed) {
+        editor.edit->setText(typed);
+        editor.writeButton->click();
+        return editor.message->text();
+    };
+    // Above 6553.5 m³/h, which is 109225 l/min.
+    QVERIFY(type("200000").startsWith("Not written: "));
+    QVERIFY(editor.message->text().contains("109"));
+    QVERIFY(type("-1").startsWith("Not written: "));
+    QVERIFY(type("tolv").contains("\"tolv\" is not a number"));
+    QCOMPARE(written.size(), 0);
+
+    // 416,7 l/min is 25.002 m³/h.
+    QVERIFY(type("416,7").startsWith("Sending"));
+    QCOMPARE(written.size(), 1);
+    QVERIFY(std::fabs(written[0][0].toDouble() - 416.7 * 60 / 1000) < 1e-9);
+    // The range's end as the page shows it, rounded, is the end: 6553.5 m³/h is 1820.417 l/s
+    // to three decimals, a little beyond it; one step more is refused.
+    units.flow = DisplayUnit::LitrePerSecond;
+    editor.setUnits(units);
+    const double highest = 6553.5 / 3.6;
+    QVERIFY(std::round(highest * 1000) / 1000 > highest);
+    QVERIFY2(editor.range->text().endsWith("820,417"), qPrintable(editor.range->text()));
+    type("1820,417");
+    QCOMPARE(written.size(), 2);
+    QCOMPARE(written[1][0].toDouble(), 6553.5);
+    QVERIFY(type("1820,418").startsWith("Not written: "));
+    QCOMPARE(written.size(), 2);
+    units.flow = DisplayUnit::LitrePerMinute;
+    editor.setUnits(units);
+
+    // Without a range of its own the register's type still bounds it: 0 to 6553.5 for tenths.
+    MeterModel open = m;
+    open.values[m.indexOf(ValueRole::AlarmLimit)].minimum = std::nan("");
+    open.values[m.indexOf(ValueRole::AlarmLimit)].maximum = std::nan("");
+    editor.setMeter(open, s);
+    QVERIFY(type("200000").startsWith("Not written: "));
+    QCOMPARE(written.size(), 2);
+
+    MeterModel readOnly = m;
+    readOnly.values[m.indexOf(ValueRole::AlarmLimit)].writable = false;
+    editor.setMeter(readOnly, s);
+    QVERIFY(!editor.edit->isEnabled());
+    QVERIFY(!editor.submit());
+    editor.setMeter(x2(), stateOf(x2(), {1, 2, 3, 4, 0, 0}));
+    QVERIFY(!editor.writeButton->isEnabled());
+    QCOMPARE(editor.current->text(), QString("This meter's model has no alarm limit."));
+}
+
+void TestFlowmeterWidgets::everyNewTextHasItsSwedish()
+{
+    QStringList marked;
+    for (const char* file : {"ValueFormat.cpp", "MeterValuesView.cpp", "UnitsChooser.cpp", "LinesEditor.cpp", "AlarmLimitEditor.cpp"}) {
+        QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
+        QVERIFY2(f.open(QIODevice::ReadOnly), file);
+        static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
+        for (auto it = mark.globalMatch(QString::fromUtf8(f.readAll())); it.hasNext();)
+            marked << it.next().captured(1).replace("\\\"", "\"");
+    }
+    QVERIFY(marked.size() > 40);
+    QTranslator sv;
+    QVERIFY(sv.load(ProgramRunner::binDir() + "/lang/flowmeter/lang_sv_SE.qm"));
+    for (const QString& text : marked) {
+        const QString t = sv.translate("FlowMeter", text.toUtf8().constData());
+        QVERIFY2(!t.isEmpty(), qPrintable("no Swedish for: " + text));
+        // A place-holder with its colon, and words Swedish shares, read the same in both.
+        const bool shared = text == "%1:" || text == "bit %1" || text == "Status";
+        QVERIFY2(t != text || shared, qPrintable("not translated: " + text));
+    }
+}
+
+QTEST_MAIN(TestFlowmeterWidgets)
+#include "test_flowmeter_widgets.moc"

@@ -1,0 +1,465 @@
+// Meter models: the codec against bytes arranged by hand, writes and their refusals, the read
+// plan, the display units, and the loader against real files in a temporary folder.
+#include "DisplayUnit.h"
+#include "FlowConfig.h"
+#include "MeterModel.h"
+#include "ReadPlan.h"
+#include "ValueCodec.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the expected numbers are laid out for a little-endian host");
+
+// Where each register's high and low byte come from, as indexes into the value's bytes written
+// most significant first (A = 0). Written out from the word orders' definitions, not computed.
+struct Layout
+{
+    int registers;
+    int bytes[4][2];
+};
+
+Layout layout(int valueBytes, WordOrder order)
+{
+    switch (valueBytes) {
+    case 2:
+        if (order == WordOrder::BADC || order == WordOrder::DCBA)
+            return {1, {{1, 0}}};
+        return {1, {{0, 1}}};
+    case 4:
+        switch (order) {
+        case WordOrder::ABCD: return {2, {{0, 1}, {2, 3}}};
+        case WordOrder::CDAB: return {2, {{2, 3}, {0, 1}}};
+        case WordOrder::BADC: return {2, {{1, 0}, {3, 2}}};
+        case WordOrder::DCBA: return {2, {{3, 2}, {1, 0}}};
+        }
+        break;
+    default:
+        switch (order) {
+        case WordOrder::ABCD: return {4, {{0, 1}, {2, 3}, {4, 5}, {6, 7}}};
+        case WordOrder::CDAB: return {4, {{6, 7}, {4, 5}, {2, 3}, {0, 1}}};
+        case WordOrder::BADC: return {4, {{1, 0}, {3, 2}, {5, 4}, {7, 6}}};
+        case WordOrder::DCBA: return {4, {{7, 6}, {5, 4}, {3, 2}, {1, 0}}};
+        }
+        break;
+    }
+    return {0, {}};
+}
+
+std::vector<uint16_t> arrange(const QByteArray& big, WordOrder order)
+{
+    const Layout l = layout(int(big.size()), order);
+    std::vector<uint16_t> words;
+    for (int r = 0; r < l.registers; ++r)
+        words.push_back(uint16_t(uint8_t(big[l.bytes[r][0]]) << 8 | uint8_t(big[l.bytes[r][1]])));
+    return words;
+}
+
+// The number the bytes (most significant first) stand for, through the host's own memory.
+template <typename T> T fromBytes(const QByteArray& big)
+{
+    Q_ASSERT(big.size() == int(sizeof(T)));
+    char host[sizeof(T)];
+    for (size_t i = 0; i < sizeof(T); ++i)
+        host[i] = big[int(sizeof(T) - 1 - i)];
+    T v;
+    std::memcpy(&v, host, sizeof v);
+    return v;
+}
+
+template <typename T> QByteArray toBytes(T v)
+{
+    char host[sizeof(T)];
+    std::memcpy(host, &v, sizeof v);
+    QByteArray big;
+    for (size_t i = 0; i < sizeof(T); ++i)
+        big.append(host[sizeof(T) - 1 - i]);
+    return big;
+}
+
+int byteCount(ValueType t)
+{
+    switch (t) {
+    case ValueType::U16:
+    case ValueType::I16: return 2;
+    case ValueType::U32:
+    case ValueType::I32:
+    case ValueType::F32: return 4;
+    default: return 8;
+    }
+}
+
+ModelValue valueOf(ValueType type, WordOrder order, int function = 3, int address = 0)
+{
+    ModelValue v;
+    v.type = type;
+    v.order = order;
+    v.function = function;
+    v.address = address;
+    return v;
+}
+
+const char* typeName(ValueType t)
+{
+    switch (t) {
+    case ValueType::U16: return "u16";
+    case ValueType::I16: return "i16";
+    case ValueType::U32: return "u32";
+    case ValueType::I32: return "i32";
+    case ValueType::U64: return "u64";
+    case ValueType::F32: return "f32";
+    case ValueType::F64: return "f64";
+    case ValueType::Coil: return "coil";
+    }
+    return "?";
+}
+
+const char* orderName(WordOrder o)
+{
+    switch (o) {
+    case WordOrder::ABCD: return "ABCD";
+    case WordOrder::CDAB: return "CDAB";
+    case WordOrder::BADC: return "BADC";
+    case WordOrder::DCBA: return "DCBA";
+    }
+    return "?";
+}
+
+const ValueType kRegisterTypes[] = {ValueType::U16, ValueType::I16, ValueType::U32, ValueType::I32,
+                                    ValueType::U64, ValueType::F32, ValueType::F64};
+const WordOrder kOrders[] = {WordOrder::ABCD, WordOrder::CDAB, WordOrder::BADC, WordOrder::DCBA};
+
+} // namespace
+
+class TestMeterModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decodesEveryTypeAndOrder_data();
+    void decodesEveryTypeAndOrder();
+    void decodesCoilsScaleAndOffset();
+    void encodesWhatItDecodes_data();
+    void encodesWhatItDecodes();
+    void refusesUnsoundWrites();
+    void plansFewestReads();
+    void convertsUnits();
+};
+
+void TestMeterModel::decodesEveryTypeAndOrder_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QByteArray>("bytes");
+    // Distinct bytes, so that a byte in the wrong place shows; sign bits set and clear; a float
+    // with a fraction. Each set is cut to the type's width.
+    const QByteArray patterns[] = {
+        QByteArray::fromHex("4142c3d4a5b6c7d8"),
+        QByteArray::fromHex("c2f6e979123456ab"),
+        QByteArray::fromHex("fffefdfcfbfaf9f8"),
+        QByteArray::fromHex("0102030405060708"),
+    };
+    for (ValueType t : kRegisterTypes)
+        for (WordOrder o : kOrders)
+            for (int p = 0; p < 4; ++p)
+                QTest::addRow("%s %s #%d", typeName(t), orderName(o), p)
+                    << int(t) << int(o) << patterns[p].left(byteCount(t));
+}
+
+void TestMeterModel::decodesEveryTypeAndOrder()
+{
+    QFETCH(int, type);
+    QFETCH(int, order);
+    QFETCH(QByteArray, bytes);
+    const ModelValue v = valueOf(ValueType(type), WordOrder(order));
+    const std::vector<uint16_t> words = arrange(bytes, v.order);
+    QCOMPARE(int(words.size()), v.registerCount());
+
+    double raw = 0;
+    QVERIFY(ValueCodec::raw(v, words.data(), words.size(), &raw));
+    uint64_t exact = 0;
+    const bool integer = ValueCodec::rawInteger(v, words.data(), words.size(), &exact);
+    switch (v.type) {
+    case ValueType::U16:
+        QCOMPARE(raw, double(fromBytes<uint16_t>(bytes)));
+        QCOMPARE(exact, uint64_t(fromBytes<uint16_t>(bytes)));
+        break;
+    case ValueType::I16:
+        QCOMPARE(raw, double(fromBytes<int16_t>(bytes)));
+        QCOMPARE(int64_t(exact), int64_t(fromBytes<int16_t>(bytes)));
+        break;
+    case ValueType::U32:
+        QCOMPARE(raw, double(fromBytes<uint32_t>(bytes)));
+        QCOMPARE(exact, uint64_t(fromBytes<uint32_t>(bytes)));
+        break;
+    case ValueType::I32:
+        QCOMPARE(raw, double(fromBytes<int32_t>(bytes)));
+        QCOMPARE(int64_t(exact), int64_t(fromBytes<int32_t>(bytes)));
+        break;
+    case ValueType::U64:
+        QVERIFY(integer);
+        // Exactly, beyond the 53 bits a double keeps.
+        QCOMPARE(exact, fromBytes<uint64_t>(bytes));
+        break;
+    case ValueType::F32: {
+        QVERIFY(!integer);
+        const float f = fromBytes<float>(bytes);
+        QVERIFY(std::isnan(f) ? std::isnan(raw) : raw == double(f));
+        break;
+    }
+    case ValueType::F64: {
+        QVERIFY(!integer);
+        const double d = fromBytes<double>(bytes);
+        QVERIFY(std::isnan(d) ? std::isnan(raw) : raw == d);
+        break;
+    }
+    case ValueType::Coil:
+        break;
+    }
+    if (v.type != ValueType::F32 && v.type != ValueType::F64)
+        QVERIFY(integer);
+
+    // One register short is no value.
+    QVERIFY(!ValueCodec::raw(v, words.data(), words.size() - 1, &raw));
+    QVERIFY(!ValueCodec::rawInteger(v, words.data(), words.size() - 1, &exact));
+}
+
+void TestMeterModel::decodesCoilsScaleAndOffset()
+{
+    const ModelValue coil = valueOf(ValueType::Coil, WordOrder::DCBA, 1);
+    QCOMPARE(coil.registerCount(), 1);
+    for (uint16_t w : {uint16_t(0), uint16_t(1), uint16_t(0xff00)}) {
+        double raw = -1;
+        QVERIFY(ValueCodec::raw(coil, &w, 1, &raw));
+        QCOMPARE(raw, w ? 1.0 : 0.0);
+    }
+
+    // The documented worked example: 12.5 as an f32 is 41 48 00 00; a CDAB meter sends 0000 4148.
+    ModelValue flow = valueOf(ValueType::F32, WordOrder::CDAB, 4);
+    const uint16_t cdab[] = {0x0000, 0x4148};
+    double raw = 0;
+    QVERIFY(ValueCodec::raw(flow, cdab, 2, &raw));
+    QCOMPARE(raw, 12.5);
+
+    // A u32 totalizer in litres, shown in m³; a temperature in tenths with an offset.
+    ModelValue total = valueOf(ValueType::U32, WordOrder::ABCD);
+    total.scale = 0.001;
+    const uint16_t litres[] = {0x0001, 0x86a1}; // 100001
+    QVERIFY(ValueCodec::raw(total, litres, 2, &raw));
+    QCOMPARE(ValueCodec::engineering(total, raw), 100.001);
+    ModelValue temp = valueOf(ValueType::I16, WordOrder::ABCD);
+    temp.scale = 0.1;
+    temp.offset = -273.15;
+    const uint16_t kelvinTenths = 0xfff6; // -10
+    QVERIFY(ValueCodec::raw(temp, &kelvinTenths, 1, &raw));
+    QCOMPARE(raw, -10.0);
+    QCOMPARE(ValueCodec::engineering(temp, raw), -274.15);
+}
+
+void TestMeterModel::encodesWhatItDecodes_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<double>("number");
+    QTest::addColumn<QByteArray>("bytes");
+    for (WordOrder o : kOrders) {
+        const char* on = orderName(o);
+        QTest::addRow("u16 %s", on) << int(ValueType::U16) << int(o) << 51234.0 << toBytes<uint16_t>(51234);
+        QTest::addRow("i16 %s", on) << int(ValueType::I16) << int(o) << -1234.0 << toBytes<int16_t>(-1234);
+        QTest::addRow("u32 %s", on) << int(ValueType::U32) << int(o) << 3000000001.0 << toBytes<uint32_t>(3000000001u);
+        QTest::addRow("i32 %s", on) << int(ValueType::I32) << int(o) << -2000000001.0 << toBytes<int32_t>(-2000000001);
+        QTest::addRow("u64 %s", on) << int(ValueType::U64) << int(o) << 9007199254740992.0
+                                    << toBytes<uint64_t>(9007199254740992ull);
+        QTest::addRow("f32 %s", on) << int(ValueType::F32) << int(o) << -12.375 << toBytes<float>(-12.375f);
+        QTest::addRow("f64 %s", on) << int(ValueType::F64) << int(o) << 1.0 / 3.0 << toBytes<double>(1.0 / 3.0);
+    }
+}
+
+void TestMeterModel::encodesWhatItDecodes()
+{
+    QFETCH(int, type);
+    QFETCH(int, order);
+    QFETCH(double, number);
+    QFETCH(QByteArray, bytes);
+    ModelValue v = valueOf(ValueType(type), WordOrder(order));
+    v.writable = true;
+    QString why;
+    const std::vector<uint16_t> words = ValueCodec::encode(v, number, &why);
+    QVERIFY2(!words.empty(), qPrintable(why));
+    QCOMPARE(words, arrange(bytes, v.order));
+    double raw = 0;
+    QVERIFY(ValueCodec::raw(v, words.data(), words.size(), &raw));
+    QCOMPARE(raw, number);
+}
+
+void TestMeterModel::refusesUnsoundWrites()
+{
+    QString why;
+    ModelValue damping = valueOf(ValueType::U16, WordOrder::ABCD);
+    damping.scale = 0.1;
+    damping.unit = "s";
+    damping.minimum = 0;
+    damping.maximum = 60;
+    // Not writable: refused whatever the number.
+    QVERIFY(ValueCodec::encode(damping, 2.5, &why).empty());
+    QVERIFY(!why.isEmpty());
+    damping.writable = true;
+    // A scaled integer takes the nearest step: 2.5 s is 25, 2.56 s is 26 tenths.
+    QCOMPARE(ValueCodec::encode(damping, 2.5, &why), std::vector<uint16_t>{25});
+    QCOMPARE(ValueCodec::encode(damping, 2.56, &why), std::vector<uint16_t>{26});
+    QCOMPARE(ValueCodec::encode(damping, 60, &why), std::vector<uint16_t>{600});
+
+    struct Case
+    {
+        const char* what;
+        ModelValue value;
+        double number;
+    };
+    ModelValue u16 = valueOf(ValueType::U16, WordOrder::ABCD);
+    u16.writable = true;
+    ModelValue i16 = u16;
+    i16.type = ValueType::I16;
+    ModelValue f32 = u16;
+    f32.type = ValueType::F32;
+    ModelValue coil = valueOf(ValueType::Coil, WordOrder::ABCD, 5);
+    coil.writable = true;
+    ModelValue u64 = u16;
+    u64.type = ValueType::U64;
+    ModelValue negativeScale = u16;
+    negativeScale.scale = -0.5;
+    const Case cases[] = {
+        {"below the model's range", damping, -0.1},
+        {"above the model's range", damping, 60.1},
+        {"NaN", damping, std::nan("")},
+        {"infinite", damping, INFINITY},
+        {"beyond a u16", u16, 65536},
+        {"negative into a u16", u16, -1},
+        {"beyond an i16", i16, 32768},
+        {"below an i16", i16, -32769},
+        {"beyond a float", f32, 1e39},
+        {"a coil is 0 or 1", coil, 2},
+        {"beyond a u64", u64, 18446744073709551616.0},
+        {"negative scale turns a positive value negative", negativeScale, 1},
+    };
+    for (const Case& c : cases) {
+        why.clear();
+        QVERIFY2(ValueCodec::encode(c.value, c.number, &why).empty(), c.what);
+        QVERIFY2(!why.isEmpty(), c.what);
+    }
+    // The edges themselves are taken.
+    QCOMPARE(ValueCodec::encode(u16, 65535, &why), std::vector<uint16_t>{0xffff});
+    QCOMPARE(ValueCodec::encode(i16, -32768, &why), std::vector<uint16_t>{0x8000});
+    QCOMPARE(ValueCodec::encode(coil, 1, &why), std::vector<uint16_t>{1});
+    QCOMPARE(ValueCodec::encode(negativeScale, -2, &why), std::vector<uint16_t>{4});
+}
+
+void TestMeterModel::plansFewestReads()
+{
+    auto model = [](int maxGap, std::initializer_list<ModelValue> values) {
+        MeterModel m;
+        m.maker = "Test";
+        m.model = "Plan";
+        m.maxGap = maxGap;
+        m.values = values;
+        return m;
+    };
+    auto spans = [](const QVector<ReadRequest>& plan) {
+        QStringList s;
+        for (const ReadRequest& r : plan)
+            s << QString("%1:%2+%3").arg(r.function).arg(r.address).arg(r.count);
+        return s.join(' ');
+    };
+    const ModelValue f32 = valueOf(ValueType::F32, WordOrder::ABCD);
+    auto at = [](ModelValue v, int function, int address) {
+        v.function = function;
+        v.address = address;
+        return v;
+    };
+
+    // A gap of exactly maxGap is read through; one more splits.
+    QCOMPARE(spans(ReadPlan::make(model(8, {at(f32, 3, 0), at(f32, 3, 10)}))), "3:0+12");
+    QCOMPARE(spans(ReadPlan::make(model(8, {at(f32, 3, 0), at(f32, 3, 11)}))), "3:0+2 3:11+2");
+    // maxGap 0: adjacent values still share a read, a one-register hole does not.
+    QCOMPARE(spans(ReadPlan::make(model(0, {at(f32, 3, 0), at(f32, 3, 2)}))), "3:0+4");
+    QCOMPARE(spans(ReadPlan::make(model(0, {at(f32, 3, 0), at(f32, 3, 3)}))), "3:0+2 3:3+2");
+    // 125 registers at most: 0..124 is one read, 0..125 two.
+    QCOMPARE(spans(ReadPlan::make(model(125, {at(f32, 3, 0), at(f32, 3, 123)}))), "3:0+125");
+    QCOMPARE(spans(ReadPlan::make(model(125, {at(f32, 3, 0), at(f32, 3, 124)}))), "3:0+2 3:124+2");
+    // Coils go to 2000 per read.
+    const ModelValue coil = valueOf(ValueType::Coil, WordOrder::ABCD, 1);
+    QCOMPARE(spans(ReadPlan::make(model(2000, {at(coil, 1, 0), at(coil, 1, 1999)}))), "1:0+2000");
+    QCOMPARE(spans(ReadPlan::make(model(2000, {at(coil, 1, 0), at(coil, 1, 2000)}))), "1:0+1 1:2000+1");
+    // Functions apart, in the order 3, 4, 1, whatever the file's; overlapping values share a
+    // read; a command (function 5) and a reset register are never read.
+    ModelValue reset = valueOf(ValueType::U16, WordOrder::ABCD, 3, 40);
+    reset.role = ValueRole::ResetCommand;
+    const QVector<ReadRequest> plan = ReadPlan::make(model(8, {
+        at(coil, 1, 7), at(f32, 4, 0), at(f32, 3, 20), at(f32, 3, 0), at(coil, 5, 0),
+        valueOf(ValueType::U16, WordOrder::ABCD, 3, 1), at(f32, 4, 100), reset}));
+    QCOMPARE(spans(plan), "3:0+2 3:20+2 4:0+2 4:100+2 1:7+1");
+    QCOMPARE(plan[0].values, (QVector<int>{3, 5}));
+    QCOMPARE(plan[1].values, QVector<int>{2});
+    QCOMPARE(plan[4].values, QVector<int>{0});
+
+    // Today's map: one read of sixteen registers.
+    MeterModel fm1 = model(8, {});
+    for (int a : {0, 2, 4, 14})
+        fm1.values << at(f32, 3, a);
+    for (int a : {6, 7, 10, 11, 12, 13})
+        fm1.values << valueOf(ValueType::U16, WordOrder::ABCD, 3, a);
+    fm1.values << valueOf(ValueType::U32, WordOrder::ABCD, 3, 8);
+    QCOMPARE(spans(ReadPlan::make(fm1)), "3:0+16");
+}
+
+void TestMeterModel::convertsUnits()
+{
+    using U = DisplayUnit;
+    // 1 US gallon is 3.785411784 l exactly; 1 m³/h is 1000/60 l/min.
+    QCOMPARE(U::convert(1, U::UsGallonPerMinute, U::LitrePerMinute), 3.785411784);
+    QCOMPARE(U::convert(60, U::LitrePerMinute, U::CubicMetrePerHour), 3.6);
+    QCOMPARE(U::convert(1, U::LitrePerSecond, U::CubicMetrePerHour), 3.6);
+    QCOMPARE(U::convert(3.6, U::CubicMetrePerHour, U::LitrePerSecond), 1.0);
+    QCOMPARE(U::convert(10, U::UsGallonPerMinute, U::CubicMetrePerHour), 10 * 3.785411784 * 60 / 1000);
+    QCOMPARE(U::convert(2.5, U::CubicMetre, U::Litre), 2500.0);
+    QCOMPARE(U::convert(3.785411784, U::Litre, U::UsGallon), 1.0);
+    QCOMPARE(U::convert(100, U::Celsius, U::Fahrenheit), 212.0);
+    QCOMPARE(U::convert(-40, U::Fahrenheit, U::Celsius), -40.0);
+    QCOMPARE(U::convert(32, U::Fahrenheit, U::Celsius), 0.0);
+    // Different quantities or an unknown unit: unchanged.
+    QCOMPARE(U::convert(7, U::Litre, U::LitrePerMinute), 7.0);
+    QCOMPARE(U::convert(7, U::Unknown, U::Litre), 7.0);
+    QCOMPARE(U::convert(7, U::Celsius, U::CubicMetre), 7.0);
+
+    // Every unit by its key, its symbol and the file's spellings; others are unknown.
+    for (U::Quantity q : {U::Flow, U::Volume, U::Temperature})
+        for (U::Unit u : U::units(q)) {
+            QCOMPARE(U::quantity(u), q);
+            QCOMPARE(U::parse(U::key(u)), u);
+            QCOMPARE(U::parse(U::symbol(u)), u);
+        }
+    QCOMPARE(U::units(U::Flow), (QVector<U::Unit>{U::CubicMetrePerHour, U::LitrePerMinute, U::LitrePerSecond,
+                                                   U::UsGallonPerMinute}));
+    const char* spellings[][2] = {{"m3/h", "m³/h"}, {"m3", "m³"}, {"degC", "°C"}, {"degF", "°F"}, {"gal", "US gal"}};
+    for (auto& s : spellings)
+        QCOMPARE(U::parse(QString::fromUtf8(s[0])), U::parse(QString::fromUtf8(s[1])));
+    for (const char* other : {"", "kg/h", "M3/H", "m/s", "degK"})
+        QCOMPARE(U::parse(other), U::Unknown);
+    QCOMPARE(U::quantity(U::Unknown), U::NoQuantity);
+
+    // The shown unit follows the user's choice per quantity; a unit of none stays.
+    DisplayUnits chosen;
+    chosen.flow = U::UsGallonPerMinute;
+    chosen.volume = U::Litre;
+    chosen.temperature = U::Fahrenheit;
+    QCOMPARE(chosen.shown(U::LitrePerMinute), U::UsGallonPerMinute);
+    QCOMPARE(chosen.shown(U::CubicMetre), U::Litre);
+    QCOMPARE(chosen.shown(U::Celsius), U::Fahrenheit);
+    QCOMPARE(chosen.shown(U::Unknown), U::Unknown);
+}
+
+QTEST_GUILESS_MAIN(TestMeterModel)
+#include "test_meter_model.moc"
