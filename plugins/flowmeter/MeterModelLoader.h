@@ -34,7 +34,7 @@ public:
     static std::optional<MeterModel> parse(const QByteArray& json, const QString& file, ModelProblem* problem);
     static std::optional<MeterModel> parseFile(const QString& file, ModelProblem* problem);
 
-    // Every *.json of `folders`, in that order: a later folder's model of the same name
+    // Every *.json of `folders` (but *.schema.json), in that order: a later folder's model of the same name
     // replaces an earlier one's (the user's folder comes last). Bad files are kept in
     // `problems()` and do not stop the others.
     void load(const QStringList& folders);

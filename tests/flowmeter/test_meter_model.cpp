@@ -3,10 +3,15 @@
 #include "DisplayUnit.h"
 #include "FlowConfig.h"
 #include "MeterModel.h"
+#include "MeterModelLoader.h"
 #include "ReadPlan.h"
 #include "ValueCodec.h"
 
+#include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -133,6 +138,21 @@ const ValueType kRegisterTypes[] = {ValueType::U16, ValueType::I16, ValueType::U
                                     ValueType::U64, ValueType::F32, ValueType::F64};
 const WordOrder kOrders[] = {WordOrder::ABCD, WordOrder::CDAB, WordOrder::BADC, WordOrder::DCBA};
 
+// A model file around `values` (the inside of the list).
+QByteArray modelFile(const char* values, const char* maker = "Test")
+{
+    return QByteArray("{ \"maker\": \"") + maker + "\", \"model\": \"M\",\n  \"values\": [\n" + values + "\n  ]\n}\n";
+}
+
+const char* const kFlow = R"({ "role": "flowRate", "function": 3, "address": 0, "type": "f32", "unit": "m3/h" })";
+const char* const kTotal = R"({ "role": "totalizer", "function": 3, "address": 2, "type": "f32", "unit": "m3" })";
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
 } // namespace
 
 class TestMeterModel : public QObject
@@ -148,6 +168,11 @@ private slots:
     void refusesUnsoundWrites();
     void plansFewestReads();
     void convertsUnits();
+    void reportsEachBadFile_data();
+    void reportsEachBadFile();
+    void refusesFilesThatAreNone();
+    void userFolderOverrides();
+    void shippedModelsLoadClean();
 };
 
 void TestMeterModel::decodesEveryTypeAndOrder_data()
@@ -355,6 +380,24 @@ void TestMeterModel::refusesUnsoundWrites()
     QCOMPARE(ValueCodec::encode(i16, -32768, &why), std::vector<uint16_t>{0x8000});
     QCOMPARE(ValueCodec::encode(coil, 1, &why), std::vector<uint16_t>{1});
     QCOMPARE(ValueCodec::encode(negativeScale, -2, &why), std::vector<uint16_t>{4});
+
+    // The reason reaches the setup page in the user's language, its numbers in their locale.
+    QTranslator swedish;
+    QVERIFY(swedish.load(qEnvironmentVariable("CORVANE_BIN_DIR") + "/lang/flowmeter/lang_sv_SE.qm"));
+    QCoreApplication::installTranslator(&swedish);
+    QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+    ModelValue calibration = valueOf(ValueType::F32, WordOrder::ABCD);
+    calibration.writable = true;
+    calibration.minimum = 0.5;
+    calibration.maximum = 2;
+    QVERIFY(ValueCodec::encode(calibration, 0.25, &why).empty());
+    const QString swedishWhy = why;
+    QVERIFY(ValueCodec::encode(u16, 70000.5, &why).empty());
+    const QString swedishRange = why;
+    QCoreApplication::removeTranslator(&swedish);
+    QLocale::setDefault(QLocale::c());
+    QCOMPARE(swedishWhy, QString::fromUtf8("under det lägsta värdet, 0,5"));
+    QCOMPARE(swedishRange, QString::fromUtf8("utanför vad registret rymmer (0 till 65\u00a0535)"));
 }
 
 void TestMeterModel::plansFewestReads()
@@ -459,6 +502,292 @@ void TestMeterModel::convertsUnits()
     QCOMPARE(chosen.shown(U::CubicMetre), U::Litre);
     QCOMPARE(chosen.shown(U::Celsius), U::Fahrenheit);
     QCOMPARE(chosen.shown(U::Unknown), U::Unknown);
+}
+
+void TestMeterModel::reportsEachBadFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("reason");
+    auto row = [](const char* what, const QByteArray& content, const char* place, const char* reason) {
+        QTest::newRow(what) << content << QString::fromUtf8(place) << QString::fromUtf8(reason);
+    };
+    auto withFlow = [](const QByteArray& value) { return modelFile((QByteArray(kFlow) + ",\n" + value).constData()); };
+
+    // Not JSON: the place is the line and column, counted in characters ("é" is two bytes).
+    row("not JSON", "{\n  \"maker\": \"Té\" \"model\": \"M\"\n}", "line 2, column 18", "not JSON");
+    row("cut short", "{ \"maker\": \"T\",\n", "line 2, column 1", "not JSON");
+    row("empty file", "", "line 1, column 1", "not JSON");
+    row("not an object", "[1, 2]", "$", "one JSON object");
+    // The model as a whole.
+    row("unknown top key", R"({ "maker": "T", "model": "M", "makr": "x", "values": [] })", "$.makr",
+        "unknown key \"makr\"");
+    row("no maker", R"({ "model": "M", "values": [] })", "$.maker", "required");
+    row("maker blank", R"({ "maker": " ", "model": "M", "values": [] })", "$.maker", "must not be empty");
+    row("model with a trailing space", R"({ "maker": "T", "model": "M ", "values": [] })", "$.model",
+        "must not begin or end with a space");
+    row("maxGap beyond a read", R"({ "maker": "T", "model": "M", "maxGap": 126, "values": [] })", "$.maxGap",
+        "whole number from 0 to 125");
+    row("values not a list", R"({ "maker": "T", "model": "M", "values": {} })", "$.values", "must be a list");
+    row("no values", modelFile(""), "$.values", "at least one value");
+    // One value's keys and their ranges.
+    row("value not an object", withFlow("3"), "$.values[1]", "must be an object");
+    row("unknown value key", withFlow(R"({ "role": "totalizer", "function": 3, "address": 2, "scael": 2 })"),
+        "$.values[1].scael", "unknown key \"scael\"");
+    row("unknown role", withFlow(R"({ "role": "pressure", "function": 3, "address": 2 })"), "$.values[1].role",
+        "must be one of extra, flowRate");
+    row("no function", withFlow(R"({ "name": "P", "address": 2 })"), "$.values[1].function", "required");
+    row("function 2", withFlow(R"({ "name": "P", "function": 2, "address": 2 })"), "$.values[1].function",
+        "must be 3 (holding registers)");
+    row("no address", withFlow(R"({ "name": "P", "function": 3 })"), "$.values[1].address", "required");
+    row("address beyond 65535", withFlow(R"({ "name": "P", "function": 3, "address": 65536 })"),
+        "$.values[1].address", "whole number from 0 to 65535");
+    row("address not whole", withFlow(R"({ "name": "P", "function": 3, "address": 2.5 })"), "$.values[1].address",
+        "whole number");
+    row("registers past 65535", withFlow(R"({ "name": "P", "function": 3, "address": 65533, "type": "f64" })"),
+        "$.values[1].address", "4 registers run past address 65535");
+    row("unknown type", withFlow(R"({ "name": "P", "function": 3, "address": 2, "type": "float" })"),
+        "$.values[1].type", "must be one of u16");
+    row("coil type on a register", withFlow(R"({ "name": "P", "function": 4, "address": 2, "type": "coil" })"),
+        "$.values[1].type", "function 1 or written with function 5");
+    row("register type on a coil", withFlow(R"({ "name": "P", "function": 1, "address": 2, "type": "u16" })"),
+        "$.values[1].type", "the type is coil");
+    row("unknown word order", withFlow(R"({ "name": "P", "function": 3, "address": 2, "type": "u32", "order": "ABDC" })"),
+        "$.values[1].order", "must be one of ABCD, CDAB, BADC, DCBA");
+    row("scale 0", withFlow(R"({ "name": "P", "function": 3, "address": 2, "scale": 0 })"), "$.values[1].scale",
+        "must not be 0");
+    row("scale as text", withFlow(R"({ "name": "P", "function": 3, "address": 2, "scale": "0.1" })"),
+        "$.values[1].scale", "must be a number");
+    row("offset as text", withFlow(R"({ "name": "P", "function": 3, "address": 2, "offset": null })"),
+        "$.values[1].offset", "must be a number");
+    row("writable as text", withFlow(R"({ "name": "P", "function": 3, "address": 2, "writable": "yes" })"),
+        "$.values[1].writable", "true or false");
+    row("min above max", withFlow(R"({ "name": "P", "function": 3, "address": 2, "min": 5, "max": 1 })"),
+        "$.values[1].max", "below min");
+    row("flow in a temperature unit", modelFile(R"({ "role": "flowRate", "function": 3, "address": 0, "type": "f32", "unit": "degC" })"),
+        "$.values[0].unit", "a flowRate needs its unit, one of m3/h, l/min, l/s, gpm");
+    row("totalizer without a unit", modelFile(R"({ "role": "totalizer", "function": 3, "address": 0 })"),
+        "$.values[0].unit", "a totalizer needs its unit");
+    row("flow rate on a coil", modelFile(R"({ "role": "flowRate", "function": 1, "address": 0, "unit": "m3/h" })"),
+        "$.values[0].function", "kept in registers");
+    // Roles and names.
+    row("role twice", withFlow(R"({ "role": "flowRate", "function": 4, "address": 0, "type": "f32", "unit": "l/s" })"),
+        "$.values[1].role", "flowRate is given twice (first at $.values[0])");
+    row("extra without a name", withFlow(R"({ "function": 3, "address": 2 })"), "$.values[1].name", "needs a name");
+    row("name on a role", withFlow(R"({ "role": "serialNumber", "name": "S", "function": 3, "address": 2 })"),
+        "$.values[1].name", "only an extra value has a name");
+    row("extra name twice", withFlow(R"({ "name": "P", "function": 3, "address": 2 }, { "name": "P", "function": 3, "address": 3 })"),
+        "$.values[2].name", "the name \"P\" is given twice");
+    // Bits.
+    row("bit beyond a u16", withFlow(R"({ "role": "alarmBits", "function": 3, "address": 6, "bits": [{ "bit": 16, "text": "x" }] })"),
+        "$.values[1].bits[0].bit", "whole number from 0 to 15");
+    row("bit beyond a coil", withFlow(R"({ "name": "Run", "function": 1, "address": 6, "bits": [{ "bit": 1, "text": "x" }] })"),
+        "$.values[1].bits[0].bit", "whole number from 0 to 0");
+    row("bit twice", withFlow(R"({ "role": "alarmBits", "function": 3, "address": 6, "bits": [{ "bit": 1, "text": "a" }, { "bit": 1, "text": "b" }] })"),
+        "$.values[1].bits[1].bit", "bit 1 is given twice");
+    row("bit without text", withFlow(R"({ "role": "statusBits", "function": 3, "address": 6, "bits": [{ "bit": 1 }] })"),
+        "$.values[1].bits[0].text", "required");
+    row("unknown bit key", withFlow(R"({ "role": "statusBits", "function": 3, "address": 6, "bits": [{ "bit": 1, "text": "a", "alarn": true }] })"),
+        "$.values[1].bits[0].alarn", "unknown key");
+    row("bits on a float", withFlow(R"({ "name": "P", "function": 3, "address": 6, "type": "f32", "bits": [] })"),
+        "$.values[1].bits", "integer type");
+    row("bits on a role of a number", withFlow(R"({ "role": "firmwareVersion", "function": 3, "address": 6, "bits": [] })"),
+        "$.values[1].bits", "only alarmBits, statusBits and extra");
+    row("alarm bits without bits", withFlow(R"({ "role": "alarmBits", "function": 3, "address": 6 })"),
+        "$.values[1].bits", "at least one bit");
+    // Writing and the reset.
+    row("writable input register", withFlow(R"({ "role": "damping", "function": 4, "address": 11, "writable": true })"),
+        "$.values[1].writable", "input registers (function 4) cannot be written");
+    row("writable read coil", withFlow(R"({ "name": "Run", "function": 1, "address": 11, "writable": true })"),
+        "$.values[1].writable", "function 1 cannot be written");
+    row("function 5 not a reset", withFlow(R"({ "name": "Run", "function": 5, "address": 11 })"),
+        "$.values[1].function", "only for the reset command");
+    row("reset from input registers", withFlow(R"({ "role": "resetCommand", "function": 4, "address": 12 })"),
+        "$.values[1].function", "holding register (function 3) or a coil (function 5)");
+    row("reset confirmed by no totalizer", modelFile(R"({ "role": "resetCommand", "function": 5, "address": 0 })"),
+        "$.values[0].confirm", "has no totalizer");
+    row("reset not written", withFlow(R"({ "role": "resetCommand", "function": 3, "address": 12, "writable": false, "confirm": "none" })"),
+        "$.values[1].writable", "always written");
+    row("reset scaled", withFlow(R"({ "role": "resetCommand", "function": 3, "address": 12, "scale": 2, "confirm": "none" })"),
+        "$.values[1].scale", "as it stands");
+    row("reset coil command 2", withFlow(R"({ "role": "resetCommand", "function": 5, "address": 12, "command": 2, "confirm": "none" })"),
+        "$.values[1].command", "whole number from 0 to 1");
+    row("reset command beyond a u16", withFlow(R"({ "role": "resetCommand", "function": 3, "address": 12, "command": 65536, "confirm": "none" })"),
+        "$.values[1].command", "whole number from 0 to 65535");
+    row("unknown confirmation", withFlow(R"({ "role": "resetCommand", "function": 3, "address": 12, "confirm": "totaliserFalls" })"),
+        "$.values[1].confirm", "must be one of totalizerFalls, none");
+    row("confirmBelow without a confirmation", withFlow(R"({ "role": "resetCommand", "function": 3, "address": 12, "confirm": "none", "confirmBelow": 1 })"),
+        "$.values[1].confirmBelow", "only a reset confirmed by totalizerFalls");
+    row("confirmBelow negative", withFlow(QByteArray(kTotal) + R"(, { "role": "resetCommand", "function": 3, "address": 12, "confirmBelow": -1 })"),
+        "$.values[2].confirmBelow", "must not be negative");
+    row("command on another value", withFlow(R"({ "role": "damping", "function": 3, "address": 12, "command": 1 })"),
+        "$.values[1].command", "only the resetCommand");
+}
+
+// Each bad file is named with its place and reason, and the good file beside it still loads.
+void TestMeterModel::reportsEachBadFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, place);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeFile(dir.filePath("a-good.json"), modelFile((QByteArray(kFlow) + "," + kTotal).constData(), "Good")));
+    const QString bad = dir.filePath("b-bad.json");
+    QVERIFY(writeFile(bad, content));
+
+    MeterModelLoader loader;
+    loader.load({dir.path()});
+    QCOMPARE(loader.problems().size(), 1);
+    const ModelProblem& p = loader.problems().first();
+    QCOMPARE(p.file, bad);
+    QCOMPARE(p.place, place);
+    QVERIFY2(p.reason.contains(reason), qPrintable(p.reason));
+    QCOMPARE(p.text(), bad + ": " + place + ": " + p.reason);
+    QCOMPARE(loader.models().keys(), QStringList{"Good M"});
+    QCOMPARE(loader.model("Good M")->values.size(), 2);
+
+    // The same bytes through parse(): the same fault, and no model.
+    ModelProblem direct;
+    QVERIFY(!MeterModelLoader::parse(content, "x.json", &direct));
+    QCOMPARE(direct.place, place);
+}
+
+void TestMeterModel::refusesFilesThatAreNone()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    ModelProblem p;
+    // Bigger than any model: refused unread.
+    const QString big = dir.filePath("big.json");
+    QVERIFY(writeFile(big, modelFile(kFlow) + QByteArray(MeterModelLoader::kMaxFileBytes, ' ')));
+    QVERIFY(!MeterModelLoader::parseFile(big, &p));
+    QCOMPARE(p.file, big);
+    QVERIFY2(p.reason.contains("bigger than"), qPrintable(p.reason));
+    QCOMPARE(p.text(), big + ": " + p.reason);
+    // A pipe would block the read for ever, a folder is no file.
+    const QString fifo = dir.filePath("pipe.json");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!MeterModelLoader::parseFile(fifo, &p));
+    QVERIFY2(p.reason.contains("not a regular file"), qPrintable(p.reason));
+    QVERIFY(QDir(dir.path()).mkdir("folder.json"));
+    QVERIFY(!MeterModelLoader::parseFile(dir.filePath("folder.json"), &p));
+    QVERIFY2(p.reason.contains("not a regular file"), qPrintable(p.reason));
+    QVERIFY(!MeterModelLoader::parseFile(dir.filePath("missing.json"), &p));
+    QVERIFY2(p.reason.contains("does not exist"), qPrintable(p.reason));
+
+    // In a folder: the big file is reported, the pipe and the folder are passed over, the rest
+    // loads; a second file of one model name in the same folder is reported, the first kept.
+    QVERIFY(writeFile(dir.filePath("a.json"), modelFile(kFlow)));
+    QVERIFY(writeFile(dir.filePath("c.json"), modelFile(kTotal)));
+    QVERIFY(writeFile(dir.filePath("notes.txt"), "not a model"));
+    MeterModelLoader loader;
+    loader.load({dir.path(), dir.filePath("no such folder")});
+    QCOMPARE(loader.problems().size(), 2);
+    QCOMPARE(loader.problems()[0].file, big);
+    QCOMPARE(loader.problems()[1].file, dir.filePath("c.json"));
+    QCOMPARE(loader.problems()[1].place, "$.model");
+    QVERIFY(loader.problems()[1].reason.contains(dir.filePath("a.json")));
+    QCOMPARE(loader.models().size(), 1);
+    QVERIFY(loader.model("Test M")->find(ValueRole::FlowRate));
+    QCOMPARE(loader.model("Test M")->sourcePath, dir.filePath("a.json"));
+    QVERIFY(!loader.model("Test N"));
+}
+
+void TestMeterModel::userFolderOverrides()
+{
+    QTemporaryDir program, home;
+    QVERIFY(program.isValid() && home.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+    const QString user = MeterModelLoader::userFolder();
+    QCOMPARE(user, home.path() + "/Tessmark/Corvane/models");
+    QVERIFY(QDir().mkpath(user));
+    QCOMPARE(MeterModelLoader::programFolder(program.path()), program.path() + "/models");
+
+    QVERIFY(writeFile(program.filePath("fm.json"), modelFile((QByteArray(kFlow) + "," + kTotal).constData())));
+    QVERIFY(writeFile(program.filePath("other.json"), modelFile(kFlow, "Other")));
+    // The user's file of the same name, under another file name, wins; a bad one of theirs
+    // takes nothing away.
+    QVERIFY(writeFile(user + "/mine.json",
+                      modelFile(R"({ "role": "flowRate", "function": 4, "address": 50, "type": "f32", "order": "CDAB", "unit": "l/min" })")));
+    QVERIFY(writeFile(user + "/broken.json", modelFile(kFlow, "Other").replace("m3/h", "kg/h")));
+
+    MeterModelLoader loader;
+    loader.load({program.path(), user});
+    QCOMPARE(loader.problems().size(), 1);
+    QCOMPARE(loader.problems()[0].file, user + "/broken.json");
+    QCOMPARE(loader.models().keys(), (QStringList{"Other M", "Test M"}));
+    const MeterModel* mine = loader.model("Test M");
+    QCOMPARE(mine->sourcePath, user + "/mine.json");
+    QCOMPARE(mine->values.size(), 1);
+    QCOMPARE(mine->values[0].function, 4);
+    QCOMPARE(mine->values[0].address, 50);
+    QCOMPARE(mine->values[0].order, WordOrder::CDAB);
+    QCOMPARE(loader.model("Other M")->sourcePath, program.filePath("other.json"));
+
+    // Loaded again, without the user's folder: the program's own again, nothing left over.
+    loader.load({program.path()});
+    QVERIFY(loader.problems().isEmpty());
+    QCOMPARE(loader.model("Test M")->sourcePath, program.filePath("fm.json"));
+    qunsetenv("XDG_DATA_HOME");
+}
+
+void TestMeterModel::shippedModelsLoadClean()
+{
+    // The sources, and the copy the build lays beside the plug-in.
+    const QStringList folders = {QStringLiteral(FLOWMETER_SOURCE_DIR "/models"),
+                                 MeterModelLoader::programFolder(qEnvironmentVariable("CORVANE_BIN_DIR") + "/plugins")};
+    for (const QString& folder : folders) {
+        MeterModelLoader loader;
+        loader.load({folder});
+        QStringList faults;
+        for (const ModelProblem& p : loader.problems())
+            faults << p.text();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QCOMPARE(loader.models().keys(), (QStringList{"Tessmark FM-1", "Tessmark FM-2i"}));
+    }
+    MeterModelLoader loader;
+    loader.load({folders[0]});
+
+    // FM-1 is today's map: one read of sixteen holding registers, f32 high word first.
+    const MeterModel& fm1 = *loader.model("Tessmark FM-1");
+    QCOMPARE(ReadPlan::make(fm1).size(), 1);
+    QCOMPARE(ReadPlan::make(fm1)[0].count, 16);
+    const struct
+    {
+        ValueRole role;
+        int address;
+        ValueType type;
+    } map[] = {{ValueRole::FlowRate, 0, ValueType::F32}, {ValueRole::Totalizer, 2, ValueType::F32},
+               {ValueRole::Temperature, 4, ValueType::F32}, {ValueRole::AlarmBits, 6, ValueType::U16},
+               {ValueRole::StatusBits, 7, ValueType::U16}, {ValueRole::SerialNumber, 8, ValueType::U32},
+               {ValueRole::FirmwareVersion, 10, ValueType::U16}, {ValueRole::Damping, 11, ValueType::U16},
+               {ValueRole::ResetCommand, 12, ValueType::U16}, {ValueRole::AlarmLimit, 13, ValueType::U16},
+               {ValueRole::CalibrationFactor, 14, ValueType::F32}};
+    for (const auto& m : map) {
+        const ModelValue* v = fm1.find(m.role);
+        QVERIFY(v);
+        QCOMPARE(v->function, 3);
+        QCOMPARE(v->address, m.address);
+        QCOMPARE(v->type, m.type);
+        QCOMPARE(v->order, WordOrder::ABCD);
+    }
+    QCOMPARE(fm1.find(ValueRole::AlarmBits)->bits.size(), 3);
+    QVERIFY(fm1.find(ValueRole::AlarmBits)->bits[2].alarm);
+    QCOMPARE(fm1.find(ValueRole::Damping)->scale, 0.1);
+    QCOMPARE(fm1.find(ValueRole::Damping)->maximum, 60.0);
+    QCOMPARE(fm1.find(ValueRole::CalibrationFactor)->minimum, 0.5);
+    QCOMPARE(fm1.find(ValueRole::ResetCommand)->confirm, ResetConfirm::TotalizerFalls);
+    QCOMPARE(fm1.find(ValueRole::ResetCommand)->confirmBelow, 0.5);
+
+    // FM-2i: input registers in two ranges and the holding registers apart: three reads; a coil reset.
+    const MeterModel& fm2 = *loader.model("Tessmark FM-2i");
+    QCOMPARE(ReadPlan::make(fm2).size(), 3);
+    QCOMPARE(fm2.find(ValueRole::FlowRate)->order, WordOrder::CDAB);
+    QCOMPARE(fm2.find(ValueRole::Totalizer)->type, ValueType::U32);
+    QCOMPARE(fm2.find(ValueRole::ResetCommand)->function, 5);
+    QCOMPARE(fm2.find(ValueRole::ResetCommand)->type, ValueType::Coil);
+    QVERIFY(fm2.find(ValueRole::ResetCommand)->writable);
 }
 
 QTEST_GUILESS_MAIN(TestMeterModel)

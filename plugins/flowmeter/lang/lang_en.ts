@@ -550,6 +550,28 @@
     <message>
         <source>Line %1: unit id %2 is not one of 1 to 247.</source>
         <translation>Line %1: unit id %2 is not one of 1 to 247.</translation>
+        <source>the value cannot be written</source>
+        <translation>the value cannot be written</translation>
+    </message>
+    <message>
+        <source>below the lowest value, %1</source>
+        <translation>below the lowest value, %1</translation>
+    </message>
+    <message>
+        <source>above the highest value, %1</source>
+        <translation>above the highest value, %1</translation>
+    </message>
+    <message>
+        <source>the model&apos;s scale is unusable</source>
+        <translation>the model&apos;s scale is unusable</translation>
+    </message>
+    <message>
+        <source>outside what the register can hold</source>
+        <translation>outside what the register can hold</translation>
+    </message>
+    <message>
+        <source>outside what the register can hold (%1 to %2)</source>
+        <translation>outside what the register can hold (%1 to %2)</translation>
     </message>
 </context>
 </TS>

@@ -550,6 +550,28 @@
     <message>
         <source>Line %1: unit id %2 is not one of 1 to 247.</source>
         <translation>Linje %1: enhets-id %2 är inte ett av 1 till 247.</translation>
+        <source>the value cannot be written</source>
+        <translation>värdet kan inte skrivas</translation>
+    </message>
+    <message>
+        <source>below the lowest value, %1</source>
+        <translation>under det lägsta värdet, %1</translation>
+    </message>
+    <message>
+        <source>above the highest value, %1</source>
+        <translation>över det högsta värdet, %1</translation>
+    </message>
+    <message>
+        <source>the model&apos;s scale is unusable</source>
+        <translation>modellens skala går inte att använda</translation>
+    </message>
+    <message>
+        <source>outside what the register can hold</source>
+        <translation>utanför vad registret rymmer</translation>
+    </message>
+    <message>
+        <source>outside what the register can hold (%1 to %2)</source>
+        <translation>utanför vad registret rymmer (%1 till %2)</translation>
     </message>
 </context>
 </TS>
