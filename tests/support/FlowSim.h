@@ -2,7 +2,8 @@
 
 // The real flow-meter simulator in a temporary folder: its link, its control pipe, what it
 // prints with -v (every request and answer in hexadecimal) and its tap (when each request
-// frame arrived). Line settings such as {"--baud", "19200"} go in `extra`.
+// frame arrived, and its function code). Line settings such as {"--baud", "19200"} and meter
+// models (modelOptions) go in `extra`.
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -27,6 +28,18 @@ public:
         proc.start(QString::fromLocal8Bit(qgetenv("CORVANE_BIN_DIR")) + "/flowsim",
                    QStringList{"--ids", ids, "--link", link, "--control", control, "--tap", tap, "-v"} + extra);
         started = proc.waitForStarted(5000) && waitFor("flowsim: open");
+    }
+    // Options that make meters of the model file `file`: of every id when `ids` is empty, else
+    // of those ids only (the others stay the built-in FM-1). Pass them in `extra`, e.g.
+    // FlowSim sim("1,2,3", FlowSim::modelOptions(path, {2, 3})).
+    static QStringList modelOptions(const QString& file, const QList<int>& ids = {})
+    {
+        if (ids.isEmpty())
+            return {"--model", file};
+        QStringList options;
+        for (int id : ids)
+            options << "--model" << QString("%1=%2").arg(id).arg(file);
+        return options;
     }
     ~FlowSim()
     {
@@ -92,8 +105,10 @@ public:
         qint64 startUs = 0;
         qint64 endUs = 0;
         int length = 0;
+        // The request's function code; -1 in a tap written before the simulator noted it.
+        int function = -1;
     };
-    // Every line of a tap file; a line that is not three numbers ends the list.
+    // Every line of a tap file; a line that is not three or four numbers ends the list.
     static QVector<Frame> readTap(const QString& path)
     {
         QVector<Frame> frames;
@@ -102,17 +117,27 @@ public:
             return frames;
         for (const QByteArray& line : f.readAll().split('\n')) {
             const QList<QByteArray> n = line.split(' ');
-            bool ok[3] = {false, false, false};
-            if (n.size() != 3)
+            bool ok[4] = {false, false, false, true};
+            if (n.size() != 3 && n.size() != 4)
                 break;
-            const Frame frame{n[0].toLongLong(&ok[0]), n[1].toLongLong(&ok[1]), n[2].toInt(&ok[2])};
-            if (!ok[0] || !ok[1] || !ok[2])
+            Frame frame{n[0].toLongLong(&ok[0]), n[1].toLongLong(&ok[1]), n[2].toInt(&ok[2])};
+            if (n.size() == 4)
+                frame.function = n[3].toInt(&ok[3]);
+            if (!ok[0] || !ok[1] || !ok[2] || !ok[3])
                 break;
             frames << frame;
         }
         return frames;
     }
     QVector<Frame> frames() const { return readTap(tap); }
+    // How many requests of `function` the tap has seen.
+    int requests(int function) const
+    {
+        int n = 0;
+        for (const Frame& f : frames())
+            n += f.function == function ? 1 : 0;
+        return n;
+    }
 
     QTemporaryDir dir;
     QString link;

@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-ModbusEngine::ModbusEngine(const std::vector<int>& unitIds)
+ModbusEngine::ModbusEngine(const std::vector<int>& unitIds, const std::map<int, MeterModel>& models)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         perror("flowsim: socketpair");
@@ -26,17 +26,38 @@ ModbusEngine::ModbusEngine(const std::vector<int>& unitIds)
     modbus_set_indication_timeout(ctx, 0, 100000);
     for (int id : unitIds) {
         Unit u;
-        u.meter = std::make_unique<FlowMeter>(id);
-        u.map = modbus_mapping_new(0, 0, FlowMeter::REGISTER_COUNT, 0);
-        u.meter->advance(0, u.map->tab_registers);
+        const auto model = models.find(id);
+        if (model == models.end()) {
+            u.meter = std::make_unique<FlowMeter>(id);
+            u.map = modbus_mapping_new(0, 0, FlowMeter::REGISTER_COUNT, 0);
+            u.meter->advance(0, u.map->tab_registers);
+        } else {
+            u.model = std::make_unique<ModelMeter>(id, model->second);
+            ModelMeter& m = *u.model;
+            u.map = new modbus_mapping_t{};
+            u.map->start_bits = m.start(ModelMeter::Coils);
+            u.map->nb_bits = m.size(ModelMeter::Coils);
+            u.map->tab_bits = m.coils();
+            u.map->start_input_registers = m.start(ModelMeter::InputRegisters);
+            u.map->nb_input_registers = m.size(ModelMeter::InputRegisters);
+            u.map->tab_input_registers = m.registers(ModelMeter::InputRegisters);
+            u.map->start_registers = m.start(ModelMeter::HoldingRegisters);
+            u.map->nb_registers = m.size(ModelMeter::HoldingRegisters);
+            u.map->tab_registers = m.registers(ModelMeter::HoldingRegisters);
+            m.advance(0);
+        }
         units[id] = std::move(u);
     }
 }
 
 ModbusEngine::~ModbusEngine()
 {
-    for (auto& [id, u] : units)
-        modbus_mapping_free(u.map);
+    for (auto& [id, u] : units) {
+        if (u.model)
+            delete u.map;
+        else
+            modbus_mapping_free(u.map);
+    }
     if (ctx) {
         modbus_set_socket(ctx, -1);
         modbus_free(ctx);
@@ -54,8 +75,12 @@ const FlowMeter* ModbusEngine::meter(int id) const
 
 void ModbusEngine::tick(double seconds)
 {
-    for (auto& [id, u] : units)
-        u.meter->advance(seconds, u.map->tab_registers);
+    for (auto& [id, u] : units) {
+        if (u.model)
+            u.model->advance(seconds);
+        else
+            u.meter->advance(seconds, u.map->tab_registers);
+    }
 }
 
 int ModbusEngine::requestLength(const uint8_t* buf, int have)
@@ -109,11 +134,16 @@ std::vector<uint8_t> ModbusEngine::answer(const uint8_t* frame, int length, doub
     const int n = modbus_receive(ctx, query);
     if (n <= 0)
         return out;
-    u.meter->advance(seconds, u.map->tab_registers);
+    if (u.model)
+        u.model->advance(seconds);
+    else
+        u.meter->advance(seconds, u.map->tab_registers);
     if (modbus_reply(ctx, query, n, u.map) < 0)
         return out;
     // Ignored writes stay in the map only until the next advance puts the meter's values back.
-    if (applyWrites)
+    if (u.model)
+        takeModelWrites(*u.model, query, n, applyWrites);
+    else if (applyWrites)
         u.meter->takeWrites(u.map->tab_registers);
     uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
     for (;;) {
@@ -125,20 +155,64 @@ std::vector<uint8_t> ModbusEngine::answer(const uint8_t* frame, int length, doub
     return out;
 }
 
-bool ModbusEngine::setRegister(int id, int reg, uint16_t value)
+void ModbusEngine::takeModelWrites(ModelMeter& meter, const uint8_t* query, int length, bool apply)
+{
+    if (length < 6)
+        return;
+    const int address = (query[2] << 8) | query[3];
+    const int count = (query[4] << 8) | query[5];
+    switch (query[1]) {
+    case 0x05:
+        meter.takeWrites(ModelMeter::Coils, address, 1, apply);
+        break;
+    case 0x0F:
+        meter.takeWrites(ModelMeter::Coils, address, count, apply);
+        break;
+    case 0x06:
+        meter.takeWrites(ModelMeter::HoldingRegisters, address, 1, apply);
+        break;
+    case 0x10:
+        meter.takeWrites(ModelMeter::HoldingRegisters, address, count, apply);
+        break;
+    case 0x17:
+        // Read and write: the write's range follows the read's.
+        if (length >= 10)
+            meter.takeWrites(ModelMeter::HoldingRegisters, (query[6] << 8) | query[7], (query[8] << 8) | query[9],
+                             apply);
+        break;
+    default:
+        break;
+    }
+}
+
+bool ModbusEngine::setRegister(int id, int reg, uint16_t value, bool release)
 {
     auto it = units.find(id);
-    if (it == units.end() || reg < 0 || reg >= it->second.map->nb_registers)
+    if (it != units.end() && it->second.model)
+        return release ? it->second.model->release(ModelMeter::HoldingRegisters, reg)
+                       : it->second.model->place(ModelMeter::HoldingRegisters, reg, value);
+    if (release || it == units.end() || reg < 0 || reg >= it->second.map->nb_registers)
         return false;
     it->second.map->tab_registers[reg] = value;
     it->second.meter->takeWrites(it->second.map->tab_registers);
     return true;
 }
 
-bool ModbusEngine::holdFloat(int id, int reg, float value, bool release)
+bool ModbusEngine::setInputRegister(int id, int reg, uint16_t value, bool release)
+{
+    auto it = units.find(id);
+    if (it == units.end() || !it->second.model)
+        return false;
+    return release ? it->second.model->release(ModelMeter::InputRegisters, reg)
+                   : it->second.model->place(ModelMeter::InputRegisters, reg, value);
+}
+
+bool ModbusEngine::holdFloat(int id, int reg, double value, bool release)
 {
     auto it = units.find(id);
     if (it == units.end())
         return false;
-    return release ? it->second.meter->releaseFloat(reg) : it->second.meter->holdFloat(reg, value);
+    if (it->second.model)
+        return release ? it->second.model->releaseValue(reg) : it->second.model->holdValue(reg, value);
+    return release ? it->second.meter->releaseFloat(reg) : it->second.meter->holdFloat(reg, float(value));
 }

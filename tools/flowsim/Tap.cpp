@@ -21,11 +21,11 @@ bool Tap::open(const std::string& path)
     return true;
 }
 
-void Tap::frame(int64_t startUs, int64_t endUs, int length)
+void Tap::frame(int64_t startUs, int64_t endUs, int length, int function)
 {
     if (!file)
         return;
-    const bool ok = fprintf(file, "%" PRId64 " %" PRId64 " %d\n", startUs, endUs, length) > 0 && fflush(file) == 0;
+    const bool ok = fprintf(file, "%" PRId64 " %" PRId64 " %d %d\n", startUs, endUs, length, function) > 0 && fflush(file) == 0;
     if (!ok && !failed) {
         fprintf(stderr, "flowsim: cannot write to the tap file %s: %s\n", filePath.c_str(), strerror(errno));
         clearerr(file);

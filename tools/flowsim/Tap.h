@@ -5,8 +5,10 @@
 #include <string>
 
 // A record of every request frame as it arrived, for measuring the silence a host leaves
-// between frames: one line "START_US END_US LENGTH" per frame, the CLOCK_MONOTONIC times of
-// its first and last byte in microseconds. Lines are appended and flushed one by one, so a
+// between frames and the requests of each kind: one line "START_US END_US LENGTH FUNCTION" per
+// frame, the CLOCK_MONOTONIC times of its first and last byte in microseconds, its length and
+// its function code (0 for a frame too short to have one). The fourth field came later: readers
+// of the first three go on working. Lines are appended and flushed one by one, so a
 // reader sees each frame as soon as it is cut and an earlier file is never cut short.
 class Tap
 {
@@ -20,7 +22,7 @@ public:
     bool open(const std::string& path);
     bool isOpen() const { return file != nullptr; }
     // A failed write is said once; the simulator goes on serving the meters.
-    void frame(int64_t startUs, int64_t endUs, int length);
+    void frame(int64_t startUs, int64_t endUs, int length, int function);
 
 private:
     FILE* file = nullptr;

@@ -3,6 +3,7 @@
 #include "Faults.h"
 #include "LineSettings.h"
 #include "Link.h"
+#include "MeterModelLoader.h"
 #include "ModbusEngine.h"
 #include "Tap.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -63,14 +65,20 @@ std::string programName(const char* argv0)
 void usage(FILE* to, const std::string& name)
 {
     fprintf(to,
-            "usage: %s [--ids 1,2,3] [--link PATH] [--control PATH] [--baud N] [--data-bits 7|8]\n"
-            "               [--parity none|even|odd] [--stop-bits 1|2] [--pace] [--tap FILE] [-v]\n"
+            "usage: %s [--ids 1,2,3] [--model [ID=]FILE]... [--link PATH] [--control PATH] [--baud N]\n"
+            "               [--data-bits 7|8] [--parity none|even|odd] [--stop-bits 1|2] [--pace]\n"
+            "               [--tap FILE] [-v]\n"
             "       %s --help | --version\n"
             "  --ids LIST      unit ids that answer (1..247), default 1\n"
+            "  --model FILE    the meters serve the meter model of FILE (docs/meter-models.md)\n"
+            "                  instead of the built-in FM-1 register map\n"
+            "  --model ID=FILE unit ID alone serves it (one of --ids; may be given for several\n"
+            "                  ids); the ids without a model of their own serve --model FILE,\n"
+            "                  else FM-1\n"
             "  --link PATH     keep a symbolic link to the terminal the host should open\n"
             "  --control PATH  a named pipe for commands: silence N, crc N, short N, extra N,\n"
             "                  ignore N, delay MS N, vanish MS, pace on|off, clear,\n"
-            "                  set ID REG VALUE, setf ID REG FLOAT|off\n"
+            "                  set ID REG VALUE|off, seti ID REG VALUE|off, setf ID REG FLOAT|off\n"
             "  --baud N        the meters' rate: 1200, 2400, 4800, 9600, 19200, 38400, 57600,\n"
             "                  115200 or 230400 (default 9600)\n"
             "  --data-bits N   7 or 8 (default 8; MODBUS RTU itself needs 8)\n"
@@ -85,9 +93,9 @@ void usage(FILE* to, const std::string& name)
             "                  + stop bits) / baud each, 1.04 ms at 9600 8N1, and a silence of\n"
             "                  3.5 characters (at least 1.75 ms) before each answer\n"
             "  --tap FILE      append one line per request frame received, flushed at once:\n"
-            "                  \"START_US END_US LENGTH\", the CLOCK_MONOTONIC times in\n"
-            "                  microseconds at which its first and last byte arrived, and its\n"
-            "                  length in bytes\n"
+            "                  \"START_US END_US LENGTH FUNCTION\", the CLOCK_MONOTONIC times in\n"
+            "                  microseconds at which its first and last byte arrived, its\n"
+            "                  length in bytes and its function code\n"
             "  -v              one line per request and answer\n"
             "  -h, --help      this text\n"
             "  --version       the version\n",
@@ -117,6 +125,22 @@ bool parseIds(const std::string& text, std::vector<int>& ids)
         ids.push_back(int(id));
     }
     return !ids.empty();
+}
+
+// "--model FILE" or "--model ID=FILE": the id (0 for every id) and the file.
+bool parseModelOption(const std::string& text, int& id, std::string& file)
+{
+    id = 0;
+    file = text;
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0 || text.find_first_not_of("0123456789") != eq)
+        return !text.empty();
+    const long n = strtol(text.substr(0, eq).c_str(), nullptr, 10);
+    if (eq > 3 || n < 1 || n > 247)
+        return false;
+    id = int(n);
+    file = text.substr(eq + 1);
+    return !file.empty();
 }
 
 void writeAll(int fd, const uint8_t* data, size_t n, bool paced, double charSeconds)
@@ -156,6 +180,7 @@ std::string hex(const std::vector<uint8_t>& bytes)
 int main(int argc, char* argv[])
 {
     std::vector<int> ids;
+    std::map<int, std::string> modelFiles; // id -> file; 0 for the ids without one of their own
     std::string linkPath, controlPath, tapPath;
     Faults faults;
     LineSettings line;
@@ -178,6 +203,22 @@ int main(int argc, char* argv[])
                                              : "1 or 2");
                 return 2;
             }
+        } else if (a == "--model") {
+            if (!valueOf(argc, argv, i, value))
+                return 2;
+            int id = 0;
+            std::string file;
+            if (!parseModelOption(value, id, file)) {
+                fprintf(stderr, "flowsim: --model %s: give a model file, or ID=FILE with a unit id from 1 to 247\n",
+                        value.c_str());
+                return 2;
+            }
+            if (modelFiles.count(id)) {
+                fprintf(stderr, "flowsim: --model %s: %s has a model already\n", value.c_str(),
+                        id ? ("unit " + std::to_string(id)).c_str() : "every unit");
+                return 2;
+            }
+            modelFiles[id] = file;
         } else if (a == "--tap") {
             if (!valueOf(argc, argv, i, tapPath))
                 return 2;
@@ -208,13 +249,43 @@ int main(int argc, char* argv[])
     if (ids.empty())
         ids.push_back(1);
 
+    // Every model is read before anything is opened: a bad file stops the simulator with the
+    // loader's own account of it.
+    std::map<int, MeterModel> models;
+    std::map<std::string, MeterModel> loaded;
+    for (const auto& [id, file] : modelFiles) {
+        if (id && std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            fprintf(stderr, "flowsim: --model %d=%s: unit %d is not among the ids that answer (--ids)\n", id,
+                    file.c_str(), id);
+            return 2;
+        }
+        if (!loaded.count(file)) {
+            ModelProblem problem;
+            const std::optional<MeterModel> model =
+                MeterModelLoader::parseFile(QString::fromLocal8Bit(file.c_str()), &problem);
+            if (!model) {
+                fprintf(stderr, "flowsim: %s\n", problem.text().toLocal8Bit().constData());
+                return 2;
+            }
+            loaded[file] = *model;
+        }
+    }
+    for (int id : ids) {
+        const auto own = modelFiles.find(id);
+        const auto all = modelFiles.find(0);
+        if (own != modelFiles.end())
+            models[id] = loaded[own->second];
+        else if (all != modelFiles.end())
+            models[id] = loaded[all->second];
+    }
+
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    ModbusEngine engine(ids);
+    ModbusEngine engine(ids, models);
     if (!engine.ok())
         return 1;
     Tap tap;
@@ -245,6 +316,9 @@ int main(int argc, char* argv[])
     for (int id : ids)
         idList += (idList.empty() ? "" : ",") + std::to_string(id);
     printf("flowsim: unit ids %s on %s\n", idList.c_str(), link.terminalPath().c_str());
+    for (const auto& [id, model] : models)
+        printf("flowsim: unit %d is a %s (%s)\n", id, model.name().toLocal8Bit().constData(),
+               model.sourcePath.toLocal8Bit().constData());
     if (!linkPath.empty())
         printf("flowsim: link %s -> %s\n", linkPath.c_str(), link.terminalPath().c_str());
     if (!link.carriesFraming() && (verbose || line.dataBits != 8 || line.parity != 'N'))
@@ -294,25 +368,36 @@ int main(int argc, char* argv[])
                 if (line.empty())
                     continue;
                 std::string error;
-                int id = 0, reg = 0, value = 0;
+                int id = 0, reg = 0;
                 char extra = 0;
-                if (line.rfind("set ", 0) == 0) {
+                if (line.rfind("set ", 0) == 0 || line.rfind("seti ", 0) == 0) {
                     // "set ID REG VALUE": a master's write, e.g. "set 1 13 50" lowers unit 1's
-                    // flow limit to 5.0 m3/h.
-                    const bool ok = sscanf(line.c_str(), "set %d %d %d %c", &id, &reg, &value, &extra) == 3 &&
-                                    value >= 0 && value <= 0xFFFF && engine.setRegister(id, reg, uint16_t(value));
-                    printf("flowsim: %s\n", ok ? line.c_str() : "set needs a known unit, a register and a value 0..65535");
+                    // flow limit to 5.0 m3/h. "seti" places a model meter's input register. On a
+                    // model meter a word outside its writable values stays until "... off".
+                    const bool input = line[3] == 'i';
+                    char text[16] = {0};
+                    bool ok = sscanf(line.c_str() + (input ? 5 : 4), "%d %d %15s %c", &id, &reg, text, &extra) == 3;
+                    const bool release = ok && strcmp(text, "off") == 0;
+                    char* end = nullptr;
+                    const long v = release ? 0 : strtol(text, &end, 10);
+                    ok = ok && (release || (end != text && *end == 0 && v >= 0 && v <= 0xFFFF)) &&
+                         (input ? engine.setInputRegister(id, reg, uint16_t(v), release)
+                                : engine.setRegister(id, reg, uint16_t(v), release));
+                    printf("flowsim: %s\n", ok ? line.c_str()
+                                               : input ? "seti needs a model meter's unit, an input register and a value 0..65535 or off"
+                                                       : "set needs a known unit, a register and a value 0..65535");
                     fflush(stdout);
                     continue;
                 }
                 if (line.rfind("setf ", 0) == 0) {
                     // "setf ID REG FLOAT": the meter serves FLOAT (nan, inf, -inf, 3e38 too) as
-                    // its flow (0), totalizer (2) or temperature (4) until "setf ID REG off".
+                    // its flow (0), totalizer (2) or temperature (4) until "setf ID REG off"; a
+                    // model meter as its holding-register value at REG, in the value's unit.
                     char text[64] = {0};
                     bool ok = sscanf(line.c_str(), "setf %d %d %63s %c", &id, &reg, text, &extra) == 3;
                     const bool release = ok && strcmp(text, "off") == 0;
                     char* end = nullptr;
-                    const float f = release ? 0.0f : strtof(text, &end);
+                    const double f = release ? 0.0 : strtod(text, &end);
                     ok = ok && (release || (end != text && *end == 0)) && engine.holdFloat(id, reg, f, release);
                     printf("flowsim: %s\n", ok ? line.c_str()
                                                : "setf needs a known unit, register 0, 2 or 4 and a float or off");
@@ -358,7 +443,7 @@ int main(int argc, char* argv[])
             rx.erase(rx.begin(), rx.begin() + len);
             const int64_t startUs = rxUs.front(), endUs = rxUs[size_t(len) - 1];
             rxUs.erase(rxUs.begin(), rxUs.begin() + len);
-            tap.frame(startUs, endUs, len);
+            tap.frame(startUs, endUs, len, len > 1 ? frame[1] : 0);
 
             // Asked on every request, so a host that puts its line right is heard again at once.
             LineSettings host;
@@ -388,7 +473,7 @@ int main(int argc, char* argv[])
             if (faults.paced)
                 sleepUntil(std::max(double(startUs) / 1e6, wireFree) + len * line.charSeconds() +
                            line.frameGapSeconds());
-            const bool isWrite = len > 1 && (frame[1] == 6 || frame[1] == 16);
+            const bool isWrite = len > 1 && (frame[1] == 5 || frame[1] == 6 || frame[1] == 15 || frame[1] == 16);
             const bool ignored = isWrite && faults.ignoreWrites > 0;
             std::vector<uint8_t> answer = engine.answer(frame.data(), len, now() - start, !ignored);
             if (ignored && !answer.empty())
