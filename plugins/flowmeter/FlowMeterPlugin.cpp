@@ -3,8 +3,12 @@
 #include "FlowMeterPlugin.h"
 #include "FlowSettings.h"
 #include "IdList.h"
+#include "AlarmLimitEditor.h"
 #include "LinePoller.h"
+#include "MeterValuesView.h"
 #include "SettingsReader.h"
+#include "UnitsChooser.h"
+#include "ValueCodec.h"
 
 #include <core/cLog.h>
 #include <gui/cMainWindow.h>
@@ -14,6 +18,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QListWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -99,6 +105,7 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     picker = new cPortPicker(this);
     // An adapter plugged in or out while the setup page is open shows up in its list.
     connect(picker, &cPortPicker::portsChanged, this, &cFlowMeterPlugin::offerPorts);
+    connect(setup->limit, &AlarmLimitEditor::writeRequested, this, &cFlowMeterPlugin::onLimitWanted);
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
@@ -174,10 +181,11 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::resetDone, this, &cFlowMeterPlugin::onResetDone, Qt::QueuedConnection);
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
             pollers.push_back(std::move(p));
         }
         for (size_t i = 0; i < pollers.size(); ++i)
-            pollers[i]->setConfig(c.lines[int(i)], c.dampingTenths, c.calibration);
+            pollers[i]->setConfig(c.lines[int(i)], c.dampingTenths, c.calibration, loader.models());
     }
     for (auto& p : gone) {
         p->stopAndWait();
@@ -223,7 +231,34 @@ void cFlowMeterPlugin::runHandler(void*)
 void cFlowMeterPlugin::init()
 {
     setup->setFactoryMode(mainWindow->factoryMode);
+    loadModels();
     log("Ready (SDK %s)", CORVANE_SDK_VERSION);
+}
+
+void cFlowMeterPlugin::loadModels()
+{
+    // The program's models lie beside the plug-ins; the user's own come last and win.
+    const QString plugins = QFileInfo(mainWindow->appPath).absolutePath() + "/plugins";
+    loader.load({MeterModelLoader::programFolder(plugins), MeterModelLoader::userFolder()});
+    QStringList problems;
+    for (const ModelProblem& p : loader.problems()) {
+        log("Model file %s", local(p.text()).constData());
+        problems << p.text();
+    }
+    if (loader.models().isEmpty())
+        log("No meter model could be loaded (looked in %s and %s): no meter can be read",
+            local(MeterModelLoader::programFolder(plugins)).constData(),
+            local(MeterModelLoader::userFolder()).constData());
+    else
+        log("Meter models: %s", local(loader.models().keys().join(", ")).constData());
+    setup->modelProblems->clear();
+    setup->modelProblems->addItems(problems);
+    setup->modelProblems->setVisible(!problems.isEmpty());
+    setup->modelsLabel->setText(
+        loader.models().isEmpty()
+            ? QCoreApplication::translate("FlowMeter", "No meter model could be loaded: no meter can be read.")
+            : QCoreApplication::translate("FlowMeter", "Meter models: %1").arg(loader.models().keys().join(", ")));
+    setup->modelsLabel->setProperty("modelsLoaded", int(loader.models().size()));
 }
 
 void cFlowMeterPlugin::logConfig()
@@ -316,6 +351,7 @@ void cFlowMeterPlugin::saveSettings()
         c.dampingTenths = int(std::lround(setup->damping->value() * 10));
         if (mainWindow->factoryMode)
             c.calibration = float(setup->calibration->value());
+        c.units = setup->units->units();
         applyConfig(c);
     }
     FlowConfig c = config;
@@ -352,6 +388,17 @@ void cFlowMeterPlugin::prepareSetup()
     setup->damping->setValue(config.dampingTenths / 10.0);
     setup->calibration->setValue(config.calibration);
     setup->setFactoryMode(mainWindow->factoryMode);
+    setup->units->setUnits(config.units);
+    setup->limit->setUnits(config.units);
+    // The limit of the meter on show, as last read.
+    const QPair<int, int> shown = shownMeter();
+    LinePoller* p = poller(shown.first);
+    const QMap<int, MeterState> units = p ? p->units() : QMap<int, MeterState>();
+    const MeterModel* model = units.contains(shown.second) ? loader.model(units.value(shown.second).model) : nullptr;
+    if (model)
+        setup->limit->setMeter(*model, units.value(shown.second));
+    else
+        setup->limit->clear();
     setupOpen = true;
     // The host shows the page after this returns; the cursor waits in the first field, so a
     // keyboard user can go down the form with Tab.
@@ -383,6 +430,12 @@ void cFlowMeterPlugin::rejectSetup()
 
 void cFlowMeterPlugin::retranslate()
 {
+    // Numbers in the language of the texts (a decimal comma in Swedish); never grouped, so that
+    // a total reads the same on the page as in the log.
+    locale = translator.language().isEmpty() ? QLocale::system() : QLocale(translator.language());
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    setup->limit->setLocale(locale);
+    info->values->setLocale(locale);
     description = QCoreApplication::translate(
         "FlowMeter", "MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms");
     display->retranslate();
@@ -665,18 +718,25 @@ void cFlowMeterPlugin::refreshTree()
         LinePoller* p = poller(i);
         if (!p)
             continue;
-        const QMap<int, UnitState> copy = p->units();
+        const QMap<int, MeterState> copy = p->units();
         bool anyOnline = false;
         for (auto it = copy.begin(); it != copy.end(); ++it) {
-            const UnitState& u = it.value();
+            const MeterState& u = it.value();
             anyOnline = anyOnline || u.online;
             QTreeWidgetItem* item = items.value(qMakePair(i, it.key()));
-            if (!item)
+            const MeterModel* model = loader.model(u.model);
+            if (!item || !model)
                 continue;
-            if (u.seen && item->text(1) != QString::number(u.serial))
-                item->setText(1, QString::number(u.serial));
+            const int serial = model->indexOf(ValueRole::SerialNumber);
+            if (u.seen && serial >= 0 && serial < u.values.size() && std::isfinite(u.values[serial])) {
+                const QString text = QString::number(qulonglong(std::llround(std::max(0.0, u.values[serial]))));
+                if (item->text(1) != text)
+                    item->setText(1, text);
+            }
+            const int a = model->indexOf(ValueRole::AlarmBits);
+            const bool alarm = a >= 0 && a < u.values.size() && ValueFormat::alarmSet(model->values[a], u.values[a]);
             // A meter without a valid measurement wants attention as an alarm does.
-            const QString icon = !u.online ? kIconOffline : (u.alarm || !u.readingValid() ? kIconAlarm : kIconOnline);
+            const QString icon = !u.online ? kIconOffline : (alarm || !u.readingValid() ? kIconAlarm : kIconOnline);
             // Only a change is sent: the host rebuilds the icon from the file each time.
             if (item->data(0, Qt::UserRole).toString() != icon) {
                 item->setData(0, Qt::UserRole, icon);
@@ -705,7 +765,7 @@ void cFlowMeterPlugin::refreshPages()
     const QString line = QString::fromStdString(l.line.text());
     info->line->setText(failure.isEmpty() ? line
                                           : QCoreApplication::translate("FlowMeter", "%1, not open: %2").arg(line, failure));
-    const QMap<int, UnitState> units = p->units();
+    const QMap<int, MeterState> units = p->units();
     if (!units.contains(shown.second)) {
         display->showNone();
         return;
@@ -714,8 +774,45 @@ void cFlowMeterPlugin::refreshPages()
     for (const MeterConfig& m : l.meters)
         if (m.id == shown.second)
             meter = m;
-    display->show(units.value(shown.second), LinePoller::meterName(meter));
-    info->show(units.value(shown.second), l.port, l.periodMs);
+    const MeterState& u = units[shown.second];
+    const MeterModel* model = loader.model(u.model);
+    const ValueFormat f = format();
+    display->show(model, u, LinePoller::meterName(meter), f);
+    info->show(model, u, l.port, l.periodMs, f);
+}
+
+// ---- The alarm limit, from the setup page.
+
+void cFlowMeterPlugin::onLimitWanted(double value)
+{
+    const QPair<int, int> shown = shownMeter();
+    LinePoller* p = poller(shown.first);
+    const QMap<int, MeterState> units = p ? p->units() : QMap<int, MeterState>();
+    const MeterModel* model = units.contains(shown.second) ? loader.model(units.value(shown.second).model) : nullptr;
+    const ModelValue* limit = model ? model->find(ValueRole::AlarmLimit) : nullptr;
+    QString why;
+    // Checked here as the meter will take it, so that a refusal is said before anything is sent.
+    if (!limit)
+        why = QCoreApplication::translate("FlowMeter", "the meter's model has no alarm limit");
+    else if (ValueCodec::encode(*limit, value, &why).empty() && why.isEmpty())
+        why = QCoreApplication::translate("FlowMeter", "not a value the meter can take");
+    if (!why.isEmpty()) {
+        log("Alarm limit %s not written: %s", local(QString::number(value)).constData(), local(why).constData());
+        emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Alarm limit not written: %1").arg(why));
+        return;
+    }
+    p->requestWrite(shown.second, ValueRole::AlarmLimit, value);
+}
+
+void cFlowMeterPlugin::onWriteDone(int line, int id, bool ok, QString failure)
+{
+    QString which = QCoreApplication::translate("FlowMeter", "Meter %1").arg(id);
+    for (const MeterConfig& m : config.lines.value(line).meters)
+        if (m.id == id)
+            which = LinePoller::meterName(m);
+    emit mainWindow->statusBarMsgSignal(
+        ok ? QCoreApplication::translate("FlowMeter", "%1: alarm limit written").arg(which)
+           : QCoreApplication::translate("FlowMeter", "%1: alarm limit not written (%2)").arg(which, failure));
 }
 
 // ---- Entry points.

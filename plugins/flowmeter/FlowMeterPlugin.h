@@ -2,10 +2,13 @@
 
 #include "FlowConfig.h"
 #include "FlowPages.h"
+#include "MeterModelLoader.h"
+#include "ValueFormat.h"
 
 #include <plugin/cPlugin.h>
 #include <serial/cOpenError.h>
 
+#include <QLocale>
 #include <QMap>
 #include <QPair>
 #include <QString>
@@ -60,6 +63,9 @@ private slots:
     void onScanProgress(int line, int percent);
     void onScanDone(int line, QString found, QString failure);
     void onResetDone(int line, bool ok, QString failure);
+    void onWriteDone(int line, int id, bool ok, QString failure);
+    // From the setup page: the shown meter's alarm limit, in the model's unit.
+    void onLimitWanted(double value);
     void onScanBus();
     void onResetTotalizer();
     // Selects the meter watched when the program last ended, once loading is over.
@@ -69,6 +75,10 @@ private slots:
 
 private:
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Reads the models of the program's folder and the user's; says what could not be read.
+    void loadModels();
+    // Units and numbers as the user reads them.
+    ValueFormat format() const { return ValueFormat(config.units, locale); }
     // Gives each line its thread (started) and its part of `c`; lines gone are stopped and
     // their ports closed.
     void applyConfig(const FlowConfig& c);
@@ -88,6 +98,9 @@ private:
 
     // GUI thread only: the setup in use. Each line's thread has its own copy of its line.
     FlowConfig config;
+    MeterModelLoader loader;
+    // The language the plug-in's texts are in: its numbers follow it.
+    QLocale locale;
     // Created and removed on the GUI thread; stopped from the plug-in's own thread at unload.
     mutable std::mutex pollersMutex;
     std::vector<std::unique_ptr<LinePoller>> pollers;

@@ -68,6 +68,18 @@ FlowConfig FlowSettings::load(QSettings& s, const Log& log, bool* oldForm)
     const int selected = read.integer("selected", 0, 0, std::numeric_limits<int>::max());
     c.selectedId = selected <= IdList::kLast ? selected : 0;
     c.selectedLine = read.integer("selectedLine", 0, 0, kMaxLines - 1);
+    // The unit each quantity is shown in: one of that quantity's, or the default with a line.
+    auto unit = [&](const char* key, DisplayUnit::Unit fallback) {
+        const QString text = read.text(key, DisplayUnit::key(fallback)).trimmed();
+        const DisplayUnit::Unit u = DisplayUnit::parse(text);
+        if (DisplayUnit::quantity(u) == DisplayUnit::quantity(fallback))
+            return u;
+        log(QString("Setting %1: '%2' is not a unit of that quantity; %3 is used").arg(key, text.left(20), DisplayUnit::key(fallback)));
+        return fallback;
+    };
+    c.units.flow = unit("flowUnit", c.units.flow);
+    c.units.volume = unit("volumeUnit", c.units.volume);
+    c.units.temperature = unit("temperatureUnit", c.units.temperature);
 
     const bool listed = s.contains("lines/size");
     if (oldForm)
@@ -120,6 +132,10 @@ FlowConfig FlowSettings::load(QSettings& s, const Log& log, bool* oldForm)
             const QString model = qEnvironmentVariable("CORVANE_FLOWMETER_MODEL2");
             const QString ids = qEnvironmentVariable("CORVANE_FLOWMETER_IDS2");
             addMeters(&second, ids.isEmpty() ? QString("1") : ids, model.isEmpty() ? QString(kFirstModel) : model, log);
+            // "19200 8E1" as the demo gives it, or the rate and parity on their own.
+            cLineSettings line;
+            if (cLineSettings::parse(qEnvironmentVariable("CORVANE_FLOWMETER_LINE2").toStdString(), &line))
+                second.line = line;
             bool ok = false;
             const int baud = qEnvironmentVariable("CORVANE_FLOWMETER_BAUD2").toInt(&ok);
             if (ok && cLineSettings::isStandardRate(uint32_t(baud)))
@@ -160,6 +176,9 @@ void FlowSettings::save(QSettings& s, const FlowConfig& c, bool oldKeys)
     s.setValue("calibration", double(c.calibration));
     s.setValue("selected", c.selectedId);
     s.setValue("selectedLine", c.selectedLine);
+    s.setValue("flowUnit", DisplayUnit::key(c.units.flow));
+    s.setValue("volumeUnit", DisplayUnit::key(c.units.volume));
+    s.setValue("temperatureUnit", DisplayUnit::key(c.units.temperature));
     if (oldKeys && !c.lines.isEmpty()) {
         const LineConfig& first = c.lines.front();
         writeLine(s, first);

@@ -29,7 +29,7 @@ public:
     // Reads the group of `s` (not inside a group). `oldForm` is set when the group holds the
     // keys of before lines and no list of lines: such a group is to be written back at once.
     // On a first run the environment may name the lines (CORVANE_FLOWMETER_PORT, _IDS, and a
-    // second line by _PORT2, _IDS2, _MODEL2, _BAUD2, _PARITY2), as `make run` does.
+    // second line by _PORT2, _IDS2, _MODEL2, and _LINE2 ("19200 8E1") or _BAUD2 and _PARITY2), as `make run` does.
     static FlowConfig load(QSettings& s, const Log& log, bool* oldForm = nullptr);
     // Writes the list of lines and the common values; with `oldKeys` also the first line under
     // the keys of before lines.

@@ -4,21 +4,18 @@
 #include <core/cLog.h>
 #include <serial/cSerial.h>
 
+#include "DisplayUnit.h"
+#include "FlowPages.h"
+
 #include <QCoreApplication>
+
+#include <cmath>
 
 #include <chrono>
 #include <thread>
 
 namespace {
 
-// Registers 0 to 15: the whole map in one read.
-constexpr uint16_t kMapSize = 16;
-// A reset totalizer has counted at most a few seconds' flow when it is read back.
-constexpr float kResetConfirmedBelowM3 = 0.5f;
-constexpr uint16_t kRegTotal = 2;
-constexpr uint16_t kRegDamping = 11;
-constexpr uint16_t kRegCommand = 12;
-constexpr uint16_t kRegCalibration = 14;
 // One lost frame is common on a long RS-485 line; a meter counts as away after two in a row.
 constexpr int kOfflineAfter = 2;
 constexpr int kReopenEveryMs = 1000;
@@ -35,6 +32,40 @@ bool sleepWhile(const std::atomic<bool>& running, int ms)
 QByteArray local(const QString& s)
 {
     return s.toLocal8Bit();
+}
+
+// Whether a value of a measuring role is a measurement, judged in the units the checks know.
+ReadingCheck::Problem check(const ModelValue& v, double value)
+{
+    const DisplayUnit::Unit unit = DisplayUnit::parse(v.unit);
+    switch (v.role) {
+    case ValueRole::FlowRate:
+        return ReadingCheck::flow(float(DisplayUnit::convert(value, unit, DisplayUnit::CubicMetrePerHour)));
+    case ValueRole::Totalizer:
+        return ReadingCheck::total(float(DisplayUnit::convert(value, unit, DisplayUnit::CubicMetre)));
+    case ValueRole::Temperature:
+        return ReadingCheck::temperature(float(DisplayUnit::convert(value, unit, DisplayUnit::Celsius)));
+    default:
+        return ReadingCheck::Valid;
+    }
+}
+
+// How the log writes a value's unit: the stable key, and C or F for a temperature as the
+// lines have always had it.
+QString logUnit(const ModelValue& v)
+{
+    const DisplayUnit::Unit unit = DisplayUnit::parse(v.unit);
+    if (unit == DisplayUnit::Celsius)
+        return "C";
+    if (unit == DisplayUnit::Fahrenheit)
+        return "F";
+    return unit == DisplayUnit::Unknown ? v.unit : DisplayUnit::key(unit);
+}
+
+double valueOf(const MeterModel& m, const QVector<double>& values, ValueRole role)
+{
+    const int i = m.indexOf(role);
+    return i >= 0 && i < values.size() ? values[i] : std::nan("");
 }
 
 } // namespace
@@ -66,7 +97,7 @@ void LinePoller::log(const QString& text) const
     cLog::line(logThread->outStream(), "Flow meter plugin: %s", text.toLocal8Bit().constData());
 }
 
-void LinePoller::setConfig(const LineConfig& l, int damping, float cal)
+void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QMap<QString, MeterModel>& known)
 {
     std::lock_guard<std::mutex> g(stateMutex);
     const bool portChanged = !line.port.isEmpty() && (l.port != line.port || l.line != line.line);
@@ -74,15 +105,44 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal)
     dampingTenths = damping;
     calibration = cal;
     answerTimeoutMs = l.answerTimeoutMs;
-    QMap<int, UnitState> kept;
+    models.clear();
+    plans.clear();
+    QMap<int, MeterState> kept;
     for (const MeterConfig& m : l.meters) {
-        UnitState u = unitStates.value(m.id);
+        MeterState u = unitStates.value(m.id);
+        const auto found = known.constFind(m.model);
+        const MeterModel* model = found == known.constEnd() ? nullptr : &found.value();
+        if (model && !models.contains(m.model)) {
+            models.insert(m.model, *model);
+            plans.insert(m.model, ReadPlan::make(*model));
+        }
+        // A meter given another model starts afresh: its values are another model's.
+        if (u.model != m.model || !model) {
+            u = MeterState();
+            u.values.fill(std::nan(""), model ? model->values.size() : 0);
+            u.problems.fill(ReadingCheck::Valid, model ? model->values.size() : 0);
+        }
+        u.line = lineIndex;
         u.id = m.id;
+        u.model = m.model;
+        if (!model) {
+            u.online = false;
+            u.reason = QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model);
+        }
         kept.insert(m.id, u);
     }
     unitStates = kept;
     if (portChanged)
         reopenPort = true;
+}
+
+const MeterModel* LinePoller::modelOf(int id) const
+{
+    auto it = unitStates.find(id);
+    if (it == unitStates.end())
+        return nullptr;
+    auto m = models.find(it->model);
+    return m == models.end() ? nullptr : &m.value();
 }
 
 LineConfig LinePoller::config() const
@@ -91,7 +151,7 @@ LineConfig LinePoller::config() const
     return line;
 }
 
-QMap<int, UnitState> LinePoller::units() const
+QMap<int, MeterState> LinePoller::units() const
 {
     std::lock_guard<std::mutex> g(stateMutex);
     return unitStates;
@@ -131,6 +191,9 @@ cSerial* LinePoller::takePort()
 
 void LinePoller::start()
 {
+    // The plug-in's streams as they are now: the host may have given it others since.
+    setOut(logThread->outStream());
+    setErr(logThread->errStream());
     if (!running)
         startHandler(TYPE_PLAIN, this, std::string());
 }
@@ -147,6 +210,15 @@ void LinePoller::requestReset(int id)
 {
     resetUnit = id;
     resetRequested = true;
+}
+
+void LinePoller::requestWrite(int id, ValueRole role, double value)
+{
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        writes.push_back(Write{id, role, value});
+    }
+    writesRequested = true;
 }
 
 void LinePoller::requestSetupWrites(bool factory)
@@ -205,6 +277,15 @@ void LinePoller::runHandler(void*)
                 emit scanDone(lineIndex, QString(), why);
             if (resetRequested.exchange(false))
                 emit resetDone(lineIndex, false, why);
+            if (writesRequested.exchange(false)) {
+                QVector<Write> dropped;
+                {
+                    std::lock_guard<std::mutex> g(stateMutex);
+                    dropped.swap(writes);
+                }
+                for (const Write& w : dropped)
+                    emit writeDone(lineIndex, w.id, false, why);
+            }
             sleepWhile(running, 50);
             continue;
         }
@@ -215,10 +296,12 @@ void LinePoller::runHandler(void*)
             runReset(link);
         if (setupWritesRequested.exchange(false))
             runSetupWrites(link);
+        if (writesRequested.exchange(false))
+            runWrites(link);
         for (const MeterConfig& m : c.meters) {
             if (!running)
                 break;
-            pollUnit(link, m.id, damping);
+            pollUnit(link, m, damping);
         }
         emit changed(lineIndex);
         const auto spent = std::chrono::steady_clock::now() - cycleStart;
@@ -228,27 +311,34 @@ void LinePoller::runHandler(void*)
     }
 }
 
-void LinePoller::pollUnit(const MeterLink& link, int id, int wanted)
+void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int wanted)
 {
-    const MeterLink::Result read = link.readHolding(id, 0, kMapSize);
-    if (!read.ok || read.registers.size() != kMapSize) {
-        recordFailure(id, read.ok ? QCoreApplication::translate("FlowMeter", "malformed answer") : read.reason);
+    const int id = meter.id;
+    MeterModel model;
+    QVector<ReadRequest> plan;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        const MeterModel* m = modelOf(id);
+        // A meter of a model not known is not asked anything: what it sent could not be read.
+        if (!m)
+            return;
+        model = *m;
+        plan = plans.value(meter.model);
+    }
+    QVector<double> values;
+    const MeterLink::Result read = link.readModel(id, model, plan, &values);
+    if (!read.ok) {
+        recordFailure(id, read.reason);
         return;
     }
-    const std::vector<uint16_t>& r = read.registers;
-    UnitState fresh;
-    fresh.flow = modbus::toFloat(r[0], r[1]);
-    fresh.total = modbus::toFloat(r[2], r[3]);
-    fresh.temperature = modbus::toFloat(r[4], r[5]);
-    fresh.alarm = r[6];
-    fresh.status = r[7];
-    fresh.serial = modbus::toUint32(r[8], r[9]);
-    fresh.firmware = r[10];
-    fresh.damping = r[11];
-    fresh.calibration = modbus::toFloat(r[14], r[15]);
-    fresh.flowProblem = ReadingCheck::flow(fresh.flow);
-    fresh.totalProblem = ReadingCheck::total(fresh.total);
-    fresh.temperatureProblem = ReadingCheck::temperature(fresh.temperature);
+    QVector<ReadingCheck::Problem> problems(values.size(), ReadingCheck::Valid);
+    bool valid = true;
+    for (int i = 0; i < values.size(); ++i) {
+        problems[i] = std::isnan(values[i]) && !model.values[i].isRegister() ? ReadingCheck::Valid
+                                                                            : check(model.values[i], values[i]);
+        valid = valid && problems[i] == ReadingCheck::Valid;
+    }
+    const int flowIndex = model.indexOf(ValueRole::FlowRate);
     const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     bool cameBack = false;
     bool becameInvalid = false;
@@ -256,52 +346,56 @@ void LinePoller::pollUnit(const MeterLink& link, int id, int wanted)
         std::lock_guard<std::mutex> g(stateMutex);
         if (!unitStates.contains(id))
             return;
-        UnitState& u = unitStates[id];
+        MeterState& u = unitStates[id];
         cameBack = !u.online;
         u.online = true;
         u.seen = true;
         u.failuresInRow = 0;
-        u.flow = fresh.flow;
-        u.total = fresh.total;
-        u.temperature = fresh.temperature;
-        u.alarm = fresh.alarm;
-        u.status = fresh.status;
-        u.serial = fresh.serial;
-        u.firmware = fresh.firmware;
-        u.damping = fresh.damping;
-        u.calibration = fresh.calibration;
-        becameInvalid = !fresh.readingValid() &&
-                        (u.readingValid() || u.flowProblem != fresh.flowProblem ||
-                         u.totalProblem != fresh.totalProblem || u.temperatureProblem != fresh.temperatureProblem);
-        u.flowProblem = fresh.flowProblem;
-        u.totalProblem = fresh.totalProblem;
-        u.temperatureProblem = fresh.temperatureProblem;
+        becameInvalid = !valid && (u.readingValid() || u.problems != problems);
+        u.values = values;
+        u.problems = problems;
         // A meter that answers without a valid measurement is there, but has not been read:
         // its last good reading stays where it was.
-        if (fresh.readingValid())
+        if (valid)
             u.lastGood = now.wall;
-        if (fresh.flowProblem == ReadingCheck::Valid)
-            u.trend.add(fresh.flow, now);
+        if (flowIndex >= 0 && problems[flowIndex] == ReadingCheck::Valid)
+            u.trend.add(float(values[flowIndex]), now);
     }
     const QString tag = unitTag(id);
     if (cameBack)
         log(tag + " online");
     // A meter met for the first time, or back after being away (replaced, restarted, set by
     // hand), is given the damping of the setup.
-    if (cameBack && fresh.damping != wanted) {
-        const MeterLink::Result w = link.writeRegister(id, kRegDamping, uint16_t(wanted));
-        if (w.ok)
-            log(QString::asprintf("%s: damping set to %.1f s (it had %.1f s)", local(tag).constData(), wanted / 10.0,
-                                  fresh.damping / 10.0));
-        else
-            log(tag + ": damping not written (" + w.reason + ")");
+    const int dampingIndex = model.indexOf(ValueRole::Damping);
+    if (cameBack && dampingIndex >= 0 && model.values[dampingIndex].writable) {
+        const ModelValue& d = model.values[dampingIndex];
+        const double had = values[dampingIndex];
+        const double seconds = wanted / 10.0;
+        if (std::isnan(had) || std::lround(had * 10) != wanted) {
+            const MeterLink::Result w = link.writeValue(id, d, seconds);
+            if (w.ok)
+                log(QString::asprintf("%s: damping set to %.1f s (it had %.1f s)", local(tag).constData(), seconds, had));
+            else
+                log(tag + ": damping not written (" + w.reason + ")");
+        }
     }
-    if (fresh.readingValid())
-        log(QString::asprintf("%s: flow %.3f m3/h, totalizer %.3f m3, temperature %.2f C, alarm 0x%04X",
-                              local(tag).constData(), double(fresh.flow), double(fresh.total),
-                              double(fresh.temperature), unsigned(fresh.alarm)));
-    else if (becameInvalid)
-        log(tag + ": invalid reading (" + invalidReadingText(fresh, false) + ")");
+    if (valid) {
+        QStringList parts;
+        auto add = [&](ValueRole role, const char* what, int decimals) {
+            const int i = model.indexOf(role);
+            if (i >= 0)
+                parts << QString("%1 %2 %3").arg(what).arg(values[i], 0, 'f', decimals).arg(logUnit(model.values[i]));
+        };
+        add(ValueRole::FlowRate, "flow", 3);
+        add(ValueRole::Totalizer, "totalizer", 3);
+        add(ValueRole::Temperature, "temperature", 2);
+        const double alarm = valueOf(model, values, ValueRole::AlarmBits);
+        if (!std::isnan(alarm))
+            parts << QString::asprintf("alarm 0x%04llX", static_cast<unsigned long long>(std::llround(alarm)));
+        log(tag + ": " + parts.join(", "));
+    } else if (becameInvalid) {
+        log(tag + ": invalid reading (" + invalidReadingText(model, problems, false) + ")");
+    }
 }
 
 void LinePoller::recordFailure(int id, const QString& reason)
@@ -312,7 +406,7 @@ void LinePoller::recordFailure(int id, const QString& reason)
         std::lock_guard<std::mutex> g(stateMutex);
         if (!unitStates.contains(id))
             return;
-        UnitState& u = unitStates[id];
+        MeterState& u = unitStates[id];
         errors = ++u.errors;
         u.reason = reason;
         if (++u.failuresInRow >= kOfflineAfter && (u.online || !u.seen)) {
@@ -330,7 +424,10 @@ void LinePoller::markAllOffline(const QString& reason)
     QList<int> changedIds;
     {
         std::lock_guard<std::mutex> g(stateMutex);
-        for (UnitState& u : unitStates) {
+        for (MeterState& u : unitStates) {
+            // A meter of a model not known keeps saying so.
+            if (!modelOf(u.id))
+                continue;
             if (u.online || u.reason != reason) {
                 if (u.online)
                     ++u.errors;
@@ -360,6 +457,24 @@ void LinePoller::runScan(const MeterLink& link)
         c = line;
         damping = dampingTenths;
     }
+    // The question comes from the line's model: its firmware register, else its first value.
+    ModelValue probe;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        for (const MeterConfig& m : c.meters) {
+            const MeterModel* model = modelOf(m.id);
+            if (!model)
+                continue;
+            const ModelValue* firmware = model->find(ValueRole::FirmwareVersion);
+            for (const ModelValue& v : model->values)
+                if (!firmware && v.function != 5)
+                    firmware = &v;
+            if (firmware) {
+                probe = *firmware;
+                break;
+            }
+        }
+    }
     auto lastRound = std::chrono::steady_clock::now();
     for (int id = 1; id <= 247; ++id) {
         if (scanCancel.exchange(false)) {
@@ -382,7 +497,7 @@ void LinePoller::runScan(const MeterLink& link)
         // The firmware register alone: a short question, and any meter has it. A device that
         // refuses it with an exception is there all the same. The configured time-out, so
         // that a slow meter the poll would reach is found too.
-        const MeterLink::Result r = link.readHolding(id, 10, 1);
+        const MeterLink::Result r = link.read(id, probe.function, probe.address, 1);
         if (r.ok || r.check == modbus::Check::Exception)
             found << QString::number(id);
         if (std::chrono::steady_clock::now() - lastRound >= std::chrono::milliseconds(c.periodMs)) {
@@ -390,7 +505,7 @@ void LinePoller::runScan(const MeterLink& link)
             for (const MeterConfig& m : c.meters) {
                 if (!running)
                     break;
-                pollUnit(link, m.id, damping);
+                pollUnit(link, m, damping);
             }
             emit changed(lineIndex);
         }
@@ -416,41 +531,54 @@ void LinePoller::runReset(const MeterLink& link)
     QString failureText = ok ? QString() : QCoreApplication::translate("FlowMeter", "no meter");
     for (const MeterConfig& m : meters) {
         const int id = m.id;
+        MeterModel model;
+        {
+            std::lock_guard<std::mutex> g(stateMutex);
+            if (const MeterModel* known = modelOf(id))
+                model = *known;
+        }
+        const ModelValue* command = model.find(ValueRole::ResetCommand);
+        const ModelValue* total = model.find(ValueRole::Totalizer);
         QString reason;
-        // The totalizer is read before and after: a meter that takes the command and does
-        // nothing (write-protected, busy) answers the write all the same.
-        auto readTotal = [&](float* total) {
-            const MeterLink::Result r = link.readHolding(id, kRegTotal, 2);
-            if (!r.ok || r.registers.size() != 2) {
-                reason = r.ok ? QCoreApplication::translate("FlowMeter", "malformed answer") : r.reason;
-                return false;
-            }
-            *total = modbus::toFloat(r.registers[0], r.registers[1]);
-            // -inf is below anything and would count as a reset done; NaN as one never done
-            // for a reason nobody is told.
-            const ReadingCheck::Problem problem = ReadingCheck::total(*total);
-            if (problem != ReadingCheck::Valid) {
-                reason = QCoreApplication::translate("FlowMeter", "totalizer") + " " + ReadingCheck::text(problem);
-                return false;
-            }
-            return true;
-        };
-        float before = 0;
-        const bool knewBefore = readTotal(&before);
-        reason.clear();
-        const MeterLink::Result command = link.writeRegister(id, kRegCommand, 1);
-        const bool done = command.ok;
-        if (!done)
-            reason = command.reason;
-        // Confirmed once the totalizer reads near zero and below what it was; read back a few
-        // times before giving up.
         bool confirmed = false;
-        for (int tries = 0; done && !confirmed && tries < 10 && running; ++tries) {
-            float after = 0;
-            if (readTotal(&after))
-                confirmed = after < kResetConfirmedBelowM3 && (!knewBefore || after < before);
-            if (!confirmed)
-                sleepWhile(running, 20);
+        if (!command) {
+            reason = model.values.isEmpty() ? QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model)
+                                            : QCoreApplication::translate("FlowMeter", "its model has no reset command");
+        } else {
+            const bool byTotal = command->confirm == ResetConfirm::TotalizerFalls && total;
+            // The totalizer is read before and after: a meter that takes the command and does
+            // nothing (write-protected, busy) answers the write all the same.
+            auto readTotal = [&](double* value) {
+                const MeterLink::Result r = link.readValue(id, *total, value);
+                if (!r.ok) {
+                    reason = r.reason;
+                    return false;
+                }
+                // -inf is below anything and would count as a reset done; NaN as one never
+                // done for a reason nobody is told.
+                const ReadingCheck::Problem problem = check(*total, *value);
+                if (problem != ReadingCheck::Valid) {
+                    reason = QCoreApplication::translate("FlowMeter", "totalizer") + " " + ReadingCheck::text(problem);
+                    return false;
+                }
+                return true;
+            };
+            double before = 0;
+            const bool knewBefore = byTotal && readTotal(&before);
+            reason.clear();
+            const MeterLink::Result done = link.command(id, *command);
+            if (!done.ok)
+                reason = done.reason;
+            confirmed = done.ok && !byTotal;
+            // Confirmed once the totalizer reads near zero and below what it was; read back a
+            // few times before giving up.
+            for (int tries = 0; done.ok && byTotal && !confirmed && tries < 10 && running; ++tries) {
+                double after = 0;
+                if (readTotal(&after))
+                    confirmed = after < command->confirmBelow && (!knewBefore || after < before);
+                if (!confirmed)
+                    sleepWhile(running, 20);
+            }
         }
         if (confirmed)
             log(unitTag(id) + ": totalizer reset");
@@ -469,26 +597,61 @@ void LinePoller::runSetupWrites(const MeterLink& link)
     LineConfig c;
     int damping = 10;
     float cal = 1.0f;
+    QMap<int, MeterModel> byId;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         c = line;
         damping = dampingTenths;
         cal = calibration;
+        for (const MeterConfig& m : c.meters)
+            if (const MeterModel* model = modelOf(m.id))
+                byId.insert(m.id, *model);
     }
     for (const MeterConfig& m : c.meters) {
-        const MeterLink::Result w = link.writeRegister(m.id, kRegDamping, uint16_t(damping));
-        if (!w.ok) {
-            log(unitTag(m.id) + ": damping not written (" + w.reason + ")");
-            // Saved all the same, and written when the meter is next back; but said now.
-            emit statusMessage(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
-                                   .arg(meterName(m), w.reason));
+        const MeterModel model = byId.value(m.id);
+        if (const ModelValue* d = model.find(ValueRole::Damping); d && d->writable) {
+            const MeterLink::Result w = link.writeValue(m.id, *d, damping / 10.0);
+            if (!w.ok) {
+                log(unitTag(m.id) + ": damping not written (" + w.reason + ")");
+                // Saved all the same, and written when the meter is next back; but said now.
+                emit statusMessage(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
+                                       .arg(meterName(m), w.reason));
+            }
         }
-        if (factoryWrites) {
-            uint16_t hi, lo;
-            modbus::fromFloat(cal, &hi, &lo);
-            const MeterLink::Result f = link.writeRegisters(m.id, kRegCalibration, {hi, lo});
-            if (!f.ok)
-                log(unitTag(m.id) + ": calibration factor not written (" + f.reason + ")");
+        const ModelValue* f = model.find(ValueRole::CalibrationFactor);
+        if (factoryWrites && f && f->writable) {
+            const MeterLink::Result w = link.writeValue(m.id, *f, double(cal));
+            if (!w.ok)
+                log(unitTag(m.id) + ": calibration factor not written (" + w.reason + ")");
         }
+    }
+}
+
+void LinePoller::runWrites(const MeterLink& link)
+{
+    QVector<Write> todo;
+    QMap<int, MeterModel> byId;
+    LineConfig c;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        todo.swap(writes);
+        c = line;
+        for (const Write& w : todo)
+            if (const MeterModel* model = modelOf(w.id))
+                byId.insert(w.id, *model);
+    }
+    for (const Write& w : todo) {
+        const ModelValue* v = byId.value(w.id).find(w.role);
+        if (!v) {
+            emit writeDone(lineIndex, w.id, false, QCoreApplication::translate("FlowMeter", "its model has no such value"));
+            continue;
+        }
+        const MeterLink::Result r = link.writeValue(w.id, *v, w.value);
+        if (r.ok)
+            log(QString::asprintf("%s: alarm limit set to %.3f %s", local(unitTag(w.id)).constData(), w.value,
+                                  local(logUnit(*v)).constData()));
+        else
+            log(unitTag(w.id) + ": alarm limit not written (" + r.reason + ")");
+        emit writeDone(lineIndex, w.id, r.ok, r.reason);
     }
 }

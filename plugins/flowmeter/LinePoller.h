@@ -1,7 +1,9 @@
 #pragma once
 
 #include "FlowConfig.h"
-#include "FlowPages.h"
+#include "MeterModel.h"
+#include "MeterState.h"
+#include "ReadPlan.h"
 
 #include <core/cThread.h>
 
@@ -28,11 +30,13 @@ public:
     ~LinePoller() override;
 
     int index() const { return lineIndex; }
-    // GUI thread. A port or its line settings changed make the port be opened again.
-    void setConfig(const LineConfig& line, int dampingTenths, float calibration);
+    // GUI thread. A port or its line settings changed make the port be opened again. `models`
+    // holds the models known; a meter of another is not polled and shown offline with why.
+    void setConfig(const LineConfig& line, int dampingTenths, float calibration,
+                   const QMap<QString, MeterModel>& models);
     LineConfig config() const;
     // Copies for the pages and the tree.
-    QMap<int, UnitState> units() const;
+    QMap<int, MeterState> units() const;
     QString openFailure() const;
 
     // GUI thread, in answer to portWanted: the port now open, or why it did not open.
@@ -49,6 +53,8 @@ public:
     void requestReset(int id);
     bool takeResetRequest() { return resetRequested.exchange(false); }
     void requestSetupWrites(bool factory);
+    // Writes a value of meter `id`'s model (the alarm limit), in the model's unit.
+    void requestWrite(int id, ValueRole role, double value);
 
     // The name the pages give a meter: the user's, or "Meter <id>".
     static QString meterName(const MeterConfig& m);
@@ -66,12 +72,17 @@ signals:
     void scanDone(int line, QString found, QString failure);
     void resetDone(int line, bool ok, QString failure);
     void statusMessage(QString text);
+    // A write asked for with requestWrite: done, or why not (in the user's language).
+    void writeDone(int line, int id, bool ok, QString failure);
 
 private:
     void log(const QString& text) const;
     cSerial* usablePort() const;
-    // One read of a meter's map; a meter that is back is given the setup's damping.
-    void pollUnit(const MeterLink& link, int id, int wantedDamping);
+    // One read of a meter by its model; a meter that is back is given the setup's damping.
+    void pollUnit(const MeterLink& link, const MeterConfig& meter, int wantedDamping);
+    void runWrites(const MeterLink& link);
+    // The meter's model, or null (under stateMutex).
+    const MeterModel* modelOf(int id) const;
     void recordFailure(int id, const QString& reason);
     void markAllOffline(const QString& reason);
     void runScan(const MeterLink& link);
@@ -87,7 +98,16 @@ private:
     LineConfig line;
     int dampingTenths = 10;
     float calibration = 1.0f;
-    QMap<int, UnitState> unitStates;
+    QMap<int, MeterState> unitStates;
+    QMap<QString, MeterModel> models;
+    QMap<QString, QVector<ReadRequest>> plans;
+    struct Write
+    {
+        int id = 0;
+        ValueRole role = ValueRole::Extra;
+        double value = 0;
+    };
+    QVector<Write> writes;
     // Why the port is not open, in words; empty while it is or is on its way.
     QString failure;
 
@@ -102,4 +122,5 @@ private:
     std::atomic<int> resetUnit{0};
     std::atomic<bool> setupWritesRequested{false};
     std::atomic<bool> factoryWrites{false};
+    std::atomic<bool> writesRequested{false};
 };

@@ -3,6 +3,7 @@
 // Discard, factory calibration, Swedish, and how long the GUI thread stalls during faults.
 #include "FlowSim.h"
 #include "FlowTrend.h"
+#include "FlowConfig.h"
 #include "IdList.h"
 #include "SettingsReader.h"
 
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QMenu>
@@ -72,11 +74,13 @@ struct Host : HostFixture
     cPlugin* plugin = nullptr;
     void (*kill)(cPlugin*) = nullptr;
 
-    bool start(const QString& port, const QString& ids, bool factory = false, int language = 0)
+    // `program`: the folder the window's program lies in, whose plugins/models the plug-in reads.
+    bool start(const QString& port, const QString& ids, bool factory = false, int language = 0,
+               const QString& program = ProgramRunner::binDir())
     {
         qputenv("CORVANE_FLOWMETER_PORT", port.toLocal8Bit());
         qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
-        open(ProgramRunner::binDir())->factoryMode = factory;
+        open(program)->factoryMode = factory;
         startMain();
         return create(language);
     }
@@ -182,6 +186,13 @@ private slots:
     void idListReadsRangesAndNamesWhatItLeavesOut();
     void oldSettingsBecomeOneLineAndStayOnTheSecondStart();
     void aDeadLineDoesNotSlowTheLiveOne();
+
+    // models
+    void modelMeterShownInTheChosenUnitsAndLanguage_data();
+    void modelMeterShownInTheChosenUnitsAndLanguage();
+    void badModelFilesAreNamedAndTheOthersLoad();
+    void withoutAnyModelItSaysSoAndKeepsRunning();
+    void alarmLimitIsWrittenWithinTheModelsRange();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -227,7 +238,7 @@ void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
     // A master lowers unit 2's flow limit to 5 m3/h, under its 12: the alarm in words, in red,
     // and the alarm icon in the tree; unit 1 (8 m3/h, limit 10) stays calm.
     QVERIFY(sim.command("set 2 13 50"));
-    QVERIFY(waitUntil([&] { return h.label("alarmValue") == "Flow above limit"; }));
+    QVERIFY(waitUntil([&] { return h.label("alarmValue").endsWith("Flow above limit"); }));
     QVERIFY(h.plugin->displayWidget->findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
     QVERIFY(waitUntil([&] { return !icons.isEmpty() && icons.last() == ":/Other/Pixmaps/alarm22.png"; }));
     QCOMPARE(h.label("stateValue"), QString("Online"));
@@ -1128,6 +1139,235 @@ void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
     QVERIFY(h.label("stateValue").startsWith("Offline: no answer"));
     h.select(1);
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+}
+
+namespace {
+
+// One line of meters, each with its model and name, in the form the plug-in stores.
+void storeLine(const TempSettings& store, const QString& port, const QVector<MeterConfig>& meters)
+{
+    QSettings s(store.file(), QSettings::IniFormat);
+    s.beginGroup("FlowMeter");
+    s.beginWriteArray("lines", 1);
+    s.setArrayIndex(0);
+    s.setValue("port", port);
+    s.beginWriteArray("meters", int(meters.size()));
+    for (int i = 0; i < meters.size(); ++i) {
+        s.setArrayIndex(i);
+        s.setValue("id", meters[i].id);
+        s.setValue("model", meters[i].model);
+        s.setValue("name", meters[i].name);
+    }
+    s.endArray();
+    s.endArray();
+    s.endGroup();
+}
+
+QString modelFile(const char* name)
+{
+    return ProgramRunner::binDir() + "/plugins/models/" + name;
+}
+
+float floatOf(uint16_t high, uint16_t low)
+{
+    const uint32_t bits = uint32_t(high) << 16 | low;
+    float f;
+    memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// The user's model folder in a temporary data home, for as long as it lives.
+struct UserModels
+{
+    UserModels() : previous(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); }
+    ~UserModels() { qputenv("XDG_DATA_HOME", previous); }
+    QString folder() const { return home.path() + "/Tessmark/Corvane/models"; }
+    QString add(const QString& name, const QByteArray& bytes) const
+    {
+        QDir().mkpath(folder());
+        QFile f(folder() + "/" + name);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        return f.fileName();
+    }
+    QTemporaryDir home;
+    QByteArray previous;
+};
+
+} // namespace
+
+void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("localeName");
+    QTest::newRow("English") << 1 << "en";
+    QTest::newRow("Swedish") << 2 << "sv_SE";
+}
+
+void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(QString, localeName);
+    // An insertion meter: input registers, floats low word first, a u32 totalizer in litres,
+    // a temperature in tenths, a limit in l/min; shown in m³/h, litres and °F.
+    FlowSim sim("4", {"--model", modelFile("tessmark-fm2i.json")});
+    QVERIFY(sim.started);
+    Host h;
+    h.captureConsole();
+    storeLine(h.store, sim.link, {MeterConfig{4, "Tessmark FM-2i", "FT-101 inlet"}});
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/volumeUnit", "l");
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/temperatureUnit", "degF");
+    // Registers as an independent master would see them, and the figures worked out from them.
+    const uint16_t flow[2] = {0x0000, 0x42F1};   // 100, 101: CDAB, 120.5 l/min
+    const uint16_t total[2] = {0xD687, 0x0012};  // 102, 103: CDAB, 1234567 litres
+    const uint16_t temperature = 0xFFC9;         // 104: -55 tenths of a degree
+    const uint16_t limit = 1500;                 // holding 200: tenths of l/min
+    for (const QByteArray& c : {QByteArray("seti 4 100 ") + QByteArray::number(flow[0]),
+                                QByteArray("seti 4 101 ") + QByteArray::number(flow[1]),
+                                QByteArray("seti 4 102 ") + QByteArray::number(total[0]),
+                                QByteArray("seti 4 103 ") + QByteArray::number(total[1]),
+                                QByteArray("seti 4 104 ") + QByteArray::number(temperature),
+                                QByteArray("seti 4 105 258"), QByteArray("seti 4 122 1234"),
+                                QByteArray("set 4 200 ") + QByteArray::number(limit)})
+        QVERIFY2(sim.command(c) && sim.waitFor("flowsim: " + c), c.constData());
+    const double m3h = floatOf(flow[1], flow[0]) * 60.0 / 1000.0;
+    const double litres = double(uint32_t(total[1]) << 16 | total[0]);
+    const double fahrenheit = int16_t(temperature) * 0.1 * 9.0 / 5.0 + 32.0;
+    const double limitM3h = limit * 0.1 * 60.0 / 1000.0;
+    QLocale locale(localeName);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+
+    QVERIFY(h.start(sim.link, "1", false, language));
+    QCOMPARE(h.unit(4)->text(0), QString("FT-101 inlet"));
+    h.select(4);
+    QVERIFY2(waitUntil([&] { return h.label("flowValue") != "-"; }), qPrintable(h.log.text().right(2000)));
+    QCOMPARE(h.label("unitTitle"), QString("FT-101 inlet"));
+    QCOMPARE(h.label("flowValue"), locale.toString(m3h, 'f', 2) + " m³/h");
+    QCOMPARE(h.label("totalValue"), locale.toString(litres, 'f', 1) + " l");
+    QCOMPARE(h.label("temperatureValue"), locale.toString(fahrenheit, 'f', 1) + " °F");
+    QCOMPARE(h.label("limitValue"), locale.toString(limitM3h, 'f', 2) + " m³/h");
+    // Bit 1 is an alarm, bit 8 is not: the alarm is said and marked.
+    QVERIFY(h.style("alarmValue").contains("#c02020"));
+    QVERIFY(!h.label("alarmValue").contains(language == 1 ? "No alarm" : "Inget larm"));
+    // The limit is drawn on the trend, in the unit the flow is drawn in.
+    QCOMPARE(h.plugin->displayWidget->findChild<QWidget*>("trendPlot")->property("limit").toDouble(), limitM3h);
+    QCOMPARE(h.info("modelValue"), QString("Tessmark FM-2i"));
+    // An extra value of the model, in the language's numbers.
+    const QString volts = locale.toString(12.34, 'f', 2) + " V";
+    QVERIFY2(!h.plugin->infoWidget->findChildren<QLabel*>().isEmpty(), "no labels");
+    bool extraShown = false;
+    for (QLabel* l : h.plugin->infoWidget->findChildren<QLabel*>())
+        extraShown = extraShown || l->text() == volts;
+    QVERIFY2(extraShown, qPrintable(volts));
+    // The log stays English with a point, in the model's units.
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow 120.500 l/min, totalizer 1234.567 m3, "
+                      "temperature -5.50 C, alarm 0x0102\n"));
+
+    // Read in the fewest requests: the input registers in two ranges too far apart to merge,
+    // the holding registers in one.
+    const int skip = sim.frames().size();
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow", h.log.text().count("Flow meter plugin: Unit 4: flow") + 5));
+    int inputs = 0, holding = 0;
+    const QVector<FlowSim::Frame> frames = sim.frames();
+    for (int i = skip; i < frames.size(); ++i) {
+        inputs += frames[i].function == 4;
+        holding += frames[i].function == 3;
+    }
+    QVERIFY2(holding >= 4 && std::abs(inputs - 2 * holding) <= 2, qPrintable(QString("%1 %2").arg(inputs).arg(holding)));
+}
+
+void TestFlowmeterPlugin::badModelFilesAreNamedAndTheOthersLoad()
+{
+    UserModels user;
+    const QString bad = user.add("bad.json", R"({ "maker": "Acme", "model": "B-1", "values": [
+        { "role": "flowRate", "function": 7, "address": 0, "type": "f32", "unit": "m3/h" } ] })");
+    const QString broken = user.add("broken.json", "{ \"maker\": \"Acme\",\n  \"model\" \"B-2\" }");
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    storeLine(h.store, sim.link, {MeterConfig{1, "Tessmark FM-1", ""}, MeterConfig{2, "Acme B-1", "Boiler"}});
+    QVERIFY(h.start(sim.link, "1"));
+    // Each file with its place and reason, in the log and on the setup page.
+    const QString log = h.log.text();
+    QVERIFY2(log.contains("Flow meter plugin: Model file " + bad + ": $.values[0].function: "), qPrintable(log));
+    QVERIFY2(log.contains("Flow meter plugin: Model file " + broken + ": line 2, column "), qPrintable(log));
+    QVERIFY(log.contains("Flow meter plugin: Meter models: Tessmark FM-1, Tessmark FM-2i\n"));
+    auto* problems = h.plugin->setupWidget->findChild<QListWidget*>("modelProblems");
+    QVERIFY(problems && problems->isVisibleTo(h.plugin->setupWidget));
+    QCOMPARE(problems->count(), 2);
+    QStringList listed;
+    for (int i = 0; i < problems->count(); ++i)
+        listed << problems->item(i)->text();
+    QVERIFY2(listed.filter(bad + ": $.values[0].function: ").size() == 1, qPrintable(listed.join('|')));
+    QVERIFY(listed.filter(broken + ": line 2").size() == 1);
+    QVERIFY(h.plugin->setupWidget->findChild<QLabel*>("modelsLabel")->text().contains("Tessmark FM-1"));
+
+    // The meter of the model that did not load says why and is never asked; the other reads.
+    QCOMPARE(h.unit(2)->text(0), QString("Boiler"));
+    h.select(2);
+    QCOMPARE(h.label("stateValue"), QString("Offline: model Acme B-1 not found"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY(!sim.collect().contains("flowsim: <- 02 "));
+    h.select(2);
+    QCOMPARE(h.label("stateValue"), QString("Offline: model Acme B-1 not found"));
+    QCOMPARE(h.info("modelValue"), QString("Acme B-1 (not found)"));
+}
+
+void TestFlowmeterPlugin::withoutAnyModelItSaysSoAndKeepsRunning()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    h.captureConsole();
+    // A program folder without the shipped models.
+    QVERIFY(h.start(sim.link, "1", false, 0, h.bin()));
+    QVERIFY(h.log.text().contains("Flow meter plugin: No meter model could be loaded (looked in " + h.plugins() + "/models and "));
+    QCOMPARE(h.plugin->setupWidget->findChild<QLabel*>("modelsLabel")->text(),
+             QString("No meter model could be loaded: no meter can be read."));
+    h.select(1);
+    QCOMPARE(h.label("stateValue"), QString("Offline: model Tessmark FM-1 not found"));
+    // Nothing is asked of the line, and the plug-in goes on: a scan finds no model to ask by
+    // and a reset says why.
+    QTest::qWait(500);
+    QVERIFY(!sim.collect().contains("flowsim: <- 01 03"));
+    QMenu menu;
+    QToolBar bar;
+    QAction* reset = h.action("flowmeterResetTotalizer", menu, bar);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    h.answerBoxes(QMessageBox::Yes);
+    reset->trigger();
+    QVERIFY(waitUntil([&] { return texts(status).filter("Totalizer reset failed").size() == 1; }));
+    QVERIFY2(texts(status).contains("Totalizer reset failed: Meter 1: model Tessmark FM-1 not found"),
+             qPrintable(texts(status).join('|')));
+}
+
+void TestFlowmeterPlugin::alarmLimitIsWrittenWithinTheModelsRange()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("limitValue") != "-"; }));
+    // FM-1's limit: holding register 13 in tenths of m³/h, at most 6553.5.
+    QCOMPARE(h.label("limitValue"), QString("10.00 m³/h"));
+    h.plugin->prepareSetup();
+    auto* edit = h.plugin->setupWidget->findChild<QWidget*>("alarmLimitEditor")->findChild<QLineEdit*>();
+    QVERIFY(edit);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    // Beyond the model's range: refused, nothing sent.
+    edit->setText("7000");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::qWait(300);
+    QVERIFY(!sim.collect().contains("flowsim: <- 01 06 00 0D"));
+    edit->setText("12.5");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 01 06 00 0D 00 7D"); }));
+    QVERIFY(waitUntil([&] { return texts(status).contains("Meter 1: alarm limit written"); }));
+    QVERIFY(waitUntil([&] { return h.label("limitValue") == "12.50 m³/h"; }));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Unit 1: alarm limit set to 12.500 m3/h\n"));
+    h.plugin->rejectSetup();
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

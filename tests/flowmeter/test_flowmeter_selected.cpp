@@ -29,7 +29,8 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     qputenv("CORVANE_FLOWMETER_IDS", "1,2,3");
 
     HostFixture kit;
-    QVERIFY(kit.addFile(ProgramRunner::binDir() + "/plugins/flowmeter.plg", "flowmeter.plg"));
+    // The plug-in with its shipped models, as installed.
+    QVERIFY(ProgramRunner::stageFlowmeter(kit.bin()));
     cMainWindow* w = kit.open();
     kit.startMainGui();
     kit.startMain();
