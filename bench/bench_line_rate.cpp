@@ -328,7 +328,7 @@ int main(int argc, char* argv[])
         const Run reference = libmodbusMaster(l);
         const Run hostMs = hostPort(l, true);
         const Run host = hostPort(l, false);
-        const bool withPlugin = l.settings.baud == 19200 || l.settings.baud == 115200;
+        const bool withPlugin = l.settings.baud == 9600 || l.settings.baud == 19200 || l.settings.baud == 115200;
         const std::vector<Run> alone = withPlugin ? pluginPolls(l) : std::vector<Run>();
         const std::vector<Run> both = withPlugin ? pluginPolls(l, 2) : std::vector<Run>();
         const Run none;

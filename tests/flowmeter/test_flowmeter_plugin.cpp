@@ -1133,12 +1133,20 @@ void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
     QVERIFY2(livePeriod < 1.3 * 200, qPrintable(QString::number(livePeriod)));
 
     // Selecting a meter of the dead line shows it, not the first line's meter of that id.
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     QVERIFY(h.plugin->lock(100));
     h.plugin->selectItem(h.unit(1, 1));
     h.plugin->unlock();
     QVERIFY(h.label("stateValue").startsWith("Offline: no answer"));
-    h.select(1);
-    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    // Kept for the next start by its line and id, with both lines in the list form.
+    h.unload();
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/selectedLine").toInt(), 1);
+    QCOMPARE(stored.value("FlowMeter/selected").toInt(), 1);
+    QCOMPARE(stored.value("FlowMeter/lines/size").toInt(), 2);
+    QCOMPARE(stored.value("FlowMeter/lines/2/parity").toString(), QString("E"));
+    QCOMPARE(stored.value("FlowMeter/lines/2/meters/3/id").toInt(), 3);
 }
 
 namespace {
