@@ -180,6 +180,19 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         QVERIFY(QDir().mkpath(shots));
         QVERIFY(shot.save(shots + "/flowmeter-demo.png"));
 
+        // Down past the first line's other meters to the second line's first meter, another
+        // model, read at 19200 8E1: its page too, then back up to the first meter.
+        QVERIFY(keys(window, {"Down", "Down", "Down", "Right", "Down"}));
+        QVERIFY2(demo.waitFor("cMainWindow: Selected " + runDir + "/flowmeters2 / Meter 1 ("),
+                 qPrintable(demo.output().right(3000)));
+        QVERIFY(demo.waitForNext("Flow meter plugin: Line 2 unit 1: flow"));
+        QTest::qWait(3000);
+        const QImage second = QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+        QVERIFY(!second.isNull() && second != shot);
+        QVERIFY(second.save(shots + "/flowmeter-demo-line2.png"));
+        QVERIFY(keys(window, {"Up", "Up", "Up", "Up"}));
+        QVERIFY(demo.waitForNext("cMainWindow: Selected " + runDir + "/flowmeters / Meter 1 ("));
+
         // The setup page: the cursor starts in the port box; down past the line's rate, data
         // bits, parity and stop bits and the unit ids to the poll period, type a new one, on
         // past the answer time-out and the damping to Save.
