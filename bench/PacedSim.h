@@ -5,8 +5,6 @@
 #include "ProgramRunner.h"
 #include "serial/cLineSettings.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
@@ -76,12 +74,5 @@ public:
 inline QString stageFlowMeterProgram(const QString& root)
 {
     const QString bin = ProgramRunner::stageProgram(root);
-    const QString from = ProgramRunner::binDir() + "/plugins";
-    if (bin.isEmpty() || !QDir().mkpath(bin + "/plugins/models") ||
-        !QFile::copy(from + "/flowmeter.plg", bin + "/plugins/flowmeter.plg"))
-        return {};
-    for (const QString& model : QDir(from + "/models").entryList({"*.json"}, QDir::Files))
-        if (!QFile::copy(from + "/models/" + model, bin + "/plugins/models/" + model))
-            return {};
-    return bin;
+    return !bin.isEmpty() && ProgramRunner::stageFlowmeter(bin) ? bin : QString();
 }

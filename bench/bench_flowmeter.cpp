@@ -131,8 +131,7 @@ struct StagedProgram
     StagedProgram(const QString& port, const QString& settings)
     {
         const QString bin = ProgramRunner::stageProgram(root.path());
-        if (bin.isEmpty() || !QDir().mkpath(bin + "/plugins") ||
-            !QFile::copy(ProgramRunner::binDir() + "/plugins/flowmeter.plg", bin + "/plugins/flowmeter.plg"))
+        if (bin.isEmpty() || !ProgramRunner::stageFlowmeter(bin))
             return;
         runner.setProgramDir(bin);
         QProcessEnvironment env = runner.process().processEnvironment();

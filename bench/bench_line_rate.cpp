@@ -21,6 +21,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <modbus/modbus.h>
@@ -29,6 +31,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -153,36 +156,54 @@ Run hostPort(const Line& l, bool millisecondRule)
     return run;
 }
 
-// Eight meters at the plug-in's shortest period: a round of eight reads takes longer than the
-// period at these rates, so the poll loop reads one meter after the other without a pause.
-// Polls are counted at the simulator's tap, from a second after the first round on.
-Run pluginPolls(const Line& l)
+// Eight meters a line at the plug-in's shortest period: a round of eight reads takes longer than
+// the period at these rates, so each line's poll loop reads one meter after the other without a
+// pause. With two lines both are polled at once, each on its own simulator at the same settings.
+// Polls are counted at each simulator's tap, from a second after the first round on.
+std::vector<Run> pluginPolls(const Line& l, int lines = 1)
 {
-    PacedSim sim(l, "1,2,3,4,5,6,7,8");
-    sim.unsetRate();
+    std::vector<std::unique_ptr<PacedSim>> sims;
+    for (int i = 0; i < lines; ++i) {
+        sims.push_back(std::make_unique<PacedSim>(l, "1,2,3,4,5,6,7,8"));
+        sims.back()->unsetRate();
+    }
     QTemporaryDir root;
     ProgramRunner runner;
-    const QString bin = stageFlowMeterProgram(root.path());
-    if (bin.isEmpty()) {
+    const QString bin = ProgramRunner::stageProgram(root.path());
+    if (bin.isEmpty() || !ProgramRunner::stageFlowmeter(bin)) {
         fprintf(stderr, "the program could not be staged in %s\n", qPrintable(root.path()));
         return {};
     }
     runner.setProgramDir(bin);
-    QProcessEnvironment env = runner.process().processEnvironment();
-    env.insert("CORVANE_FLOWMETER_PORT", sim.link);
-    env.insert("CORVANE_FLOWMETER_IDS", "1-8");
-    runner.process().setProcessEnvironment(env);
     QDir().mkpath(runner.configDir() + "/Tessmark");
-    QFile conf(runner.configDir() + "/Tessmark/Corvane.conf");
-    const QString settings = QString("[FlowMeter]\nbaud=%1\ndataBits=%2\nparity=%3\nstopBits=%4\nperiod=50\n")
-                                 .arg(l.settings.baud)
-                                 .arg(l.settings.dataBits)
-                                 .arg(QChar(l.settings.parity))
-                                 .arg(l.settings.stopBits);
-    if (!conf.open(QIODevice::WriteOnly) || conf.write(settings.toLocal8Bit()) < 0)
-        return {};
-    conf.close();
-    if (!runner.start({}) || !runner.waitFor("plugin: Unit 8: flow")) {
+    {
+        QSettings conf(runner.configDir() + "/Tessmark/Corvane.conf", QSettings::IniFormat);
+        conf.beginGroup("FlowMeter");
+        conf.beginWriteArray("lines", lines);
+        for (int i = 0; i < lines; ++i) {
+            conf.setArrayIndex(i);
+            conf.setValue("port", sims[size_t(i)]->link);
+            conf.setValue("baud", int(l.settings.baud));
+            conf.setValue("dataBits", int(l.settings.dataBits));
+            conf.setValue("parity", QString(QChar(l.settings.parity)));
+            conf.setValue("stopBits", int(l.settings.stopBits));
+            conf.setValue("period", 50);
+            conf.beginWriteArray("meters", 8);
+            for (int m = 0; m < 8; ++m) {
+                conf.setArrayIndex(m);
+                conf.setValue("id", m + 1);
+                conf.setValue("model", "Tessmark FM-1");
+            }
+            conf.endArray();
+        }
+        conf.endArray();
+        conf.endGroup();
+        conf.sync();
+        if (conf.status() != QSettings::NoError)
+            return {};
+    }
+    const QString last = lines > 1 ? QString("plugin: Line %1 unit 8: flow").arg(lines) : "plugin: Unit 8: flow";
+    if (!runner.start({}) || !runner.waitFor("plugin: Unit 8: flow") || !runner.waitFor(last)) {
         fprintf(stderr, "the program did not read the meters at %s:\n%s\n", l.name,
                 qPrintable(runner.err().right(2000)));
         runner.stop();
@@ -197,37 +218,45 @@ Run pluginPolls(const Line& l)
         }
     };
     drain(1.0);
-    const int failedBefore = runner.out().count(": poll failed");
+    const auto failures = [&runner](int line) {
+        return runner.out().count(QRegularExpression(line == 0 ? "plugin: Unit \\d+: poll failed"
+                                                               : QString("plugin: Line %1 unit \\d+: poll failed").arg(line + 1)));
+    };
+    std::vector<int> failedBefore;
+    for (int i = 0; i < lines; ++i)
+        failedBefore.push_back(failures(i));
     const double t0 = secondsNow();
     drain(kSeconds);
     const double t1 = secondsNow();
-    const int failedAfter = runner.out().count(": poll failed");
-    runner.stop();
-
-    Run run;
-    int polls = 0;
-    std::vector<double> starts;
-    for (const FlowSim::Frame& f : FlowSim::readTap(sim.tap)) {
-        const double s = double(f.startUs) / 1e6;
-        if (s >= t0 && s < t1) {
-            ++polls;
-            starts.push_back(s * 1e3);
+    std::vector<Run> runs;
+    for (int i = 0; i < lines; ++i) {
+        Run run;
+        int polls = 0;
+        std::vector<double> starts;
+        for (const FlowSim::Frame& f : FlowSim::readTap(sims[size_t(i)]->tap)) {
+            const double s = double(f.startUs) / 1e6;
+            if (s >= t0 && s < t1) {
+                ++polls;
+                starts.push_back(s * 1e3);
+            }
         }
+        // The program's silence, from the tap alone: the time between two requests less what
+        // the paced simulator takes for the request, its silence and the answer.
+        const double answeredMs =
+            ((kRequestBytes + kAnswerBytes) * l.settings.characterUs() + l.settings.interFrameSilenceUs()) / 1e3;
+        std::vector<double> silences;
+        for (size_t k = 1; k < starts.size(); ++k)
+            silences.push_back(starts[k] - starts[k - 1] - answeredMs);
+        std::sort(silences.begin(), silences.end());
+        run.failed = failures(i) - failedBefore[size_t(i)];
+        run.pollsPerSecond = (polls - run.failed) / (t1 - t0);
+        run.medianSilenceMs = silences.empty() ? 0 : silences[silences.size() / 2];
+        run.leastSilenceMs = silences.empty() ? 0 : silences.front();
+        run.ok = polls > 0;
+        runs.push_back(run);
     }
-    // The program's silence, from the tap alone: the time between two requests less what the
-    // paced simulator takes for the request, its silence and the answer.
-    const double answeredMs =
-        ((kRequestBytes + kAnswerBytes) * l.settings.characterUs() + l.settings.interFrameSilenceUs()) / 1e3;
-    std::vector<double> silences;
-    for (size_t i = 1; i < starts.size(); ++i)
-        silences.push_back(starts[i] - starts[i - 1] - answeredMs);
-    std::sort(silences.begin(), silences.end());
-    run.failed = failedAfter - failedBefore;
-    run.pollsPerSecond = (polls - run.failed) / (t1 - t0);
-    run.medianSilenceMs = silences.empty() ? 0 : silences[silences.size() / 2];
-    run.leastSilenceMs = silences.empty() ? 0 : silences.front();
-    run.ok = polls > 0;
-    return run;
+    runner.stop();
+    return runs;
 }
 
 } // namespace
@@ -249,11 +278,18 @@ int main(int argc, char* argv[])
         const Run reference = libmodbusMaster(l);
         const Run hostMs = hostPort(l, true);
         const Run host = hostPort(l, false);
-        const bool withPlugin = l.settings.baud == 19200 || l.settings.baud == 115200;
-        const Run plugin = withPlugin ? pluginPolls(l) : Run();
+        const bool withPlugin = l.settings.baud == 9600 || l.settings.baud == 19200 || l.settings.baud == 115200;
+        const std::vector<Run> alone = withPlugin ? pluginPolls(l) : std::vector<Run>();
+        const std::vector<Run> both = withPlugin ? pluginPolls(l, 2) : std::vector<Run>();
+        const Run none;
+        const Run& plugin = alone.empty() ? none : alone[0];
+        const Run& first = both.size() == 2 ? both[0] : none;
+        const Run& second = both.size() == 2 ? both[1] : none;
         const std::pair<const char*, const Run*> rows[] = {{"libmodbus", &reference}, {"host ms", &hostMs},
                                                            {"host", &host},
-                                                           {"plug-in", withPlugin ? &plugin : nullptr}};
+                                                           {"plug-in", withPlugin ? &plugin : nullptr},
+                                                           {"2 lines:1", withPlugin ? &first : nullptr},
+                                                           {"2 lines:2", withPlugin ? &second : nullptr}};
         for (const auto& [master, run] : rows) {
             if (!run)
                 continue;
@@ -266,9 +302,13 @@ int main(int argc, char* argv[])
             const double vsReference = reference.ok && reference.pollsPerSecond > 0
                                            ? r.pollsPerSecond / reference.pollsPerSecond
                                            : 0;
-            printf("  %-11s %-9s %9.1f %9.1f %7.3f %10.3f %14.3f %14.3f%s\n", l.name, master, r.pollsPerSecond,
+            printf("  %-11s %-9s %9.1f %9.1f %7.3f %10.3f %14.3f %14.3f%s", l.name, master, r.pollsPerSecond,
                    1 / perPoll, r.pollsPerSecond * perPoll, vsReference, r.medianSilenceMs, r.leastSilenceMs,
                    r.failed ? qPrintable(QString("  (%1 failed)").arg(r.failed)) : "");
+            // Each of two lines polled at once against the line polled alone.
+            if (run == &first || run == &second)
+                printf("  %.3f of alone", plugin.ok && plugin.pollsPerSecond > 0 ? r.pollsPerSecond / plugin.pollsPerSecond : 0);
+            printf("\n");
         }
     }
     printf("  bus limit: (%d + %d characters) plus two silences of 3.5 characters (1.75 ms above 19200)\n",
@@ -278,6 +318,8 @@ int main(int argc, char* argv[])
     printf("  in us, as the flow-meter plug-in queues.\n");
     printf("  plug-in: the program polling meters 1 to 8 back to back, counted at the tap; its\n");
     printf("  silence is a request's start less the previous one's less the simulator's part.\n");
+    printf("  2 lines:N: line N of two polled at once, each on its own simulator at the same settings;\n");
+    printf("  \"of alone\" = its polls/s / the plug-in's on one line alone.\n");
     printf("  Silence: the master's own, answer end to next request. The simulator answers a request\n");
     printf("  that came early as if it had waited, so a master that leaves no silence may pass 1.0.\n");
     return allRan ? 0 : 1;

@@ -181,11 +181,7 @@ void manyMeters()
         h.captureConsole();
         h.answerBoxes(QMessageBox::Ok);
         h.makePlugins();
-        QDir().mkpath(h.plugins() + "/models");
-        const QString from = ProgramRunner::binDir() + "/plugins";
-        for (const QString& model : QDir(from + "/models").entryList({"*.json"}, QDir::Files))
-            QFile::copy(from + "/models/" + model, h.plugins() + "/models/" + model);
-        bool ready = h.addFile(from + "/flowmeter.plg", "flowmeter.plg") && h.open();
+        bool ready = ProgramRunner::stageFlowmeter(h.bin()) && h.open();
         if (ready) {
             h.startMain();
             h.startMainGui();

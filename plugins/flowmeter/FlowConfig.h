@@ -53,4 +53,7 @@ struct FlowConfig
     // Written to every meter that has the value.
     int dampingTenths = 10;
     float calibration = 1.0f;
+    // The meter on show when the program last ended: its line (from 0) and unit id; id 0 for none.
+    int selectedLine = 0;
+    int selectedId = 0;
 };

@@ -1,49 +1,32 @@
 #pragma once
 
+#include "FlowConfig.h"
 #include "FlowPages.h"
-#include "ModbusRtu.h"
+#include "MeterModelLoader.h"
+#include "ValueFormat.h"
 
 #include <plugin/cPlugin.h>
-#include <serial/cLineSettings.h>
 #include <serial/cOpenError.h>
 
-#include <QByteArray>
+#include <QLocale>
 #include <QMap>
-#include <QTimer>
+#include <QPair>
 #include <QString>
+#include <QTimer>
+#include <QVector>
 
-#include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 class QAction;
 class QTreeWidgetItem;
+class LinePoller;
 class cPortPicker;
-class cSerial;
 
-// What the plug-in is told to do: kept in its settings group, edited on its setup page.
-// A transaction is given up by the host after half a second, while the port's thread still
-// waits on the line and the requests of the other meters queue behind it. The answer time-out
-// stays well inside that: 400 ms, plus the request, the 37-byte answer and the frame gap.
-constexpr int kLongestAnswerTimeoutMs = 400;
-
-struct FlowMeterConfig
-{
-    QString port;
-    // 9600 8N1 unless set: what every stored setup before line settings meant.
-    cLineSettings line;
-    std::vector<int> ids;
-    int periodMs = 200;
-    // How long a meter may take to start its answer (and pause within it). 100 ms leaves a
-    // real meter at 9600 baud about 90 ms to turn round; slower ones need more, up to
-    // kLongestAnswerTimeoutMs.
-    int answerTimeoutMs = 100;
-    int dampingTenths = 10;
-    float calibration = 1.0f;
-};
-
-// The flow-meter plug-in: polls MODBUS RTU flow meters on one serial line from its own
-// thread and shows them in the tree and on its pages.
+// The flow-meter plug-in: MODBUS RTU flow meters on serial lines, each line polled by a thread
+// of its own (LinePoller); this class is the GUI side: the tree, the pages, the menu and the
+// settings. Its own thread only watches for the host's stop and then stops the lines.
 class cFlowMeterPlugin : public cPlugin
 {
     Q_OBJECT
@@ -66,32 +49,23 @@ public:
     void retranslate() override;
     void lockGui(bool lock) override;
 
-    // The poll loop, on the plug-in's own thread.
+    // Waits for the host's stop, then stops every line's thread.
     void runHandler(void* arg) override;
 
-    // Ids 1 to 247 from a list such as "1,2,5-8", sorted, each once. Parts that are not such
-    // ids or ranges are left out and named in `rejected`.
-    static std::vector<int> parseIds(const QString& text, QStringList* rejected = nullptr);
-    static QString idsText(const std::vector<int>& ids);
     // Why the port would not open, in the user's language.
     static QString openErrorText(const cOpenError& e);
 
-signals:
-    // From the poll thread: new readings or states are in `units`.
-    void unitsChangedSignal();
-    // From the poll thread: the port is wanted open (or reopened) at this path.
-    void portWantedSignal();
-    void scanProgressSignal(int percent);
-    // `found` is the ids that answered; a scan cut short says why in `failure` instead.
-    void scanDoneSignal(QString found, QString failure);
-
 private slots:
-    // The pages change with new readings, not with the host's 10 ms refresh: the poll thread
-    // signals each round.
-    void onUnitsChanged();
-    void onPortWanted();
-    void onScanProgress(int percent);
-    void onScanDone(QString found, QString failure);
+    // The pages change with new readings, not with the host's 10 ms refresh: each line's
+    // thread signals each round.
+    void onLineChanged(int line);
+    void onPortWanted(int line);
+    void onScanProgress(int line, int percent);
+    void onScanDone(int line, QString found, QString failure);
+    void onResetDone(int line, bool ok, QString failure);
+    void onWriteDone(int line, int id, bool ok, QString failure);
+    // From the setup page: the shown meter's alarm limit, in the model's unit.
+    void onLimitWanted(double value);
     void onScanBus();
     void onResetTotalizer();
     // Selects the meter watched when the program last ended, once loading is over.
@@ -100,65 +74,58 @@ private slots:
     void offerPorts();
 
 private:
-    FlowMeterConfig configCopy();
-    void setConfig(const FlowMeterConfig& c);
-    // One read of a meter's map; a meter that is back is given `dampingTenths` if it has another.
-    void pollUnit(cSerial* port, int id, int dampingTenths);
-    void recordFailure(int id, const QString& reason);
-    bool exchange(cSerial* port, const std::vector<uint8_t>& request, unsigned short answerSize,
-                  std::vector<uint16_t>* registers, QString* reason,
-                  modbus::Check* outcome = nullptr);
-    void runScan(cSerial* port);
-    void runReset(cSerial* port);
+    void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Reads the models of the program's folder and the user's; says what could not be read.
+    void loadModels();
+    // Units and numbers as the user reads them.
+    ValueFormat format() const { return ValueFormat(config.units, locale); }
+    // Gives each line its thread (started) and its part of `c`; lines gone are stopped and
+    // their ports closed.
+    void applyConfig(const FlowConfig& c);
+    void stopLines();
+    void closePorts();
+    void logConfig();
+    LinePoller* poller(int line) const;
     // Ends a reset once: reports its outcome and lets go of the GUI.
     void finishReset(bool ok, const QString& failure);
-    void runSetupWrites(cSerial* port);
-    void markAllOffline(const QString& reason);
-    cSerial* usablePort();
-    void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void refreshPages();
     void refreshTree();
     // Scan bus (Cancel scan while one runs) and Reset totalizer (while no scan runs): offered
     // while the GUI is free.
     void updateActions();
-    int shownUnit();
+    // The meter the pages show: the selected one, or the first meter of the selected line.
+    QPair<int, int> shownMeter() const;
 
-    // Guards `config` and `units` between the GUI thread and the poll thread; held only to
-    // copy, never across a transaction.
-    std::mutex stateMutex;
-    FlowMeterConfig config;
-    QMap<int, UnitState> units;
-
-    // The port, opened and closed on the GUI thread (the registry belongs to it) and used by
-    // the poll thread once published.
-    std::atomic<cSerial*> port{nullptr};
-    std::atomic<bool> portRequested{false};
-    std::atomic<bool> reopenPort{false};
-    std::atomic<bool> openFailed{false};
-    std::atomic<int> selectedId{0};
-    // The configured answer time-out, for the poll thread without taking the state lock.
-    std::atomic<int> answerTimeoutMs{100};
-    std::atomic<bool> scanRequested{false};
-    std::atomic<bool> scanning{false};
-    // Set on the GUI thread to end a running scan at its next try.
-    std::atomic<bool> scanCancel{false};
-    std::atomic<bool> resetRequested{false};
-    std::atomic<bool> setupWritesRequested{false};
-    std::atomic<int> resetUnit{0};
-    // Set on the GUI thread when a reset is asked for, cleared by the poll thread when it ends.
-    std::atomic<bool> actionBusy{false};
+    // GUI thread only: the setup in use. Each line's thread has its own copy of its line.
+    FlowConfig config;
+    MeterModelLoader loader;
+    // The language the plug-in's texts are in: its numbers follow it.
+    QLocale locale;
+    // Created and removed on the GUI thread; stopped from the plug-in's own thread at unload.
+    mutable std::mutex pollersMutex;
+    std::vector<std::unique_ptr<LinePoller>> pollers;
 
     bool setupOpen = false;
     bool guiLocked = false;
-    // The port whose last open failed (GUI thread only), so that the log says it once.
-    QString failedOpenOf;
-    // Why the port is not open, in words (under stateMutex); empty while it is or is on its way.
-    QString openFailure;
+    bool scanning = false;
+    int scanLine = 0;
+    // A reset holds the GUI until every line it was asked of has answered.
+    bool actionBusy = false;
+    int resetsPending = 0;
+    bool resetOk = true;
+    QString resetFailure;
+    // Per line, the port whose last open failed, so that the log says it once.
+    QMap<int, QString> failedOpenOf;
+    // The selected line (from 0) and meter (0: the line itself, or nothing).
+    int selectedLine = 0;
+    int selectedId = 0;
     // The meter to select again at start, and the tries left for it.
+    int restoreLine = 0;
     int restoreId = 0;
     int restoreTries = 0;
     QTimer* restoreTimer;
-    QMap<int, QTreeWidgetItem*> items;
+    QVector<QTreeWidgetItem*> lineItems;
+    QMap<QPair<int, int>, QTreeWidgetItem*> items;
     QAction* scanAction = nullptr;
     QAction* resetAction = nullptr;
     // The serial devices present, for the setup page; GUI thread only.

@@ -1,4 +1,7 @@
 #include "FlowPages.h"
+#include "AlarmLimitEditor.h"
+#include "MeterValuesView.h"
+#include "UnitsChooser.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -6,6 +9,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegularExpression>
@@ -15,30 +19,19 @@
 #include <algorithm>
 #include <cmath>
 
-QString alarmText(uint16_t alarm)
+QString invalidReadingText(const MeterModel& model, const QVector<ReadingCheck::Problem>& problems, bool translated)
 {
     QStringList parts;
-    if (alarm & 1)
-        parts << QCoreApplication::translate("FlowMeter", "Flow above limit");
-    if (alarm & 2)
-        parts << QCoreApplication::translate("FlowMeter", "No flow");
-    if (alarm & 4)
-        parts << QCoreApplication::translate("FlowMeter", "Temperature above 60 °C");
-    return parts.isEmpty() ? QCoreApplication::translate("FlowMeter", "No alarm") : parts.join(", ");
-}
-
-QString invalidReadingText(const UnitState& u, bool translated)
-{
-    QStringList parts;
-    auto add = [&](const char* what, ReadingCheck::Problem p) {
-        if (p == ReadingCheck::Valid)
+    auto add = [&](const char* what, ValueRole role) {
+        const int i = model.indexOf(role);
+        if (i < 0 || i >= problems.size() || problems[i] == ReadingCheck::Valid)
             return;
-        parts << (translated ? QCoreApplication::translate("FlowMeter", what) + " " + ReadingCheck::text(p)
-                             : QString(what) + " " + ReadingCheck::name(p));
+        parts << (translated ? QCoreApplication::translate("FlowMeter", what) + " " + ReadingCheck::text(problems[i])
+                             : QString(what) + " " + ReadingCheck::name(problems[i]));
     };
-    add(QT_TRANSLATE_NOOP("FlowMeter", "flow"), u.flowProblem);
-    add(QT_TRANSLATE_NOOP("FlowMeter", "totalizer"), u.totalProblem);
-    add(QT_TRANSLATE_NOOP("FlowMeter", "temperature"), u.temperatureProblem);
+    add(QT_TRANSLATE_NOOP("FlowMeter", "flow"), ValueRole::FlowRate);
+    add(QT_TRANSLATE_NOOP("FlowMeter", "totalizer"), ValueRole::Totalizer);
+    add(QT_TRANSLATE_NOOP("FlowMeter", "temperature"), ValueRole::Temperature);
     return parts.join(", ");
 }
 
@@ -58,6 +51,13 @@ void TrendPlot::setTrend(const QVector<QPointF>& p, double spanSeconds)
     update();
 }
 
+void TrendPlot::setLimit(double value)
+{
+    limit = value;
+    setProperty("limit", value);
+    update();
+}
+
 void TrendPlot::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -73,6 +73,11 @@ void TrendPlot::paintEvent(QPaintEvent*)
     for (const QPointF& p : points) {
         low = std::min(low, p.y());
         high = std::max(high, p.y());
+    }
+    // The limit stays in sight, so that how close the flow is to it can be seen.
+    if (std::isfinite(limit)) {
+        low = std::min(low, limit);
+        high = std::max(high, limit);
     }
     // A flat signal still gets a band, so noise is not blown up to the full height.
     const double margin = std::max((high - low) * 0.1, std::max(std::fabs(high) * 0.02, 0.1));
@@ -105,6 +110,11 @@ void TrendPlot::paintEvent(QPaintEvent*)
         first = false;
     }
     painter.setClipRect(area);
+    if (std::isfinite(limit)) {
+        const double y = toScreen(QPointF(end, limit)).y();
+        painter.setPen(QPen(QColor(0xc0, 0x20, 0x20), 1, Qt::DashLine));
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+    }
     painter.setPen(QPen(QColor(0x1f, 0x6f, 0xc0), 2));
     painter.drawPath(path);
 }
@@ -140,7 +150,9 @@ FlowDisplayPage::FlowDisplayPage(QWidget* parent) : QWidget(parent)
     lastGood->setObjectName("lastGoodValue");
     errors = new QLabel("0");
     errors->setObjectName("errorCount");
-    for (QLabel* l : {total, temperature, alarm, state, lastGood, errors})
+    limit = new QLabel("-");
+    limit->setObjectName("limitValue");
+    for (QLabel* l : {total, temperature, alarm, limit, state, lastGood, errors})
         form->addRow(new QLabel, l);
     v->addLayout(form);
     trend = new TrendPlot;
@@ -153,39 +165,45 @@ void FlowDisplayPage::retranslate()
     const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Totalizer:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Temperature:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Alarm:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Alarm limit:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "State:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Last good reading:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Poll errors:")};
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
 }
 
-void FlowDisplayPage::show(const UnitState& u, const QString& name)
+void FlowDisplayPage::show(const MeterModel* model, const MeterState& u, const QString& name, const ValueFormat& format)
 {
     title->setText(name);
     const bool valid = u.readingValid();
     // A value that is not a measurement is never shown as a number: the reason stands in its
-    // place, and the other values of the same answer are shown as usual.
-    auto value = [](QLabel* label, ReadingCheck::Problem p, const QString& number) {
-        if (p == ReadingCheck::Valid) {
-            label->setText(number);
+    // place, and the other values of the same answer are shown as usual. A value the model
+    // does not have is a dash.
+    auto value = [&](QLabel* label, ValueRole role) {
+        const int i = model ? model->indexOf(role) : -1;
+        if (i < 0 || i >= u.values.size()) {
+            label->setText("-");
             return false;
         }
-        label->setText(QCoreApplication::translate("FlowMeter", "invalid: %1").arg(ReadingCheck::text(p)));
-        return true;
+        const ReadingCheck::Problem p = i < u.problems.size() ? u.problems[i] : ReadingCheck::Valid;
+        label->setText(format.text(model->values[i], u.values[i], p));
+        return p != ReadingCheck::Valid;
     };
-    bool flowInvalid = false, totalInvalid = false, temperatureInvalid = false;
-    if (u.seen) {
-        flowInvalid = value(flow, u.flowProblem, QString("%1 m³/h").arg(double(u.flow), 0, 'f', 2));
-        totalInvalid = value(total, u.totalProblem, QString("%1 m³").arg(double(u.total), 0, 'f', 3));
-        temperatureInvalid =
-            value(temperature, u.temperatureProblem, QString("%1 °C").arg(double(u.temperature), 0, 'f', 1));
-        alarm->setText(alarmText(u.alarm));
+    bool flowInvalid = false, totalInvalid = false, temperatureInvalid = false, alarmOn = false;
+    if (u.seen && model) {
+        flowInvalid = value(flow, ValueRole::FlowRate);
+        totalInvalid = value(total, ValueRole::Totalizer);
+        temperatureInvalid = value(temperature, ValueRole::Temperature);
+        value(alarm, ValueRole::AlarmBits);
+        value(limit, ValueRole::AlarmLimit);
+        const int a = model->indexOf(ValueRole::AlarmBits);
+        alarmOn = a >= 0 && a < u.values.size() && ValueFormat::alarmSet(model->values[a], u.values[a]);
         // "No alarm" is no all-clear while the meter cannot measure: not green then.
-        alarm->setStyleSheet(u.alarm ? "color: #c02020; font-weight: bold;" : (valid ? "color: #208020;" : QString()));
+        alarm->setStyleSheet(alarmOn ? "color: #c02020; font-weight: bold;" : (valid ? "color: #208020;" : QString()));
     } else {
-        for (QLabel* l : {flow, total, temperature, alarm})
+        for (QLabel* l : {flow, total, temperature, alarm, limit})
             l->setText("-");
         alarm->setStyleSheet(QString());
     }
@@ -197,25 +215,39 @@ void FlowDisplayPage::show(const UnitState& u, const QString& name)
     if (!u.online) {
         state->setText(QCoreApplication::translate("FlowMeter", "Offline: %1").arg(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not read yet") : u.reason));
         state->setStyleSheet("color: #c02020;");
-    } else if (!valid) {
-        state->setText(QCoreApplication::translate("FlowMeter", "No valid measurement: %1").arg(invalidReadingText(u, true)));
+    } else if (!valid && model) {
+        state->setText(QCoreApplication::translate("FlowMeter", "No valid measurement: %1").arg(invalidReadingText(*model, u.problems, true)));
         state->setStyleSheet(invalidStyle);
     } else {
         state->setText(QCoreApplication::translate("FlowMeter", "Online"));
         state->setStyleSheet("color: #208020;");
     }
-    lastGood->setText(u.lastGood.isValid() ? u.lastGood.toString("yyyy-MM-dd hh:mm:ss") : QCoreApplication::translate("FlowMeter", "never"));
-    errors->setText(QString::number(u.errors));
-    trend->setTrend(u.trend.points(), FlowTrend::kSpanSeconds);
+    lastGood->setText(u.lastGood.isValid() ? format.locale().toString(u.lastGood, "yyyy-MM-dd hh:mm:ss") : QCoreApplication::translate("FlowMeter", "never"));
+    errors->setText(format.locale().toString(u.errors));
+    // The trend is kept in the model's unit and drawn in the one chosen.
+    QVector<QPointF> points = u.trend.points();
+    const ModelValue* flowValue = model ? model->find(ValueRole::FlowRate) : nullptr;
+    if (flowValue)
+        for (QPointF& p : points)
+            p.setY(format.toShown(*flowValue, p.y()));
+    trend->setTrend(points, FlowTrend::kSpanSeconds);
+    const int l = model ? model->indexOf(ValueRole::AlarmLimit) : -1;
+    // The limit is drawn beside the flow only where both are flows.
+    const bool drawn = flowValue && l >= 0 && l < u.values.size() &&
+                       DisplayUnit::quantity(ValueFormat::modelUnit(model->values[l])) == DisplayUnit::Flow;
+    trend->setLimit(drawn ? DisplayUnit::convert(u.values[l], ValueFormat::modelUnit(model->values[l]),
+                                                 format.shownUnit(*flowValue))
+                          : std::nan(""));
 }
 
 void FlowDisplayPage::showNone()
 {
     title->setText(QCoreApplication::translate("FlowMeter", "No flow meter configured"));
-    for (QLabel* l : {flow, total, temperature, alarm, state, lastGood})
+    for (QLabel* l : {flow, total, temperature, alarm, limit, state, lastGood})
         l->setText("-");
     errors->setText("0");
     trend->setTrend({}, 300);
+    trend->setLimit(std::nan(""));
 }
 
 FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
@@ -234,45 +266,77 @@ FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
     line = new QLabel("-");
     line->setObjectName("lineLabel");
     line->setWordWrap(true);
+    model = new QLabel("-");
+    model->setObjectName("modelValue");
+    model->setWordWrap(true);
     lastError->setWordWrap(true);
     port->setWordWrap(true);
     port->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    for (QLabel* l : {serial, firmware, port, line, modbusId, period, lastError})
+    for (QLabel* l : {model, serial, firmware, port, line, modbusId, period, lastError})
         form->addRow(new QLabel, l);
+    values = new MeterValuesView;
+    values->setObjectName("meterValues");
+    form->addRow(values);
     retranslate();
 }
 
 void FlowInfoPage::retranslate()
 {
-    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Serial number:"),
+    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Model:"),
+                           QT_TRANSLATE_NOOP("FlowMeter", "Serial number:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Firmware:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Port:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Line:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "MODBUS id:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Last error:")};
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 8; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+    values->retranslate();
 }
 
-void FlowInfoPage::show(const UnitState& u, const QString& portName, int periodMs)
+void FlowInfoPage::show(const MeterModel* m, const MeterState& u, const QString& portName, int periodMs,
+                        const ValueFormat& format)
 {
-    serial->setText(u.seen ? QString::number(u.serial) : "-");
-    firmware->setText(u.seen ? QString("%1.%2").arg(u.firmware >> 8).arg(u.firmware & 0xFF) : "-");
+    model->setText(m ? m->name() : QCoreApplication::translate("FlowMeter", "%1 (not found)").arg(u.model));
+    auto value = [&](QLabel* label, ValueRole role) {
+        const int i = m ? m->indexOf(role) : -1;
+        label->setText(u.seen && i >= 0 && i < u.values.size() ? format.text(m->values[i], u.values[i]) : "-");
+    };
+    value(serial, ValueRole::SerialNumber);
+    value(firmware, ValueRole::FirmwareVersion);
     // A device path has no blanks to wrap at in the narrow column: let it break after a slash,
     // an underscore, a dash or a dot.
     static const QRegularExpression breakAfter(QStringLiteral("([/_.-])"));
     port->setText(QString(portName).replace(breakAfter, QStringLiteral("\\1\u200B")));
     port->setToolTip(portName);
     modbusId->setText(QString::number(u.id));
-    period->setText(QCoreApplication::translate("FlowMeter", "%1 ms").arg(periodMs));
+    period->setText(QCoreApplication::translate("FlowMeter", "%1 ms").arg(format.locale().toString(periodMs)));
     lastError->setText(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "none") : u.reason);
+    values->setLocale(format.locale());
+    values->setUnits(format.units());
+    if (m)
+        values->show(*m, u, QString());
+    else
+        values->showNone();
 }
 
 FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
 {
     setObjectName("flowSetupPage");
+    // Placed on the page before the line's fields, though shown below them: the keyboard goes
+    // from the port down the line's fields to Save, as it always has; these come before the port.
+    units = new UnitsChooser(this);
+    units->setObjectName("unitsChooser");
+    limit = new AlarmLimitEditor(this);
+    limit->setObjectName("alarmLimitEditor");
+    modelsLabel = new QLabel(this);
+    modelsLabel->setObjectName("modelsLabel");
+    modelsLabel->setWordWrap(true);
+    modelProblems = new QListWidget(this);
+    modelProblems->setObjectName("modelProblems");
+    modelProblems->setVisible(false);
     auto* v = new QVBoxLayout(this);
     heading = new QLabel;
     QFont f = heading->font();
@@ -359,6 +423,10 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     form->addRow(new QLabel, damping);
     form->addRow(new QLabel, calibration);
     v->addLayout(form);
+    v->addWidget(units);
+    v->addWidget(limit);
+    v->addWidget(modelsLabel);
+    v->addWidget(modelProblems);
     v->addStretch(1);
     setFactoryMode(false);
     retranslate();
@@ -389,6 +457,8 @@ void FlowSetupPage::retranslate()
     parityBox->setItemText(1, QCoreApplication::translate("FlowMeter", "Even (E)"));
     parityBox->setItemText(2, QCoreApplication::translate("FlowMeter", "Odd (O)"));
     port->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example /dev/ttyUSB0"));
+    units->retranslate();
+    limit->retranslate();
     ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3 or 1-5"));
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "FlowTrend.h"
+#include "MeterModel.h"
+#include "MeterState.h"
 #include "ReadingCheck.h"
+#include "ValueFormat.h"
 
 #include <QDateTime>
 #include <QPointF>
@@ -9,6 +12,7 @@
 #include <QVector>
 #include <QWidget>
 
+#include <cmath>
 #include <cstdint>
 
 class QComboBox;
@@ -16,39 +20,16 @@ class QDoubleSpinBox;
 class QFormLayout;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QSpinBox;
+class AlarmLimitEditor;
+class MeterValuesView;
+class UnitsChooser;
 
 
-// One meter as the poll thread last saw it.
-struct UnitState
-{
-    int id = 0;
-    bool online = false;
-    bool seen = false;
-    QString reason;
-    float flow = 0, total = 0, temperature = 0, calibration = 1;
-    uint16_t alarm = 0, status = 0, firmware = 0, damping = 0;
-    uint32_t serial = 0;
-    QDateTime lastGood;
-    int errors = 0;
-    int failuresInRow = 0;
-    // What is wrong with each measured float of the last answer (Valid: a reading).
-    ReadingCheck::Problem flowProblem = ReadingCheck::Valid;
-    ReadingCheck::Problem totalProblem = ReadingCheck::Valid;
-    ReadingCheck::Problem temperatureProblem = ReadingCheck::Valid;
-    FlowTrend trend;
-
-    bool readingValid() const
-    {
-        return flowProblem == ReadingCheck::Valid && totalProblem == ReadingCheck::Valid &&
-               temperatureProblem == ReadingCheck::Valid;
-    }
-};
-
-QString alarmText(uint16_t alarm);
 // Which measured values of the last answer are not readings, and why: "flow not a number, ..."
 // in the user's language, or in English for the log.
-QString invalidReadingText(const UnitState& u, bool translated);
+QString invalidReadingText(const MeterModel& model, const QVector<ReadingCheck::Problem>& problems, bool translated);
 
 // The flow of the last minutes, drawn by hand so that the plug-in needs nothing beyond Qt's
 // widgets.
@@ -57,6 +38,8 @@ class TrendPlot : public QWidget
 public:
     explicit TrendPlot(QWidget* parent = nullptr);
     void setTrend(const QVector<QPointF>& points, double spanSeconds);
+    // A horizontal line at `value` (the alarm limit), in the units of the points; NaN for none.
+    void setLimit(double value);
     QSize sizeHint() const override { return QSize(400, 160); }
 
 protected:
@@ -65,13 +48,16 @@ protected:
 private:
     QVector<QPointF> points;
     double span = 300;
+    double limit = std::nan("");
 };
 
 class FlowDisplayPage : public QWidget
 {
 public:
     explicit FlowDisplayPage(QWidget* parent = nullptr);
-    void show(const UnitState& u, const QString& name);
+    // A meter of `model` (null: its model is not known, `u.reason` says so) in `format`'s
+    // units and numbers.
+    void show(const MeterModel* model, const MeterState& u, const QString& name, const ValueFormat& format);
     void showNone();
     void retranslate();
 
@@ -80,6 +66,8 @@ public:
     QLabel* total;
     QLabel* temperature;
     QLabel* alarm;
+    // The alarm limit where the model has one, "-" where not.
+    QLabel* limit;
     QLabel* state;
     QLabel* lastGood;
     QLabel* errors;
@@ -93,9 +81,14 @@ class FlowInfoPage : public QWidget
 {
 public:
     explicit FlowInfoPage(QWidget* parent = nullptr);
-    void show(const UnitState& u, const QString& port, int periodMs);
+    void show(const MeterModel* model, const MeterState& u, const QString& port, int periodMs,
+              const ValueFormat& format);
     void retranslate();
 
+    // The model's name ("Tessmark FM-1"), or that it is not known.
+    QLabel* model;
+    // Every value of the model, extras too.
+    MeterValuesView* values;
     QLabel* serial;
     QLabel* firmware;
     QLabel* port;
@@ -146,6 +139,13 @@ public:
     QSpinBox* timeout;
     QDoubleSpinBox* damping;
     QDoubleSpinBox* calibration;
+    // The unit each quantity is shown in.
+    UnitsChooser* units;
+    // The selected meter's alarm limit, written from here.
+    AlarmLimitEditor* limit;
+    // The meter models that could not be read, with place and reason; and which were.
+    QLabel* modelsLabel;
+    QListWidget* modelProblems;
 
 private:
     QFormLayout* form;

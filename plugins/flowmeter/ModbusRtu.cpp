@@ -30,6 +30,27 @@ std::vector<uint8_t> readHolding(uint8_t unit, uint16_t address, uint16_t count)
     return f;
 }
 
+std::vector<uint8_t> readInput(uint8_t unit, uint16_t address, uint16_t count)
+{
+    std::vector<uint8_t> f{unit, 0x04, uint8_t(address >> 8), uint8_t(address), uint8_t(count >> 8), uint8_t(count)};
+    appendCrc(f);
+    return f;
+}
+
+std::vector<uint8_t> readCoils(uint8_t unit, uint16_t address, uint16_t count)
+{
+    std::vector<uint8_t> f{unit, 0x01, uint8_t(address >> 8), uint8_t(address), uint8_t(count >> 8), uint8_t(count)};
+    appendCrc(f);
+    return f;
+}
+
+std::vector<uint8_t> writeCoil(uint8_t unit, uint16_t address, bool on)
+{
+    std::vector<uint8_t> f{unit, 0x05, uint8_t(address >> 8), uint8_t(address), uint8_t(on ? 0xFF : 0x00), 0x00};
+    appendCrc(f);
+    return f;
+}
+
 std::vector<uint8_t> writeSingle(uint8_t unit, uint16_t address, uint16_t value)
 {
     std::vector<uint8_t> f{unit, 0x06, uint8_t(address >> 8), uint8_t(address), uint8_t(value >> 8), uint8_t(value)};
@@ -62,8 +83,10 @@ Check checkAnswer(const std::vector<uint8_t>& request, const uint8_t* answer, si
     size_t expected = 0;
     if (answer[1] == (function | 0x80))
         expected = 5;
-    else if (function == 0x03)
+    else if (function == 0x03 || function == 0x04)
         expected = readAnswerSize(uint16_t((request[4] << 8) | request[5]));
+    else if (function == 0x01)
+        expected = coilsAnswerSize(uint16_t((request[4] << 8) | request[5]));
     else
         expected = kWriteAnswerSize;
     if (size < expected)
@@ -81,13 +104,23 @@ Check checkAnswer(const std::vector<uint8_t>& request, const uint8_t* answer, si
     }
     if (answer[1] != function)
         return Check::Malformed;
-    if (function == 0x03) {
+    if (function == 0x03 || function == 0x04) {
         if (answer[2] != expected - 5)
             return Check::Malformed;
         if (registers) {
             registers->clear();
             for (size_t i = 3; i + 1 < expected - 2; i += 2)
                 registers->push_back(uint16_t((answer[i] << 8) | answer[i + 1]));
+        }
+    } else if (function == 0x01) {
+        if (answer[2] != expected - 5)
+            return Check::Malformed;
+        if (registers) {
+            registers->clear();
+            const int count = (request[4] << 8) | request[5];
+            // Coil n is bit n % 8 of data byte n / 8, the first coil the lowest bit.
+            for (int n = 0; n < count; ++n)
+                registers->push_back(uint16_t((answer[3 + n / 8] >> (n % 8)) & 1));
         }
     } else if (memcmp(answer, request.data(), 6) != 0) {
         // A write is answered with the echo of its address and value (or count).

@@ -203,8 +203,12 @@ void cMainWindow::onPluginTreeItemSelectionChanged()
 
     // While the list is emptied there is nothing left to make current.
     if (item && !clearingPlugins) {
-        QTreeWidgetItem* parent = item->parent();
-        const QString key = (parent ? parent : item)->text(0);
+        // The plug-in is the item at the top, however deep its own items go (a line, then its
+        // meters).
+        QTreeWidgetItem* top = item;
+        while (top->parent())
+            top = top->parent();
+        const QString key = top->text(0);
 
         // The list is read under its lock: "MAIN" appends to it from its own thread. A lock
         // that does not come drops this change rather than making some later namesake current.

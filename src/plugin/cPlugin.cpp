@@ -278,7 +278,13 @@ void cPlugin::onGeneralTimerTimeout()
     QTreeWidgetItem* item = mainWindow ? mainWindow->currentTreeItem : nullptr;
     if (item) {
         QTreeWidgetItem* parent = item->parent();
-        const bool mine = (parent && parent->text(0).contains(name)) || item->text(0).contains(name);
+        // A plug-in's items may go deeper than one level (a line, then its meters): the top
+        // one names the plug-in then.
+        QTreeWidgetItem* top = item;
+        while (top->parent())
+            top = top->parent();
+        const bool mine = (parent && parent->text(0).contains(name)) || item->text(0).contains(name) ||
+                          top->text(0).contains(name);
         if (mine)
             emit mainWindow->setButtonsVisibleSignal(setupWidget && setupWidget->isVisible());
     }

@@ -155,9 +155,11 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         QVERIFY2(!window.isEmpty(), qPrintable(demo.output()));
         QVERIFY2(demo.waitFor("Flow meter plugin: Unit 3: flow"), qPrintable(demo.output()));
 
-        // Down to the plug-in's item, open it, down to its first meter.
-        QVERIFY(keys(window, {"Down", "Right", "Down"}));
-        QVERIFY2(demo.waitFor("cMainWindow: Selected Flow meter / Meter 1 ("), qPrintable(demo.output().right(3000)));
+        // Down to the plug-in's item, open it, down to its line, open that, down to its first
+        // meter.
+        QVERIFY(keys(window, {"Down", "Right", "Down", "Right", "Down"}));
+        QVERIFY2(demo.waitFor("cMainWindow: Selected " + runDir + "/flowmeters / Meter 1 ("),
+                 qPrintable(demo.output().right(3000)));
         QVERIFY(demo.waitForNext("Flow meter plugin: Unit 1: flow"));
         // Meter 1 swings within 20 % of its 8 m3/h.
         const double flow = lastFlow(demo.output(), 1);
@@ -177,6 +179,19 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
         const QString shots = CORVANE_BUILD_DIR "/screenshots";
         QVERIFY(QDir().mkpath(shots));
         QVERIFY(shot.save(shots + "/flowmeter-demo.png"));
+
+        // Down past the first line's other meters to the second line's first meter, another
+        // model, read at 19200 8E1: its page too, then back up to the first meter.
+        QVERIFY(keys(window, {"Down", "Down", "Down", "Right", "Down"}));
+        QVERIFY2(demo.waitFor("cMainWindow: Selected " + runDir + "/flowmeters2 / Meter 1 ("),
+                 qPrintable(demo.output().right(3000)));
+        QVERIFY(demo.waitForNext("Flow meter plugin: Line 2 unit 1: flow"));
+        QTest::qWait(3000);
+        const QImage second = QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+        QVERIFY(!second.isNull() && second != shot);
+        QVERIFY(second.save(shots + "/flowmeter-demo-line2.png"));
+        QVERIFY(keys(window, {"Up", "Up", "Up", "Up"}));
+        QVERIFY(demo.waitForNext("cMainWindow: Selected " + runDir + "/flowmeters / Meter 1 ("));
 
         // The setup page: the cursor starts in the port box; down past the line's rate, data
         // bits, parity and stop bits and the unit ids to the poll period, type a new one, on
@@ -211,7 +226,7 @@ void TestFlowmeterDemo::selectReadSetupSaveAndRestart()
     QVERIFY2(again.waitFor("Flow meter plugin: Port " + runDir + "/flowmeters, unit ids 1,2,3, poll period 350 ms"),
              qPrintable(again.output().right(3000)));
     QVERIFY(again.waitFor("Flow meter plugin: Showing Meter 1 again\n"));
-    QVERIFY(again.waitFor("cMainWindow: Selected Flow meter / Meter 1 ("));
+    QVERIFY(again.waitFor("cMainWindow: Selected " + runDir + "/flowmeters / Meter 1 ("));
     QVERIFY(again.waitFor("Flow meter plugin: Unit 1: flow"));
     const QString window = findWindow("^Corvane 1.1");
     QVERIFY(!window.isEmpty());

@@ -24,6 +24,10 @@ void TestFlowmeterModbus::framesCarryTheStandardCheckSum()
     QCOMPARE(w.size(), size_t(13));
     QCOMPARE(int(w[6]), 4);
     QCOMPARE(crc16(w.data(), w.size()), uint16_t(0)); // a frame with its own CRC checks to zero
+    // Function 5 sets a coil with FF 00 and clears it with 00 00.
+    const std::vector<uint8_t> on = writeCoil(1, 0x0AC, true);
+    QCOMPARE(std::vector<uint8_t>(on.begin(), on.begin() + 6), (std::vector<uint8_t>{0x01, 0x05, 0x00, 0xAC, 0xFF, 0x00}));
+    QCOMPARE(crc16(on.data(), on.size()), uint16_t(0));
 }
 
 Q_DECLARE_METATYPE(std::vector<uint8_t>)
@@ -62,6 +66,27 @@ void TestFlowmeterModbus::answersAreJudged_data()
     QTest::newRow("write echoed") << write << write << int(Check::Ok);
     std::vector<uint8_t> echo = writeSingle(2, 12, 0);
     QTest::newRow("write echoed with another value") << write << echo << int(Check::Malformed);
+
+    // Input registers are answered as holding registers are, under their own function.
+    const std::vector<uint8_t> input = readInput(2, 0, 2);
+    std::vector<uint8_t> inputGood{0x02, 0x04, 0x04, 0x41, 0x20, 0x00, 0x00};
+    appendCrc(inputGood);
+    QTest::newRow("input registers") << input << inputGood << int(Check::Ok);
+    QTest::newRow("input asked, holding answered") << input << good << int(Check::Malformed);
+    std::vector<uint8_t> inputException{0x02, 0x84, 0x02};
+    appendCrc(inputException);
+    QTest::newRow("input exception") << input << inputException << int(Check::Exception);
+    // Ten coils take two data bytes.
+    const std::vector<uint8_t> coils = readCoils(2, 5, 10);
+    std::vector<uint8_t> coilsGood{0x02, 0x01, 0x02, 0x05, 0x02};
+    appendCrc(coilsGood);
+    QTest::newRow("coils") << coils << coilsGood << int(Check::Ok);
+    std::vector<uint8_t> coilsShort{0x02, 0x01, 0x01, 0x05};
+    appendCrc(coilsShort);
+    QTest::newRow("coils, one byte short") << coils << coilsShort << int(Check::Short);
+    const std::vector<uint8_t> coil = writeCoil(2, 3, true);
+    QTest::newRow("coil echoed") << coil << coil << int(Check::Ok);
+    QTest::newRow("coil echoed off") << coil << writeCoil(2, 3, false) << int(Check::Malformed);
 }
 
 void TestFlowmeterModbus::answersAreJudged()
@@ -72,8 +97,11 @@ void TestFlowmeterModbus::answersAreJudged()
     std::vector<uint16_t> registers;
     int code = 0;
     QCOMPARE(int(checkAnswer(request, answer.data(), answer.size(), &registers, &code)), check);
-    if (check == int(Check::Ok) && request[1] == 0x03)
+    if (check == int(Check::Ok) && (request[1] == 0x03 || request[1] == 0x04))
         QCOMPARE(registers, (std::vector<uint16_t>{0x4120, 0x0000}));
+    // 0x05 0x02: coils 0 and 2 of the first byte, coil 9 of the second.
+    if (check == int(Check::Ok) && request[1] == 0x01)
+        QCOMPARE(registers, (std::vector<uint16_t>{1, 0, 1, 0, 0, 0, 0, 0, 0, 1}));
     if (check == int(Check::Exception))
         QCOMPARE(code, 2);
 }

@@ -3,6 +3,8 @@
 // Discard, factory calibration, Swedish, and how long the GUI thread stalls during faults.
 #include "FlowSim.h"
 #include "FlowTrend.h"
+#include "FlowConfig.h"
+#include "IdList.h"
 #include "SettingsReader.h"
 
 #include <HostFixture.h>
@@ -13,6 +15,7 @@
 #include <QApplication>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QMenu>
@@ -71,35 +74,50 @@ struct Host : HostFixture
     cPlugin* plugin = nullptr;
     void (*kill)(cPlugin*) = nullptr;
 
-    bool start(const QString& port, const QString& ids, bool factory = false, int language = 0)
+    // `program`: the folder the window's program lies in, whose plugins/models the plug-in reads.
+    bool start(const QString& port, const QString& ids, bool factory = false, int language = 0,
+               const QString& program = ProgramRunner::binDir())
     {
         qputenv("CORVANE_FLOWMETER_PORT", port.toLocal8Bit());
         qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
-        open(ProgramRunner::binDir())->factoryMode = factory;
+        open(program)->factoryMode = factory;
         startMain();
-        auto create = reinterpret_cast<cPlugin* (*)(cMainWindow*)>(library.resolve("_Z14createInstanceP11cMainWindow"));
+        return create(language);
+    }
+    // The plug-in made by its library, started as the host starts it.
+    bool create(int language = 0)
+    {
+        auto make = reinterpret_cast<cPlugin* (*)(cMainWindow*)>(library.resolve("_Z14createInstanceP11cMainWindow"));
         kill = reinterpret_cast<void (*)(cPlugin*)>(library.resolve("_Z12killInstanceP7cPlugin"));
-        if (!create || !kill)
+        if (!make || !kill)
             return false;
-        plugin = create(window.get());
+        plugin = make(window.get());
         plugin->init();
         plugin->trPlugin("flowmeter.plg", language);
         plugin->loadSettings();
         plugin->mkTree();
         return true;
     }
+    // Unloaded as the host unloads it.
+    void unload()
+    {
+        if (!plugin)
+            return;
+        plugin->stopAndWait();
+        plugin->saveSettings();
+        plugin->deinit();
+        kill(plugin);
+        plugin = nullptr;
+    }
     ~Host()
     {
-        if (plugin) {
-            plugin->stopAndWait();
-            plugin->saveSettings();
-            plugin->deinit();
-            kill(plugin);
-        }
+        unload();
         if (window)
             window->mainThread.stopAndWait();
-        qunsetenv("CORVANE_FLOWMETER_PORT");
-        qunsetenv("CORVANE_FLOWMETER_IDS");
+        for (const char* name : {"CORVANE_FLOWMETER_PORT", "CORVANE_FLOWMETER_IDS", "CORVANE_FLOWMETER_PORT2",
+                                 "CORVANE_FLOWMETER_IDS2", "CORVANE_FLOWMETER_MODEL2", "CORVANE_FLOWMETER_BAUD2",
+                                 "CORVANE_FLOWMETER_PARITY2"})
+            qunsetenv(name);
     }
     QString label(const char* name) const { return plugin->displayWidget->findChild<QLabel*>(name)->text(); }
     QString info(const char* name) const { return plugin->infoWidget->findChild<QLabel*>(name)->text(); }
@@ -109,13 +127,17 @@ struct Host : HostFixture
         // The class is the plug-in's own; its point count is on the widget for outsiders.
         return plugin->displayWidget->findChild<QWidget*>("trendPlot")->property("pointCount").toInt();
     }
-    QTreeWidgetItem* unit(int id) const
+    // The plug-in's item holds one item per line, each line its meters.
+    QTreeWidgetItem* line(int index) const { return plugin->topItem->child(index); }
+    QTreeWidgetItem* unit(int id, int lineIndex = 0) const
     {
-        for (int i = 0; i < plugin->topItem->childCount(); ++i)
-            if (plugin->topItem->child(i)->text(2) == QString::number(id))
-                return plugin->topItem->child(i);
+        QTreeWidgetItem* l = line(lineIndex);
+        for (int i = 0; l && i < l->childCount(); ++i)
+            if (l->child(i)->text(2) == QString::number(id))
+                return l->child(i);
         return nullptr;
     }
+    int meterCount(int lineIndex = 0) const { return line(lineIndex) ? line(lineIndex)->childCount() : 0; }
     void select(int id)
     {
         QVERIFY(plugin->lock(100));
@@ -159,6 +181,18 @@ private slots:
     void silenceBetweenFramesFollowsTheRate_data();
     void silenceBetweenFramesFollowsTheRate();
     void portBoxOffersTheDevicesPresent();
+
+    // lines
+    void idListReadsRangesAndNamesWhatItLeavesOut();
+    void oldSettingsBecomeOneLineAndStayOnTheSecondStart();
+    void aDeadLineDoesNotSlowTheLiveOne();
+
+    // models
+    void modelMeterShownInTheChosenUnitsAndLanguage_data();
+    void modelMeterShownInTheChosenUnitsAndLanguage();
+    void badModelFilesAreNamedAndTheOthersLoad();
+    void withoutAnyModelItSaysSoAndKeepsRunning();
+    void alarmLimitIsWrittenWithinTheModelsRange();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -168,7 +202,9 @@ void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
     Host h;
     QVERIFY(h.start(sim.link, "1,2"));
     QCOMPARE(h.plugin->topItem->text(0), QString("Flow meter"));
-    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    QCOMPARE(h.line(0)->text(0), sim.link);
+    QCOMPARE(h.meterCount(), 2);
     QCOMPARE(h.unit(2)->text(0), QString("Meter 2"));
 
     QStringList icons;
@@ -202,7 +238,7 @@ void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
     // A master lowers unit 2's flow limit to 5 m3/h, under its 12: the alarm in words, in red,
     // and the alarm icon in the tree; unit 1 (8 m3/h, limit 10) stays calm.
     QVERIFY(sim.command("set 2 13 50"));
-    QVERIFY(waitUntil([&] { return h.label("alarmValue") == "Flow above limit"; }));
+    QVERIFY(waitUntil([&] { return h.label("alarmValue").endsWith("Flow above limit"); }));
     QVERIFY(h.plugin->displayWidget->findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
     QVERIFY(waitUntil([&] { return !icons.isEmpty() && icons.last() == ":/Other/Pixmaps/alarm22.png"; }));
     QCOMPARE(h.label("stateValue"), QString("Online"));
@@ -246,7 +282,7 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     QCOMPARE(rebuild.size(), 1);
     QCOMPARE(rebuild.first().at(0).value<void*>(), static_cast<void*>(h.plugin));
     h.plugin->mkTree();
-    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.meterCount(), 2);
     QVERIFY(h.unit(3) && h.unit(17));
     QVERIFY(h.log.text().contains("Flow meter plugin: Scan found units 3,17"));
     QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 17: flow"); }));
@@ -405,7 +441,7 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 02 06 00 0B 00 19"); }));
     QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0B 00 19"));
     h.plugin->mkTree();
-    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.meterCount(), 2);
 
     // At unload only what was saved is kept, not a page left half edited.
     h.plugin->prepareSetup();
@@ -453,7 +489,7 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
 {
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
-    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp"}) {
+    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -640,7 +676,7 @@ void TestFlowmeterPlugin::unusableSettingsAreRefusedWithALine()
     QVERIFY(log.contains("Flow meter plugin: Port " + sim.link + ", unit ids 4, poll period 200 ms, answer time-out 400 ms\n"));
     QVERIFY(QFileInfo(h.store.file()).size() < 100);
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/period").toString(), QString("fast"));
-    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    QCOMPARE(h.meterCount(), 1);
     h.select(4);
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     h.plugin->prepareSetup();
@@ -738,7 +774,7 @@ void TestFlowmeterPlugin::failedSaveIsSaidAndTheInputKept()
         QCOMPARE(ids->text(), QString("1,2"));
         h.plugin->rejectSetup();
         h.plugin->mkTree();
-        QCOMPARE(h.plugin->topItem->childCount(), 2);
+        QCOMPARE(h.meterCount(), 2);
     }
     // Once the folder can be written again, the next save keeps it.
     h.plugin->saveSettings();
@@ -971,6 +1007,375 @@ void TestFlowmeterPlugin::portBoxOffersTheDevicesPresent()
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/port").toString(), typed);
+}
+
+void TestFlowmeterPlugin::idListReadsRangesAndNamesWhatItLeavesOut()
+{
+    QStringList rejected;
+    QCOMPARE(IdList::parse("5, 1;3-4 2  247", &rejected), (std::vector<int>{1, 2, 3, 4, 5, 247}));
+    QVERIFY(rejected.isEmpty());
+    // Each id once, whatever the overlaps; a range written with blanks counts.
+    QCOMPARE(IdList::parse("2-4, 3 - 6, 4", &rejected), (std::vector<int>{2, 3, 4, 5, 6}));
+    QVERIFY(rejected.isEmpty());
+    // Outside 1 to 247, backwards, not numbers, four digits that would wrap: named, left out.
+    QCOMPARE(IdList::parse("0, 248, 9-7, 1-300, x, -3, 1000, 12", &rejected), std::vector<int>{12});
+    QCOMPARE(rejected, (QStringList{"0", "248", "9-7", "1-300", "x", "-3", "1000"}));
+    QCOMPARE(IdList::parse("", nullptr), std::vector<int>{});
+    QCOMPARE(IdList::text({1, 2, 5}), QString("1,2,5"));
+    QCOMPARE(IdList::parse(IdList::text({3, 7, 200})), (std::vector<int>{3, 7, 200}));
+}
+
+namespace {
+
+// The lines of one group of an INI file, as bytes.
+QByteArray group(const QString& file, const QByteArray& name)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    const qsizetype from = all.indexOf("[" + name + "]");
+    if (from < 0)
+        return {};
+    const qsizetype to = all.indexOf("\n[", from);
+    return all.mid(from, to < 0 ? -1 : to - from);
+}
+
+} // namespace
+
+void TestFlowmeterPlugin::oldSettingsBecomeOneLineAndStayOnTheSecondStart()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    const QByteArray old = "[FlowMeter]\nport=" + sim.link.toLocal8Bit() +
+                           "\nids=2, 1\nbaud=9600\nparity=N\nperiod=300\ntimeout=150\ndamping=20\nselected=2\n";
+    h.store.writeRaw(old);
+    // The environment seeds a first run only: these are not used.
+    QVERIFY(h.start("/dev/nothing", "7"));
+    QVERIFY(h.log.text().contains(
+        "Flow meter plugin: Settings of one line read as line 1 of model Tessmark FM-1 and stored as a list of lines\n"));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Port " + sim.link + ", unit ids 1,2, poll period 300 ms, answer time-out 150 ms\n"));
+    {
+        // Written back at once, before any save: the list form beside the keys of before.
+        QSettings s(h.store.file(), QSettings::IniFormat);
+        s.beginGroup("FlowMeter");
+        QCOMPARE(s.value("lines/size").toInt(), 1);
+        QCOMPARE(s.value("lines/1/port").toString(), sim.link);
+        QCOMPARE(s.value("lines/1/period").toInt(), 300);
+        QCOMPARE(s.value("lines/1/timeout").toInt(), 150);
+        QCOMPARE(s.value("lines/1/meters/size").toInt(), 2);
+        QCOMPARE(s.value("lines/1/meters/1/id").toInt(), 1);
+        QCOMPARE(s.value("lines/1/meters/2/id").toInt(), 2);
+        QCOMPARE(s.value("lines/1/meters/2/model").toString(), QString("Tessmark FM-1"));
+        QCOMPARE(s.value("damping").toInt(), 20);
+        QCOMPARE(s.value("selected").toInt(), 2);
+        const QByteArray stored = group(h.store.file(), "FlowMeter");
+        QVERIFY2(stored.contains("\nids=2, 1\n") && stored.contains("\nperiod=300\n"), stored.constData());
+    }
+    QCOMPARE(h.meterCount(), 2);
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
+
+    h.unload();
+    const QByteArray first = group(h.store.file(), "FlowMeter");
+    // An older Corvane still finds its keys, for the first line.
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/ids").toString(), QString("1,2"));
+    const int migrations = h.log.text().count("stored as a list of lines");
+    QVERIFY(h.create());
+    QCOMPARE(group(h.store.file(), "FlowMeter"), first);
+    QCOMPARE(h.log.text().count("stored as a list of lines"), migrations);
+    QCOMPARE(h.meterCount(), 2);
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 1: flow", h.log.text().count("Flow meter plugin: Unit 1: flow") + 1));
+    h.unload();
+    QCOMPARE(group(h.store.file(), "FlowMeter"), first);
+}
+
+void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
+{
+    // The second line's simulator serves unit 50 only: its three meters never answer, and
+    // each of them costs the line an answer time-out every round.
+    FlowSim live("1,2");
+    FlowSim dead("50");
+    QVERIFY(live.started && dead.started);
+    Host h;
+    h.captureConsole();
+    qputenv("CORVANE_FLOWMETER_PORT2", dead.link.toLocal8Bit());
+    qputenv("CORVANE_FLOWMETER_IDS2", "1-3");
+    qputenv("CORVANE_FLOWMETER_BAUD2", "19200");
+    qputenv("CORVANE_FLOWMETER_PARITY2", "E");
+    QVERIFY(h.start(live.link, "1,2"));
+    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.line(1)->text(0), dead.link);
+    QCOMPARE(h.line(1)->text(1), QString("19200 8E1"));
+    QCOMPARE(h.meterCount(1), 3);
+    QVERIFY(h.unit(3, 1) && !h.unit(3, 0));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Line 2: port " + dead.link +
+                                  ", unit ids 1,2,3, poll period 200 ms, answer time-out 100 ms, 19200 8E1\n"));
+    QVERIFY(h.waitLog("Flow meter plugin: Line 2 unit 3 offline: no answer"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
+
+    // Both lines' request starts over the same stretch, at their simulators' taps.
+    QTest::qWait(300);
+    const int liveSkip = live.frames().size();
+    const int deadSkip = dead.frames().size();
+    QTest::qWait(2500);
+    auto period = [](const QVector<FlowSim::Frame>& frames, int skip, int meters) {
+        const int n = int(frames.size()) - skip;
+        return n < 2 * meters ? 0.0 : (frames.last().startUs - frames[skip].startUs) / 1000.0 / (double(n - 1) / meters);
+    };
+    const double livePeriod = period(live.frames(), liveSkip, 2);
+    const double deadPeriod = period(dead.frames(), deadSkip, 3);
+    qInfo("poll period: live line %.1f ms, dead line %.1f ms, configured 200 ms", livePeriod, deadPeriod);
+    QVERIFY(livePeriod > 0 && deadPeriod > 0);
+    // The dead line takes three time-outs a round, beyond its period; the live one keeps its
+    // own, which it could not if the two lines were polled one after the other.
+    QVERIFY2(deadPeriod >= 1.4 * 200, qPrintable(QString::number(deadPeriod)));
+    QVERIFY2(livePeriod < 1.3 * 200, qPrintable(QString::number(livePeriod)));
+
+    // Selecting a meter of the dead line shows it, not the first line's meter of that id.
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY(h.plugin->lock(100));
+    h.plugin->selectItem(h.unit(1, 1));
+    h.plugin->unlock();
+    QVERIFY(h.label("stateValue").startsWith("Offline: no answer"));
+    // Kept for the next start by its line and id, with both lines in the list form.
+    h.unload();
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/selectedLine").toInt(), 1);
+    QCOMPARE(stored.value("FlowMeter/selected").toInt(), 1);
+    QCOMPARE(stored.value("FlowMeter/lines/size").toInt(), 2);
+    QCOMPARE(stored.value("FlowMeter/lines/2/parity").toString(), QString("E"));
+    QCOMPARE(stored.value("FlowMeter/lines/2/meters/3/id").toInt(), 3);
+}
+
+namespace {
+
+// One line of meters, each with its model and name, in the form the plug-in stores.
+void storeLine(const TempSettings& store, const QString& port, const QVector<MeterConfig>& meters)
+{
+    QSettings s(store.file(), QSettings::IniFormat);
+    s.beginGroup("FlowMeter");
+    s.beginWriteArray("lines", 1);
+    s.setArrayIndex(0);
+    s.setValue("port", port);
+    s.beginWriteArray("meters", int(meters.size()));
+    for (int i = 0; i < meters.size(); ++i) {
+        s.setArrayIndex(i);
+        s.setValue("id", meters[i].id);
+        s.setValue("model", meters[i].model);
+        s.setValue("name", meters[i].name);
+    }
+    s.endArray();
+    s.endArray();
+    s.endGroup();
+}
+
+QString modelFile(const char* name)
+{
+    return ProgramRunner::binDir() + "/plugins/models/" + name;
+}
+
+float floatOf(uint16_t high, uint16_t low)
+{
+    const uint32_t bits = uint32_t(high) << 16 | low;
+    float f;
+    memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// The user's model folder in a temporary data home, for as long as it lives.
+struct UserModels
+{
+    UserModels() : previous(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); }
+    ~UserModels() { qputenv("XDG_DATA_HOME", previous); }
+    QString folder() const { return home.path() + "/Tessmark/Corvane/models"; }
+    QString add(const QString& name, const QByteArray& bytes) const
+    {
+        QDir().mkpath(folder());
+        QFile f(folder() + "/" + name);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        return f.fileName();
+    }
+    QTemporaryDir home;
+    QByteArray previous;
+};
+
+} // namespace
+
+void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("localeName");
+    QTest::newRow("English") << 1 << "en";
+    QTest::newRow("Swedish") << 2 << "sv_SE";
+}
+
+void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(QString, localeName);
+    // An insertion meter: input registers, floats low word first, a u32 totalizer in litres,
+    // a temperature in tenths, a limit in l/min; shown in m³/h, litres and °F.
+    FlowSim sim("4", {"--model", modelFile("tessmark-fm2i.json")});
+    QVERIFY(sim.started);
+    Host h;
+    h.captureConsole();
+    storeLine(h.store, sim.link, {MeterConfig{4, "Tessmark FM-2i", "FT-101 inlet"}});
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/volumeUnit", "l");
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/temperatureUnit", "degF");
+    // Registers as an independent master would see them, and the figures worked out from them.
+    const uint16_t flow[2] = {0x0000, 0x42F1};   // 100, 101: CDAB, 120.5 l/min
+    const uint16_t total[2] = {0xD687, 0x0012};  // 102, 103: CDAB, 1234567 litres
+    const uint16_t temperature = 0xFFC9;         // 104: -55 tenths of a degree
+    const uint16_t limit = 1500;                 // holding 200: tenths of l/min
+    for (const QByteArray& c : {QByteArray("seti 4 100 ") + QByteArray::number(flow[0]),
+                                QByteArray("seti 4 101 ") + QByteArray::number(flow[1]),
+                                QByteArray("seti 4 102 ") + QByteArray::number(total[0]),
+                                QByteArray("seti 4 103 ") + QByteArray::number(total[1]),
+                                QByteArray("seti 4 104 ") + QByteArray::number(temperature),
+                                QByteArray("seti 4 105 258"), QByteArray("seti 4 122 1234"),
+                                QByteArray("set 4 200 ") + QByteArray::number(limit)})
+        QVERIFY2(sim.command(c) && sim.waitFor("flowsim: " + c), c.constData());
+    const double m3h = floatOf(flow[1], flow[0]) * 60.0 / 1000.0;
+    const double litres = double(uint32_t(total[1]) << 16 | total[0]);
+    const double fahrenheit = int16_t(temperature) * 0.1 * 9.0 / 5.0 + 32.0;
+    const double limitM3h = limit * 0.1 * 60.0 / 1000.0;
+    QLocale locale(localeName);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+
+    QVERIFY(h.start(sim.link, "1", false, language));
+    QCOMPARE(h.unit(4)->text(0), QString("FT-101 inlet"));
+    h.select(4);
+    QVERIFY2(waitUntil([&] { return h.label("flowValue") != "-"; }), qPrintable(h.log.text().right(2000)));
+    QCOMPARE(h.label("unitTitle"), QString("FT-101 inlet"));
+    QCOMPARE(h.label("flowValue"), locale.toString(m3h, 'f', 2) + " m³/h");
+    QCOMPARE(h.label("totalValue"), locale.toString(litres, 'f', 1) + " l");
+    QCOMPARE(h.label("temperatureValue"), locale.toString(fahrenheit, 'f', 1) + " °F");
+    QCOMPARE(h.label("limitValue"), locale.toString(limitM3h, 'f', 2) + " m³/h");
+    // Bit 1 is an alarm, bit 8 is not: the alarm is said and marked.
+    QVERIFY(h.style("alarmValue").contains("#c02020"));
+    QVERIFY(!h.label("alarmValue").contains(language == 1 ? "No alarm" : "Inget larm"));
+    // The limit is drawn on the trend, in the unit the flow is drawn in.
+    QCOMPARE(h.plugin->displayWidget->findChild<QWidget*>("trendPlot")->property("limit").toDouble(), limitM3h);
+    QCOMPARE(h.info("modelValue"), QString("Tessmark FM-2i"));
+    // An extra value of the model, in the language's numbers.
+    const QString volts = locale.toString(12.34, 'f', 2) + " V";
+    QVERIFY2(!h.plugin->infoWidget->findChildren<QLabel*>().isEmpty(), "no labels");
+    bool extraShown = false;
+    for (QLabel* l : h.plugin->infoWidget->findChildren<QLabel*>())
+        extraShown = extraShown || l->text() == volts;
+    QVERIFY2(extraShown, qPrintable(volts));
+    // The log stays English with a point, in the model's units.
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow 120.500 l/min, totalizer 1234.567 m3, "
+                      "temperature -5.50 C, alarm 0x0102\n"));
+
+    // Read in the fewest requests: the input registers in two ranges too far apart to merge,
+    // the holding registers in one.
+    const int skip = sim.frames().size();
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow", h.log.text().count("Flow meter plugin: Unit 4: flow") + 5));
+    int inputs = 0, holding = 0;
+    const QVector<FlowSim::Frame> frames = sim.frames();
+    for (int i = skip; i < frames.size(); ++i) {
+        inputs += frames[i].function == 4;
+        holding += frames[i].function == 3;
+    }
+    QVERIFY2(holding >= 4 && std::abs(inputs - 2 * holding) <= 2, qPrintable(QString("%1 %2").arg(inputs).arg(holding)));
+}
+
+void TestFlowmeterPlugin::badModelFilesAreNamedAndTheOthersLoad()
+{
+    UserModels user;
+    const QString bad = user.add("bad.json", R"({ "maker": "Acme", "model": "B-1", "values": [
+        { "role": "flowRate", "function": 7, "address": 0, "type": "f32", "unit": "m3/h" } ] })");
+    const QString broken = user.add("broken.json", "{ \"maker\": \"Acme\",\n  \"model\" \"B-2\" }");
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    storeLine(h.store, sim.link, {MeterConfig{1, "Tessmark FM-1", ""}, MeterConfig{2, "Acme B-1", "Boiler"}});
+    QVERIFY(h.start(sim.link, "1"));
+    // Each file with its place and reason, in the log and on the setup page.
+    const QString log = h.log.text();
+    QVERIFY2(log.contains("Flow meter plugin: Model file " + bad + ": $.values[0].function: "), qPrintable(log));
+    QVERIFY2(log.contains("Flow meter plugin: Model file " + broken + ": line 2, column "), qPrintable(log));
+    QVERIFY(log.contains("Flow meter plugin: Meter models: Tessmark FM-1, Tessmark FM-2i\n"));
+    auto* problems = h.plugin->setupWidget->findChild<QListWidget*>("modelProblems");
+    QVERIFY(problems && problems->isVisibleTo(h.plugin->setupWidget));
+    QCOMPARE(problems->count(), 2);
+    QStringList listed;
+    for (int i = 0; i < problems->count(); ++i)
+        listed << problems->item(i)->text();
+    QVERIFY2(listed.filter(bad + ": $.values[0].function: ").size() == 1, qPrintable(listed.join('|')));
+    QVERIFY(listed.filter(broken + ": line 2").size() == 1);
+    QVERIFY(h.plugin->setupWidget->findChild<QLabel*>("modelsLabel")->text().contains("Tessmark FM-1"));
+
+    // The meter of the model that did not load says why and is never asked; the other reads.
+    QCOMPARE(h.unit(2)->text(0), QString("Boiler"));
+    h.select(2);
+    QCOMPARE(h.label("stateValue"), QString("Offline: model Acme B-1 not found"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY(!sim.collect().contains("flowsim: <- 02 "));
+    h.select(2);
+    QCOMPARE(h.label("stateValue"), QString("Offline: model Acme B-1 not found"));
+    QCOMPARE(h.info("modelValue"), QString("Acme B-1 (not found)"));
+}
+
+void TestFlowmeterPlugin::withoutAnyModelItSaysSoAndKeepsRunning()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    h.captureConsole();
+    // A program folder without the shipped models.
+    QVERIFY(h.start(sim.link, "1", false, 0, h.bin()));
+    QVERIFY(h.log.text().contains("Flow meter plugin: No meter model could be loaded (looked in " + h.plugins() + "/models and "));
+    QCOMPARE(h.plugin->setupWidget->findChild<QLabel*>("modelsLabel")->text(),
+             QString("No meter model could be loaded: no meter can be read."));
+    h.select(1);
+    QCOMPARE(h.label("stateValue"), QString("Offline: model Tessmark FM-1 not found"));
+    // Nothing is asked of the line, and the plug-in goes on: a scan finds no model to ask by
+    // and a reset says why.
+    QTest::qWait(500);
+    QVERIFY(!sim.collect().contains("flowsim: <- 01 03"));
+    QMenu menu;
+    QToolBar bar;
+    QAction* reset = h.action("flowmeterResetTotalizer", menu, bar);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    h.answerBoxes(QMessageBox::Yes);
+    reset->trigger();
+    QVERIFY(waitUntil([&] { return texts(status).filter("Totalizer reset failed").size() == 1; }));
+    QVERIFY2(texts(status).contains("Totalizer reset failed: Meter 1: model Tessmark FM-1 not found"),
+             qPrintable(texts(status).join('|')));
+}
+
+void TestFlowmeterPlugin::alarmLimitIsWrittenWithinTheModelsRange()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("limitValue") != "-"; }));
+    // FM-1's limit: holding register 13 in tenths of m³/h, at most 6553.5.
+    QCOMPARE(h.label("limitValue"), QString("10.00 m³/h"));
+    h.plugin->prepareSetup();
+    auto* edit = h.plugin->setupWidget->findChild<QWidget*>("alarmLimitEditor")->findChild<QLineEdit*>();
+    QVERIFY(edit);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    // Beyond the model's range: refused, nothing sent.
+    edit->setText("7000");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::qWait(300);
+    QVERIFY(!sim.collect().contains("flowsim: <- 01 06 00 0D"));
+    edit->setText("12.5");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 01 06 00 0D 00 7D"); }));
+    QVERIFY(waitUntil([&] { return texts(status).contains("Meter 1: alarm limit written"); }));
+    QVERIFY(waitUntil([&] { return h.label("limitValue") == "12.50 m³/h"; }));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Unit 1: alarm limit set to 12.500 m3/h\n"));
+    h.plugin->rejectSetup();
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

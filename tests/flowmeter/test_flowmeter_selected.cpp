@@ -29,7 +29,8 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     qputenv("CORVANE_FLOWMETER_IDS", "1,2,3");
 
     HostFixture kit;
-    QVERIFY(kit.addFile(ProgramRunner::binDir() + "/plugins/flowmeter.plg", "flowmeter.plg"));
+    // The plug-in with its shipped models, as installed.
+    QVERIFY(ProgramRunner::stageFlowmeter(kit.bin()));
     cMainWindow* w = kit.open();
     kit.startMainGui();
     kit.startMain();
@@ -39,10 +40,13 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     cPlugin* fm = pluginList.entryAt(0)->handler.plugin;
     QCOMPARE(fm->name, QString("Flow meter"));
     QCOMPARE(w->ui->pluginTree->topLevelItem(0), fm->topItem);
-    QCOMPARE(fm->topItem->childCount(), 3);
+    // One line, its three meters under it.
+    QCOMPARE(fm->topItem->childCount(), 1);
+    QTreeWidgetItem* line = fm->topItem->child(0);
+    QCOMPARE(line->childCount(), 3);
 
     // The second meter selected in the tree: its page, with values it served.
-    QTreeWidgetItem* meter2 = fm->topItem->child(1);
+    QTreeWidgetItem* meter2 = line->child(1);
     // Polled from the start, selected or not: the serial number arrives in the tree.
     QVERIFY(waitUntil([&] { return meter2->text(1).toInt() > 0; }));
     w->ui->pluginTree->setCurrentItem(meter2, 0);
@@ -51,7 +55,7 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     auto label = [&](const char* name) { return fm->displayWidget->findChild<QLabel*>(name)->text(); };
     QCOMPARE(label("unitTitle"), QString("Meter 2"));
     QVERIFY(waitUntil([&] { return label("stateValue") == "Online"; }));
-    QVERIFY(kit.log.text().contains("cMainWindow: Selected Flow meter / Meter 2 (" + meter2->text(1) +
+    QVERIFY(kit.log.text().contains("cMainWindow: Selected " + line->text(0) + " / Meter 2 (" + meter2->text(1) +
                                     ") @ MODBUS id 2\n"));
     // The page shows one answer that unit 2 served: its flow and its totalizer together (the
     // other meters' flows overlap unit 2's range; their totalizers do not).
@@ -85,7 +89,7 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     emit w->rejectPluginSetupSignal();
     QVERIFY(fm->displayWidget->isVisibleTo(w));
     QCOMPARE(ids->text(), QString("1,2,3"));
-    QCOMPARE(fm->topItem->childCount(), 3);
+    QCOMPARE(fm->topItem->child(0)->childCount(), 3);
 
     // Save, answered Yes: stored, and the meters polled at the new period.
     emit w->showPlgSetupSignal();
@@ -101,7 +105,7 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     QCOMPARE(stored.value("FlowMeter/period").toInt(), 350);
     QCOMPARE(stored.value("FlowMeter/ids").toString(), QString("2"));
     // The tree follows once the window is unlocked; the selected meter is still there.
-    QVERIFY(waitUntil([&] { return fm->topItem->childCount() == 1; }));
+    QVERIFY(waitUntil([&] { return fm->topItem->child(0) && fm->topItem->child(0)->childCount() == 1; }));
     QCOMPARE(w->ui->pluginTree->currentItem()->text(0), QString("Meter 2"));
     QVERIFY(kit.waitLog("Flow meter plugin: Unit 2: flow", kit.log.text().count("Flow meter plugin: Unit 2: flow") + 2));
 

@@ -299,6 +299,8 @@ private slots:
         QTest::newRow("device under a longer name") << QString("My Flow unit") << QString("Meter") << true;
         QTest::newRow("device named after it elsewhere") << QString("Other") << QString("Flow") << true;
         QTest::newRow("device of another") << QString("Other") << QString("Meter") << false;
+        QTest::newRow("device under a line under it") << QString("Flow/line") << QString("Meter") << true;
+        QTest::newRow("device under a line of another") << QString("Other/line") << QString("Meter") << false;
     }
     void buttonsFollowTheSetupPageOfItsOwnItems()
     {
@@ -309,13 +311,19 @@ private slots:
         auto* setup = new QLabel("setup");
         p->setupWidget = setup;
 
-        QTreeWidgetItem parent(QStringList{parentText});
+        // "Top/line": the item sits under a line item under the top one.
+        QTreeWidgetItem parent(QStringList{parentText.section('/', 0, 0)});
         QTreeWidgetItem* item = new QTreeWidgetItem(QStringList{itemText});
         std::unique_ptr<QTreeWidgetItem> lone;
-        if (parentText.isNull())
+        if (parentText.isNull()) {
             lone.reset(item);
-        else
+        } else if (parentText.contains('/')) {
+            auto* line = new QTreeWidgetItem(QStringList{parentText.section('/', 1)});
+            parent.addChild(line);
+            line->addChild(item);
+        } else {
             parent.addChild(item);
+        }
 
         QSignalSpy spy(w, &cMainWindow::setButtonsVisibleSignal);
         w->currentTreeItem = item;

@@ -39,6 +39,19 @@ QString ProgramRunner::stageProgram(const QString& root)
     return bin;
 }
 
+bool ProgramRunner::stageFlowmeter(const QString& bin)
+{
+    const QString from = binDir() + "/plugins";
+    const QString to = bin + "/plugins";
+    if (!QDir().mkpath(to + "/models") || !QFile::copy(from + "/flowmeter.plg", to + "/flowmeter.plg"))
+        return false;
+    const QStringList models = QDir(from + "/models").entryList(QDir::Files);
+    for (const QString& name : models)
+        if (!QFile::copy(from + "/models/" + name, to + "/models/" + name))
+            return false;
+    return !models.isEmpty();
+}
+
 bool ProgramRunner::waitFor(const QString& text, int timeoutMs)
 {
     QElapsedTimer t;

@@ -25,6 +25,8 @@ public:
     // host library (the program looks in ../lib), and returns <root>/bin; empty on failure.
     // A copy, not a link: the program takes its folder from its resolved file.
     static QString stageProgram(const QString& root);
+    // The flow-meter plug-in and its shipped meter models into `bin`/plugins, as installed.
+    static bool stageFlowmeter(const QString& bin);
 
     // Starts the program and waits until its window is up and its threads run
     // (the "Starting MAIN transaction thread handler" line has been written somewhere).

@@ -575,5 +575,53 @@
         <source>Line %1: unit id %2 is not one of 1 to 247.</source>
         <translation>Line %1: unit id %2 is not one of 1 to 247.</translation>
     </message>
+    <message>
+        <source>model %1 not found</source>
+        <translation>model %1 not found</translation>
+    </message>
+    <message>
+        <source>its model has no reset command</source>
+        <translation>its model has no reset command</translation>
+    </message>
+    <message>
+        <source>its model has no such value</source>
+        <translation>its model has no such value</translation>
+    </message>
+    <message>
+        <source>No meter model could be loaded: no meter can be read.</source>
+        <translation>No meter model could be loaded: no meter can be read.</translation>
+    </message>
+    <message>
+        <source>Meter models: %1</source>
+        <translation>Meter models: %1</translation>
+    </message>
+    <message>
+        <source>the meter&apos;s model has no alarm limit</source>
+        <translation>the meter&apos;s model has no alarm limit</translation>
+    </message>
+    <message>
+        <source>not a value the meter can take</source>
+        <translation>not a value the meter can take</translation>
+    </message>
+    <message>
+        <source>Alarm limit not written: %1</source>
+        <translation>Alarm limit not written: %1</translation>
+    </message>
+    <message>
+        <source>%1: alarm limit written</source>
+        <translation>%1: alarm limit written</translation>
+    </message>
+    <message>
+        <source>%1: alarm limit not written (%2)</source>
+        <translation>%1: alarm limit not written (%2)</translation>
+    </message>
+    <message>
+        <source>Model:</source>
+        <translation>Model:</translation>
+    </message>
+    <message>
+        <source>%1 (not found)</source>
+        <translation>%1 (not found)</translation>
+    </message>
 </context>
 </TS>

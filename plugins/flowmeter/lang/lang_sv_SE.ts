@@ -575,5 +575,53 @@
         <source>Line %1: unit id %2 is not one of 1 to 247.</source>
         <translation>Linje %1: enhets-id %2 är inte ett av 1 till 247.</translation>
     </message>
+    <message>
+        <source>model %1 not found</source>
+        <translation>modell %1 finns inte</translation>
+    </message>
+    <message>
+        <source>its model has no reset command</source>
+        <translation>dess modell har inget återställningskommando</translation>
+    </message>
+    <message>
+        <source>its model has no such value</source>
+        <translation>dess modell har inget sådant värde</translation>
+    </message>
+    <message>
+        <source>No meter model could be loaded: no meter can be read.</source>
+        <translation>Ingen mätarmodell kunde läsas in: ingen mätare kan läsas.</translation>
+    </message>
+    <message>
+        <source>Meter models: %1</source>
+        <translation>Mätarmodeller: %1</translation>
+    </message>
+    <message>
+        <source>the meter&apos;s model has no alarm limit</source>
+        <translation>mätarens modell har ingen larmgräns</translation>
+    </message>
+    <message>
+        <source>not a value the meter can take</source>
+        <translation>inget värde som mätaren kan ta emot</translation>
+    </message>
+    <message>
+        <source>Alarm limit not written: %1</source>
+        <translation>Larmgränsen skrevs inte: %1</translation>
+    </message>
+    <message>
+        <source>%1: alarm limit written</source>
+        <translation>%1: larmgränsen skriven</translation>
+    </message>
+    <message>
+        <source>%1: alarm limit not written (%2)</source>
+        <translation>%1: larmgränsen skrevs inte (%2)</translation>
+    </message>
+    <message>
+        <source>Model:</source>
+        <translation>Modell:</translation>
+    </message>
+    <message>
+        <source>%1 (not found)</source>
+        <translation>%1 (finns inte)</translation>
+    </message>
 </context>
 </TS>

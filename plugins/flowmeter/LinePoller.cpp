@@ -1,0 +1,657 @@
+#include "LinePoller.h"
+#include "MeterLink.h"
+
+#include <core/cLog.h>
+#include <serial/cSerial.h>
+
+#include "DisplayUnit.h"
+#include "FlowPages.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// One lost frame is common on a long RS-485 line; a meter counts as away after two in a row.
+constexpr int kOfflineAfter = 2;
+constexpr int kReopenEveryMs = 1000;
+
+// Sleeps in short steps so that a stop request is seen at once.
+bool sleepWhile(const std::atomic<bool>& running, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (running && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return running;
+}
+
+QByteArray local(const QString& s)
+{
+    return s.toLocal8Bit();
+}
+
+// Whether a value of a measuring role is a measurement, judged in the units the checks know.
+ReadingCheck::Problem check(const ModelValue& v, double value)
+{
+    const DisplayUnit::Unit unit = DisplayUnit::parse(v.unit);
+    switch (v.role) {
+    case ValueRole::FlowRate:
+        return ReadingCheck::flow(float(DisplayUnit::convert(value, unit, DisplayUnit::CubicMetrePerHour)));
+    case ValueRole::Totalizer:
+        return ReadingCheck::total(float(DisplayUnit::convert(value, unit, DisplayUnit::CubicMetre)));
+    case ValueRole::Temperature:
+        return ReadingCheck::temperature(float(DisplayUnit::convert(value, unit, DisplayUnit::Celsius)));
+    default:
+        return ReadingCheck::Valid;
+    }
+}
+
+// How the log writes a value's unit: the stable key, and C or F for a temperature as the
+// lines have always had it.
+QString logUnit(const ModelValue& v)
+{
+    const DisplayUnit::Unit unit = DisplayUnit::parse(v.unit);
+    if (unit == DisplayUnit::Celsius)
+        return "C";
+    if (unit == DisplayUnit::Fahrenheit)
+        return "F";
+    return unit == DisplayUnit::Unknown ? v.unit : DisplayUnit::key(unit);
+}
+
+double valueOf(const MeterModel& m, const QVector<double>& values, ValueRole role)
+{
+    const int i = m.indexOf(role);
+    return i >= 0 && i < values.size() ? values[i] : std::nan("");
+}
+
+} // namespace
+
+LinePoller::LinePoller(int index, cThread* logTo)
+    : cThread("FLOWMETER" + std::to_string(index + 1), logTo->outStream(), logTo->errStream()),
+      lineIndex(index),
+      logThread(logTo)
+{
+}
+
+LinePoller::~LinePoller()
+{
+    stopAndWait();
+}
+
+QString LinePoller::meterName(const MeterConfig& m)
+{
+    return m.name.isEmpty() ? QCoreApplication::translate("FlowMeter", "Meter %1").arg(m.id) : m.name;
+}
+
+QString LinePoller::unitTag(int id) const
+{
+    return lineIndex == 0 ? QString("Unit %1").arg(id) : QString("Line %1 unit %2").arg(lineIndex + 1).arg(id);
+}
+
+void LinePoller::log(const QString& text) const
+{
+    cLog::line(logThread->outStream(), "Flow meter plugin: %s", text.toLocal8Bit().constData());
+}
+
+void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QMap<QString, MeterModel>& known)
+{
+    std::lock_guard<std::mutex> g(stateMutex);
+    const bool portChanged = !line.port.isEmpty() && (l.port != line.port || l.line != line.line);
+    line = l;
+    dampingTenths = damping;
+    calibration = cal;
+    answerTimeoutMs = l.answerTimeoutMs;
+    models.clear();
+    plans.clear();
+    QMap<int, MeterState> kept;
+    for (const MeterConfig& m : l.meters) {
+        MeterState u = unitStates.value(m.id);
+        const auto found = known.constFind(m.model);
+        const MeterModel* model = found == known.constEnd() ? nullptr : &found.value();
+        if (model && !models.contains(m.model)) {
+            models.insert(m.model, *model);
+            plans.insert(m.model, ReadPlan::make(*model));
+        }
+        // A meter given another model starts afresh: its values are another model's.
+        if (u.model != m.model || !model) {
+            u = MeterState();
+            u.values.fill(std::nan(""), model ? model->values.size() : 0);
+            u.problems.fill(ReadingCheck::Valid, model ? model->values.size() : 0);
+        }
+        u.line = lineIndex;
+        u.id = m.id;
+        u.model = m.model;
+        if (!model) {
+            u.online = false;
+            u.reason = QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model);
+        }
+        kept.insert(m.id, u);
+    }
+    unitStates = kept;
+    if (portChanged)
+        reopenPort = true;
+}
+
+const MeterModel* LinePoller::modelOf(int id) const
+{
+    auto it = unitStates.find(id);
+    if (it == unitStates.end())
+        return nullptr;
+    auto m = models.find(it->model);
+    return m == models.end() ? nullptr : &m.value();
+}
+
+LineConfig LinePoller::config() const
+{
+    std::lock_guard<std::mutex> g(stateMutex);
+    return line;
+}
+
+QMap<int, MeterState> LinePoller::units() const
+{
+    std::lock_guard<std::mutex> g(stateMutex);
+    return unitStates;
+}
+
+QString LinePoller::openFailure() const
+{
+    std::lock_guard<std::mutex> g(stateMutex);
+    return failure;
+}
+
+void LinePoller::portOpened(cSerial* p)
+{
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        failure.clear();
+    }
+    openFailed = false;
+    port = p;
+    portRequested = false;
+}
+
+void LinePoller::portFailed(const QString& words)
+{
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        failure = words;
+    }
+    openFailed = true;
+    portRequested = false;
+}
+
+cSerial* LinePoller::takePort()
+{
+    return port.exchange(nullptr);
+}
+
+void LinePoller::start()
+{
+    // The plug-in's streams as they are now: the host may have given it others since.
+    setOut(logThread->outStream());
+    setErr(logThread->errStream());
+    if (!running)
+        startHandler(TYPE_PLAIN, this, std::string());
+}
+
+bool LinePoller::cancelScan()
+{
+    if (scanRequested.exchange(false))
+        return true;
+    scanCancel = true;
+    return false;
+}
+
+void LinePoller::requestReset(int id)
+{
+    resetUnit = id;
+    resetRequested = true;
+}
+
+void LinePoller::requestWrite(int id, ValueRole role, double value)
+{
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        writes.push_back(Write{id, role, value});
+    }
+    writesRequested = true;
+}
+
+void LinePoller::requestSetupWrites(bool factory)
+{
+    factoryWrites = factory;
+    setupWritesRequested = true;
+}
+
+cSerial* LinePoller::usablePort() const
+{
+    // While the GUI thread replaces the port, the old one is not touched any more.
+    cSerial* p = port;
+    if (p && !reopenPort && !portRequested && p->handle >= 0 && p->running)
+        return p;
+    return nullptr;
+}
+
+void LinePoller::runHandler(void*)
+{
+    auto lastOpenTry = std::chrono::steady_clock::now() - std::chrono::hours(1);
+    while (running) {
+        const auto cycleStart = std::chrono::steady_clock::now();
+        LineConfig c;
+        int damping = 10;
+        {
+            std::lock_guard<std::mutex> g(stateMutex);
+            c = line;
+            damping = dampingTenths;
+        }
+        cSerial* p = usablePort();
+        if (!p) {
+            const QString path = c.port;
+            // While an open is on its way the meters keep the state they had.
+            QString reason;
+            if (reopenPort)
+                reason = QCoreApplication::translate("FlowMeter", "port changed to %1").arg(path);
+            else if (port)
+                reason = QCoreApplication::translate("FlowMeter", "port %1 lost (device gone)").arg(path);
+            else if (openFailed) {
+                reason = QCoreApplication::translate("FlowMeter", "port %1 cannot be opened").arg(path);
+                const QString words = openFailure();
+                if (!words.isEmpty())
+                    reason += ": " + words;
+            }
+            if (!reason.isEmpty() && !portRequested)
+                markAllOffline(reason);
+            if (!portRequested && cycleStart - lastOpenTry >= std::chrono::milliseconds(kReopenEveryMs)) {
+                lastOpenTry = cycleStart;
+                reopenPort = false;
+                portRequested = true;
+                emit portWanted(lineIndex);
+            }
+            // A scan or reset asked for meanwhile ends here, saying why.
+            const QString why = reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason;
+            if (scanRequested.exchange(false))
+                emit scanDone(lineIndex, QString(), why);
+            if (resetRequested.exchange(false))
+                emit resetDone(lineIndex, false, why);
+            if (writesRequested.exchange(false)) {
+                QVector<Write> dropped;
+                {
+                    std::lock_guard<std::mutex> g(stateMutex);
+                    dropped.swap(writes);
+                }
+                for (const Write& w : dropped)
+                    emit writeDone(lineIndex, w.id, false, why);
+            }
+            sleepWhile(running, 50);
+            continue;
+        }
+        const MeterLink link(p, answerTimeoutMs);
+        if (scanRequested.exchange(false))
+            runScan(link);
+        if (resetRequested.exchange(false))
+            runReset(link);
+        if (setupWritesRequested.exchange(false))
+            runSetupWrites(link);
+        if (writesRequested.exchange(false))
+            runWrites(link);
+        for (const MeterConfig& m : c.meters) {
+            if (!running)
+                break;
+            pollUnit(link, m, damping);
+        }
+        emit changed(lineIndex);
+        const auto spent = std::chrono::steady_clock::now() - cycleStart;
+        const int left = c.periodMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count());
+        if (left > 0)
+            sleepWhile(running, left);
+    }
+}
+
+void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int wanted)
+{
+    const int id = meter.id;
+    MeterModel model;
+    QVector<ReadRequest> plan;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        const MeterModel* m = modelOf(id);
+        // A meter of a model not known is not asked anything: what it sent could not be read.
+        if (!m)
+            return;
+        model = *m;
+        plan = plans.value(meter.model);
+    }
+    QVector<double> values;
+    const MeterLink::Result read = link.readModel(id, model, plan, &values);
+    if (!read.ok) {
+        recordFailure(id, read.reason);
+        return;
+    }
+    QVector<ReadingCheck::Problem> problems(values.size(), ReadingCheck::Valid);
+    bool valid = true;
+    for (int i = 0; i < values.size(); ++i) {
+        problems[i] = std::isnan(values[i]) && !model.values[i].isRegister() ? ReadingCheck::Valid
+                                                                            : check(model.values[i], values[i]);
+        valid = valid && problems[i] == ReadingCheck::Valid;
+    }
+    const int flowIndex = model.indexOf(ValueRole::FlowRate);
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
+    bool cameBack = false;
+    bool becameInvalid = false;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        if (!unitStates.contains(id))
+            return;
+        MeterState& u = unitStates[id];
+        cameBack = !u.online;
+        u.online = true;
+        u.seen = true;
+        u.failuresInRow = 0;
+        becameInvalid = !valid && (u.readingValid() || u.problems != problems);
+        u.values = values;
+        u.problems = problems;
+        // A meter that answers without a valid measurement is there, but has not been read:
+        // its last good reading stays where it was.
+        if (valid)
+            u.lastGood = now.wall;
+        if (flowIndex >= 0 && problems[flowIndex] == ReadingCheck::Valid)
+            u.trend.add(float(values[flowIndex]), now);
+    }
+    const QString tag = unitTag(id);
+    if (cameBack)
+        log(tag + " online");
+    // A meter met for the first time, or back after being away (replaced, restarted, set by
+    // hand), is given the damping of the setup.
+    const int dampingIndex = model.indexOf(ValueRole::Damping);
+    if (cameBack && dampingIndex >= 0 && model.values[dampingIndex].writable) {
+        const ModelValue& d = model.values[dampingIndex];
+        const double had = values[dampingIndex];
+        const double seconds = wanted / 10.0;
+        if (std::isnan(had) || std::lround(had * 10) != wanted) {
+            const MeterLink::Result w = link.writeValue(id, d, seconds);
+            if (w.ok)
+                log(QString::asprintf("%s: damping set to %.1f s (it had %.1f s)", local(tag).constData(), seconds, had));
+            else
+                log(tag + ": damping not written (" + w.reason + ")");
+        }
+    }
+    if (valid) {
+        QStringList parts;
+        auto add = [&](ValueRole role, const char* what, int decimals) {
+            const int i = model.indexOf(role);
+            if (i >= 0)
+                parts << QString("%1 %2 %3").arg(what).arg(values[i], 0, 'f', decimals).arg(logUnit(model.values[i]));
+        };
+        add(ValueRole::FlowRate, "flow", 3);
+        add(ValueRole::Totalizer, "totalizer", 3);
+        add(ValueRole::Temperature, "temperature", 2);
+        const double alarm = valueOf(model, values, ValueRole::AlarmBits);
+        if (!std::isnan(alarm))
+            parts << QString::asprintf("alarm 0x%04llX", static_cast<unsigned long long>(std::llround(alarm)));
+        log(tag + ": " + parts.join(", "));
+    } else if (becameInvalid) {
+        log(tag + ": invalid reading (" + invalidReadingText(model, problems, false) + ")");
+    }
+}
+
+void LinePoller::recordFailure(int id, const QString& reason)
+{
+    bool wentOffline = false;
+    int errors = 0;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        if (!unitStates.contains(id))
+            return;
+        MeterState& u = unitStates[id];
+        errors = ++u.errors;
+        u.reason = reason;
+        if (++u.failuresInRow >= kOfflineAfter && (u.online || !u.seen)) {
+            wentOffline = u.online || u.failuresInRow == kOfflineAfter;
+            u.online = false;
+        }
+    }
+    log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason).arg(errors));
+    if (wentOffline)
+        log(unitTag(id) + " offline: " + reason);
+}
+
+void LinePoller::markAllOffline(const QString& reason)
+{
+    QList<int> changedIds;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        for (MeterState& u : unitStates) {
+            // A meter of a model not known keeps saying so.
+            if (!modelOf(u.id))
+                continue;
+            if (u.online || u.reason != reason) {
+                if (u.online)
+                    ++u.errors;
+                u.online = false;
+                u.reason = reason;
+                changedIds << u.id;
+            }
+        }
+    }
+    for (int id : changedIds)
+        log(unitTag(id) + " offline: " + reason);
+    if (!changedIds.isEmpty())
+        emit changed(lineIndex);
+}
+
+void LinePoller::runScan(const MeterLink& link)
+{
+    QStringList found;
+    int lastPercent = -1;
+    // The configured meters are polled between the tries at their usual period: a scan of an
+    // empty bus takes 247 answer time-outs, half a minute, and their values must not stand
+    // still meanwhile as if they were current.
+    LineConfig c;
+    int damping = 10;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        c = line;
+        damping = dampingTenths;
+    }
+    // The question comes from the line's model: its firmware register, else its first value.
+    ModelValue probe;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        for (const MeterConfig& m : c.meters) {
+            const MeterModel* model = modelOf(m.id);
+            if (!model)
+                continue;
+            const ModelValue* firmware = model->find(ValueRole::FirmwareVersion);
+            for (const ModelValue& v : model->values)
+                if (!firmware && v.function != 5)
+                    firmware = &v;
+            if (firmware) {
+                probe = *firmware;
+                break;
+            }
+        }
+    }
+    auto lastRound = std::chrono::steady_clock::now();
+    for (int id = 1; id <= 247; ++id) {
+        if (scanCancel.exchange(false)) {
+            log(QString("Scan cancelled at unit %1").arg(id));
+            emit scanDone(lineIndex, QString(), QCoreApplication::translate("FlowMeter", "cancelled"));
+            return;
+        }
+        // A scan cut short is no picture of the bus: the meters keep their ids.
+        if (!running) {
+            log(QString("Scan stopped at unit %1: the plug-in is closing").arg(id));
+            emit scanDone(lineIndex, QString(), QCoreApplication::translate("FlowMeter", "the plug-in is closing"));
+            return;
+        }
+        if (!usablePort()) {
+            const QString why = QCoreApplication::translate("FlowMeter", "port %1 lost").arg(c.port);
+            log(QString("Scan stopped at unit %1: %2").arg(id).arg(why));
+            emit scanDone(lineIndex, QString(), why);
+            return;
+        }
+        // The firmware register alone: a short question, and any meter has it. A device that
+        // refuses it with an exception is there all the same. The configured time-out, so
+        // that a slow meter the poll would reach is found too.
+        const MeterLink::Result r = link.read(id, probe.function, probe.address, 1);
+        if (r.ok || r.check == modbus::Check::Exception)
+            found << QString::number(id);
+        if (std::chrono::steady_clock::now() - lastRound >= std::chrono::milliseconds(c.periodMs)) {
+            lastRound = std::chrono::steady_clock::now();
+            for (const MeterConfig& m : c.meters) {
+                if (!running)
+                    break;
+                pollUnit(link, m, damping);
+            }
+            emit changed(lineIndex);
+        }
+        const int percent = id * 100 / 247;
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            emit scanProgress(lineIndex, percent);
+        }
+    }
+    log("Scan found units " + (found.isEmpty() ? QString("none") : found.join(",")));
+    emit scanDone(lineIndex, found.join(","), QString());
+}
+
+void LinePoller::runReset(const MeterLink& link)
+{
+    const int only = resetUnit;
+    const LineConfig c = config();
+    QVector<MeterConfig> meters;
+    for (const MeterConfig& m : c.meters)
+        if (!only || m.id == only)
+            meters << m;
+    bool ok = !meters.isEmpty();
+    QString failureText = ok ? QString() : QCoreApplication::translate("FlowMeter", "no meter");
+    for (const MeterConfig& m : meters) {
+        const int id = m.id;
+        MeterModel model;
+        {
+            std::lock_guard<std::mutex> g(stateMutex);
+            if (const MeterModel* known = modelOf(id))
+                model = *known;
+        }
+        const ModelValue* command = model.find(ValueRole::ResetCommand);
+        const ModelValue* total = model.find(ValueRole::Totalizer);
+        QString reason;
+        bool confirmed = false;
+        if (!command) {
+            reason = model.values.isEmpty() ? QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model)
+                                            : QCoreApplication::translate("FlowMeter", "its model has no reset command");
+        } else {
+            const bool byTotal = command->confirm == ResetConfirm::TotalizerFalls && total;
+            // The totalizer is read before and after: a meter that takes the command and does
+            // nothing (write-protected, busy) answers the write all the same.
+            auto readTotal = [&](double* value) {
+                const MeterLink::Result r = link.readValue(id, *total, value);
+                if (!r.ok) {
+                    reason = r.reason;
+                    return false;
+                }
+                // -inf is below anything and would count as a reset done; NaN as one never
+                // done for a reason nobody is told.
+                const ReadingCheck::Problem problem = check(*total, *value);
+                if (problem != ReadingCheck::Valid) {
+                    reason = QCoreApplication::translate("FlowMeter", "totalizer") + " " + ReadingCheck::text(problem);
+                    return false;
+                }
+                return true;
+            };
+            double before = 0;
+            const bool knewBefore = byTotal && readTotal(&before);
+            reason.clear();
+            const MeterLink::Result done = link.command(id, *command);
+            if (!done.ok)
+                reason = done.reason;
+            confirmed = done.ok && !byTotal;
+            // Confirmed once the totalizer reads near zero and below what it was; read back a
+            // few times before giving up.
+            for (int tries = 0; done.ok && byTotal && !confirmed && tries < 10 && running; ++tries) {
+                double after = 0;
+                if (readTotal(&after))
+                    confirmed = after < command->confirmBelow && (!knewBefore || after < before);
+                if (!confirmed)
+                    sleepWhile(running, 20);
+            }
+        }
+        if (confirmed)
+            log(unitTag(id) + ": totalizer reset");
+        else
+            log(unitTag(id) + ": totalizer reset failed (" + (reason.isEmpty() ? QString("not confirmed") : reason) + ")");
+        if (!confirmed && failureText.isEmpty())
+            failureText = meterName(m) + ": " +
+                          (reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not confirmed") : reason);
+        ok = ok && confirmed;
+    }
+    emit resetDone(lineIndex, ok, failureText);
+}
+
+void LinePoller::runSetupWrites(const MeterLink& link)
+{
+    LineConfig c;
+    int damping = 10;
+    float cal = 1.0f;
+    QMap<int, MeterModel> byId;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        c = line;
+        damping = dampingTenths;
+        cal = calibration;
+        for (const MeterConfig& m : c.meters)
+            if (const MeterModel* model = modelOf(m.id))
+                byId.insert(m.id, *model);
+    }
+    for (const MeterConfig& m : c.meters) {
+        const MeterModel model = byId.value(m.id);
+        if (const ModelValue* d = model.find(ValueRole::Damping); d && d->writable) {
+            const MeterLink::Result w = link.writeValue(m.id, *d, damping / 10.0);
+            if (!w.ok) {
+                log(unitTag(m.id) + ": damping not written (" + w.reason + ")");
+                // Saved all the same, and written when the meter is next back; but said now.
+                emit statusMessage(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
+                                       .arg(meterName(m), w.reason));
+            }
+        }
+        const ModelValue* f = model.find(ValueRole::CalibrationFactor);
+        if (factoryWrites && f && f->writable) {
+            const MeterLink::Result w = link.writeValue(m.id, *f, double(cal));
+            if (!w.ok)
+                log(unitTag(m.id) + ": calibration factor not written (" + w.reason + ")");
+        }
+    }
+}
+
+void LinePoller::runWrites(const MeterLink& link)
+{
+    QVector<Write> todo;
+    QMap<int, MeterModel> byId;
+    LineConfig c;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        todo.swap(writes);
+        c = line;
+        for (const Write& w : todo)
+            if (const MeterModel* model = modelOf(w.id))
+                byId.insert(w.id, *model);
+    }
+    for (const Write& w : todo) {
+        const ModelValue* v = byId.value(w.id).find(w.role);
+        if (!v) {
+            emit writeDone(lineIndex, w.id, false, QCoreApplication::translate("FlowMeter", "its model has no such value"));
+            continue;
+        }
+        const MeterLink::Result r = link.writeValue(w.id, *v, w.value);
+        if (r.ok)
+            log(QString::asprintf("%s: alarm limit set to %.3f %s", local(unitTag(w.id)).constData(), w.value,
+                                  local(logUnit(*v)).constData()));
+        else
+            log(unitTag(w.id) + ": alarm limit not written (" + r.reason + ")");
+        emit writeDone(lineIndex, w.id, r.ok, r.reason);
+    }
+}

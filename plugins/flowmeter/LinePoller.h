@@ -1,0 +1,126 @@
+#pragma once
+
+#include "FlowConfig.h"
+#include "MeterModel.h"
+#include "MeterState.h"
+#include "ReadPlan.h"
+
+#include <core/cThread.h>
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+class cSerial;
+class MeterLink;
+
+// One line: its own thread polls the line's meters at the line's period, so that a slow or
+// dead line never delays another. The port is opened and closed on the GUI thread (the
+// registry is its own) when the thread asks for it, and used here once published.
+class LinePoller : public cThread
+{
+    Q_OBJECT
+
+public:
+    // `index` counts from 0; `logTo` is the thread whose stream the plug-in's lines go to.
+    LinePoller(int index, cThread* logTo);
+    ~LinePoller() override;
+
+    int index() const { return lineIndex; }
+    // GUI thread. A port or its line settings changed make the port be opened again. `models`
+    // holds the models known; a meter of another is not polled and shown offline with why.
+    void setConfig(const LineConfig& line, int dampingTenths, float calibration,
+                   const QMap<QString, MeterModel>& models);
+    LineConfig config() const;
+    // Copies for the pages and the tree.
+    QMap<int, MeterState> units() const;
+    QString openFailure() const;
+
+    // GUI thread, in answer to portWanted: the port now open, or why it did not open.
+    void portOpened(cSerial* p);
+    void portFailed(const QString& words);
+    // GUI thread, after the thread has stopped: the port to be closed, if any.
+    cSerial* takePort();
+
+    void start();
+    void requestScan() { scanCancel = false; scanRequested = true; }
+    // True when the scan had not begun and never will.
+    bool cancelScan();
+    // Unit 0: every meter of the line.
+    void requestReset(int id);
+    bool takeResetRequest() { return resetRequested.exchange(false); }
+    void requestSetupWrites(bool factory);
+    // Writes a value of meter `id`'s model (the alarm limit), in the model's unit.
+    void requestWrite(int id, ValueRole role, double value);
+
+    // The name the pages give a meter: the user's, or "Meter <id>".
+    static QString meterName(const MeterConfig& m);
+    // How the plug-in's lines name a meter: "Unit 3" on the first line (as they always
+    // have), "Line 2 unit 3" on the others.
+    QString unitTag(int id) const;
+
+    void runHandler(void* arg) override;
+
+signals:
+    void changed(int line);
+    void portWanted(int line);
+    void scanProgress(int line, int percent);
+    // `found` is the ids that answered; a scan cut short says why in `failure` instead.
+    void scanDone(int line, QString found, QString failure);
+    void resetDone(int line, bool ok, QString failure);
+    void statusMessage(QString text);
+    // A write asked for with requestWrite: done, or why not (in the user's language).
+    void writeDone(int line, int id, bool ok, QString failure);
+
+private:
+    void log(const QString& text) const;
+    cSerial* usablePort() const;
+    // One read of a meter by its model; a meter that is back is given the setup's damping.
+    void pollUnit(const MeterLink& link, const MeterConfig& meter, int wantedDamping);
+    void runWrites(const MeterLink& link);
+    // The meter's model, or null (under stateMutex).
+    const MeterModel* modelOf(int id) const;
+    void recordFailure(int id, const QString& reason);
+    void markAllOffline(const QString& reason);
+    void runScan(const MeterLink& link);
+    void runReset(const MeterLink& link);
+    void runSetupWrites(const MeterLink& link);
+
+    const int lineIndex;
+    cThread* logThread;
+
+    // Guards `line`, `units` and `failure` between the GUI thread and this one; held only to
+    // copy, never across a transaction.
+    mutable std::mutex stateMutex;
+    LineConfig line;
+    int dampingTenths = 10;
+    float calibration = 1.0f;
+    QMap<int, MeterState> unitStates;
+    QMap<QString, MeterModel> models;
+    QMap<QString, QVector<ReadRequest>> plans;
+    struct Write
+    {
+        int id = 0;
+        ValueRole role = ValueRole::Extra;
+        double value = 0;
+    };
+    QVector<Write> writes;
+    // Why the port is not open, in words; empty while it is or is on its way.
+    QString failure;
+
+    std::atomic<cSerial*> port{nullptr};
+    std::atomic<bool> portRequested{false};
+    std::atomic<bool> reopenPort{false};
+    std::atomic<bool> openFailed{false};
+    std::atomic<int> answerTimeoutMs{100};
+    std::atomic<bool> scanRequested{false};
+    std::atomic<bool> scanCancel{false};
+    std::atomic<bool> resetRequested{false};
+    std::atomic<int> resetUnit{0};
+    std::atomic<bool> setupWritesRequested{false};
+    std::atomic<bool> factoryWrites{false};
+    std::atomic<bool> writesRequested{false};
+};

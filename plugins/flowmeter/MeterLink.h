@@ -1,0 +1,57 @@
+#pragma once
+
+#include "MeterModel.h"
+#include "ModbusRtu.h"
+#include "ReadPlan.h"
+
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <vector>
+
+class cSerial;
+
+// The MODBUS conversation with the meters of one line over its port. Each exchange returns what
+// came of it; nothing here keeps state of a meter or calls back into the plug-in.
+class MeterLink
+{
+public:
+    struct Result
+    {
+        bool ok = false;
+        // The registers of a read that was answered.
+        std::vector<uint16_t> registers;
+        // Why it failed, in the user's language; empty on success.
+        QString reason;
+        modbus::Check check = modbus::Check::NoAnswer;
+        // Whether the port itself is gone (device unplugged), not only the meter silent.
+        bool portGone = false;
+    };
+
+    MeterLink(cSerial* port, int answerTimeoutMs);
+
+    // One request and its answer of `answerSize` bytes, after the line's silence between frames.
+    Result exchange(const std::vector<uint8_t>& request, unsigned short answerSize) const;
+    Result readHolding(int id, uint16_t address, uint16_t count) const;
+    Result writeRegister(int id, uint16_t address, uint16_t value) const;
+    Result writeRegisters(int id, uint16_t address, const std::vector<uint16_t>& values) const;
+    // Registers (function 3 or 4) or coils (function 1, one word each).
+    Result read(int id, int function, int address, int count) const;
+
+    // Every value of `model` that `plan` reads, as engineering values in the model's units, in
+    // the model's order; NaN for a value not read (a command). Fails as a whole when one read
+    // does: a meter read by halves would show one instant's flow beside another's total.
+    Result readModel(int id, const MeterModel& model, const QVector<ReadRequest>& plan, QVector<double>* values) const;
+    // One value alone (the totalizer around a reset).
+    Result readValue(int id, const ModelValue& value, double* out) const;
+    // Writes `engineeringValue` to a writable value, checked against the model's range first;
+    // nothing goes out when the check refuses it (`reason` says why).
+    Result writeValue(int id, const ModelValue& value, double engineeringValue) const;
+    // The reset command: a coil set (function 5), or the command value written to a register.
+    Result command(int id, const ModelValue& value) const;
+
+private:
+    cSerial* port;
+    int answerTimeoutMs;
+};
