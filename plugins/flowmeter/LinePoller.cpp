@@ -120,6 +120,7 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
         if (u.model != m.model || !model) {
             u = MeterState();
             u.values.fill(std::nan(""), model ? model->values.size() : 0);
+            u.wholes.fill(0, model ? model->values.size() : 0);
             u.problems.fill(ReadingCheck::Valid, model ? model->values.size() : 0);
         }
         u.line = lineIndex;
@@ -326,7 +327,8 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
         plan = plans.value(meter.model);
     }
     QVector<double> values;
-    const MeterLink::Result read = link.readModel(id, model, plan, &values);
+    QVector<quint64> wholes;
+    const MeterLink::Result read = link.readModel(id, model, plan, &values, &wholes);
     if (!read.ok) {
         recordFailure(id, read.reason);
         return;
@@ -353,6 +355,7 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
         u.failuresInRow = 0;
         becameInvalid = !valid && (u.readingValid() || u.problems != problems);
         u.values = values;
+        u.wholes = wholes;
         u.problems = problems;
         // A meter that answers without a valid measurement is there, but has not been read:
         // its last good reading stays where it was.

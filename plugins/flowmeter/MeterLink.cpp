@@ -80,9 +80,11 @@ MeterLink::Result MeterLink::read(int id, int function, int address, int count) 
 }
 
 MeterLink::Result MeterLink::readModel(int id, const MeterModel& model, const QVector<ReadRequest>& plan,
-                                       QVector<double>* values) const
+                                       QVector<double>* values, QVector<quint64>* wholes) const
 {
     values->fill(std::nan(""), model.values.size());
+    if (wholes)
+        wholes->fill(0, model.values.size());
     Result last;
     last.ok = true;
     for (const ReadRequest& request : plan) {
@@ -101,6 +103,10 @@ MeterLink::Result MeterLink::readModel(int id, const MeterModel& model, const QV
             if (from < r.registers.size() &&
                 ValueCodec::raw(v, r.registers.data() + from, r.registers.size() - from, &raw))
                 (*values)[index] = ValueCodec::engineering(v, raw);
+            uint64_t whole = 0;
+            if (wholes && v.type == ValueType::U64 && from < r.registers.size() &&
+                ValueCodec::rawInteger(v, r.registers.data() + from, r.registers.size() - from, &whole))
+                (*wholes)[index] = whole;
         }
     }
     return last;

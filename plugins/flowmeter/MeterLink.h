@@ -42,7 +42,9 @@ public:
     // Every value of `model` that `plan` reads, as engineering values in the model's units, in
     // the model's order; NaN for a value not read (a command). Fails as a whole when one read
     // does: a meter read by halves would show one instant's flow beside another's total.
-    Result readModel(int id, const MeterModel& model, const QVector<ReadRequest>& plan, QVector<double>* values) const;
+    // `wholes`, when given, gets each u64's raw number exactly (0 for the other types).
+    Result readModel(int id, const MeterModel& model, const QVector<ReadRequest>& plan, QVector<double>* values,
+                     QVector<quint64>* wholes = nullptr) const;
     // One value alone (the totalizer around a reset).
     Result readValue(int id, const ModelValue& value, double* out) const;
     // Writes `engineeringValue` to a writable value, checked against the model's range first;

@@ -23,6 +23,9 @@ struct MeterState
     int failuresInRow = 0;
     // One per model value: NaN where the value was not read (a command, a read that failed).
     QVector<double> values;
+    // One per model value: a u64's raw number to its last digit, which `values` keeps only to
+    // the 2^53 a double holds; 0 for the other types.
+    QVector<quint64> wholes;
     // One per model value: why a measured value of the last answer is not a reading.
     QVector<ReadingCheck::Problem> problems;
     QDateTime lastGood;

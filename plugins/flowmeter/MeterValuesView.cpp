@@ -242,8 +242,20 @@ void MeterValuesView::refresh()
             continue;
         const ModelValue& mv = current.values[i];
         const double v = i < state.values.size() ? state.values[i] : std::nan("");
-        const ReadingCheck::Problem problem = i < state.problems.size() ? state.problems[i] : ReadingCheck::Valid;
-        const QString text = state.seen ? format.text(mv, v, problem) : QStringLiteral("-");
+        ReadingCheck::Problem problem = i < state.problems.size() ? state.problems[i] : ReadingCheck::Valid;
+        // The poll checks only flow, total and temperature as readings. Any other register
+        // value it read and found NaN is a float the meter sent as no number, not a value
+        // left unread.
+        const bool checked = mv.role == ValueRole::FlowRate || mv.role == ValueRole::Totalizer ||
+                             mv.role == ValueRole::Temperature;
+        if (state.seen && problem == ReadingCheck::Valid && mv.isRegister() && !checked && std::isnan(v))
+            problem = ReadingCheck::NotANumber;
+        QString text = state.seen ? format.text(mv, v, problem) : QStringLiteral("-");
+        if (state.seen && problem == ReadingCheck::Valid && i < state.wholes.size()) {
+            const QString whole = format.wholeText(mv, state.wholes[i]);
+            if (!whole.isEmpty())
+                text = whole;
+        }
         if (label->text() != text)
             label->setText(text);
         QString style;

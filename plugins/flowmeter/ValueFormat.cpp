@@ -27,6 +27,19 @@ uint64_t rawBits(const ModelValue& value, double modelValue)
     return uint64_t(raw);
 }
 
+// The decimals that write `x` (a scale or an offset) as the model gave it, at most six.
+int decimalsOf(double x)
+{
+    if (!std::isfinite(x))
+        return 0;
+    for (int d = 0; d < 6; ++d) {
+        const double shifted = std::fabs(x) * std::pow(10.0, d);
+        if (std::fabs(shifted - std::round(shifted)) <= 1e-9 * std::max(1.0, shifted))
+            return d;
+    }
+    return 6;
+}
+
 } // namespace
 
 ValueFormat::ValueFormat(const DisplayUnits& units, const QLocale& locale) : chosen(units), loc(locale)
@@ -77,11 +90,9 @@ int ValueFormat::decimals(const ModelValue& value) const
         return 4;
     if (!isInteger(value.type))
         return 3;
-    // An integer register holds steps of its scale: tenths need one decimal, never more.
-    const double step = std::fabs(value.scale);
-    if (step == 0 || step >= 1)
-        return 0;
-    return std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+    // An integer register holds steps of its scale, moved by the offset: tenths need one
+    // decimal, and so does a half a unit of offset on whole steps.
+    return std::max(decimalsOf(value.scale), decimalsOf(value.offset));
 }
 
 double ValueFormat::toShown(const ModelValue& value, double modelValue) const
@@ -92,6 +103,18 @@ double ValueFormat::toShown(const ModelValue& value, double modelValue) const
 double ValueFormat::toModel(const ModelValue& value, double shownValue) const
 {
     return DisplayUnit::convert(shownValue, shownUnit(value), modelUnit(value));
+}
+
+QString ValueFormat::wholeText(const ModelValue& value, quint64 raw) const
+{
+    if (value.type != ValueType::U64 || value.scale != 1 || value.offset != 0 || isBitField(value) ||
+        shownUnit(value) != modelUnit(value))
+        return QString();
+    if (value.role == ValueRole::SerialNumber)
+        return QString::number(raw);
+    const QString unit = unitText(value);
+    const QString figure = loc.toString(qulonglong(raw));
+    return unit.isEmpty() ? figure : figure + " " + unit;
 }
 
 QString ValueFormat::number(const ModelValue& value, double modelValue) const
@@ -166,8 +189,10 @@ QString ValueFormat::text(const ModelValue& value, double modelValue, ReadingChe
         return QCoreApplication::translate("FlowMeter", "invalid: %1").arg(ReadingCheck::text(ReadingCheck::Infinite));
     if (isBitField(value))
         return bits(value, modelValue);
-    if (value.role == ValueRole::SerialNumber && isInteger(value.type) && modelValue >= 0)
-        return QString::number(qulonglong(std::llround(modelValue)));
+    // Below 2^64, where the conversion is defined: llround would already fail at 2^63.
+    if (value.role == ValueRole::SerialNumber && isInteger(value.type) && modelValue >= 0 &&
+        std::round(modelValue) < 18446744073709551616.0)
+        return QString::number(qulonglong(std::round(modelValue)));
     if (value.role == ValueRole::FirmwareVersion && value.type == ValueType::U16 && value.scale == 1 &&
         value.offset == 0 && value.unit.trimmed().isEmpty()) {
         const int v = int(std::lround(modelValue));

@@ -37,6 +37,10 @@ public:
     // read, or one that is no reading (`problem`), is said in words instead of a number.
     QString text(const ModelValue& value, double modelValue,
                  ReadingCheck::Problem problem = ReadingCheck::Valid) const;
+    // A u64 that is a whole count (scale 1, offset 0) from its raw number, to its last digit:
+    // the double `text` takes is off by up to 2048 beyond 2^53. Empty for any other value,
+    // which `text` shows as well as it can be.
+    QString wholeText(const ModelValue& value, quint64 raw) const;
     // The number alone, in the shown unit and the locale ("12,35").
     QString number(const ModelValue& value, double modelValue) const;
     // The set bits of a bit field in words from the model's meanings; alarm bits first and

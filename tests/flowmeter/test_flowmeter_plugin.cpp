@@ -28,11 +28,16 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <serial/cPortPicker.h>
 
 #include <cmath>
 #include <memory>
+#include <array>
+#include <limits>
 
 namespace {
 
@@ -193,6 +198,10 @@ private slots:
     void badModelFilesAreNamedAndTheOthersLoad();
     void withoutAnyModelItSaysSoAndKeepsRunning();
     void alarmLimitIsWrittenWithinTheModelsRange();
+
+    // every type and word order, decoded on the page and read in the fewest requests
+    void everyTypeAndWordOrderReadsRightOnThePage_data();
+    void everyTypeAndWordOrderReadsRightOnThePage();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -1376,6 +1385,333 @@ void TestFlowmeterPlugin::alarmLimitIsWrittenWithinTheModelsRange()
     QVERIFY(waitUntil([&] { return h.label("limitValue") == "12.50 m³/h"; }));
     QVERIFY(h.log.text().contains("Flow meter plugin: Unit 1: alarm limit set to 12.500 m3/h\n"));
     h.plugin->rejectSetup();
+}
+
+namespace {
+
+// A value of the every-type model: where it lies, how it is coded, the number the test puts
+// there (its bits, most significant first) and how many decimals the page owes it.
+struct CodedValue
+{
+    QString name; // empty for a role's value
+    QString role;
+    QString type;
+    QString order;
+    uint64_t bits = 0;
+    double scale = 1;
+    double offset = 0;
+    QString unit;
+    int decimals = 0;
+    int function = 3;
+    int address = 0;
+
+    int width() const { return type.endsWith("16") ? 1 : type.endsWith("64") ? 4 : 2; }
+};
+
+uint64_t bitsOfFloat(float f)
+{
+    uint32_t b;
+    memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+uint64_t bitsOfDouble(double d)
+{
+    uint64_t b;
+    memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+// Bytes A, B, C, ... (most significant first) laid into registers in address order as the
+// word order says, and back: each order is its own inverse, so one function does both.
+QVector<uint16_t> layBytes(const QByteArray& bytes, const QString& order)
+{
+    QByteArray b = bytes;
+    const int n = int(b.size() / 2);
+    if (order == "CDAB" || order == "DCBA") {
+        QByteArray reversed;
+        for (int k = n - 1; k >= 0; --k)
+            reversed += b.mid(2 * k, 2);
+        b = reversed;
+    }
+    if (order == "BADC" || order == "DCBA")
+        for (int k = 0; k < n; ++k)
+            std::swap(b[2 * k], b[2 * k + 1]);
+    QVector<uint16_t> words;
+    for (int k = 0; k < n; ++k)
+        words << uint16_t(uint8_t(b[2 * k]) << 8 | uint8_t(b[2 * k + 1]));
+    return words;
+}
+
+QByteArray bigEndian(uint64_t bits, int registers)
+{
+    QByteArray b;
+    for (int k = 2 * registers - 1; k >= 0; --k)
+        b += char(uint8_t(bits >> (8 * k)));
+    return b;
+}
+
+// The registers' bytes back in value order, as a number of the value's type.
+QByteArray valueBytes(const QVector<uint16_t>& words, const QString& order)
+{
+    QByteArray wire;
+    for (uint16_t w : words)
+        wire += char(w >> 8), wire += char(w & 0xFF);
+    QVector<uint16_t> back = layBytes(wire, order);
+    QByteArray b;
+    for (uint16_t w : back)
+        b += char(w >> 8), b += char(w & 0xFF);
+    return b;
+}
+
+// What the page must show for `words`, worked out from the bytes alone.
+QString expectedText(const CodedValue& v, const QVector<uint16_t>& words, const QLocale& locale, bool withUnit = true)
+{
+    const QByteArray b = valueBytes(words, v.order);
+    uint64_t bits = 0;
+    for (char c : b)
+        bits = bits << 8 | uint8_t(c);
+    double raw = 0;
+    if (v.type == "u16" || v.type == "u32")
+        raw = double(bits);
+    else if (v.type == "i16")
+        raw = int16_t(uint16_t(bits));
+    else if (v.type == "i32")
+        raw = int32_t(uint32_t(bits));
+    else if (v.type == "u64") {
+        // A whole count beyond 2^53 is shown to its last digit, not as the nearest double.
+        if (v.scale == 1 && v.offset == 0)
+            return locale.toString(qulonglong(bits)) + (v.unit.isEmpty() ? "" : " " + v.unit);
+        raw = double(bits);
+    } else if (v.type == "f32") {
+        const uint32_t b32 = uint32_t(bits);
+        float f;
+        memcpy(&f, &b32, sizeof f);
+        raw = f;
+    } else {
+        memcpy(&raw, &bits, sizeof raw);
+    }
+    auto invalid = [](const char* why) {
+        return QCoreApplication::translate("FlowMeter", "invalid: %1").arg(QCoreApplication::translate("FlowMeter", why));
+    };
+    if (std::isnan(raw))
+        return invalid("not a number");
+    if (std::isinf(raw))
+        return invalid("infinite");
+    double shown = raw * v.scale + v.offset;
+    QString unit = v.unit;
+    if (v.unit == "l/min")
+        shown = shown * 60.0 / 1000.0, unit = "m³/h";
+    else if (v.unit == "l")
+        shown = shown / 3.785411784, unit = "US gal";
+    else if (v.unit == "degF")
+        shown = (shown - 32.0) * 5.0 / 9.0, unit = "°C";
+    if (std::round(shown * std::pow(10.0, v.decimals)) == 0)
+        shown = 0;
+    const QString figure = locale.toString(shown, 'f', v.decimals);
+    return !withUnit || unit.isEmpty() ? figure : figure + " " + unit;
+}
+
+// The reads a poll of `values` needs at the fewest: each function apart, by address, a gap of
+// at most `maxGap` taken along, at most 125 registers a read. (function, first, count) each.
+QVector<std::array<int, 3>> fewestReads(QVector<CodedValue> values, int maxGap)
+{
+    std::stable_sort(values.begin(), values.end(), [](const CodedValue& a, const CodedValue& b) {
+        return a.function != b.function ? a.function < b.function : a.address < b.address;
+    });
+    QVector<std::array<int, 3>> reads;
+    for (const CodedValue& v : values) {
+        if (!reads.isEmpty()) {
+            std::array<int, 3>& last = reads.last();
+            const int end = std::max(last[1] + last[2], v.address + v.width());
+            if (last[0] == v.function && v.address - (last[1] + last[2]) <= maxGap && end - last[1] <= 125) {
+                last[2] = end - last[1];
+                continue;
+            }
+        }
+        reads.append({v.function, v.address, v.width()});
+    }
+    return reads;
+}
+
+} // namespace
+
+void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("localeName");
+    QTest::newRow("English") << 1 << "en";
+    QTest::newRow("Swedish") << 2 << "sv_SE";
+}
+
+void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage()
+{
+    QFETCH(int, language);
+    QFETCH(QString, localeName);
+    // The worked example of the model format: 12.5 as an f32 in each word order.
+    const QByteArray twelveAndAHalf = bigEndian(bitsOfFloat(12.5f), 2);
+    QCOMPARE(layBytes(twelveAndAHalf, "ABCD"), (QVector<uint16_t>{0x4148, 0x0000}));
+    QCOMPARE(layBytes(twelveAndAHalf, "CDAB"), (QVector<uint16_t>{0x0000, 0x4148}));
+    QCOMPARE(layBytes(twelveAndAHalf, "BADC"), (QVector<uint16_t>{0x4841, 0x0000}));
+    QCOMPARE(layBytes(twelveAndAHalf, "DCBA"), (QVector<uint16_t>{0x0000, 0x4841}));
+
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    // type, order, bits, scale, offset, unit, decimals: edges of each type, scales and offsets.
+    QVector<CodedValue> values = {
+        {"", "flowRate", "f32", "DCBA", bitsOfFloat(251.3f), 1, 0, "l/min", 2},
+        {"", "totalizer", "f64", "CDAB", bitsOfDouble(98765.4321), 1, 0, "l", 1},
+        {"", "temperature", "i16", "BADC", uint16_t(985), 0.1, 0, "degF", 1},
+        {"u16 ABCD", "", "u16", "ABCD", 0xBEEF, 1, 0, "", 0},
+        {"u16 CDAB", "", "u16", "CDAB", 0xFFFF, 0.1, -5, "V", 1},
+        {"u16 BADC", "", "u16", "BADC", 0x1234, 0.01, 0, "", 2},
+        // Steps of ten with half a unit of offset: the half must not be rounded away.
+        {"u16 DCBA", "", "u16", "DCBA", 1, 10, 0.5, "", 1},
+        {"i16 ABCD", "", "i16", "ABCD", 0xFFFF, 1, 0, "", 0},
+        {"i16 CDAB", "", "i16", "CDAB", 0x8000, 0.01, 0, "bar", 2},
+        {"i16 BADC", "", "i16", "BADC", 0x7FFF, 1, 0, "", 0},
+        {"i16 DCBA", "", "i16", "DCBA", uint16_t(-1234), 0.1, 100, "", 1},
+        {"u32 ABCD", "", "u32", "ABCD", 0xDEADBEEF, 1, 0, "", 0},
+        {"u32 CDAB", "", "u32", "CDAB", 0xFFFFFFFF, 0.001, 0, "kWh", 3},
+        {"u32 BADC", "", "u32", "BADC", 0x00010002, 1, -65536, "", 0},
+        {"u32 DCBA", "", "u32", "DCBA", 123456789, 0.01, 0, "", 2},
+        {"i32 ABCD", "", "i32", "ABCD", 0x80000000, 1, 0, "", 0},
+        {"i32 CDAB", "", "i32", "CDAB", 0xFFFFFFFF, 1, 0, "", 0},
+        {"i32 BADC", "", "i32", "BADC", 0x7FFFFFFF, 0.001, 0, "", 3},
+        {"i32 DCBA", "", "i32", "DCBA", uint32_t(-7654321), 0.01, 0.5, "", 2},
+        {"u64 ABCD", "", "u64", "ABCD", (uint64_t(1) << 53) + 1, 1, 0, "", 0},
+        {"u64 CDAB", "", "u64", "CDAB", ~uint64_t(0), 1, 0, "", 0},
+        {"u64 BADC", "", "u64", "BADC", 0x0102030405060708, 1, 0, "", 0},
+        {"u64 DCBA", "", "u64", "DCBA", 1234567890123, 0.001, 0, "", 3},
+        {"f32 ABCD", "", "f32", "ABCD", bitsOfFloat(-1234.5678f), 1, 0, "", 3},
+        {"f32 CDAB", "", "f32", "CDAB", bitsOfFloat(float(nan)), 1, 0, "m/s", 3},
+        {"f32 BADC", "", "f32", "BADC", bitsOfFloat(12.5f), 2, 1, "", 3},
+        // A negative that rounds to nothing is shown as nothing, not "-0".
+        {"f32 DCBA", "", "f32", "DCBA", bitsOfFloat(-0.0004f), 1, 0, "", 3},
+        {"f64 ABCD", "", "f64", "ABCD", bitsOfDouble(123456789.125), 1, 0, "", 3},
+        {"f64 CDAB", "", "f64", "CDAB", bitsOfDouble(-9876.54321), 1, 0, "", 3},
+        {"f64 BADC", "", "f64", "BADC", bitsOfDouble(inf), 1, 0, "", 3},
+        {"f64 DCBA", "", "f64", "DCBA", bitsOfDouble(6.02214076e-3), 1000, 0, "", 3},
+    };
+    // Every type in holding and in input registers, in two ranges each: holding registers
+    // chained by gaps the model lets a read take along until 125 registers cut them, input
+    // registers split where a gap is one longer than that.
+    const int maxGap = 8;
+    const int holdingGaps[] = {8, 7, 8, 6, 8, 8};
+    const int inputGaps[] = {0, 2, maxGap + 1, 1, 4};
+    int nextHolding = 10, nextInput = 1000, holdingCount = 0, inputCount = 0;
+    for (int i = 0; i < values.size(); ++i) {
+        CodedValue& v = values[i];
+        v.function = v.role == "flowRate" ? 3 : !v.role.isEmpty() ? 4 : i % 2 ? 3 : 4;
+        if (v.function == 3) {
+            v.address = nextHolding;
+            nextHolding += v.width() + holdingGaps[holdingCount++ % 6];
+        } else {
+            v.address = nextInput;
+            nextInput += v.width() + inputGaps[inputCount++ % 5];
+        }
+    }
+    QJsonArray list;
+    for (const CodedValue& v : values) {
+        QJsonObject o{{"function", v.function}, {"address", v.address}, {"type", v.type}, {"order", v.order}};
+        if (v.role.isEmpty())
+            o["name"] = v.name;
+        else
+            o["role"] = v.role;
+        if (v.scale != 1)
+            o["scale"] = v.scale;
+        if (v.offset != 0)
+            o["offset"] = v.offset;
+        if (!v.unit.isEmpty())
+            o["unit"] = v.unit;
+        list << o;
+    }
+    // The user's own model, which the simulator serves too.
+    UserModels user;
+    const QString file = user.add("every-type.json", QJsonDocument(QJsonObject{{"maker", "Test"},
+                                                                              {"model", "Every type"},
+                                                                              {"maxGap", maxGap},
+                                                                              {"values", list}})
+                                                         .toJson());
+
+    FlowSim sim("7", {"--model", file});
+    QVERIFY2(sim.started, qPrintable(sim.collect()));
+    Host h;
+    storeLine(h.store, sim.link, {MeterConfig{7, "Test Every type", "FT-7"}});
+    {
+        QSettings s(h.store.file(), QSettings::IniFormat);
+        s.setValue("FlowMeter/flowUnit", "m3/h");
+        s.setValue("FlowMeter/volumeUnit", "gal");
+        s.setValue("FlowMeter/temperatureUnit", "degC");
+    }
+    // The raw words, placed as an independent master would find them.
+    QVector<QVector<uint16_t>> words;
+    for (const CodedValue& v : values) {
+        words << layBytes(bigEndian(v.bits, v.width()), v.order);
+        for (int k = 0; k < v.width(); ++k) {
+            const QByteArray c = QByteArray(v.function == 3 ? "set" : "seti") + " 7 " +
+                                 QByteArray::number(v.address + k) + " " + QByteArray::number(words.last()[k]);
+            QVERIFY2(sim.command(c) && sim.waitFor("flowsim: " + c), c.constData());
+        }
+    }
+
+    QLocale locale(localeName);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    QVERIFY(h.start(sim.link, "1", false, language));
+    h.select(7);
+    auto info = [&](const QString& row) {
+        auto* l = h.plugin->infoWidget->findChild<QLabel*>(row);
+        return l ? l->text() : QString("(no row %1)").arg(row);
+    };
+    QVERIFY2(waitUntil([&] { return h.label("flowValue") != "-" && info("extra_f64_DCBAValue") != "-"; }),
+             qPrintable(h.log.text().left(3000)));
+    QCOMPARE(h.label("flowValue"), expectedText(values[0], words[0], locale));
+    QCOMPARE(h.label("totalValue"), expectedText(values[1], words[1], locale));
+    QCOMPARE(h.label("temperatureValue"), expectedText(values[2], words[2], locale));
+    QStringList wrong;
+    for (int i = 3; i < values.size(); ++i) {
+        const QString row = "extra_" + QString(values[i].name).replace(' ', '_') + "Value";
+        const QString expected = expectedText(values[i], words[i], locale);
+        if (info(row) != expected)
+            wrong << QString("%1: shown %2, expected %3").arg(values[i].name, info(row), expected);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("\n")));
+    if (language == 2)
+        QVERIFY(info("extra_f64_DCBAValue").contains(','));
+
+    // A poll is the fewest reads: the tap sees the same reads, by function, again and again.
+    const QVector<std::array<int, 3>> reads = fewestReads(values, maxGap);
+    QVector<int> pattern;
+    int holdingReads = 0, inputReads = 0;
+    for (const auto& r : reads) {
+        pattern << r[0];
+        (r[0] == 3 ? holdingReads : inputReads) += 1;
+    }
+    // The model is laid out so both rules bite: more than one read of each function.
+    QVERIFY(holdingReads >= 2 && inputReads >= 2);
+    QVERIFY(waitUntil([&] { return sim.frames().size() >= 4 * pattern.size(); }));
+    const QVector<FlowSim::Frame> frames = sim.frames();
+    const int whole = int(frames.size() / pattern.size() * pattern.size());
+    QString seen;
+    for (int i = 0; i < whole; ++i)
+        seen += QString::number(frames[i].function);
+    QString expected;
+    for (int i = 0; i < whole; ++i)
+        expected += QString::number(pattern[i % pattern.size()]);
+    QCOMPARE(seen, expected);
+    // And each read is the range worked out here, as the simulator saw it asked.
+    const QString asked = sim.collect();
+    for (const auto& r : reads) {
+        const QString request = QString("flowsim: <- 07 %1 %2 %3 %4 %5")
+                                    .arg(r[0], 2, 16, QChar('0'))
+                                    .arg(r[1] >> 8, 2, 16, QChar('0'))
+                                    .arg(r[1] & 0xFF, 2, 16, QChar('0'))
+                                    .arg(r[2] >> 8, 2, 16, QChar('0'))
+                                    .arg(r[2] & 0xFF, 2, 16, QChar('0'))
+                                    .toUpper()
+                                    .replace("FLOWSIM", "flowsim");
+        QVERIFY2(asked.contains(request), qPrintable(request));
+    }
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

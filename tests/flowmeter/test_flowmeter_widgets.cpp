@@ -201,6 +201,9 @@ void TestFlowmeterWidgets::valuesInTheChosenUnits()
     view.show(m, s, QString());
     QCOMPARE(text(&view, "flowValue"), "0.0 " + lpm);
     QCOMPARE(view.title()->text(), QString("Tessmark FM-1"));
+    // A u64 serial number beyond 2^63 is still its digits.
+    const ModelValue serial64 = value(ValueRole::SerialNumber, 0, ValueType::U64);
+    QCOMPARE(ValueFormat().text(serial64, 18446744073709549568.0), QString("18446744073709549568"));
 }
 
 void TestFlowmeterWidgets::secondModelInSwedish()
