@@ -2,6 +2,7 @@
 // through the window's Save and Discard, against the real simulator.
 #include "FlowSim.h"
 
+#include <FlowLinesPage.h>
 #include <HostFixture.h>
 #include <gui/Ui_cMainWindow.h>
 
@@ -78,23 +79,23 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     QVERIFY2(entries.contains("flowmeterScanBus") && entries.contains("flowmeterResetTotalizer"),
              qPrintable(entries.join(",")));
 
-    auto* ids = fm->setupWidget->findChild<QLineEdit*>("idsEdit");
+    const FlowLinesPage lines(fm->setupWidget);
     auto* period = fm->setupWidget->findChild<QSpinBox*>("periodSpin");
 
     // Discard: the old values are back and the meter page returns.
     emit w->showPlgSetupSignal();
     QVERIFY(fm->setupWidget->isVisibleTo(w));
-    QCOMPARE(ids->text(), QString("1,2,3"));
-    ids->setText("7");
+    QCOMPARE(lines.ids(), QString("1,2,3"));
+    lines.setIds({7});
     emit w->rejectPluginSetupSignal();
     QVERIFY(fm->displayWidget->isVisibleTo(w));
-    QCOMPARE(ids->text(), QString("1,2,3"));
+    QCOMPARE(lines.ids(), QString("1,2,3"));
     QCOMPARE(fm->topItem->child(0)->childCount(), 3);
 
     // Save, answered Yes: stored, and the meters polled at the new period.
     emit w->showPlgSetupSignal();
     period->setValue(350);
-    ids->setText("2");
+    lines.setIds({2});
     {
         ModalAnswerer yes(QMessageBox::Yes);
         emit w->acceptPluginSetupSignal();
