@@ -264,6 +264,8 @@ FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Scrolled with the wheel or the bar; no stop of its own on the keyboard's way to Save.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget;
     content->setObjectName("infoContent");
     form = new QFormLayout(content);

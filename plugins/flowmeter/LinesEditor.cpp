@@ -297,6 +297,10 @@ void LinesEditor::addMeterRow(const MeterConfig& m)
     fillModels(model, m.model);
     meters->setCellWidget(row, ModelColumn, model);
     meters->setItem(row, NameColumn, new QTableWidgetItem(m.name));
+    // Tab goes from the table to its buttons and on to Save in as many steps however many
+    // meters there are: the boxes in the rows are reached by clicking; the name by the keyboard.
+    id->setFocusPolicy(Qt::ClickFocus);
+    model->setFocusPolicy(Qt::ClickFocus);
     connect(id, QOverload<int>::of(&QSpinBox::valueChanged), this, &LinesEditor::storeMeters);
     connect(model, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &LinesEditor::storeMeters);
     loading = was;

@@ -1273,6 +1273,9 @@ void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
     for (QLabel* l : h.plugin->infoWidget->findChildren<QLabel*>())
         extraShown = extraShown || l->text() == volts;
     QVERIFY2(extraShown, qPrintable(volts));
+    // The shipped model's own words in the language too: a bit's meaning, an extra's name.
+    QVERIFY2(h.label("alarmValue").contains(language == 2 ? "Tomt rör" : "Empty pipe"), qPrintable(h.label("alarmValue")));
+    QCOMPARE(h.info("extra_Flow_velocityLabel"), QString(language == 2 ? "Flödeshastighet:" : "Flow velocity:"));
     // The log stays English with a point, in the model's units.
     QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow 120.500 l/min, totalizer 1234.567 m3, "
                       "temperature -5.50 C, alarm 0x0102\n"));
@@ -1416,7 +1419,7 @@ void TestFlowmeterPlugin::linesAddedRenamedAndRemovedOnTheSetupPage()
     QCOMPARE(h.line(1)->text(0), second.link);
     QCOMPARE(h.unit(5, 1)->text(0), QString("FT-201 outlet"));
     QVERIFY(h.waitLog("Flow meter plugin: Line 2 unit 5: flow"));
-    QVERIFY(!second.answers(5).isEmpty());
+    QVERIFY(waitUntil([&] { return !second.answers(5).isEmpty(); }));
     {
         QSettings stored(h.store.file(), QSettings::IniFormat);
         QCOMPARE(stored.value("FlowMeter/lines/size").toInt(), 2);

@@ -6,6 +6,8 @@
 #include <HostFixture.h>
 #include <gui/Ui_cMainWindow.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,6 +96,20 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
 
     // Save, answered Yes: stored, and the meters polled at the new period.
     emit w->showPlgSetupSignal();
+    // From the keyboard: the cursor waits in the first line's port; Tab goes down its rate, data
+    // bits, parity and stop bits to the period, then past the time-out, the meters table, its
+    // buttons and the damping to Save.
+    auto* port = fm->setupWidget->findChild<QLineEdit*>("portEdit");
+    QTRY_VERIFY((w->activateWindow(), port->hasFocus()));
+    const auto tab = [](int times) {
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget();
+    };
+    QCOMPARE(tab(5), period);
+    auto* save = qobject_cast<QAbstractButton*>(tab(6));
+    QVERIFY(save);
+    QCOMPARE(save->text(), QString("Save"));
     period->setValue(350);
     lines.setIds({2});
     {
