@@ -5,6 +5,7 @@
 #include "IdList.h"
 #include "AlarmLimitEditor.h"
 #include "LinePoller.h"
+#include "LinesEditor.h"
 #include "MeterValuesView.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
@@ -24,12 +25,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -41,10 +44,11 @@ const char* const kIconOnline = ":/Other/Pixmaps/online22.png";
 const char* const kIconOffline = ":/Other/Pixmaps/offline22.png";
 const char* const kIconAlarm = ":/Other/Pixmaps/alarm22.png";
 
-// What of a list of unit ids is left out, for the setup page and the status bar.
-QString leftOutText(const QStringList& rejected)
+// Two names of one device (a by-id link and the device it points to) are one port.
+QString portKey(const QString& port)
 {
-    return QCoreApplication::translate("FlowMeter", "Not unit ids (1 to 247), left out: %1").arg(rejected.join(", "));
+    const QString canonical = QFileInfo(port).canonicalFilePath();
+    return canonical.isEmpty() ? port.trimmed() : canonical;
 }
 
 std::vector<int> idsOf(const LineConfig& l)
@@ -95,13 +99,6 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     topItem = new QTreeWidgetItem(QStringList{name});
     pixmap = QPixmap(":/Other/Pixmaps/online.png");
 
-    // Said while typing, not only after Save: an id that is not one would quietly drop a meter.
-    connect(setup->ids, &QLineEdit::textChanged, this, [this](const QString& text) {
-        QStringList rejected;
-        IdList::parse(text, &rejected);
-        setup->idsHint->setText(leftOutText(rejected));
-        setup->idsHint->setVisible(!rejected.isEmpty());
-    });
     picker = new cPortPicker(this);
     // An adapter plugged in or out while the setup page is open shows up in its list.
     connect(picker, &cPortPicker::portsChanged, this, &cFlowMeterPlugin::offerPorts);
@@ -164,14 +161,40 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
 {
     config = c;
     std::vector<std::unique_ptr<LinePoller>> gone;
+    QMap<int, QString> failed;
     {
         std::lock_guard<std::mutex> g(pollersMutex);
-        while (pollers.size() > size_t(c.lines.size())) {
-            gone.push_back(std::move(pollers.back()));
-            pollers.pop_back();
+        // Each line keeps the thread (and the open port) of the line it was: found by its port,
+        // else by its place among the lines left. A line removed above another thus does not
+        // make the ports below it be closed and opened again one place up.
+        std::vector<std::unique_ptr<LinePoller>> old = std::move(pollers);
+        pollers.clear();
+        pollers.resize(size_t(c.lines.size()));
+        for (int i = 0; i < c.lines.size(); ++i)
+            for (auto& p : old)
+                if (p && portKey(p->config().port) == portKey(c.lines[i].port)) {
+                    pollers[size_t(i)] = std::move(p);
+                    break;
+                }
+        auto rest = old.begin();
+        for (auto& slot : pollers) {
+            while (!slot && rest != old.end()) {
+                if (*rest)
+                    slot = std::move(*rest);
+                ++rest;
+            }
         }
-        while (pollers.size() < size_t(c.lines.size())) {
-            auto p = std::make_unique<LinePoller>(int(pollers.size()), this);
+        for (auto& p : old)
+            if (p)
+                gone.push_back(std::move(p));
+        for (size_t i = 0; i < pollers.size(); ++i) {
+            if (pollers[i]) {
+                if (failedOpenOf.contains(pollers[i]->index()))
+                    failed.insert(int(i), failedOpenOf.value(pollers[i]->index()));
+                pollers[i]->setIndex(int(i));
+                continue;
+            }
+            auto p = std::make_unique<LinePoller>(int(i), this);
             // Queued: these come from the line's thread and touch widgets. Made here, not with
             // the host's connection set, so that no reading is lost while the tree is rebuilt.
             connect(p.get(), &LinePoller::changed, this, &cFlowMeterPlugin::onLineChanged, Qt::QueuedConnection);
@@ -182,18 +205,23 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
-            pollers.push_back(std::move(p));
+            pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
             pollers[i]->setConfig(c.lines[int(i)], c.dampingTenths, c.calibration, loader.models());
     }
+    failedOpenOf = failed;
     for (auto& p : gone) {
         p->stopAndWait();
         if (resetsPending > 0 && p->takeResetRequest())
             onResetDone(p->index(), false, QCoreApplication::translate("FlowMeter", "unloaded"));
-        if (cSerial* port = p->takePort())
+        const QByteArray path = local(p->config().port);
+        if (cSerial* port = p->takePort()) {
             mainWindow->closePort(port);
-        failedOpenOf.remove(p->index());
+            log("Line of port %s removed: its polling stopped and the port closed", path.constData());
+        } else {
+            log("Line of port %s removed: its polling stopped", path.constData());
+        }
     }
     // The lines run while the plug-in's thread does: from loadSettings until the host stops it.
     if (running) {
@@ -259,6 +287,7 @@ void cFlowMeterPlugin::loadModels()
             ? QCoreApplication::translate("FlowMeter", "No meter model could be loaded: no meter can be read.")
             : QCoreApplication::translate("FlowMeter", "Meter models: %1").arg(loader.models().keys().join(", ")));
     setup->modelsLabel->setProperty("modelsLoaded", int(loader.models().size()));
+    setup->lines->setModelNames(loader.models().keys());
 }
 
 void cFlowMeterPlugin::logConfig()
@@ -307,7 +336,7 @@ void cFlowMeterPlugin::offerPorts()
     QVector<PortChoice> choices;
     for (const cPortPicker::Port& p : picker->ports())
         choices.push_back(PortChoice{p.text(), p.path, p.accessible});
-    setup->setPortChoices(choices);
+    setup->lines->setPortChoices(choices);
 }
 
 void cFlowMeterPlugin::onRestoreSelection()
@@ -334,24 +363,28 @@ void cFlowMeterPlugin::saveSettings()
     // saved before is written, never a half-edited page.
     if (setupOpen && running) {
         FlowConfig c = config;
-        if (c.lines.isEmpty())
-            c.lines.push_back(LineConfig{});
-        // The page edits the first line; the others are kept as they are.
-        LineConfig& first = c.lines.front();
-        first.port = setup->port->text().trimmed();
-        first.line = cLineSettings(setup->baud(), uint8_t(setup->dataBits()), setup->parity(), uint8_t(setup->stopBits()));
-        QStringList rejected;
-        first.meters = metersFor(first, IdList::parse(setup->ids->text(), &rejected));
-        if (!rejected.isEmpty()) {
-            log("Unit ids left out (not 1 to 247): %s", local(rejected.join(", ")).constData());
-            emit mainWindow->statusBarMsgSignal(leftOutText(rejected));
-        }
-        first.periodMs = setup->period->value();
-        first.answerTimeoutMs = setup->timeout->value();
+        c.lines = setup->lines->lines();
         c.dampingTenths = int(std::lround(setup->damping->value() * 10));
         if (mainWindow->factoryMode)
             c.calibration = float(setup->calibration->value());
         c.units = setup->units->units();
+        // Two meters at one id would mix their readings, two lines on one port fight over it:
+        // such a setup is not taken at all, not even its other fields. What was entered is
+        // kept for the page's next opening, problems and all.
+        const QStringList conflicts = setup->lines->conflicts();
+        if (!conflicts.isEmpty()) {
+            refused = c;
+            setupRefused = true;
+            for (const QString& why : conflicts)
+                log("Setup not saved: %s", local(why).constData());
+            emit mainWindow->statusBarMsgSignal(
+                QCoreApplication::translate("FlowMeter", "Flow meter: setup not saved: %1").arg(conflicts.join(" ")));
+            return;
+        }
+        if (selectedLine >= c.lines.size()) {
+            selectedLine = 0;
+            selectedId = 0;
+        }
         applyConfig(c);
     }
     FlowConfig c = config;
@@ -374,22 +407,24 @@ void cFlowMeterPlugin::saveSettings()
     const LineConfig first = c.lines.value(0);
     log("Settings saved: port %s, unit ids %s, line %s", local(first.port).constData(),
         IdList::text(idsOf(first)).toLatin1().constData(), first.line.text().c_str());
+    for (int i = 1; i < c.lines.size(); ++i)
+        log("Settings saved: line %d: port %s, unit ids %s, line %s", i + 1, local(c.lines[i].port).constData(),
+            IdList::text(idsOf(c.lines[i])).toLatin1().constData(), c.lines[i].line.text().c_str());
 }
 
 void cFlowMeterPlugin::prepareSetup()
 {
-    const LineConfig l = config.lines.value(0);
+    // A setup refused at Save comes back as it was entered, with what is wrong with it.
+    const FlowConfig c = setupRefused ? refused : config;
+    setupRefused = false;
     offerPorts();
-    setup->port->setText(l.port);
-    setup->setLine(l.line.baud, l.line.dataBits, l.line.parity, l.line.stopBits);
-    setup->ids->setText(IdList::text(idsOf(l)));
-    setup->period->setValue(l.periodMs);
-    setup->timeout->setValue(l.answerTimeoutMs);
-    setup->damping->setValue(config.dampingTenths / 10.0);
-    setup->calibration->setValue(config.calibration);
+    setup->lines->setLines(c.lines);
+    setup->lines->setCurrentLine(c.lines.isEmpty() ? -1 : std::clamp(selectedLine, 0, int(c.lines.size()) - 1));
+    setup->damping->setValue(c.dampingTenths / 10.0);
+    setup->calibration->setValue(c.calibration);
     setup->setFactoryMode(mainWindow->factoryMode);
-    setup->units->setUnits(config.units);
-    setup->limit->setUnits(config.units);
+    setup->units->setUnits(c.units);
+    setup->limit->setUnits(c.units);
     // The limit of the meter on show, as last read.
     const QPair<int, int> shown = shownMeter();
     LinePoller* p = poller(shown.first);
@@ -402,15 +437,22 @@ void cFlowMeterPlugin::prepareSetup()
     setupOpen = true;
     // The host shows the page after this returns; the cursor waits in the first field, so a
     // keyboard user can go down the form with Tab.
-    QTimer::singleShot(0, setup->port, [this] {
-        if (setupOpen)
-            setup->port->setFocus(Qt::OtherFocusReason);
+    QTimer::singleShot(0, setup->lines->port, [this] {
+        if (!setupOpen)
+            return;
+        if (setup->lines->port->isEnabled())
+            setup->lines->port->setFocus(Qt::OtherFocusReason);
+        else
+            setup->lines->addLineButton->setFocus(Qt::OtherFocusReason);
     });
 }
 
 void cFlowMeterPlugin::acceptSetup()
 {
     setupOpen = false;
+    // A refused setup changed nothing: nothing to write, no tree to rebuild.
+    if (setupRefused)
+        return;
     {
         std::lock_guard<std::mutex> g(pollersMutex);
         for (auto& p : pollers)
@@ -424,6 +466,7 @@ void cFlowMeterPlugin::acceptSetup()
 void cFlowMeterPlugin::rejectSetup()
 {
     setupOpen = false;
+    setupRefused = false;
     prepareSetup();
     setupOpen = false;
 }
@@ -660,11 +703,22 @@ void cFlowMeterPlugin::deinit()
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
 
-void cFlowMeterPlugin::onPortWanted(int line)
+void cFlowMeterPlugin::onPortWanted(int)
 {
-    LinePoller* p = poller(line);
-    if (!p)
-        return;
+    // Every line that waits is served, whatever index the signal carries: a line's index moves
+    // when a line above it is removed, and the signal may have been sent before.
+    for (int line = 0;; ++line) {
+        LinePoller* p = poller(line);
+        if (!p)
+            break;
+        if (p->wantsPort())
+            openPortOf(line, p);
+    }
+    refreshPages();
+}
+
+void cFlowMeterPlugin::openPortOf(int line, LinePoller* p)
+{
     const LineConfig c = p->config();
     const QString path = c.port;
     if (cSerial* old = p->takePort())
@@ -692,7 +746,6 @@ void cFlowMeterPlugin::onPortWanted(int line)
                 : QCoreApplication::translate("FlowMeter", "Flow meter: port %1 cannot be opened (%2); trying again")
                       .arg(path, words));
     }
-    refreshPages();
 }
 
 // ---- GUI side of the readings.

@@ -83,6 +83,8 @@ private:
     // their ports closed.
     void applyConfig(const FlowConfig& c);
     void stopLines();
+    // Opens (again) the port line `line`'s thread waits for.
+    void openPortOf(int line, LinePoller* p);
     void closePorts();
     void logConfig();
     LinePoller* poller(int line) const;
@@ -106,6 +108,9 @@ private:
     std::vector<std::unique_ptr<LinePoller>> pollers;
 
     bool setupOpen = false;
+    // What Save refused (see saveSettings), shown again when the page next opens.
+    bool setupRefused = false;
+    FlowConfig refused;
     bool guiLocked = false;
     bool scanning = false;
     int scanLine = 0;

@@ -1,5 +1,6 @@
 #include "FlowPages.h"
 #include "AlarmLimitEditor.h"
+#include "LinesEditor.h"
 #include "MeterValuesView.h"
 #include "UnitsChooser.h"
 
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -253,7 +255,20 @@ void FlowDisplayPage::showNone()
 FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
 {
     setObjectName("flowInfoPage");
-    form = new QFormLayout(this);
+    // The information box is short as well as narrow, and a model's values run past its foot:
+    // the page scrolls, down only, its rows wrapped to the column's width.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName("infoScroll");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Scrolled with the wheel or the bar; no stop of its own on the keyboard's way to Save.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    auto* content = new QWidget;
+    content->setObjectName("infoContent");
+    form = new QFormLayout(content);
     // The information box is a narrow column: values go under their labels.
     form->setRowWrapPolicy(QFormLayout::WrapAllRows);
     serial = new QLabel("-");
@@ -277,6 +292,8 @@ FlowInfoPage::FlowInfoPage(QWidget* parent) : QWidget(parent)
     values = new MeterValuesView;
     values->setObjectName("meterValues");
     form->addRow(values);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
     retranslate();
 }
 
@@ -325,8 +342,8 @@ void FlowInfoPage::show(const MeterModel* m, const MeterState& u, const QString&
 FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
 {
     setObjectName("flowSetupPage");
-    // Placed on the page before the line's fields, though shown below them: the keyboard goes
-    // from the port down the line's fields to Save, as it always has; these come before the port.
+    // Placed on the page before the lines, though shown below them: the keyboard goes from the
+    // port down the line's fields to Save, as it always has; these come before the port.
     units = new UnitsChooser(this);
     units->setObjectName("unitsChooser");
     limit = new AlarmLimitEditor(this);
@@ -343,51 +360,11 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     f.setBold(true);
     heading->setFont(f);
     v->addWidget(heading);
+    lines = new LinesEditor;
+    // The model files that could not be read are listed once, below, for the whole page.
+    lines->setModelProblems({});
+    v->addWidget(lines, 1);
     form = new QFormLayout;
-    portBox = new QComboBox;
-    portBox->setObjectName("portBox");
-    portBox->setEditable(true);
-    // The box offers; it does not add what is typed to its list.
-    portBox->setInsertPolicy(QComboBox::NoInsert);
-    // No completion: Qt's default completes inline, so "/dev/ttyUSB1" typed while
-    // "/dev/ttyUSB10" is offered would be stored as the other device.
-    portBox->setCompleter(nullptr);
-    port = portBox->lineEdit();
-    port->setObjectName("portEdit");
-    // A device chosen from the list is stored by its path: the label is for reading.
-    connect(portBox, QOverload<int>::of(&QComboBox::activated), this, [this](int i) {
-        const QString path = portBox->itemData(i).toString();
-        if (!path.isEmpty())
-            port->setText(path);
-    });
-    rate = new QComboBox;
-    rate->setObjectName("rateBox");
-    for (int r : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400})
-        rate->addItem(QString::number(r), r);
-    bits = new QComboBox;
-    bits->setObjectName("dataBitsBox");
-    bits->addItem("8", 8);
-    bits->addItem("7", 7);
-    parityBox = new QComboBox;
-    parityBox->setObjectName("parityBox");
-    for (char p : {'N', 'E', 'O'})
-        parityBox->addItem(QString(), QChar(p));
-    stops = new QComboBox;
-    stops->setObjectName("stopBitsBox");
-    stops->addItem("1", 1);
-    stops->addItem("2", 2);
-    ids = new QLineEdit;
-    ids->setObjectName("idsEdit");
-    period = new QSpinBox;
-    period->setObjectName("periodSpin");
-    period->setRange(50, 60000);
-    period->setSingleStep(50);
-    period->setSuffix(" ms");
-    timeout = new QSpinBox;
-    timeout->setObjectName("timeoutSpin");
-    timeout->setRange(20, 400);
-    timeout->setSingleStep(10);
-    timeout->setSuffix(" ms");
     damping = new QDoubleSpinBox;
     damping->setObjectName("dampingSpin");
     damping->setRange(0, 60);
@@ -399,27 +376,6 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     calibration->setRange(0.5, 2.0);
     calibration->setDecimals(4);
     calibration->setSingleStep(0.001);
-    form->addRow(new QLabel, portBox);
-    form->addRow(new QLabel, rate);
-    form->addRow(new QLabel, bits);
-    form->addRow(new QLabel, parityBox);
-    form->addRow(new QLabel, stops);
-    idsHint = new QLabel;
-    idsHint->setObjectName("idsHint");
-    idsHint->setWordWrap(true);
-    QPalette warning = idsHint->palette();
-    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x20, 0x20));
-    idsHint->setPalette(warning);
-    idsHint->hide();
-    auto* idsBox = new QWidget;
-    auto* idsLayout = new QVBoxLayout(idsBox);
-    idsLayout->setContentsMargins(0, 0, 0, 0);
-    idsLayout->setSpacing(2);
-    idsLayout->addWidget(ids);
-    idsLayout->addWidget(idsHint);
-    form->addRow(new QLabel, idsBox);
-    form->addRow(new QLabel, period);
-    form->addRow(new QLabel, timeout);
     form->addRow(new QLabel, damping);
     form->addRow(new QLabel, calibration);
     v->addLayout(form);
@@ -427,7 +383,6 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     v->addWidget(limit);
     v->addWidget(modelsLabel);
     v->addWidget(modelProblems);
-    v->addStretch(1);
     setFactoryMode(false);
     retranslate();
 }
@@ -440,74 +395,12 @@ void FlowSetupPage::setFactoryMode(bool on)
 void FlowSetupPage::retranslate()
 {
     heading->setText(QCoreApplication::translate("FlowMeter", "Flow meter setup"));
-    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Port (device path):"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Baud rate:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Data bits:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Parity:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Stop bits:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Unit ids:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Poll period:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Answer time-out:"),
-                           QT_TRANSLATE_NOOP("FlowMeter", "Damping:"),
+    const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Damping:"),
                            QT_TRANSLATE_NOOP("FlowMeter", "Calibration factor:")};
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 2; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
-    parityBox->setItemText(0, QCoreApplication::translate("FlowMeter", "None (N)"));
-    parityBox->setItemText(1, QCoreApplication::translate("FlowMeter", "Even (E)"));
-    parityBox->setItemText(2, QCoreApplication::translate("FlowMeter", "Odd (O)"));
-    port->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example /dev/ttyUSB0"));
+    lines->retranslate();
     units->retranslate();
     limit->retranslate();
-    ids->setPlaceholderText(QCoreApplication::translate("FlowMeter", "for example 1,2,3 or 1-5"));
-}
-
-void FlowSetupPage::setPortChoices(const QVector<PortChoice>& choices)
-{
-    const QString typed = port->text();
-    portBox->clear();
-    for (const PortChoice& c : choices) {
-        portBox->addItem(c.label, c.path);
-        portBox->setItemData(portBox->count() - 1, c.path, Qt::ToolTipRole);
-        if (!c.accessible)
-            portBox->setItemData(portBox->count() - 1, QColor(0xb0, 0x20, 0x20), Qt::ForegroundRole);
-    }
-    // A list that changes under the user (an adapter plugged in) keeps what is in the field.
-    portBox->setCurrentIndex(-1);
-    port->setText(typed);
-}
-
-void FlowSetupPage::setLine(uint32_t b, int d, char p, int s)
-{
-    const auto pick = [](QComboBox* box, const QVariant& v) {
-        const int i = box->findData(v);
-        box->setCurrentIndex(i < 0 ? 0 : i);
-    };
-    pick(rate, int(b));
-    pick(bits, d);
-    pick(parityBox, QChar(p));
-    pick(stops, s);
-    // 9600 first on the list is what a rate not on it falls back to.
-    if (rate->findData(int(b)) < 0)
-        rate->setCurrentIndex(rate->findData(9600));
-}
-
-uint32_t FlowSetupPage::baud() const
-{
-    return uint32_t(rate->currentData().toInt());
-}
-
-int FlowSetupPage::dataBits() const
-{
-    return bits->currentData().toInt();
-}
-
-char FlowSetupPage::parity() const
-{
-    return parityBox->currentData().toChar().toLatin1();
-}
-
-int FlowSetupPage::stopBits() const
-{
-    return stops->currentData().toInt();
 }

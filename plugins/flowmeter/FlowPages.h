@@ -23,6 +23,7 @@ class QLineEdit;
 class QListWidget;
 class QSpinBox;
 class AlarmLimitEditor;
+class LinesEditor;
 class MeterValuesView;
 class UnitsChooser;
 
@@ -116,27 +117,9 @@ public:
     explicit FlowSetupPage(QWidget* parent = nullptr);
     void setFactoryMode(bool on);
     void retranslate();
-    // Offers these devices in the port box; what is typed or chosen stays in the box.
-    void setPortChoices(const QVector<PortChoice>& choices);
-    // The stored settings of the line, and what is on the page.
-    void setLine(uint32_t baud, int dataBits, char parity, int stopBits);
-    uint32_t baud() const;
-    int dataBits() const;
-    char parity() const;
-    int stopBits() const;
 
-    // An editable box: the devices present, or any path typed in. `port` is its text field.
-    QComboBox* portBox;
-    QLineEdit* port;
-    QComboBox* rate;
-    QComboBox* bits;
-    QComboBox* parityBox;
-    QComboBox* stops;
-    QLineEdit* ids;
-    // Under the ids: what in them is not a unit id and will be left out; hidden when all is.
-    QLabel* idsHint;
-    QSpinBox* period;
-    QSpinBox* timeout;
+    // Every line with its port, line settings, pace and meters (model and name each).
+    LinesEditor* lines;
     QDoubleSpinBox* damping;
     QDoubleSpinBox* calibration;
     // The unit each quantity is shown in.

@@ -89,7 +89,8 @@ QString LinePoller::meterName(const MeterConfig& m)
 
 QString LinePoller::unitTag(int id) const
 {
-    return lineIndex == 0 ? QString("Unit %1").arg(id) : QString("Line %1 unit %2").arg(lineIndex + 1).arg(id);
+    const int index = lineIndex;
+    return index == 0 ? QString("Unit %1").arg(id) : QString("Line %1 unit %2").arg(index + 1).arg(id);
 }
 
 void LinePoller::log(const QString& text) const

@@ -30,6 +30,10 @@ public:
     ~LinePoller() override;
 
     int index() const { return lineIndex; }
+    // GUI thread: the line's place in the list, which moves up when a line above is removed.
+    void setIndex(int index) { lineIndex = index; }
+    // Whether the thread waits for the GUI thread to open its port.
+    bool wantsPort() const { return portRequested; }
     // GUI thread. A port or its line settings changed make the port be opened again. `models`
     // holds the models known; a meter of another is not polled and shown offline with why.
     void setConfig(const LineConfig& line, int dampingTenths, float calibration,
@@ -89,7 +93,8 @@ private:
     void runReset(const MeterLink& link);
     void runSetupWrites(const MeterLink& link);
 
-    const int lineIndex;
+    // Read by the line's thread for its signals and log lines.
+    std::atomic<int> lineIndex;
     cThread* logThread;
 
     // Guards `line`, `units` and `failure` between the GUI thread and this one; held only to

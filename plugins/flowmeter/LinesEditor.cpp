@@ -108,6 +108,8 @@ LinesEditor::LinesEditor(QWidget* parent) : QWidget(parent)
     meters->setSelectionMode(QAbstractItemView::SingleSelection);
     meters->verticalHeader()->hide();
     meters->horizontalHeader()->setStretchLastSection(true);
+    // Tab leaves the table for the buttons and on to Save; the arrows move between its cells.
+    meters->setTabKeyNavigation(false);
     right->addWidget(meters, 1);
     auto* meterButtons = new QHBoxLayout;
     addMeterButton = new QPushButton;
@@ -295,6 +297,10 @@ void LinesEditor::addMeterRow(const MeterConfig& m)
     fillModels(model, m.model);
     meters->setCellWidget(row, ModelColumn, model);
     meters->setItem(row, NameColumn, new QTableWidgetItem(m.name));
+    // Tab goes from the table to its buttons and on to Save in as many steps however many
+    // meters there are: the boxes in the rows are reached by clicking; the name by the keyboard.
+    id->setFocusPolicy(Qt::ClickFocus);
+    model->setFocusPolicy(Qt::ClickFocus);
     connect(id, QOverload<int>::of(&QSpinBox::valueChanged), this, &LinesEditor::storeMeters);
     connect(model, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &LinesEditor::storeMeters);
     loading = was;
@@ -408,6 +414,16 @@ void LinesEditor::updateLineLabels()
 
 QStringList LinesEditor::problems() const
 {
+    return check(false);
+}
+
+QStringList LinesEditor::conflicts() const
+{
+    return check(true);
+}
+
+QStringList LinesEditor::check(bool conflictsOnly) const
+{
     QStringList out;
     QSet<QString> known(models.begin(), models.end());
     QVector<QString> keys;
@@ -415,12 +431,12 @@ QStringList LinesEditor::problems() const
         const LineConfig& l = config[i];
         const int n = i + 1;
         keys << (l.port.isEmpty() ? QString() : samePortKey(l.port));
-        if (l.port.isEmpty())
+        if (l.port.isEmpty() && !conflictsOnly)
             out << QCoreApplication::translate("FlowMeter", "Line %1 has no port.").arg(n);
         for (int j = 0; j < i; ++j)
             if (!keys[i].isEmpty() && keys[i] == keys[j])
                 out << QCoreApplication::translate("FlowMeter", "Lines %1 and %2 use the same port %3: a port serves one line.").arg(j + 1).arg(n).arg(l.port);
-        if (l.meters.isEmpty())
+        if (l.meters.isEmpty() && !conflictsOnly)
             out << QCoreApplication::translate("FlowMeter", "Line %1 has no meter.").arg(n);
         QSet<int> seen, twice;
         for (const MeterConfig& m : l.meters) {
@@ -431,7 +447,7 @@ QStringList LinesEditor::problems() const
             seen.insert(m.id);
             if (m.id < 1 || m.id > 247)
                 out << QCoreApplication::translate("FlowMeter", "Line %1: unit id %2 is not one of 1 to 247.").arg(n).arg(m.id);
-            if (!known.contains(m.model))
+            if (!known.contains(m.model) && !conflictsOnly)
                 out << QCoreApplication::translate("FlowMeter", "Line %1, unit id %2: unknown model \"%3\".").arg(n).arg(m.id).arg(m.model);
         }
     }

@@ -37,6 +37,9 @@ public:
     QVector<LineConfig> lines() const { return config; }
     // What is wrong with the lines, one sentence each; empty when nothing is.
     QStringList problems() const;
+    // Those of problems() that make the lines unusable as a whole, not only one meter or line
+    // for now: an id given twice on a line, one port on two lines, an id out of range.
+    QStringList conflicts() const;
     // The model files that could not be read ("FILE: PLACE: REASON"), shown read-only.
     void setModelProblems(const QStringList& problems);
     void retranslate();
@@ -82,6 +85,7 @@ private:
     void updateLineLabels();
     void updateProblems();
     void edited();
+    QStringList check(bool conflictsOnly) const;
 
     QVector<LineConfig> config;
     QStringList models;

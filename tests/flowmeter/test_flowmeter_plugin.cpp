@@ -7,6 +7,7 @@
 #include "IdList.h"
 #include "SettingsReader.h"
 
+#include <FlowLinesPage.h>
 #include <HostFixture.h>
 #include <gui/cMainWindow.h>
 #include <plugin/cPlugin.h>
@@ -202,6 +203,10 @@ private slots:
     // every type and word order, decoded on the page and read in the fewest requests
     void everyTypeAndWordOrderReadsRightOnThePage_data();
     void everyTypeAndWordOrderReadsRightOnThePage();
+
+    // the setup page's lines
+    void linesAddedRenamedAndRemovedOnTheSetupPage();
+    void aSetupThatMixesMetersIsRefusedWhole();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -404,41 +409,42 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 01 06 00 0B 00 1E"); }));
     QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 1: damping set to 3.0 s (it had 1.0 s)"); }));
     auto* setup = h.plugin->setupWidget;
-    auto* ids = setup->findChild<QLineEdit*>("idsEdit");
+    const FlowLinesPage lines(setup);
     auto* period = setup->findChild<QSpinBox*>("periodSpin");
     auto* damping = setup->findChild<QDoubleSpinBox*>("dampingSpin");
-    QVERIFY(ids && period && damping);
+    QVERIFY(lines.meters() && period && damping);
     QVERIFY(!setup->findChild<QDoubleSpinBox*>("calibrationSpin")->isVisibleTo(setup));
 
     // Discard: the page shows the previous values again, nothing is stored or written.
     h.plugin->prepareSetup();
-    QCOMPARE(ids->text(), QString("1"));
-    ids->setText("1,2");
+    QCOMPARE(lines.ids(), QString("1"));
+    lines.setIds({1, 2});
     period->setValue(700);
     h.plugin->rejectSetup();
-    QCOMPARE(ids->text(), QString("1"));
+    QCOMPARE(lines.ids(), QString("1"));
     QCOMPARE(period->value(), 200);
     QVERIFY(!QSettings(h.store.file(), QSettings::IniFormat).contains("FlowMeter/ids"));
 
-    // What is not an id is named under the field as it is typed; a range counts.
-    auto* hint = setup->findChild<QLabel*>("idsHint");
+    // What would make a meter's readings another's is said under the lines as it is entered;
+    // an id box takes no id outside 1 to 247.
+    auto* problems = setup->findChild<QLabel*>("linesProblems");
     h.plugin->prepareSetup();
-    ids->setText("3 - 5, 0, 9-7, x");
-    QVERIFY(hint->isVisibleTo(setup));
-    QCOMPARE(hint->text(), QString("Not unit ids (1 to 247), left out: 0, 9-7, x"));
-    ids->setText("1-2");
-    QVERIFY(!hint->isVisibleTo(setup));
+    lines.setIds({1, 1});
+    QVERIFY(problems->isVisibleTo(setup));
+    QCOMPARE(problems->text(), QString("Line 1: unit id 1 is given to more than one meter."));
+    lines.idBox(1)->setValue(300);
+    QCOMPARE(lines.idBox(1)->value(), 247);
+    QVERIFY(!problems->isVisibleTo(setup));
 
-    // Save as the host does it: saveSettings, then acceptSetup. The parts left out are said.
-    ids->setText("2, 1,1, 300");
+    // Save as the host does it: saveSettings, then acceptSetup.
+    lines.setIds({1, 2});
     period->setValue(400);
     damping->setValue(2.5);
     QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
     QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
-    QCOMPARE(status.size(), 1);
-    QCOMPARE(status.at(0).at(0).toString(), QString("Not unit ids (1 to 247), left out: 300"));
+    QVERIFY2(status.isEmpty(), qPrintable(texts(status).join('|')));
     QSettings stored(h.store.file(), QSettings::IniFormat);
     QCOMPARE(stored.value("FlowMeter/ids").toString(), QString("1,2"));
     QCOMPARE(stored.value("FlowMeter/period").toInt(), 400);
@@ -454,7 +460,7 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
 
     // At unload only what was saved is kept, not a page left half edited.
     h.plugin->prepareSetup();
-    ids->setText("9");
+    lines.setIds({9});
     h.plugin->stopAndWait();
     h.plugin->saveSettings();
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/ids").toString(), QString("1,2"));
@@ -765,13 +771,13 @@ void TestFlowmeterPlugin::failedSaveIsSaidAndTheInputKept()
     QVERIFY(sim.started);
     Host h;
     QVERIFY(h.start(sim.link, "1"));
-    auto* ids = h.plugin->setupWidget->findChild<QLineEdit*>("idsEdit");
+    const FlowLinesPage lines(h.plugin->setupWidget);
     QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
     {
         UnwritableStore blocked(h.store);
         QVERIFY(blocked.ok);
         h.plugin->prepareSetup();
-        ids->setText("1,2");
+        lines.setIds({1, 2});
         h.plugin->saveSettings();
         h.plugin->acceptSetup();
         QVERIFY2(texts(status).contains("Flow meter: settings could not be saved to " + h.store.file()),
@@ -780,7 +786,7 @@ void TestFlowmeterPlugin::failedSaveIsSaidAndTheInputKept()
         QVERIFY(!h.log.text().contains("Settings saved: port " + sim.link + ", unit ids 1,2"));
         // What was entered is in use and on the page the next time it opens.
         h.plugin->prepareSetup();
-        QCOMPARE(ids->text(), QString("1,2"));
+        QCOMPARE(lines.ids(), QString("1,2"));
         h.plugin->rejectSetup();
         h.plugin->mkTree();
         QCOMPARE(h.meterCount(), 2);
@@ -1276,6 +1282,9 @@ void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
     for (QLabel* l : h.plugin->infoWidget->findChildren<QLabel*>())
         extraShown = extraShown || l->text() == volts;
     QVERIFY2(extraShown, qPrintable(volts));
+    // The shipped model's own words in the language too: a bit's meaning, an extra's name.
+    QVERIFY2(h.label("alarmValue").contains(language == 2 ? "Tomt rör" : "Empty pipe"), qPrintable(h.label("alarmValue")));
+    QCOMPARE(h.info("extra_Flow_velocityLabel"), QString(language == 2 ? "Flödeshastighet:" : "Flow velocity:"));
     // The log stays English with a point, in the model's units.
     QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow 120.500 l/min, totalizer 1234.567 m3, "
                       "temperature -5.50 C, alarm 0x0102\n"));
@@ -1712,6 +1721,155 @@ void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage()
                                     .replace("FLOWSIM", "flowsim");
         QVERIFY2(asked.contains(request), qPrintable(request));
     }
+}
+
+void TestFlowmeterPlugin::linesAddedRenamedAndRemovedOnTheSetupPage()
+{
+    FlowSim first("1,2");
+    FlowSim second("5");
+    QVERIFY(first.started && second.started);
+    Host h;
+    QVERIFY(h.start(first.link, "1,2"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
+    auto* setup = h.plugin->setupWidget;
+    const FlowLinesPage lines(setup);
+    QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
+    const auto save = [&] {
+        const int before = rebuild.size();
+        h.plugin->saveSettings();
+        h.plugin->acceptSetup();
+        QVERIFY(waitUntil([&] { return rebuild.size() == before + 1; }));
+        h.plugin->mkTree();
+    };
+    const auto opened = [&](const QString& port) { return h.log.text().count("Flow meter plugin: Opened port " + port + " at "); };
+
+    // A second line, its meter given an id and a name: polled on its own port, and stored.
+    h.plugin->prepareSetup();
+    lines.press("addLineButton");
+    QCOMPARE(lines.lineList()->currentRow(), 1);
+    setup->findChild<QLineEdit*>("portEdit")->setText(second.link);
+    lines.setIds({5});
+    lines.rename(0, "FT-201 outlet");
+    save();
+    QCOMPARE(h.plugin->topItem->childCount(), 2);
+    QCOMPARE(h.line(1)->text(0), second.link);
+    QCOMPARE(h.unit(5, 1)->text(0), QString("FT-201 outlet"));
+    QVERIFY(h.waitLog("Flow meter plugin: Line 2 unit 5: flow"));
+    QVERIFY(waitUntil([&] { return !second.answers(5).isEmpty(); }));
+    {
+        QSettings stored(h.store.file(), QSettings::IniFormat);
+        QCOMPARE(stored.value("FlowMeter/lines/size").toInt(), 2);
+        QCOMPARE(stored.value("FlowMeter/lines/2/port").toString(), second.link);
+        QCOMPARE(stored.value("FlowMeter/lines/2/meters/size").toInt(), 1);
+        QCOMPARE(stored.value("FlowMeter/lines/2/meters/1/id").toInt(), 5);
+        QCOMPARE(stored.value("FlowMeter/lines/2/meters/1/name").toString(), QString("FT-201 outlet"));
+        QCOMPARE(stored.value("FlowMeter/lines/2/meters/1/model").toString(), QString("Tessmark FM-1"));
+        QCOMPARE(stored.value("FlowMeter/lines/1/port").toString(), first.link);
+    }
+    QVERIFY(h.log.text().contains("Flow meter plugin: Settings saved: line 2: port " + second.link + ", unit ids 5, line 9600 8N1\n"));
+
+    // A meter renamed on the first line: its new name in the tree; nothing reopened for it.
+    h.plugin->prepareSetup();
+    lines.showLine(0);
+    QCOMPARE(lines.ids(), QString("1,2"));
+    lines.rename(1, "FT-101 inlet");
+    save();
+    QCOMPARE(h.unit(2)->text(0), QString("FT-101 inlet"));
+    QCOMPARE(h.unit(1)->text(0), QString("Meter 1"));
+    QCOMPARE(opened(first.link), 1);
+    QCOMPARE(opened(second.link), 1);
+
+    // The first line removed: its polling stops and its port is closed; the other line moves
+    // up, keeps its open port and goes on being polled.
+    h.plugin->prepareSetup();
+    lines.showLine(0);
+    lines.press("removeLineButton");
+    save();
+    QVERIFY2(h.log.text().contains("Flow meter plugin: Line of port " + first.link +
+                                   " removed: its polling stopped and the port closed\n"),
+             qPrintable(h.log.text().right(2000)));
+    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    QCOMPARE(h.line(0)->text(0), second.link);
+    QCOMPARE(h.unit(5)->text(0), QString("FT-201 outlet"));
+    const int answered = first.collect().count("flowsim: -> ");
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 5: flow"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 5: flow", h.log.text().count("Flow meter plugin: Unit 5: flow") + 3));
+    QCOMPARE(first.collect().count("flowsim: -> "), answered);
+    QCOMPARE(opened(second.link), 1);
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/lines/size").toInt(), 1);
+    QCOMPARE(stored.value("FlowMeter/lines/1/port").toString(), second.link);
+    QVERIFY(!stored.contains("FlowMeter/lines/2/port"));
+}
+
+void TestFlowmeterPlugin::aSetupThatMixesMetersIsRefusedWhole()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1,2"));
+    auto* setup = h.plugin->setupWidget;
+    const FlowLinesPage lines(setup);
+    auto* period = setup->findChild<QSpinBox*>("periodSpin");
+    auto* damping = setup->findChild<QDoubleSpinBox*>("dampingSpin");
+    auto* problems = setup->findChild<QLabel*>("linesProblems");
+    const auto stored = [&] {
+        QFile file(h.store.file());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    };
+    const QByteArray before = stored();
+    QSignalSpy rebuild(h.window.get(), &cMainWindow::updateTreeSignal);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+
+    // One id twice on a line, and a second line on the first one's port: each is a reason, the
+    // other fields changed with them are not taken either.
+    h.plugin->prepareSetup();
+    lines.setIds({1, 1});
+    period->setValue(900);
+    damping->setValue(4.5);
+    lines.press("addLineButton");
+    setup->findChild<QLineEdit*>("portEdit")->setText(sim.link);
+    const QString twice = "Line 1: unit id 1 is given to more than one meter.";
+    const QString shared = "Lines 1 and 2 use the same port " + sim.link + ": a port serves one line.";
+    QVERIFY(problems->isVisibleTo(setup));
+    QVERIFY(problems->text().contains(twice) && problems->text().contains(shared));
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY2(texts(status).contains("Flow meter: setup not saved: " + twice + " " + shared),
+             qPrintable(texts(status).join('|')));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Setup not saved: " + twice + "\n"));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Setup not saved: " + shared + "\n"));
+    QVERIFY(stored() == before);
+    QTest::qWait(100);
+    QCOMPARE(rebuild.size(), 0);
+    QCOMPARE(h.plugin->topItem->childCount(), 1);
+    QCOMPARE(h.meterCount(), 2);
+    // Both meters are still read, at the period in use.
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
+    QVERIFY(!sim.collect().contains("flowsim: <- 01 06 00 0B 00 2D"));
+
+    // Opened again, the page holds what was entered and says what is wrong with it; Discard
+    // brings back the setup in use.
+    h.plugin->prepareSetup();
+    QCOMPARE(lines.lineList()->count(), 2);
+    lines.showLine(0);
+    QCOMPARE(lines.ids(), QString("1,1"));
+    QCOMPARE(period->value(), 900);
+    QVERIFY(problems->isVisibleTo(setup) && problems->text().contains(twice));
+    h.plugin->rejectSetup();
+    QCOMPARE(lines.lineList()->count(), 1);
+    QCOMPARE(lines.ids(), QString("1,2"));
+    QCOMPARE(period->value(), 200);
+    QVERIFY(!problems->isVisibleTo(setup));
+
+    // Put right, it is taken.
+    h.plugin->prepareSetup();
+    lines.setIds({1, 2});
+    period->setValue(300);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY(waitUntil([&] { return rebuild.size() == 1; }));
+    QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/lines/1/period").toInt(), 300);
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

@@ -2,9 +2,12 @@
 // through the window's Save and Discard, against the real simulator.
 #include "FlowSim.h"
 
+#include <FlowLinesPage.h>
 #include <HostFixture.h>
 #include <gui/Ui_cMainWindow.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -78,23 +81,37 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     QVERIFY2(entries.contains("flowmeterScanBus") && entries.contains("flowmeterResetTotalizer"),
              qPrintable(entries.join(",")));
 
-    auto* ids = fm->setupWidget->findChild<QLineEdit*>("idsEdit");
+    const FlowLinesPage lines(fm->setupWidget);
     auto* period = fm->setupWidget->findChild<QSpinBox*>("periodSpin");
 
     // Discard: the old values are back and the meter page returns.
     emit w->showPlgSetupSignal();
     QVERIFY(fm->setupWidget->isVisibleTo(w));
-    QCOMPARE(ids->text(), QString("1,2,3"));
-    ids->setText("7");
+    QCOMPARE(lines.ids(), QString("1,2,3"));
+    lines.setIds({7});
     emit w->rejectPluginSetupSignal();
     QVERIFY(fm->displayWidget->isVisibleTo(w));
-    QCOMPARE(ids->text(), QString("1,2,3"));
+    QCOMPARE(lines.ids(), QString("1,2,3"));
     QCOMPARE(fm->topItem->child(0)->childCount(), 3);
 
     // Save, answered Yes: stored, and the meters polled at the new period.
     emit w->showPlgSetupSignal();
+    // From the keyboard: the cursor waits in the first line's port; Tab goes down its rate, data
+    // bits, parity and stop bits to the period, then past the time-out, the meters table, its
+    // buttons and the damping to Save.
+    auto* port = fm->setupWidget->findChild<QLineEdit*>("portEdit");
+    QTRY_VERIFY((w->activateWindow(), port->hasFocus()));
+    const auto tab = [](int times) {
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget();
+    };
+    QCOMPARE(tab(5), period);
+    auto* save = qobject_cast<QAbstractButton*>(tab(6));
+    QVERIFY(save);
+    QCOMPARE(save->text(), QString("Save"));
     period->setValue(350);
-    ids->setText("2");
+    lines.setIds({2});
     {
         ModalAnswerer yes(QMessageBox::Yes);
         emit w->acceptPluginSetupSignal();

@@ -112,6 +112,34 @@
         <translation>Flow above limit</translation>
     </message>
     <message>
+        <source>Measuring</source>
+        <translation>Measuring</translation>
+    </message>
+    <message>
+        <source>Empty pipe</source>
+        <translation>Empty pipe</translation>
+    </message>
+    <message>
+        <source>Sensor fault</source>
+        <translation>Sensor fault</translation>
+    </message>
+    <message>
+        <source>Battery low</source>
+        <translation>Battery low</translation>
+    </message>
+    <message>
+        <source>Flow velocity</source>
+        <translation>Flow velocity</translation>
+    </message>
+    <message>
+        <source>Supply voltage</source>
+        <translation>Supply voltage</translation>
+    </message>
+    <message>
+        <source>Flow meter: setup not saved: %1</source>
+        <translation>Flow meter: setup not saved: %1</translation>
+    </message>
+    <message>
         <source>No flow</source>
         <translation>No flow</translation>
     </message>

@@ -112,6 +112,34 @@
         <translation>Flöde över gränsen</translation>
     </message>
     <message>
+        <source>Measuring</source>
+        <translation>Mäter</translation>
+    </message>
+    <message>
+        <source>Empty pipe</source>
+        <translation>Tomt rör</translation>
+    </message>
+    <message>
+        <source>Sensor fault</source>
+        <translation>Givarfel</translation>
+    </message>
+    <message>
+        <source>Battery low</source>
+        <translation>Lågt batteri</translation>
+    </message>
+    <message>
+        <source>Flow velocity</source>
+        <translation>Flödeshastighet</translation>
+    </message>
+    <message>
+        <source>Supply voltage</source>
+        <translation>Matningsspänning</translation>
+    </message>
+    <message>
+        <source>Flow meter: setup not saved: %1</source>
+        <translation>Flödesmätare: inställningarna sparades inte: %1</translation>
+    </message>
+    <message>
         <source>No flow</source>
         <translation>Inget flöde</translation>
     </message>
