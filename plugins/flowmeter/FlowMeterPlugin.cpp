@@ -479,6 +479,7 @@ void cFlowMeterPlugin::retranslate()
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     setup->limit->setLocale(locale);
     info->values->setLocale(locale);
+    display->trend->setLocale(locale);
     description = QCoreApplication::translate(
         "FlowMeter", "MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms");
     display->retranslate();
@@ -767,6 +768,7 @@ void cFlowMeterPlugin::onLineChanged(int line)
 
 void cFlowMeterPlugin::refreshTree()
 {
+    const ValueFormat shown = format();
     for (int i = 0; i < lineItems.size(); ++i) {
         LinePoller* p = poller(i);
         if (!p)
@@ -782,7 +784,12 @@ void cFlowMeterPlugin::refreshTree()
                 continue;
             const int serial = model->indexOf(ValueRole::SerialNumber);
             if (u.seen && serial >= 0 && serial < u.values.size() && std::isfinite(u.values[serial])) {
-                const QString text = QString::number(qulonglong(std::llround(std::max(0.0, u.values[serial]))));
+                // As the pages show it: a u64 to its last digit, and no number a long long
+                // cannot hold pushed through llround.
+                const ModelValue& v = model->values[serial];
+                QString text = serial < u.wholes.size() ? shown.wholeText(v, u.wholes[serial]) : QString();
+                if (text.isEmpty())
+                    text = shown.text(v, u.values[serial], ReadingCheck::Valid);
                 if (item->text(1) != text)
                     item->setText(1, text);
             }

@@ -93,8 +93,8 @@ void TrendPlot::paintEvent(QPaintEvent*)
                        area.bottom() - (p.y() - low) / (high - low) * area.height());
     };
     painter.setPen(palette().text().color());
-    painter.drawText(QRectF(0, area.top() - 6, 44, 14), Qt::AlignRight, QString::number(high, 'f', 1));
-    painter.drawText(QRectF(0, area.bottom() - 8, 44, 14), Qt::AlignRight, QString::number(low, 'f', 1));
+    painter.drawText(QRectF(0, area.top() - 6, 44, 14), Qt::AlignRight, locale().toString(high, 'f', 1));
+    painter.drawText(QRectF(0, area.bottom() - 8, 44, 14), Qt::AlignRight, locale().toString(low, 'f', 1));
     painter.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignLeft,
                      QCoreApplication::translate("FlowMeter", "-%1 min").arg(span / 60, 0, 'f', 0));
     painter.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight, QCoreApplication::translate("FlowMeter", "now"));
