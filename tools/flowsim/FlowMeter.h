@@ -1,7 +1,8 @@
 #pragma once
 
+#include "MeterProcess.h"
+
 #include <cstdint>
-#include <random>
 
 // One simulated flow meter behind a MODBUS unit id: a slowly varying flow with noise, damped
 // by the meter's own damping setting, a totalizer that integrates it, a temperature, and an
@@ -40,25 +41,19 @@ public:
     bool holdFloat(int reg, float value);
     bool releaseFloat(int reg);
 
-    double flow() const { return shownFlow; }
-    double total() const { return totalizer; }
+    double flow() const { return process.flow; }
+    double total() const { return process.total; }
 
 private:
     int unitId;
-    double baseFlow;
-    double shownFlow = 0;
-    double totalizer;
-    double temperature;
+    MeterProcess process;
     double dampingS = 1.0;
     double limit;
     float calibration = 1.0f;
-    double lastSeconds = -1;
     uint32_t serialNumber;
     // Held values of the three measured floats, indexed by register / 2.
     bool held[3] = {false, false, false};
     float heldValue[3] = {0, 0, 0};
-    std::mt19937 rng;
-    std::normal_distribution<double> noise{0.0, 1.0};
 };
 
 // Helpers for the register map's 32-bit values, high word first.

@@ -74,14 +74,10 @@ std::vector<uint16_t> wordsOf(const ModelValue& value, double engineering)
 ModelMeter::ModelMeter(int id, const MeterModel& model)
     : unitId(id),
       meterModel(model),
-      baseFlow(8.0 + 4.0 * ((id - 1) % 5)),
-      shownFlow(baseFlow),
-      totalizer(1000.0 * id + 123.4),
-      temperature(17.5 + 0.7 * (id % 4)),
+      process(id),
       dampingS(model.find(ValueRole::Damping) ? 1.0 : 0.0),
-      limit(baseFlow * 1.25),
-      serialNumber(uint32_t(24070000 + id * 137)),
-      rng(uint32_t(id) * 7919u)
+      limit(process.baseFlow * 1.25),
+      serialNumber(uint32_t(24070000 + id * 137))
 {
     // Each bank spans its values' addresses, gaps included.
     int low[3] = {INT_MAX, INT_MAX, INT_MAX}, high[3] = {0, 0, 0};
@@ -136,20 +132,7 @@ uint16_t* ModelMeter::word(Table table, int address)
 
 void ModelMeter::advance(double seconds)
 {
-    if (lastSeconds < 0)
-        lastSeconds = seconds;
-    const double dt = seconds - lastSeconds;
-    lastSeconds = seconds;
-    if (dt > 0) {
-        // The process FlowMeter simulates: a slow two-minute swing with noise on top.
-        const double phase = 2.0 * M_PI * seconds / 120.0 + unitId;
-        const double raw = calibration * (baseFlow * (1.0 + 0.2 * std::sin(phase)) + 0.01 * baseFlow * noise(rng));
-        const double alpha = dampingS > 0 ? 1.0 - std::exp(-dt / dampingS) : 1.0;
-        shownFlow = std::max(0.0, shownFlow + alpha * (raw - shownFlow));
-        totalizer += shownFlow * dt / 3600.0;
-        temperature += 0.02 * (17.5 + 0.7 * (unitId % 4) + 0.5 * std::sin(phase / 3) - temperature) * dt +
-                       0.002 * noise(rng);
-    }
+    process.advance(seconds, dampingS, calibration);
     paintAll();
 }
 
@@ -164,17 +147,17 @@ bool ModelMeter::current(int index, double* engineering) const
     const QString flowUnit = flowValue ? flowValue->unit : QString();
     switch (v.role) {
     case ValueRole::FlowRate:
-        *engineering = toModelUnit(shownFlow, DisplayUnit::CubicMetrePerHour, v.unit);
+        *engineering = toModelUnit(process.flow, DisplayUnit::CubicMetrePerHour, v.unit);
         return true;
     case ValueRole::Totalizer:
-        *engineering = toModelUnit(totalizer, DisplayUnit::CubicMetre, v.unit);
+        *engineering = toModelUnit(process.total, DisplayUnit::CubicMetre, v.unit);
         return true;
     case ValueRole::Temperature:
-        *engineering = toModelUnit(temperature, DisplayUnit::Celsius, v.unit);
+        *engineering = toModelUnit(process.temperature, DisplayUnit::Celsius, v.unit);
         return true;
     case ValueRole::AlarmBits:
-        *engineering = v.type == ValueType::Coil ? double(shownFlow > limit)
-                                                 : ValueCodec::engineering(v, shownFlow > limit ? double(1u << firstBit(v, true)) : 0.0);
+        *engineering = v.type == ValueType::Coil ? double(process.flow > limit)
+                                                 : ValueCodec::engineering(v, process.flow > limit ? double(1u << firstBit(v, true)) : 0.0);
         return true;
     case ValueRole::StatusBits:
         *engineering = v.type == ValueType::Coil ? 1.0 : ValueCodec::engineering(v, double(1u << firstBit(v, false)));
@@ -269,7 +252,7 @@ void ModelMeter::take(int index)
         // raw or in its unit: the two differ only where a scale is set on a command).
         const bool reset = t == Coils ? raw != 0 : (raw == v.commandValue || engineering == v.commandValue);
         if (reset)
-            totalizer = 0;
+            process.total = 0;
         return;
     }
     if (!v.writable || !std::isfinite(engineering))

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "MeterModel.h"
+#include "MeterProcess.h"
 
 #include <cstdint>
 #include <map>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -46,8 +46,8 @@ public:
     bool releaseValue(int address);
 
     // The flow in m3/h and the totalizer in m3, whatever the model's units.
-    double flow() const { return shownFlow; }
-    double total() const { return totalizer; }
+    double flow() const { return process.flow; }
+    double total() const { return process.total; }
 
 private:
     struct Bank
@@ -73,20 +73,14 @@ private:
     Bank banks[3];
     std::vector<uint8_t> coilBits;
 
-    double baseFlow;
-    double shownFlow;
-    double totalizer;
-    double temperature;
+    MeterProcess process;
     // No damping value in the model: the meter shows its measurement undamped.
     double dampingS;
     double limit; // m3/h
     double calibration = 1.0;
-    double lastSeconds = -1;
     uint32_t serialNumber;
     // Extras keep what was last written to them (an engineering value per value index).
     std::map<int, double> extras;
     std::map<int, double> heldValues;
     std::map<std::pair<int, int>, uint16_t> heldWords; // (table, address) -> word
-    std::mt19937 rng;
-    std::normal_distribution<double> noise{0.0, 1.0};
 };
