@@ -6,6 +6,7 @@
 //  2. 247 meters on one unpaced line: the longest stall of the GUI thread while they are
 //     polled and while the tree is rebuilt (a 1 ms timer on the GUI thread of a window that
 //     hosts the plug-in in this process), and the resident memory of the program polling them.
+#include "ResidentMemory.h"
 #include "FlowSim.h"
 #include "HostFixture.h"
 #include "PacedSim.h"
@@ -154,17 +155,6 @@ double longestStallMs(double seconds, const std::function<void()>& during = {})
     return double(longest) / 1e6;
 }
 
-long residentKb(qint64 pid)
-{
-    FILE* f = fopen(QString("/proc/%1/statm").arg(pid).toLocal8Bit().constData(), "r");
-    if (!f)
-        return -1;
-    long pages = 0, resident = 0;
-    const int n = fscanf(f, "%ld %ld", &pages, &resident);
-    fclose(f);
-    return n == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
-
 void manyMeters()
 {
     const QString all = idList(247);
@@ -221,7 +211,7 @@ void manyMeters()
         runner.process().setProcessEnvironment(env);
         if (runner.start({})) {
             drain(runner, 3.0);
-            bareKb = residentKb(runner.process().processId());
+            bareKb = residentKb(long(runner.process().processId()));
             runner.stop();
         }
     }
@@ -234,7 +224,7 @@ void manyMeters()
     if (!many.start({}))
         return;
     drain(many, 8.0);
-    const long manyKb = residentKb(many.process().processId());
+    const long manyKb = residentKb(long(many.process().processId()));
     many.stop();
     printf("  resident memory: %ld kB polling 247 meters, %ld kB polling one (ratio %.2f)\n", manyKb, bareKb,
            bareKb > 0 ? double(manyKb) / double(bareKb) : 0.0);

@@ -6,6 +6,7 @@
 // thread stack cache and Qt up, and the same loop's growth over them is printed next to the
 // growth over the 180 after them; a bare open and close of the same terminal, 200 times,
 // shows what the device alone costs.
+#include "ResidentMemory.h"
 #include "PtyPair.h"
 #include "gui/cMainWindow.h"
 #include "serial/cTerminal.h"
@@ -23,17 +24,6 @@ namespace {
 constexpr int kWarmUp = 20;
 constexpr int kReconnects = 200;
 constexpr double kTargetKbPerReconnect = 4.0;
-
-long residentKb()
-{
-    FILE* f = fopen("/proc/self/statm", "r");
-    if (!f)
-        return -1;
-    long pages = 0, resident = 0;
-    const int n = fscanf(f, "%ld %ld", &pages, &resident);
-    fclose(f);
-    return n == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
 
 // The ports' own lines would bury the figures: they go to /dev/null while the loops run.
 // `saved` takes the descriptors standard output and error had, for restoreConsole.
