@@ -374,7 +374,6 @@ void cFlowMeterPlugin::saveSettings()
         const QStringList conflicts = setup->lines->conflicts();
         if (!conflicts.isEmpty()) {
             refused = c;
-            setupRefused = true;
             for (const QString& why : conflicts)
                 log("Setup not saved: %s", local(why).constData());
             emit mainWindow->statusBarMsgSignal(
@@ -415,8 +414,8 @@ void cFlowMeterPlugin::saveSettings()
 void cFlowMeterPlugin::prepareSetup()
 {
     // A setup refused at Save comes back as it was entered, with what is wrong with it.
-    const FlowConfig c = setupRefused ? refused : config;
-    setupRefused = false;
+    const FlowConfig c = refused.value_or(config);
+    refused.reset();
     offerPorts();
     setup->lines->setLines(c.lines);
     setup->lines->setCurrentLine(c.lines.isEmpty() ? -1 : std::clamp(selectedLine, 0, int(c.lines.size()) - 1));
@@ -451,7 +450,7 @@ void cFlowMeterPlugin::acceptSetup()
 {
     setupOpen = false;
     // A refused setup changed nothing: nothing to write, no tree to rebuild.
-    if (setupRefused)
+    if (refused)
         return;
     {
         std::lock_guard<std::mutex> g(pollersMutex);
@@ -466,7 +465,7 @@ void cFlowMeterPlugin::acceptSetup()
 void cFlowMeterPlugin::rejectSetup()
 {
     setupOpen = false;
-    setupRefused = false;
+    refused.reset();
     prepareSetup();
     setupOpen = false;
 }

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -109,8 +110,7 @@ private:
 
     bool setupOpen = false;
     // What Save refused (see saveSettings), shown again when the page next opens.
-    bool setupRefused = false;
-    FlowConfig refused;
+    std::optional<FlowConfig> refused;
     bool guiLocked = false;
     bool scanning = false;
     int scanLine = 0;

@@ -48,10 +48,17 @@ MeterLink::Result MeterLink::exchange(const std::vector<uint8_t>& request, unsig
         r.reason = QCoreApplication::translate("FlowMeter", "MODBUS exception %1").arg(exception);
         break;
     case modbus::Check::Malformed:
-        r.reason = QCoreApplication::translate("FlowMeter", "malformed answer");
+        markMalformed(&r);
         break;
     }
     return r;
+}
+
+void MeterLink::markMalformed(Result* r)
+{
+    r->ok = false;
+    r->check = modbus::Check::Malformed;
+    r->reason = QCoreApplication::translate("FlowMeter", "malformed answer");
 }
 
 MeterLink::Result MeterLink::readHolding(int id, uint16_t address, uint16_t count) const
@@ -85,15 +92,10 @@ MeterLink::Result MeterLink::readModel(int id, const MeterModel& model, const QV
     values->fill(std::nan(""), model.values.size());
     if (wholes)
         wholes->fill(0, model.values.size());
-    Result last;
-    last.ok = true;
     for (const ReadRequest& request : plan) {
         Result r = read(id, request.function, request.address, request.count);
-        if (r.ok && r.registers.size() != size_t(request.count)) {
-            r.ok = false;
-            r.check = modbus::Check::Malformed;
-            r.reason = QCoreApplication::translate("FlowMeter", "malformed answer");
-        }
+        if (r.ok && r.registers.size() != size_t(request.count))
+            markMalformed(&r);
         if (!r.ok)
             return r;
         for (int index : request.values) {
@@ -109,18 +111,17 @@ MeterLink::Result MeterLink::readModel(int id, const MeterModel& model, const QV
                 (*wholes)[index] = whole;
         }
     }
-    return last;
+    Result all;
+    all.ok = true;
+    return all;
 }
 
 MeterLink::Result MeterLink::readValue(int id, const ModelValue& value, double* out) const
 {
     Result r = read(id, value.function, value.address, value.registerCount());
     double raw = 0;
-    if (r.ok && !ValueCodec::raw(value, r.registers.data(), r.registers.size(), &raw)) {
-        r.ok = false;
-        r.check = modbus::Check::Malformed;
-        r.reason = QCoreApplication::translate("FlowMeter", "malformed answer");
-    }
+    if (r.ok && !ValueCodec::raw(value, r.registers.data(), r.registers.size(), &raw))
+        markMalformed(&r);
     if (r.ok)
         *out = ValueCodec::engineering(value, raw);
     return r;

@@ -54,6 +54,9 @@ public:
     Result command(int id, const ModelValue& value) const;
 
 private:
+    // An answer that came whole but does not hold what was asked.
+    static void markMalformed(Result* r);
+
     cSerial* port;
     int answerTimeoutMs;
 };

@@ -23,39 +23,41 @@ void appendCrc(std::vector<uint8_t>& frame)
     frame.push_back(uint8_t(crc >> 8));
 }
 
-std::vector<uint8_t> readHolding(uint8_t unit, uint16_t address, uint16_t count)
+namespace {
+
+// The frames of one address and one 16-bit field (a count or a value), high bytes first.
+std::vector<uint8_t> addressAndWord(uint8_t unit, uint8_t function, uint16_t address, uint16_t word)
 {
-    std::vector<uint8_t> f{unit, 0x03, uint8_t(address >> 8), uint8_t(address), uint8_t(count >> 8), uint8_t(count)};
+    std::vector<uint8_t> f{unit, function, uint8_t(address >> 8), uint8_t(address), uint8_t(word >> 8), uint8_t(word)};
     appendCrc(f);
     return f;
+}
+
+} // namespace
+
+std::vector<uint8_t> readHolding(uint8_t unit, uint16_t address, uint16_t count)
+{
+    return addressAndWord(unit, 0x03, address, count);
 }
 
 std::vector<uint8_t> readInput(uint8_t unit, uint16_t address, uint16_t count)
 {
-    std::vector<uint8_t> f{unit, 0x04, uint8_t(address >> 8), uint8_t(address), uint8_t(count >> 8), uint8_t(count)};
-    appendCrc(f);
-    return f;
+    return addressAndWord(unit, 0x04, address, count);
 }
 
 std::vector<uint8_t> readCoils(uint8_t unit, uint16_t address, uint16_t count)
 {
-    std::vector<uint8_t> f{unit, 0x01, uint8_t(address >> 8), uint8_t(address), uint8_t(count >> 8), uint8_t(count)};
-    appendCrc(f);
-    return f;
+    return addressAndWord(unit, 0x01, address, count);
 }
 
 std::vector<uint8_t> writeCoil(uint8_t unit, uint16_t address, bool on)
 {
-    std::vector<uint8_t> f{unit, 0x05, uint8_t(address >> 8), uint8_t(address), uint8_t(on ? 0xFF : 0x00), 0x00};
-    appendCrc(f);
-    return f;
+    return addressAndWord(unit, 0x05, address, on ? 0xFF00 : 0x0000);
 }
 
 std::vector<uint8_t> writeSingle(uint8_t unit, uint16_t address, uint16_t value)
 {
-    std::vector<uint8_t> f{unit, 0x06, uint8_t(address >> 8), uint8_t(address), uint8_t(value >> 8), uint8_t(value)};
-    appendCrc(f);
-    return f;
+    return addressAndWord(unit, 0x06, address, value);
 }
 
 std::vector<uint8_t> writeMultiple(uint8_t unit, uint16_t address, const std::vector<uint16_t>& values)
