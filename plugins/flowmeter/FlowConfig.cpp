@@ -1,5 +1,8 @@
 #include "FlowConfig.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 DisplayUnit::Unit DisplayUnits::shown(DisplayUnit::Unit modelUnit) const
 {
     switch (DisplayUnit::quantity(modelUnit)) {
@@ -13,4 +16,17 @@ DisplayUnit::Unit DisplayUnits::shown(DisplayUnit::Unit modelUnit) const
         break;
     }
     return modelUnit;
+}
+
+QString RecordingConfig::defaultFolder()
+{
+    // The generic data folder, not the application's: its name would follow whatever
+    // organisation and application names the host sets, and the recordings must stay put.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath("Tessmark/Corvane/records");
+}
+
+QString RecordingConfig::path() const
+{
+    return folder.isEmpty() ? defaultFolder() : folder;
 }

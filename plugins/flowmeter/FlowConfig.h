@@ -46,6 +46,24 @@ struct DisplayUnits
     DisplayUnit::Unit shown(DisplayUnit::Unit modelUnit) const;
 };
 
+// Recording of the readings to files (one CSV file per line and day; docs/recording.md).
+struct RecordingConfig
+{
+    // Empty: the default folder.
+    QString folder;
+    // Seconds between rows, 1 s to 1 h.
+    int intervalS = 10;
+    // Whether it runs (restarted with the program when it was running at the end).
+    bool on = false;
+
+    static constexpr int kMinIntervalS = 1;
+    static constexpr int kMaxIntervalS = 3600;
+    // $XDG_DATA_HOME/Tessmark/Corvane/records (~/.local/share/...).
+    static QString defaultFolder();
+    // The folder in use: `folder`, or the default one.
+    QString path() const;
+};
+
 struct FlowConfig
 {
     QVector<LineConfig> lines;
@@ -56,4 +74,5 @@ struct FlowConfig
     // The meter on show when the program last ended: its line (from 0) and unit id; id 0 for none.
     int selectedLine = 0;
     int selectedId = 0;
+    RecordingConfig recording;
 };

@@ -360,8 +360,10 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
         u.problems = problems;
         // A meter that answers without a valid measurement is there, but has not been read:
         // its last good reading stays where it was.
-        if (valid)
+        if (valid) {
             u.lastGood = now.wall;
+            u.lastGoodMs = now.monotonicMs;
+        }
         if (flowIndex >= 0 && problems[flowIndex] == ReadingCheck::Valid)
             u.trend.add(float(values[flowIndex]), now);
     }

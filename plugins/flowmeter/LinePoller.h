@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FlowConfig.h"
+#include "MeterEvent.h"
 #include "MeterModel.h"
 #include "MeterState.h"
 #include "ReadPlan.h"
@@ -62,6 +63,10 @@ public:
 
     // The name the pages give a meter: the user's, or "Meter <id>".
     static QString meterName(const MeterConfig& m);
+    // Whether every poll writes its line to the log (the host's serial debugging), or only
+    // changes of state do.
+    void setLogPolls(bool on) { logPolls = on; }
+
     // How the plug-in's lines name a meter: "Unit 3" on the first line (as they always
     // have), "Line 2 unit 3" on the others.
     QString unitTag(int id) const;
@@ -78,6 +83,8 @@ signals:
     void statusMessage(QString text);
     // A write asked for with requestWrite: done, or why not (in the user's language).
     void writeDone(int line, int id, bool ok, QString failure);
+    // A meter's state changed (emitted from the line's thread, in the order seen).
+    void meterEvent(MeterEvent event);
 
 private:
     void log(const QString& text) const;
@@ -128,4 +135,5 @@ private:
     std::atomic<bool> setupWritesRequested{false};
     std::atomic<bool> factoryWrites{false};
     std::atomic<bool> writesRequested{false};
+    std::atomic<bool> logPolls{false};
 };

@@ -29,6 +29,8 @@ struct MeterState
     // One per model value: why a measured value of the last answer is not a reading.
     QVector<ReadingCheck::Problem> problems;
     QDateTime lastGood;
+    // The same instant on the monotonic clock (ms), for the age of the reading; 0 for none.
+    qint64 lastGoodMs = 0;
     // The flow rate in the model's unit.
     FlowTrend trend;
 
