@@ -1,10 +1,10 @@
 #include "LinePoller.h"
 #include "MeterLink.h"
 
-#include <core/cLog.h>
 #include <serial/cSerial.h>
 
 #include "DisplayUnit.h"
+#include "FlowLog.h"
 #include "FlowPages.h"
 #include "ValueFormat.h"
 
@@ -113,7 +113,7 @@ QString LinePoller::unitTag(int id) const
 
 void LinePoller::log(const QString& text) const
 {
-    cLog::line(logThread->outStream(), "Flow meter plugin: %s", text.toLocal8Bit().constData());
+    FlowLog::line(logThread->outStream(), text.toLocal8Bit().constData());
 }
 
 MeterEvent LinePoller::event(MeterEvent::Kind kind, int id) const
@@ -477,7 +477,9 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
                 log(tag + ": damping not written (" + w.reason + ")");
         }
     }
-    if (valid) {
+    // Every reading only while the host's serial debugging is on; the log would otherwise grow
+    // by a line per meter and poll, day and night.
+    if (valid && logPolls) {
         QStringList parts;
         auto add = [&](ValueRole role, const char* what, int decimals) {
             const int i = model.indexOf(role);
@@ -491,7 +493,7 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
         if (!std::isnan(alarm))
             parts << QString::asprintf("alarm 0x%04llX", static_cast<unsigned long long>(std::llround(alarm)));
         log(tag + ": " + parts.join(", "));
-    } else if (becameInvalid) {
+    } else if (!valid && becameInvalid) {
         log(tag + ": invalid reading (" + invalidReadingText(model, problems, false) + ")");
     }
 }
@@ -521,7 +523,8 @@ void LinePoller::recordFailure(int id, const QString& reason)
         }
     }
     emitEvents(events);
-    log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason).arg(errors));
+    if (logPolls)
+        log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason).arg(errors));
     if (wentOffline)
         log(unitTag(id) + " offline: " + reason);
 }

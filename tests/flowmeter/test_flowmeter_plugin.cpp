@@ -11,6 +11,7 @@
 #include <FlowLinesPage.h>
 #include <HostFixture.h>
 #include <gui/cMainWindow.h>
+#include <gui/cSetup.h>
 #include <plugin/cPlugin.h>
 
 #include <QAction>
@@ -80,6 +81,9 @@ struct Host : HostFixture
     QLibrary library{ProgramRunner::binDir() + "/plugins/flowmeter.plg"};
     cPlugin* plugin = nullptr;
     void (*kill)(cPlugin*) = nullptr;
+    // The host's serial debugging, and with it the plug-in's line per reading that most tests
+    // follow.
+    bool pollLines = true;
 
     // `program`: the folder the window's program lies in, whose plugins/models the plug-in reads.
     bool start(const QString& port, const QString& ids, bool factory = false, int language = 0,
@@ -88,6 +92,7 @@ struct Host : HostFixture
         qputenv("CORVANE_FLOWMETER_PORT", port.toLocal8Bit());
         qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
         open(program)->factoryMode = factory;
+        window->genericPort.debug = pollLines;
         startMain();
         return create(language);
     }
@@ -158,6 +163,15 @@ struct Host : HostFixture
     }
 };
 
+// A line that waits 400 ms for an answer: on a busy machine only the faults a test makes take a
+// meter away.
+void storePatientLine(const TempSettings& store)
+{
+    QSettings s(store.file(), QSettings::IniFormat);
+    s.setValue("FlowMeter/timeout", 400);
+    s.sync();
+}
+
 // What the plug-in's meterEvent said, in the order it reached the GUI thread.
 class EventLog : public QObject
 {
@@ -206,6 +220,8 @@ private slots:
     void everyTextHasItsSwedish();
     void faultsTakeTheMeterOfflineAndBack();
     void eachChangeOfAMetersStateIsOneEventInOrder();
+    void pollLinesFollowTheHostsSerialDebugging();
+    void headerShowsTheWorstOfAllMeters();
 
     // readings
     void valuesThatAreNoMeasurementAreShownInvalid();
@@ -1913,6 +1929,7 @@ void TestFlowmeterPlugin::eachChangeOfAMetersStateIsOneEventInOrder()
     FlowSim sim("1");
     QVERIFY(sim.started);
     Host h;
+    storePatientLine(h.store);
     QVERIFY(h.start(sim.link, "1"));
     EventLog events;
     QVERIFY(QObject::connect(h.plugin, SIGNAL(meterEvent(MeterEvent)), &events, SLOT(take(MeterEvent))));
@@ -1980,6 +1997,74 @@ void TestFlowmeterPlugin::eachChangeOfAMetersStateIsOneEventInOrder()
 
     QCOMPARE(events.kinds(), (QStringList{"CameBack", "AlarmRaised", "WentOffline", "CameBack", "AlarmCleared",
                                           "TotalizerReset", "TotalizerReset"}));
+}
+
+// The host's serial debugging switched in its setup dialog while the meters are polled: the
+// line per reading starts and stops with it, and every line of the plug-in says when.
+void TestFlowmeterPlugin::pollLinesFollowTheHostsSerialDebugging()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    h.pollLines = false;
+    QVERIFY(h.start(sim.link, "1"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 1 online"));
+    int asked = sim.requests(3);
+    QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 5; }));
+    QVERIFY(!h.log.text().contains("Flow meter plugin: Unit 1: flow"));
+
+    // As the dialog's check box does it.
+    h.window->setupDialog->onDebugClicked(true);
+    QVERIFY(h.waitLog("Flow meter plugin: Serial debugging is on: a line for every poll of every meter"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 1: flow", 3));
+    h.window->setupDialog->onDebugClicked(false);
+    QVERIFY(h.waitLog("Flow meter plugin: Serial debugging is off: only changes of a meter's state are logged", 2));
+    // A poll under way as it was switched may still say its reading.
+    asked = sim.requests(3);
+    QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 2; }));
+    const int readings = h.log.text().count("Flow meter plugin: Unit 1: flow");
+    QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 7; }));
+    QCOMPARE(h.log.text().count("Flow meter plugin: Unit 1: flow"), readings);
+
+    QStringList unstamped;
+    QVERIFY(ProgramRunner::flowmeterLines(h.log.text(), &unstamped).size() > 5);
+    QVERIFY2(unstamped.isEmpty(), qPrintable(unstamped.join('\n')));
+}
+
+// The host's header shows the worst state of all meters, whichever is on show.
+void TestFlowmeterPlugin::headerShowsTheWorstOfAllMeters()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    storePatientLine(h.store);
+    QVERIFY(h.start(sim.link, "1,2"));
+    h.select(1);
+    auto* state = h.window->findChild<QLabel*>("deviceState");
+    QVERIFY(state);
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2 online"));
+    QVERIFY(state->isHidden());
+
+    // An alarm on the meter not on show.
+    QVERIFY(sim.command("set 2 13 50"));
+    QVERIFY(waitUntil([&] { return state->text() == "Alarm: Meter 2 (Flow above limit)"; }));
+    QCOMPARE(state->property("severity").toInt(), 2);
+    QVERIFY(state->isVisibleTo(h.window.get()));
+    QCOMPARE(h.label("unitTitle"), QString("Meter 1"));
+    QVERIFY(sim.command("set 2 13 250"));
+    QVERIFY(waitUntil([&] { return state->isHidden(); }));
+
+    // Both away for a round: said in a number.
+    QVERIFY(sim.command("silence 6"));
+    QVERIFY(waitUntil([&] { return state->text() == "2 meters offline"; }));
+    QCOMPARE(state->property("severity").toInt(), 1);
+    QVERIFY(waitUntil([&] { return state->isHidden(); }));
+
+    // Unloaded with an alarm on: its meters are no longer anyone's to show.
+    QVERIFY(sim.command("set 1 13 10"));
+    QVERIFY(waitUntil([&] { return state->property("severity").toInt() == 2; }));
+    h.unload();
+    QVERIFY(state->isHidden());
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
