@@ -137,6 +137,8 @@ struct StagedProgram
         QProcessEnvironment env = runner.process().processEnvironment();
         env.insert("CORVANE_FLOWMETER_PORT", port);
         env.insert("CORVANE_FLOWMETER_IDS", "1,2,3");
+        // The readings are timed by the plug-in's line per reading.
+        env.insert("CORVANE_FLOWMETER_POLL_LINES", "1");
         runner.process().setProcessEnvironment(env);
         if (!settings.isEmpty()) {
             QDir().mkpath(runner.configDir() + "/Tessmark");

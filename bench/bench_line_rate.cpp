@@ -175,6 +175,10 @@ std::vector<Run> pluginPolls(const Line& l, int lines = 1)
         return {};
     }
     runner.setProgramDir(bin);
+    // The polls are timed by the plug-in's line per reading, written without a log file too.
+    QProcessEnvironment env = runner.process().processEnvironment();
+    env.insert("CORVANE_FLOWMETER_POLL_LINES", "1");
+    runner.process().setProcessEnvironment(env);
     QDir().mkpath(runner.configDir() + "/Tessmark");
     {
         QSettings conf(runner.configDir() + "/Tessmark/Corvane.conf", QSettings::IniFormat);

@@ -1,6 +1,7 @@
 // The flow-meter plug-in: MODBUS RTU flow meters on serial lines (docs/flowmeter.md has the
 // register map). Built with the SDK like any outside plug-in.
 #include "FlowMeterPlugin.h"
+#include "FlowLog.h"
 #include "FlowSettings.h"
 #include "IdList.h"
 #include "AlarmLimitEditor.h"
@@ -11,7 +12,6 @@
 #include "UnitsChooser.h"
 #include "ValueCodec.h"
 
-#include <core/cLog.h>
 #include <gui/cMainWindow.h>
 #include <serial/cPortPicker.h>
 #include <serial/cSerial.h>
@@ -103,6 +103,8 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     // An adapter plugged in or out while the setup page is open shows up in its list.
     connect(picker, &cPortPicker::portsChanged, this, &cFlowMeterPlugin::offerPorts);
     connect(setup->limit, &AlarmLimitEditor::writeRequested, this, &cFlowMeterPlugin::onLimitWanted);
+    // For a measurement of the line's timing from the log, with or without a log file.
+    pollLinesAlways = qEnvironmentVariableIntValue("CORVANE_FLOWMETER_POLL_LINES") == 1;
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
@@ -123,7 +125,7 @@ void cFlowMeterPlugin::log(const char* format, ...)
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    cLog::line(outStream(), "%s plugin: %s", name.toLatin1().constData(), line);
+    FlowLog::line(outStream(), line);
 }
 
 QString cFlowMeterPlugin::openErrorText(const cOpenError& e)
@@ -205,6 +207,8 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
+            p->setLogPolls(pollLines);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
@@ -229,6 +233,8 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
         for (auto& p : pollers)
             p->start();
     }
+    // Meters removed take what they showed in the header with them.
+    reportDeviceState();
 }
 
 void cFlowMeterPlugin::stopLines()
@@ -251,8 +257,24 @@ void cFlowMeterPlugin::closePorts()
 
 void cFlowMeterPlugin::runHandler(void*)
 {
-    while (running)
+    // The host's serial debugging is switched in its setup dialog, at once and without a word
+    // to the plug-ins, and set from the stored settings: watched here rather than asked for.
+    int seen = -1;
+    while (running) {
+        const bool on = mainWindow->genericPort.debug || pollLinesAlways;
+        if (int(on) != seen) {
+            seen = on;
+            pollLines = on;
+            {
+                std::lock_guard<std::mutex> g(pollersMutex);
+                for (auto& p : pollers)
+                    p->setLogPolls(on);
+            }
+            log(on ? "Serial debugging is on: a line for every poll of every meter"
+                   : "Serial debugging is off: only changes of a meter's state are logged");
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     stopLines();
 }
 
@@ -492,6 +514,8 @@ void cFlowMeterPlugin::retranslate()
             if (m.id == it.key().second)
                 it.value()->setText(0, LinePoller::meterName(m));
     refreshPages();
+    reportedState.clear();
+    reportDeviceState();
 }
 
 void cFlowMeterPlugin::selectItem(QTreeWidgetItem* item)
@@ -699,6 +723,10 @@ void cFlowMeterPlugin::deinit()
     if (actionBusy)
         finishReset(false, QCoreApplication::translate("FlowMeter", "unloaded"));
     closePorts();
+    // Meters no longer read are nobody's worry in the header.
+    mainWindow->setDeviceState(name, 0, QString());
+    reportedState.clear();
+    reportedSeverity = 0;
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -761,6 +789,7 @@ QPair<int, int> cFlowMeterPlugin::shownMeter() const
 void cFlowMeterPlugin::onLineChanged(int line)
 {
     refreshTree();
+    reportDeviceState();
     if (line == shownMeter().first)
         refreshPages();
 }
@@ -872,6 +901,63 @@ void cFlowMeterPlugin::onWriteDone(int line, int id, bool ok, QString failure)
     emit mainWindow->statusBarMsgSignal(
         ok ? QCoreApplication::translate("FlowMeter", "%1: alarm limit written").arg(which)
            : QCoreApplication::translate("FlowMeter", "%1: alarm limit not written (%2)").arg(which, failure));
+}
+
+// ---- The meters' worst state, for the host's header.
+
+void cFlowMeterPlugin::reportDeviceState()
+{
+    QStringList alarms;
+    QStringList offline;
+    QStringList invalid;
+    for (int i = 0; i < config.lines.size(); ++i) {
+        LinePoller* p = poller(i);
+        if (!p)
+            continue;
+        const QMap<int, MeterState> units = p->units();
+        const QSet<int> away = p->offlineIds();
+        for (const MeterConfig& m : config.lines[i].meters) {
+            if (!units.contains(m.id))
+                continue;
+            const MeterState& u = units[m.id];
+            const MeterModel* model = loader.model(u.model);
+            const QString name = LinePoller::meterName(m);
+            // A meter away keeps the alarm it had: nothing says it is over.
+            const int a = model ? model->indexOf(ValueRole::AlarmBits) : -1;
+            const quint64 bits = a >= 0 && a < u.values.size() ? ValueFormat::alarmBits(model->values[a], u.values[a]) : 0;
+            if (bits)
+                alarms << QString("%1 (%2)").arg(name, ValueFormat::alarmWords(model->values[a], bits, true));
+            if (!model || away.contains(m.id))
+                offline << name;
+            else if (u.online && !u.readingValid())
+                invalid << name;
+        }
+    }
+    int severity = 0;
+    QString text;
+    if (!alarms.isEmpty()) {
+        severity = 2;
+        text = alarms.size() == 1
+                   ? QCoreApplication::translate("FlowMeter", "Alarm: %1").arg(alarms.front())
+                   : QCoreApplication::translate("FlowMeter", "Alarm: %1 and %2 more").arg(alarms.front()).arg(alarms.size() - 1);
+    } else if (!offline.isEmpty() || !invalid.isEmpty()) {
+        severity = 1;
+        QStringList parts;
+        if (offline.size() == 1)
+            parts << QCoreApplication::translate("FlowMeter", "%1 offline").arg(offline.front());
+        else if (offline.size() > 1)
+            parts << QCoreApplication::translate("FlowMeter", "%1 meters offline").arg(offline.size());
+        if (invalid.size() == 1)
+            parts << QCoreApplication::translate("FlowMeter", "%1: no valid reading").arg(invalid.front());
+        else if (invalid.size() > 1)
+            parts << QCoreApplication::translate("FlowMeter", "%1 meters without a valid reading").arg(invalid.size());
+        text = parts.join(", ");
+    }
+    if (severity == reportedSeverity && text == reportedState)
+        return;
+    reportedSeverity = severity;
+    reportedState = text;
+    mainWindow->setDeviceState(name, severity, text);
 }
 
 // ---- Entry points.

@@ -2,6 +2,7 @@
 
 #include "FlowConfig.h"
 #include "FlowPages.h"
+#include "MeterEvent.h"
 #include "MeterModelLoader.h"
 #include "ValueFormat.h"
 
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QVector>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,6 +58,10 @@ public:
     // Why the port would not open, in the user's language.
     static QString openErrorText(const cOpenError& e);
 
+signals:
+    // Every line's meterEvent, passed on to the GUI thread in the order each line saw them.
+    void meterEvent(MeterEvent event);
+
 private slots:
     // The pages change with new readings, not with the host's 10 ms refresh: each line's
     // thread signals each round.
@@ -76,6 +82,8 @@ private slots:
 
 private:
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Tells the host's header the worst state of all meters, when it changed.
+    void reportDeviceState();
     // Reads the models of the program's folder and the user's; says what could not be read.
     void loadModels();
     // Units and numbers as the user reads them.
@@ -138,4 +146,12 @@ private:
     FlowDisplayPage* display;
     FlowInfoPage* info;
     FlowSetupPage* setup;
+    // What the header was last told, so that only a change is sent.
+    int reportedSeverity = 0;
+    QString reportedState;
+    // Whether the lines write a line per poll: the host's serial debugging, as last seen by
+    // the plug-in's thread.
+    std::atomic<bool> pollLines{false};
+    // CORVANE_FLOWMETER_POLL_LINES=1: a line per poll whatever the serial debugging says.
+    bool pollLinesAlways = false;
 };

@@ -74,6 +74,7 @@ cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& pa
     setWindowTitle(QString::asprintf("Corvane %.01f - Tessmark", double(appVersion)));
 
     mkStatusGroup();
+    mkDeviceState();
     ui->pluginInfoBox->hide();
 
     aboutDialog = new QDialog(nullptr, Qt::WindowFlags());

@@ -4,6 +4,7 @@
 #include "../serial/cSerial.h"
 
 #include <QMainWindow>
+#include <QMap>
 #include <QMutex>
 #include <QString>
 #include <QTranslator>
@@ -99,6 +100,12 @@ public:
 
     // The window's diagnostic log: the output stream of "MAIN GUI".
     FILE* logStream() const { return mainGuiThread.outStream(); }
+
+    // GUI thread. The state of a source's devices for the header, which shows the worst of
+    // all sources, so that an alarm is seen whichever device is on show. `severity`: 0 fine,
+    // 1 a warning (a device offline, a reading not valid), 2 an alarm; `text` in the user's
+    // language ("Alarm: FT-101 inlet (high flow)"). An empty text forgets the source.
+    void setDeviceState(const QString& source, int severity, const QString& text);
 
     float appVersion;
     Ui_cMainWindow* ui;
@@ -209,6 +216,19 @@ private:
 
     // The status-bar group: a label and a progress bar at the right end of the status bar.
     void mkStatusGroup();
+    // The devices' worst state in the header, beside the application's name; made in code so
+    // that the form plug-ins are built against stays as it is.
+    void mkDeviceState();
+    void showDeviceState();
+
+    struct DeviceState
+    {
+        int severity = 0;
+        QString text;
+    };
+    // By source; GUI thread only.
+    QMap<QString, DeviceState> deviceStates;
+    QLabel* deviceStateLabel = nullptr;
 
     // While set, connectSignals makes and breaks only the connections of the window's parts
     // (actions, tree, buttons) and leaves those of the window's own signals made: a signal

@@ -9,6 +9,7 @@
 #include "guiPalettes.h"
 
 #include <QBoxLayout>
+#include <QColor>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -18,10 +19,14 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMetaObject>
+#include <QPalette>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTextBrowser>
+
+#include <algorithm>
 
 namespace {
 
@@ -95,6 +100,67 @@ void cMainWindow::mkStatusGroup()
     statusWidget->hide();
     // Permanent: it sits at the right end, outside the temporary-message area.
     ui->statusBar->addPermanentWidget(statusWidget, 0);
+}
+
+void cMainWindow::mkDeviceState()
+{
+    deviceStateLabel = new QLabel(ui->HeaderFrame);
+    deviceStateLabel->setObjectName("deviceState");
+    QFont bold = deviceStateLabel->font();
+    bold.setBold(true);
+    deviceStateLabel->setFont(bold);
+    deviceStateLabel->setAutoFillBackground(true);
+    deviceStateLabel->setMargin(4);
+    deviceStateLabel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    deviceStateLabel->setProperty("severity", 0);
+    deviceStateLabel->hide();
+    ui->horizontalLayout_2->addWidget(deviceStateLabel, 0, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void cMainWindow::setDeviceState(const QString& source, int severity, const QString& text)
+{
+    if (text.isEmpty())
+        deviceStates.remove(source);
+    else
+        deviceStates.insert(source, DeviceState{std::clamp(severity, 0, 2), text});
+    showDeviceState();
+}
+
+void cMainWindow::showDeviceState()
+{
+    int worst = -1;
+    for (const DeviceState& s : deviceStates)
+        worst = std::max(worst, s.severity);
+    QStringList shown, all;
+    for (auto it = deviceStates.begin(); it != deviceStates.end(); ++it) {
+        all << it.key() + ": " + it->text;
+        if (it->severity == worst)
+            shown << it->text;
+    }
+    deviceStateLabel->setProperty("severity", std::max(worst, 0));
+    if (shown.isEmpty()) {
+        deviceStateLabel->clear();
+        deviceStateLabel->setToolTip(QString());
+        deviceStateLabel->hide();
+        return;
+    }
+    // A filled mark, its text black or white by the fill's lightness: read the same on the
+    // header's white and in a dark theme, and told apart by the words where colour is not seen.
+    // A fine state keeps the header's own colours.
+    QPalette p = ui->HeaderFrame->palette();
+    if (worst > 0) {
+        const QColor fill = worst == 2 ? QColor(198, 40, 40) : QColor(240, 170, 0);
+        const int brightness = (299 * fill.red() + 587 * fill.green() + 114 * fill.blue()) / 1000;
+        const QColor text = brightness > 128 ? QColor(Qt::black) : QColor(Qt::white);
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            p.setColor(g, QPalette::Window, fill);
+            p.setColor(g, QPalette::WindowText, text);
+        }
+    }
+    deviceStateLabel->setPalette(p);
+    deviceStateLabel->setText(shown.join("; "));
+    deviceStateLabel->setToolTip(all.join("\n"));
+    deviceStateLabel->show();
 }
 
 // No re-entrancy guard: nothing here can spin an event loop.

@@ -82,6 +82,9 @@ public:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("CORVANE_RUN_DIR", runDir);
+        // The readings are followed in the plug-in's line per reading, which a run without a log
+        // file writes only when asked.
+        env.insert("CORVANE_FLOWMETER_POLL_LINES", "1");
         env.remove("QT_QPA_PLATFORM");
         proc.setProcessEnvironment(env);
         proc.setProcessChannelMode(QProcess::MergedChannels);

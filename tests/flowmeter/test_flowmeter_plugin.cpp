@@ -5,11 +5,13 @@
 #include "FlowTrend.h"
 #include "FlowConfig.h"
 #include "IdList.h"
+#include "MeterEvent.h"
 #include "SettingsReader.h"
 
 #include <FlowLinesPage.h>
 #include <HostFixture.h>
 #include <gui/cMainWindow.h>
+#include <gui/cSetup.h>
 #include <plugin/cPlugin.h>
 
 #include <QAction>
@@ -79,6 +81,9 @@ struct Host : HostFixture
     QLibrary library{ProgramRunner::binDir() + "/plugins/flowmeter.plg"};
     cPlugin* plugin = nullptr;
     void (*kill)(cPlugin*) = nullptr;
+    // The host's serial debugging, and with it the plug-in's line per reading that most tests
+    // follow.
+    bool pollLines = true;
 
     // `program`: the folder the window's program lies in, whose plugins/models the plug-in reads.
     bool start(const QString& port, const QString& ids, bool factory = false, int language = 0,
@@ -87,6 +92,7 @@ struct Host : HostFixture
         qputenv("CORVANE_FLOWMETER_PORT", port.toLocal8Bit());
         qputenv("CORVANE_FLOWMETER_IDS", ids.toLatin1());
         open(program)->factoryMode = factory;
+        window->genericPort.debug = pollLines;
         startMain();
         return create(language);
     }
@@ -157,6 +163,47 @@ struct Host : HostFixture
     }
 };
 
+// A line that waits 400 ms for an answer: on a busy machine only the faults a test makes take a
+// meter away.
+void storePatientLine(const TempSettings& store)
+{
+    QSettings s(store.file(), QSettings::IniFormat);
+    s.setValue("FlowMeter/timeout", 400);
+    s.sync();
+}
+
+// What the plug-in's meterEvent said, in the order it reached the GUI thread.
+class EventLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    QVector<MeterEvent> all;
+
+    QStringList kinds() const
+    {
+        static const char* const names[] = {"WentOffline", "CameBack", "AlarmRaised", "AlarmCleared", "TotalizerReset"};
+        QStringList k;
+        for (const MeterEvent& e : all)
+            k << names[e.kind];
+        return k;
+    }
+    int count(MeterEvent::Kind kind) const
+    {
+        return int(std::count_if(all.begin(), all.end(), [kind](const MeterEvent& e) { return e.kind == kind; }));
+    }
+    MeterEvent last(MeterEvent::Kind kind) const
+    {
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            if (it->kind == kind)
+                return *it;
+        return MeterEvent();
+    }
+
+public slots:
+    void take(MeterEvent e) { all << e; }
+};
+
 } // namespace
 
 class TestFlowmeterPlugin : public QObject
@@ -172,6 +219,9 @@ private slots:
     void swedishTexts();
     void everyTextHasItsSwedish();
     void faultsTakeTheMeterOfflineAndBack();
+    void eachChangeOfAMetersStateIsOneEventInOrder();
+    void pollLinesFollowTheHostsSerialDebugging();
+    void headerShowsTheWorstOfAllMeters();
 
     // readings
     void valuesThatAreNoMeasurementAreShownInvalid();
@@ -1870,6 +1920,151 @@ void TestFlowmeterPlugin::aSetupThatMixesMetersIsRefusedWhole()
     h.plugin->acceptSetup();
     QVERIFY(waitUntil([&] { return rebuild.size() == 1; }));
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/lines/1/period").toInt(), 300);
+}
+
+// The events the alarm list, the recorder and the log follow: every change once, in the order
+// it happened, with what it was about; nothing for a reading that changes nothing.
+void TestFlowmeterPlugin::eachChangeOfAMetersStateIsOneEventInOrder()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    storePatientLine(h.store);
+    QVERIFY(h.start(sim.link, "1"));
+    EventLog events;
+    QVERIFY(QObject::connect(h.plugin, SIGNAL(meterEvent(MeterEvent)), &events, SLOT(take(MeterEvent))));
+    h.select(1);
+    // The first answer after the start counts as coming back.
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::CameBack) == 1; }));
+    const MeterEvent first = events.last(MeterEvent::CameBack);
+    QCOMPARE(first.line, 0);
+    QCOMPARE(first.id, 1);
+    QVERIFY(first.wall.isValid() && first.monotonicMs > 0);
+
+    // The flow limit lowered below the flow at the meter: the alarm, in the model's words.
+    QVERIFY(sim.command("set 1 13 50"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::AlarmRaised) == 1; }));
+    const MeterEvent raised = events.last(MeterEvent::AlarmRaised);
+    QCOMPARE(raised.detail, QString("Flow above limit"));
+    QCOMPARE(raised.bits & 7, quint64(1));
+
+    // Away and back with the alarm still on: it was never cleared, nor raised again.
+    QVERIFY(sim.command("silence 3"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::CameBack) == 2; }));
+    QCOMPARE(events.last(MeterEvent::WentOffline).detail, QString("no answer"));
+    QVERIFY(events.last(MeterEvent::WentOffline).monotonicMs >= raised.monotonicMs);
+
+    QVERIFY(sim.command("set 1 13 200"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::AlarmCleared) == 1; }));
+    QCOMPARE(events.last(MeterEvent::AlarmCleared).bits & 7, quint64(0));
+
+    // The totalizer falls at the meter (served by hand) and rises again: one event, with the
+    // last total before the fall.
+    QVERIFY(sim.command("setf 1 2 5"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::TotalizerReset) == 1; }));
+    const MeterEvent fell = events.last(MeterEvent::TotalizerReset);
+    QCOMPARE(fell.detail, QString("totalizer fell at the meter"));
+    QCOMPARE(fell.unit, QString("m3"));
+    double lastBefore = 0;
+    for (const QVector<float>& a : sim.answers(1)) {
+        if (a[1] == 5.0f)
+            break;
+        lastBefore = a[1];
+    }
+    QVERIFY2(lastBefore > 1000 && std::fabs(fell.value - lastBefore) < 1e-3 * lastBefore,
+             qPrintable(QString("%1 / %2").arg(fell.value).arg(lastBefore)));
+    QVERIFY(sim.command("setf 1 2 off"));
+    QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() > 1000; }));
+
+    // Our own reset: the total read before it, within what flows meanwhile.
+    QMenu menu;
+    QToolBar bar;
+    QAction* reset = h.action("flowmeterResetTotalizer", menu, bar);
+    QVERIFY(reset);
+    const double shownBefore = double(sim.answers(1).last()[1]);
+    h.answerBoxes(QMessageBox::Yes);
+    reset->trigger();
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::TotalizerReset) == 2; }));
+    const MeterEvent ours = events.last(MeterEvent::TotalizerReset);
+    QCOMPARE(ours.detail, QString("totalizer reset from Corvane"));
+    QCOMPARE(ours.unit, QString("m3"));
+    QVERIFY2(ours.value >= shownBefore - 1e-3 && ours.value < shownBefore + 0.05,
+             qPrintable(QString("%1 / %2").arg(ours.value).arg(shownBefore)));
+    // The zero after it is no fall at the meter.
+    QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() < 1.0; }));
+    // A few more rounds for anything said twice to arrive.
+    HostFixture::settle(600);
+
+    QCOMPARE(events.kinds(), (QStringList{"CameBack", "AlarmRaised", "WentOffline", "CameBack", "AlarmCleared",
+                                          "TotalizerReset", "TotalizerReset"}));
+}
+
+// The host's serial debugging switched in its setup dialog while the meters are polled: the
+// line per reading starts and stops with it, and every line of the plug-in says when.
+void TestFlowmeterPlugin::pollLinesFollowTheHostsSerialDebugging()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    h.pollLines = false;
+    QVERIFY(h.start(sim.link, "1"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 1 online"));
+    int asked = sim.requests(3);
+    QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 5; }));
+    QVERIFY(!h.log.text().contains("Flow meter plugin: Unit 1: flow"));
+
+    // As the dialog's check box does it.
+    h.window->setupDialog->onDebugClicked(true);
+    QVERIFY(h.waitLog("Flow meter plugin: Serial debugging is on: a line for every poll of every meter"));
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 1: flow", 3));
+    h.window->setupDialog->onDebugClicked(false);
+    QVERIFY(h.waitLog("Flow meter plugin: Serial debugging is off: only changes of a meter's state are logged", 2));
+    // A poll under way as it was switched may still say its reading.
+    asked = sim.requests(3);
+    QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 2; }));
+    const int readings = h.log.text().count("Flow meter plugin: Unit 1: flow");
+    QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 7; }));
+    QCOMPARE(h.log.text().count("Flow meter plugin: Unit 1: flow"), readings);
+
+    QStringList unstamped;
+    QVERIFY(ProgramRunner::flowmeterLines(h.log.text(), &unstamped).size() > 5);
+    QVERIFY2(unstamped.isEmpty(), qPrintable(unstamped.join('\n')));
+}
+
+// The host's header shows the worst state of all meters, whichever is on show.
+void TestFlowmeterPlugin::headerShowsTheWorstOfAllMeters()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    Host h;
+    storePatientLine(h.store);
+    QVERIFY(h.start(sim.link, "1,2"));
+    h.select(1);
+    auto* state = h.window->findChild<QLabel*>("deviceState");
+    QVERIFY(state);
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 2 online"));
+    QVERIFY(state->isHidden());
+
+    // An alarm on the meter not on show.
+    QVERIFY(sim.command("set 2 13 50"));
+    QVERIFY(waitUntil([&] { return state->text() == "Alarm: Meter 2 (Flow above limit)"; }));
+    QCOMPARE(state->property("severity").toInt(), 2);
+    QVERIFY(state->isVisibleTo(h.window.get()));
+    QCOMPARE(h.label("unitTitle"), QString("Meter 1"));
+    QVERIFY(sim.command("set 2 13 250"));
+    QVERIFY(waitUntil([&] { return state->isHidden(); }));
+
+    // Both away for a round: said in a number.
+    QVERIFY(sim.command("silence 6"));
+    QVERIFY(waitUntil([&] { return state->text() == "2 meters offline"; }));
+    QCOMPARE(state->property("severity").toInt(), 1);
+    QVERIFY(waitUntil([&] { return state->isHidden(); }));
+
+    // Unloaded with an alarm on: its meters are no longer anyone's to show.
+    QVERIFY(sim.command("set 1 13 10"));
+    QVERIFY(waitUntil([&] { return state->property("severity").toInt() == 2; }));
+    h.unload();
+    QVERIFY(state->isHidden());
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

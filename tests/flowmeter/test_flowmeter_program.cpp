@@ -5,6 +5,7 @@
 #include <ProgramRunner.h>
 #include <WaitUntil.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -12,9 +13,13 @@
 
 namespace {
 
-// Starts the program with the plug-in's first-run environment pointed at `port`.
-bool startProgram(ProgramRunner& p, const QString& port, const QString& ids, const QString& configDir = QString())
+// Starts the program with the plug-in's first-run environment pointed at `port`, and with the
+// host's serial debugging on (`pollLines`), so that every reading is in the log.
+bool startProgram(ProgramRunner& p, const QString& port, const QString& ids, const QString& configDir = QString(),
+                  bool pollLines = true)
 {
+    if (pollLines && !ProgramRunner::setSerialDebug(configDir.isEmpty() ? p.configDir() : configDir, true))
+        return false;
     QProcessEnvironment env = p.process().processEnvironment();
     env.insert("CORVANE_FLOWMETER_PORT", port);
     env.insert("CORVANE_FLOWMETER_IDS", ids);
@@ -71,6 +76,7 @@ private slots:
     void vanishingDeviceRecoversWithoutRestart();
     void missingDeviceAtStartIsFoundWhenItAppears();
     void storedSettingsOutliveTheEnvironment();
+    void withoutSerialDebuggingOnlyChangesOfStateAreLogged();
 };
 
 void TestFlowmeterProgram::readingsAreWhatTheSimulatorServed()
@@ -228,6 +234,60 @@ void TestFlowmeterProgram::storedSettingsOutliveTheEnvironment()
     QVERIFY(startProgram(edited, "/nonexistent/tty", "5", config.path()));
     QVERIFY(edited.waitFor("Flow meter plugin: Port " + sim.link + ", unit ids 1,2, poll period 300 ms"));
     QVERIFY(edited.stop());
+}
+
+// The host's serial debugging is off unless switched on: the log then holds the meters' changes
+// of state and no reading, and every line of the plug-in says when it was written. With it on,
+// a line per reading.
+void TestFlowmeterProgram::withoutSerialDebuggingOnlyChangesOfStateAreLogged()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    {
+        ProgramRunner p;
+        // A patient line, so that only the silence takes the meters away on a busy machine.
+        QVERIFY(QDir().mkpath(p.configDir() + "/Tessmark"));
+        QFile conf(p.configDir() + "/Tessmark/Corvane.conf");
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write("[FlowMeter]\nport=" + sim.link.toLocal8Bit() + "\nids=1,2\ntimeout=400\n");
+        conf.close();
+        QVERIFY(startProgram(p, sim.link, "1,2", QString(), false));
+        QVERIFY(p.waitFor("Flow meter plugin: Unit 2 online"));
+        // A few seconds of polling, counted at the meters.
+        int asked = sim.requests(3);
+        QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 20; }, 15000));
+        const int from = p.log().size();
+        QVERIFY(sim.command("silence 4"));
+        QVERIFY(waitAfter(p, from, "Flow meter plugin: Unit 2 online") >= 0);
+        asked = sim.requests(3);
+        QVERIFY(waitUntil([&] { return sim.requests(3) >= asked + 20; }, 15000));
+        const QString log = p.log();
+        QVERIFY(p.stop());
+
+        QStringList unstamped;
+        const QStringList lines = ProgramRunner::flowmeterLines(log, &unstamped);
+        QVERIFY2(unstamped.isEmpty(), qPrintable(unstamped.join('\n')));
+        QVERIFY(lines.contains("Serial debugging is off: only changes of a meter's state are logged"));
+        QVERIFY2(lines.filter(QRegularExpression(": flow |poll failed")).isEmpty(), qPrintable(lines.join('\n')));
+        // The silence: each meter going and coming back, and nothing else. (Which of the two is
+        // back first depends on how late the first answer after the silence comes.)
+        const QStringList during = ProgramRunner::flowmeterLines(log.mid(from));
+        QStringList sorted = during;
+        sorted.sort();
+        QCOMPARE(sorted, (QStringList{"Unit 1 offline: no answer", "Unit 1 online", "Unit 2 offline: no answer",
+                                      "Unit 2 online"}));
+        for (const char* unit : {"Unit 1", "Unit 2"})
+            QVERIFY2(during.indexOf(QString(unit) + " offline: no answer") < during.indexOf(QString(unit) + " online"),
+                     qPrintable(during.join('\n')));
+    }
+    ProgramRunner p;
+    QVERIFY(startProgram(p, sim.link, "1,2"));
+    QVERIFY(p.waitFor("Flow meter plugin: Unit 2: flow"));
+    QVERIFY(p.stop());
+    QStringList unstamped;
+    const QStringList lines = ProgramRunner::flowmeterLines(p.log(), &unstamped);
+    QVERIFY(!lines.filter(QRegularExpression("^Unit 2: flow [0-9.]+ m3/h")).isEmpty());
+    QVERIFY2(unstamped.isEmpty(), qPrintable(unstamped.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestFlowmeterProgram)

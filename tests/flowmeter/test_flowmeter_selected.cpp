@@ -35,6 +35,8 @@ void TestFlowmeterSelected::selectedMeterShowsLiveValuesAndSetupSavesOrDiscards(
     // The plug-in with its shipped models, as installed.
     QVERIFY(ProgramRunner::stageFlowmeter(kit.bin()));
     cMainWindow* w = kit.open();
+    // The host's serial debugging: the plug-in's line per reading is followed below.
+    w->genericPort.debug = true;
     kit.startMainGui();
     kit.startMain();
     w->show();

@@ -4,10 +4,14 @@
 #include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QPalette>
 #include <QProgressBar>
 #include <QtTest>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 class TestMainForm : public QObject
@@ -75,6 +79,63 @@ private slots:
         QCOMPARE(ui.label->text(), QString("Corvane"));
         QCOMPARE(ui.pluginTree->headerItem()->text(0), QString("Plugin"));
         QCOMPARE(ui.pluginInfoBox->title(), QString("Information"));
+    }
+
+    // Plug-ins report their devices' state; the header shows the worst of all, in words and in a
+    // fill whose text stays readable, and forgets a source that has nothing to say.
+    void deviceStateShowsTheWorstOfAllSources()
+    {
+        auto w = fx->makeWindow();
+        auto* state = w->ui->HeaderFrame->findChild<QLabel*>("deviceState");
+        QVERIFY(state);
+        QVERIFY(state->isHidden());
+        // WCAG's contrast of the label's text on its fill.
+        const auto contrast = [state] {
+            const auto luminance = [](const QColor& c) {
+                const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+                return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+            };
+            const double a = luminance(state->palette().color(QPalette::Window));
+            const double b = luminance(state->palette().color(QPalette::WindowText));
+            return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+        };
+
+        w->setDeviceState("Flow meter", 1, "2 meters offline");
+        QCOMPARE(state->text(), QString("2 meters offline"));
+        QCOMPARE(state->property("severity").toInt(), 1);
+        QVERIFY(state->isVisibleTo(w.get()));
+        QVERIFY2(contrast() >= 4.5, qPrintable(QString::number(contrast())));
+        const QColor warning = state->palette().color(QPalette::Window);
+
+        w->setDeviceState("Pumps", 2, "Alarm: P-3 (dry run)");
+        QCOMPARE(state->text(), QString("Alarm: P-3 (dry run)"));
+        QCOMPARE(state->property("severity").toInt(), 2);
+        QVERIFY2(contrast() >= 4.5, qPrintable(QString::number(contrast())));
+        QVERIFY(state->palette().color(QPalette::Window) != warning);
+        // A lesser state of another source does not hide the alarm; all are in the tool tip.
+        w->setDeviceState("Flow meter", 1, "Meter 4 offline");
+        QCOMPARE(state->text(), QString("Alarm: P-3 (dry run)"));
+        QVERIFY(state->toolTip().contains("Flow meter: Meter 4 offline"));
+        // Two at the worst are both shown.
+        w->setDeviceState("Flow meter", 2, "Alarm: FT-101 (high flow)");
+        QCOMPARE(state->text(), QString("Alarm: FT-101 (high flow); Alarm: P-3 (dry run)"));
+
+        w->setDeviceState("Pumps", 0, QString());
+        QCOMPARE(state->text(), QString("Alarm: FT-101 (high flow)"));
+        w->setDeviceState("Flow meter", 0, QString());
+        QVERIFY(state->isHidden());
+        QCOMPARE(state->property("severity").toInt(), 0);
+
+        // In a dark theme as well.
+        QPalette dark;
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            dark.setColor(g, QPalette::Window, QColor(30, 30, 30));
+            dark.setColor(g, QPalette::WindowText, QColor(230, 230, 230));
+        }
+        QApplication::setPalette(dark);
+        w->setDeviceState("Flow meter", 1, "Meter 4 offline");
+        QVERIFY2(contrast() >= 4.5, qPrintable(QString::number(contrast())));
+        QApplication::setPalette(QPalette());
     }
 
     void aNameGivenBeforeIsKept()

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QThread>
 
 #include <csignal>
@@ -50,6 +52,33 @@ bool ProgramRunner::stageFlowmeter(const QString& bin)
         if (!QFile::copy(from + "/models/" + name, to + "/models/" + name))
             return false;
     return !models.isEmpty();
+}
+
+bool ProgramRunner::setSerialDebug(const QString& configDir, bool on)
+{
+    QSettings s(configDir + "/Tessmark/Corvane.conf", QSettings::IniFormat);
+    s.setValue("cMainWindow/Enable RS-485 debug", on);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+QStringList ProgramRunner::flowmeterLines(const QString& log, QStringList* unstamped)
+{
+    static const QRegularExpression stamped("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} Flow meter plugin: (.*)$");
+    // What the host's cPlugin writes under the plug-in's name.
+    static const QRegularExpression host("^Flow meter plugin: (Stopping the |Destroyed|Making plugin item tree|"
+                                         "Current selection is|Restored selection|No item selected|Found system "
+                                         "locale|Using language directory|Selected language|Loaded language file|"
+                                         "WARNING! Language file|English will be used)");
+    QStringList lines;
+    for (const QString& line : log.split('\n')) {
+        const QRegularExpressionMatch m = stamped.match(line);
+        if (m.hasMatch())
+            lines << m.captured(1);
+        else if (unstamped && line.contains("Flow meter plugin: ") && !host.match(line).hasMatch())
+            *unstamped << line;
+    }
+    return lines;
 }
 
 bool ProgramRunner::waitFor(const QString& text, int timeoutMs)

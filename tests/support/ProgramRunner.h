@@ -28,6 +28,14 @@ public:
     // The flow-meter plug-in and its shipped meter models into `bin`/plugins, as installed.
     static bool stageFlowmeter(const QString& bin);
 
+    // Stores the host's serial debugging switch ("Enable RS-485 debug") in the settings under
+    // `configDir`, as the setup dialog leaves it; a run with "-debug" takes it up.
+    static bool setSerialDebug(const QString& configDir, bool on);
+    // The flow-meter plug-in's own lines of a log, in order and without their time stamps.
+    // Its lines without a stamp go to `unstamped`; the host's lines about the plug-in
+    // ("Flow meter plugin: Making plugin item tree") are not the plug-in's and are left out.
+    static QStringList flowmeterLines(const QString& log, QStringList* unstamped = nullptr);
+
     // Starts the program and waits until its window is up and its threads run
     // (the "Starting MAIN transaction thread handler" line has been written somewhere).
     bool start(const QStringList& args, int timeoutMs = 20000);

@@ -651,5 +651,29 @@
         <source>%1 (not found)</source>
         <translation>%1 (finns inte)</translation>
     </message>
+    <message>
+        <source>Alarm: %1</source>
+        <translation>Larm: %1</translation>
+    </message>
+    <message>
+        <source>Alarm: %1 and %2 more</source>
+        <translation>Larm: %1 och %2 till</translation>
+    </message>
+    <message>
+        <source>%1 offline</source>
+        <translation>%1 frånkopplad</translation>
+    </message>
+    <message>
+        <source>%1 meters offline</source>
+        <translation>%1 mätare frånkopplade</translation>
+    </message>
+    <message>
+        <source>%1: no valid reading</source>
+        <translation>%1: inget giltigt mätvärde</translation>
+    </message>
+    <message>
+        <source>%1 meters without a valid reading</source>
+        <translation>%1 mätare utan giltigt mätvärde</translation>
+    </message>
 </context>
 </TS>
