@@ -157,8 +157,10 @@ RecordFile::Result RecordFile::append(const QDate& day, const QString& header, c
 
 bool RecordFile::open(const QDate& day, const QByteArray& head, Result* r)
 {
-    if (!makeFolder(r))
+    if (!makeFolder(r)) {
+        r->path = dir + '/' + fileName(lineNumber, day, 1);
         return false;
+    }
     for (int part = 1; part <= kMaxParts; ++part) {
         const QString path = dir + '/' + fileName(lineNumber, day, part);
         fd = openFile(path);
@@ -190,12 +192,14 @@ bool RecordFile::open(const QDate& day, const QByteArray& head, Result* r)
                 }
             }
         }
+        if (fits == 1 && ::fstat(fd, &st) != 0)
+            fits = -1;
         if (fits < 0) {
             fail(r, errno, path, "write");
             close();
             return false;
         }
-        if (fits == 1 && ::fstat(fd, &st) == 0) {
+        if (fits == 1) {
             openDay = day;
             openHeader = head;
             openDev = st.st_dev;

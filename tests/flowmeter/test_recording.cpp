@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -124,6 +125,26 @@ private slots:
         QCOMPARE(RecordFile::fileName(1, day1, 1), QString("line1-2026-12-08.csv"));
         QCOMPARE(RecordFile::fileName(12, day2, 2), QString("line12-2026-12-09.2.csv"));
         QCOMPARE(RecordFile::fileName(3, QDate(2027, 1, 5), 10), QString("line3-2027-01-05.10.csv"));
+    }
+
+    // The names the developers' guide gives the files are the names they get.
+    void namesAsDocumented()
+    {
+        QFile doc(QStringLiteral(CORVANE_SOURCE_DIR) + "/docs/recording.md");
+        QVERIFY(doc.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(doc.readAll());
+        const QRegularExpression named("`(line<N>-<YYYY-MM-DD>(?:\\.\\d+)?\\.csv)`");
+        QStringList patterns;
+        for (auto it = named.globalMatch(text); it.hasNext();)
+            patterns << it.next().captured(1);
+        patterns.removeDuplicates();
+        QCOMPARE(patterns.size(), 2);
+        for (const QString& pattern : patterns) {
+            const int part = pattern.count('.') == 2 ? pattern.section('.', 1, 1).toInt() : 1;
+            QString name = pattern;
+            name.replace("<N>", "7").replace("<YYYY-MM-DD>", "2026-12-08");
+            QCOMPARE(RecordFile::fileName(7, day1, part), name);
+        }
     }
 
     // A restart appends to the day's file, its header once; each append lands whole, in order.
@@ -289,6 +310,7 @@ private slots:
         QVERIFY(r.notWritable);
         QVERIFY(!r.noSpace);
         QVERIFY2(r.error.contains(folder), qPrintable(r.error));
+        QCOMPARE(r.path, pathOf(folder, day1));
 
         r = file.append(QDate(), header1, {row(0)});
         QVERIFY(!r.ok);
