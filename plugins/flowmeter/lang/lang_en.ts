@@ -651,5 +651,29 @@
         <source>%1 (not found)</source>
         <translation>%1 (not found)</translation>
     </message>
+    <message>
+        <source>No day to record line %1 for.</source>
+        <translation>No day to record line %1 for.</translation>
+    </message>
+    <message>
+        <source>Line %1 has no free record file name for %2 in %3.</source>
+        <translation>Line %1 has no free record file name for %2 in %3.</translation>
+    </message>
+    <message>
+        <source>The folder %1 for the recordings cannot be made: %2</source>
+        <translation>The folder %1 for the recordings cannot be made: %2</translation>
+    </message>
+    <message>
+        <source>No space left to record to %1: %2</source>
+        <translation>No space left to record to %1: %2</translation>
+    </message>
+    <message>
+        <source>The recording %1 cannot be written: %2</source>
+        <translation>The recording %1 cannot be written: %2</translation>
+    </message>
+    <message>
+        <source>Writing the recording %1 failed: %2</source>
+        <translation>Writing the recording %1 failed: %2</translation>
+    </message>
 </context>
 </TS>

@@ -675,5 +675,29 @@
         <source>%1 meters without a valid reading</source>
         <translation>%1 mätare utan giltigt mätvärde</translation>
     </message>
+    <message>
+        <source>No day to record line %1 for.</source>
+        <translation>Ingen dag att spela in linje %1 för.</translation>
+    </message>
+    <message>
+        <source>Line %1 has no free record file name for %2 in %3.</source>
+        <translation>Linje %1 har inget ledigt filnamn för inspelningen %2 i %3.</translation>
+    </message>
+    <message>
+        <source>The folder %1 for the recordings cannot be made: %2</source>
+        <translation>Mappen %1 för inspelningarna kan inte skapas: %2</translation>
+    </message>
+    <message>
+        <source>No space left to record to %1: %2</source>
+        <translation>Inget utrymme kvar att spela in till %1: %2</translation>
+    </message>
+    <message>
+        <source>The recording %1 cannot be written: %2</source>
+        <translation>Inspelningen %1 kan inte skrivas: %2</translation>
+    </message>
+    <message>
+        <source>Writing the recording %1 failed: %2</source>
+        <translation>Det gick inte att skriva inspelningen %1: %2</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,462 @@
+// The record files: a header once per file across restarts, whole rows only, the sibling file
+// when the header changes, the repair of a torn last line, day changes, and the file-system
+// faults (a full and a read-only file system, on a small tmpfs the test mounts as root).
+#include "Csv.h"
+#include "RecordFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QDate day1(2026, 12, 8);
+const QDate day2(2026, 12, 9);
+const QString header1 = "time,line,meter,unit id,state,detail,flow rate [m³/h],totalizer [m³]";
+const QString header2 = "time,line,meter,unit id,state,detail,flow rate [l/min],totalizer [l]";
+
+QString row(int n, const QString& meter = "Meter 1")
+{
+    const QTime t = QTime(0, 0).addSecs(n % 86400);
+    return Csv::line({"2026-12-08T" + t.toString("HH:mm:ss") + ".000+01:00", "1", meter, "5", "online", "",
+                      Csv::number(12.5 + n / 1000.0), Csv::number(1000.25 + n)});
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void plant(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// What a file holding `header` and then `rows` must be, byte for byte.
+QByteArray expected(const QString& header, const QStringList& rows)
+{
+    QByteArray out = header.toUtf8() + '\n';
+    for (const QString& r : rows)
+        out += r.toUtf8() + '\n';
+    return out;
+}
+
+QStringList rowsFrom(int first, int count)
+{
+    QStringList rows;
+    for (int i = first; i < first + count; ++i)
+        rows << row(i);
+    return rows;
+}
+
+bool runs(const QString& program, const QStringList& args, QString* output)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool ok = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    *output = QString::fromLocal8Bit(p.readAll()).trimmed();
+    return ok;
+}
+
+} // namespace
+
+class TestRecording : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString mountPoint; // a tmpfs of this test while mounted
+
+    QString pathOf(const QString& folder, const QDate& day, int part = 1) const
+    {
+        return folder + '/' + RecordFile::fileName(1, day, part);
+    }
+
+    // A small tmpfs of `size`, or a skip when this is not root.
+    bool mountSmall(const QString& size, QString* why)
+    {
+        if (::geteuid() != 0) {
+            *why = "mounting a small tmpfs needs root (CI runs the suite as root)";
+            return false;
+        }
+        const QString at = tmp.path() + "/small";
+        QDir().mkpath(at);
+        QString out;
+        if (!runs("mount", {"-t", "tmpfs", "-o", "size=" + size + ",mode=0755", "corvane-test", at}, &out)) {
+            *why = "mount -t tmpfs refused here (a container without CAP_SYS_ADMIN?): " + out;
+            return false;
+        }
+        mountPoint = at;
+        return true;
+    }
+
+    bool remount(const char* mode)
+    {
+        QString out;
+        const bool ok = runs("mount", {"-o", QString("remount,") + mode, mountPoint}, &out);
+        if (!ok)
+            qWarning("remount,%s: %s", mode, qPrintable(out));
+        return ok;
+    }
+
+private slots:
+    void cleanup()
+    {
+        if (mountPoint.isEmpty())
+            return;
+        QString out;
+        // A test that failed half-way may leave the tmpfs read-only or busy; it goes all the same.
+        if (!runs("umount", {mountPoint}, &out) && !runs("umount", {"-l", mountPoint}, &out))
+            qWarning("could not unmount %s: %s", qPrintable(mountPoint), qPrintable(out));
+        mountPoint.clear();
+    }
+
+    void fileNames()
+    {
+        QCOMPARE(RecordFile::fileName(1, day1, 1), QString("line1-2026-12-08.csv"));
+        QCOMPARE(RecordFile::fileName(12, day2, 2), QString("line12-2026-12-09.2.csv"));
+        QCOMPARE(RecordFile::fileName(3, QDate(2027, 1, 5), 10), QString("line3-2027-01-05.10.csv"));
+    }
+
+    // The names the developers' guide gives the files are the names they get.
+    void namesAsDocumented()
+    {
+        QFile doc(QStringLiteral(CORVANE_SOURCE_DIR) + "/docs/recording.md");
+        QVERIFY(doc.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(doc.readAll());
+        const QRegularExpression named("`(line<N>-<YYYY-MM-DD>(?:\\.\\d+)?\\.csv)`");
+        QStringList patterns;
+        for (auto it = named.globalMatch(text); it.hasNext();)
+            patterns << it.next().captured(1);
+        patterns.removeDuplicates();
+        QCOMPARE(patterns.size(), 2);
+        for (const QString& pattern : patterns) {
+            const int part = pattern.count('.') == 2 ? pattern.section('.', 1, 1).toInt() : 1;
+            QString name = pattern;
+            name.replace("<N>", "7").replace("<YYYY-MM-DD>", "2026-12-08");
+            QCOMPARE(RecordFile::fileName(7, day1, part), name);
+        }
+    }
+
+    // A restart appends to the day's file, its header once; each append lands whole, in order.
+    void headerOnceAcrossRestart()
+    {
+        const QString folder = tmp.path() + "/restart/records";
+        {
+            RecordFile first(folder, 1);
+            RecordFile::Result r = first.append(day1, header1, rowsFrom(0, 3));
+            QVERIFY2(r.ok, qPrintable(r.error));
+            QCOMPARE(r.path, pathOf(folder, day1));
+            r = first.append(day1, header1, rowsFrom(3, 1));
+            QVERIFY2(r.ok, qPrintable(r.error));
+        }
+        RecordFile second(folder, 1);
+        const RecordFile::Result r = second.append(day1, header1, rowsFrom(4, 2));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.repairedBytes, qint64(0));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, rowsFrom(0, 6)));
+    }
+
+    // A meter's name with a comma, quotes or even a line end reads back as it was, one row a line.
+    void awkwardNamesReadBack()
+    {
+        const QString folder = tmp.path() + "/names";
+        const QStringList names = {"Tank \"A\", north", "Pump, 2", "two\nlines", "Mätare ½"};
+        QStringList rows;
+        for (const QString& n : names)
+            rows << row(1, n);
+        RecordFile file(folder, 1);
+        const RecordFile::Result r = file.append(day1, header1, rows);
+        QVERIFY2(r.ok, qPrintable(r.error));
+
+        const QList<QByteArray> lines = bytesOf(pathOf(folder, day1)).split('\n');
+        QCOMPARE(lines.size(), names.size() + 2); // the header, the rows, and nothing after the last line end
+        QVERIFY(lines.last().isEmpty());
+        QStringList fields;
+        QVERIFY(Csv::split(QString::fromUtf8(lines[0]), &fields));
+        QCOMPARE(fields.size(), 8);
+        for (int i = 0; i < names.size(); ++i) {
+            QVERIFY2(Csv::split(QString::fromUtf8(lines[i + 1]), &fields), lines[i + 1].constData());
+            QCOMPARE(fields.size(), 8);
+            QCOMPARE(fields[2], QString(names[i]).replace('\n', ' '));
+            QCOMPARE(fields[6], Csv::number(12.501));
+        }
+    }
+
+    // Rows under another header go on in .2 (then .3); a restart with either header finds its file.
+    void changedHeaderGoesToSibling()
+    {
+        const QString folder = tmp.path() + "/sibling";
+        const QString header3 = header1 + ",temperature [°C]";
+        {
+            RecordFile file(folder, 1);
+            QVERIFY(file.append(day1, header1, {row(0)}).ok);
+            const RecordFile::Result r = file.append(day1, header2, {row(1)});
+            QVERIFY2(r.ok, qPrintable(r.error));
+            QCOMPARE(r.path, pathOf(folder, day1, 2));
+        }
+        RecordFile again(folder, 1);
+        QCOMPARE(again.append(day1, header1, {row(2)}).path, pathOf(folder, day1, 1));
+        QCOMPARE(again.append(day1, header2, {row(3)}).path, pathOf(folder, day1, 2));
+        QCOMPARE(again.append(day1, header3, {row(4)}).path, pathOf(folder, day1, 3));
+
+        QCOMPARE(bytesOf(pathOf(folder, day1, 1)), expected(header1, {row(0), row(2)}));
+        QCOMPARE(bytesOf(pathOf(folder, day1, 2)), expected(header2, {row(1), row(3)}));
+        QCOMPARE(bytesOf(pathOf(folder, day1, 3)), expected(header3, {row(4)}));
+        QVERIFY(!QFile::exists(pathOf(folder, day1, 4)));
+    }
+
+    // A crash in the middle of a write leaves a torn last line: the next start cuts it back to
+    // the last line end, says how much, and goes on from a whole row.
+    void tornLastLineRepaired_data()
+    {
+        QTest::addColumn<QByteArray>("torn");
+        QTest::newRow("in a field") << QByteArray("2026-12-08T00:00:09.000+01:00,1,Met");
+        QTest::newRow("in a quoted field") << QByteArray("2026-12-08T00:00:09.000+01:00,1,\"Tank \"\"A\"\", no");
+        QTest::newRow("a lone line end missing") << row(9).toUtf8();
+        // Longer than one read of the tail, so the search for the line end goes back in steps.
+        QTest::newRow("longer than a block") << QByteArray(10000, 'x');
+    }
+    void tornLastLineRepaired()
+    {
+        QFETCH(QByteArray, torn);
+        const QString folder = tmp.path() + "/torn-" + QTest::currentDataTag();
+        QDir().mkpath(folder);
+        plant(pathOf(folder, day1), expected(header1, rowsFrom(0, 3)) + torn);
+
+        RecordFile file(folder, 1);
+        RecordFile::Result r = file.append(day1, header1, rowsFrom(3, 2));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.repairedBytes, qint64(torn.size()));
+        r = file.append(day1, header1, rowsFrom(5, 1));
+        QVERIFY(r.ok);
+        QCOMPARE(r.repairedBytes, qint64(0));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, rowsFrom(0, 6)));
+    }
+
+    // A file whose very first write was torn holds not one line end: nothing in it is a row,
+    // and it becomes a file with its header. One under another header is left as it is.
+    void fileWithoutLineEnd()
+    {
+        const QString folder = tmp.path() + "/noLineEnd";
+        QDir().mkpath(folder);
+        const QByteArray tornHeader = header1.left(20).toUtf8();
+        plant(pathOf(folder, day1), tornHeader);
+        const QByteArray foreign = expected(header2, {row(0)}) + "2026-12-08T00:00:01.000+01:00,1,Me";
+        plant(pathOf(folder, day2), foreign);
+
+        RecordFile file(folder, 1);
+        RecordFile::Result r = file.append(day1, header1, {row(1)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.repairedBytes, qint64(tornHeader.size()));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, {row(1)}));
+
+        r = file.append(day2, header1, {row(2)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.path, pathOf(folder, day2, 2));
+        QCOMPARE(r.repairedBytes, qint64(0));
+        QCOMPARE(bytesOf(pathOf(folder, day2)), foreign);
+    }
+
+    // Each day its own file with its header; a late row of the day before goes back to its file.
+    void dayChange()
+    {
+        const QString folder = tmp.path() + "/days";
+        RecordFile file(folder, 1);
+        QVERIFY(file.append(day1, header1, {row(0)}).ok);
+        RecordFile::Result r = file.append(day2, header1, {row(1)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.path, pathOf(folder, day2));
+        r = file.append(day1, header1, {row(2)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.path, pathOf(folder, day1));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, {row(0), row(2)}));
+        QCOMPARE(bytesOf(pathOf(folder, day2)), expected(header1, {row(1)}));
+    }
+
+    // Killed at random moments while appending, 50 times over: no row is lost, doubled or
+    // broken, and the header stays the only one. (A kill seldom lands inside the write itself;
+    // the torn lines planted above are what proves the repair.)
+    void killedWhileAppending()
+    {
+        const QString folder = tmp.path() + "/killed";
+        QDir().mkpath(folder);
+        QRandomGenerator random(4711);
+        int torn = 0;
+        // The row after the last whole one in the file: each start goes on from there, so the
+        // rows of the file must count up without a gap.
+        auto nextRow = [&] {
+            const QByteArray bytes = QFile::exists(pathOf(folder, day1)) ? bytesOf(pathOf(folder, day1)) : QByteArray();
+            torn += !bytes.isEmpty() && !bytes.endsWith('\n');
+            const int end = bytes.lastIndexOf('\n');
+            QStringList fields;
+            if (end < 0 || !Csv::split(QString::fromUtf8(bytes.left(end).split('\n').last()), &fields)
+                || fields.size() != 8 || fields[0] == "time")
+                return 0;
+            return int(fields[7].toDouble() - 1000.25) + 1;
+        };
+        for (int kill = 0; kill < 50; ++kill) {
+            const int next = nextRow();
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                RecordFile file(folder, 1);
+                for (int n = next;; n += 300)
+                    if (!file.append(day1, header1, rowsFrom(n, 300)).ok)
+                        ::_exit(3);
+            }
+            ::usleep(useconds_t(random.bounded(2000, 30000)));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY2(WIFSIGNALED(status), "the child stopped before it was killed");
+        }
+        const int last = nextRow();
+        RecordFile restarted(folder, 1);
+        const RecordFile::Result r = restarted.append(day1, header1, {row(last)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+
+        const QByteArray all = bytesOf(pathOf(folder, day1));
+        QVERIFY(all.endsWith('\n'));
+        QList<QByteArray> lines = all.split('\n');
+        lines.removeLast();
+        QCOMPARE(lines.first(), header1.toUtf8());
+        QCOMPARE(lines.size(), last + 2);
+        QVERIFY(last > 50);
+        for (int i = 1; i < lines.size(); ++i)
+            QCOMPARE(lines[i], row(i - 1).toUtf8());
+        qInfo("%d rows after 50 kills; %d kills tore a line", last + 1, torn);
+    }
+
+    // A file removed or moved away while recording runs is made anew, its header first, rather
+    // than the rows going on into a file nobody can reach any more.
+    void fileRemovedWhileOpen()
+    {
+        const QString folder = tmp.path() + "/removed";
+        RecordFile file(folder, 1);
+        QVERIFY(file.append(day1, header1, {row(0)}).ok);
+        QVERIFY(QFile::rename(pathOf(folder, day1), folder + "/kept.csv"));
+        const RecordFile::Result r = file.append(day1, header1, {row(1)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, {row(1)}));
+        QCOMPARE(bytesOf(folder + "/kept.csv"), expected(header1, {row(0)}));
+    }
+
+    // A folder that cannot be made: said with its path, nothing thrown, and the next append,
+    // once the way is clear, records.
+    void folderCannotBeMade()
+    {
+        const QString blocker = tmp.path() + "/blocker";
+        plant(blocker, "a file where a folder should be\n");
+        const QString folder = blocker + "/records";
+        RecordFile file(folder, 1);
+        RecordFile::Result r = file.append(day1, header1, {row(0)});
+        QVERIFY(!r.ok);
+        QVERIFY(r.notWritable);
+        QVERIFY(!r.noSpace);
+        QVERIFY2(r.error.contains(folder), qPrintable(r.error));
+        QCOMPARE(r.path, pathOf(folder, day1));
+
+        r = file.append(QDate(), header1, {row(0)});
+        QVERIFY(!r.ok);
+        QVERIFY(!r.error.isEmpty());
+
+        QVERIFY(QFile::remove(blocker));
+        r = file.append(day1, header1, {row(1)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, {row(1)}));
+    }
+
+    // A full file system: the append that does not fit fails with noSpace and a message, the
+    // file still ends at a whole row with every row accepted before; once space is freed the
+    // next append records again. A new day's file that cannot get its first bytes gets its
+    // header when it can.
+    void fullFileSystem()
+    {
+        QString why;
+        if (!mountSmall("128k", &why))
+            QSKIP(qPrintable(why));
+        const QString folder = mountPoint + "/records";
+        const QString filler = mountPoint + "/filler";
+        plant(filler, QByteArray(48 * 1024, 'f'));
+
+        RecordFile file(folder, 1);
+        QStringList accepted;
+        RecordFile::Result r;
+        // Batches of 37 rows straddle the file system's pages, so the last one is torn in the
+        // middle by the full disk unless it is taken back.
+        for (int n = 0; n < 10000; n += 37) {
+            const QStringList batch = rowsFrom(n, 37);
+            r = file.append(day1, header1, batch);
+            if (!r.ok)
+                break;
+            accepted += batch;
+        }
+        QVERIFY2(!r.ok, "the file system never filled");
+        QVERIFY(r.noSpace);
+        QVERIFY(!r.notWritable);
+        QCOMPARE(r.path, pathOf(folder, day1));
+        QVERIFY2(r.error.contains(r.path), qPrintable(r.error));
+        QVERIFY(accepted.size() > 100);
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, accepted));
+
+        r = file.append(day2, header1, {row(0)});
+        QVERIFY(!r.ok);
+        QVERIFY(r.noSpace);
+
+        QVERIFY(QFile::remove(filler));
+        r = file.append(day1, header1, rowsFrom(20000, 3));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.repairedBytes, qint64(0));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, accepted + rowsFrom(20000, 3)));
+        r = file.append(day2, header1, {row(1)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(bytesOf(pathOf(folder, day2)), expected(header1, {row(1)}));
+    }
+
+    // A read-only file system (root ignores a folder's mode, a read-only mount it cannot):
+    // notWritable with a message, nothing before lost, and recording resumes once it is
+    // writable again.
+    void readOnlyFileSystem()
+    {
+        QString why;
+        if (!mountSmall("256k", &why))
+            QSKIP(qPrintable(why));
+        const QString folder = mountPoint + "/records";
+        RecordFile file(folder, 1);
+        QVERIFY(file.append(day1, header1, rowsFrom(0, 2)).ok);
+        // The kernel refuses a read-only remount while a file is open for writing.
+        file.close();
+        QVERIFY(remount("ro"));
+
+        RecordFile::Result r = file.append(day1, header1, rowsFrom(2, 1));
+        QVERIFY(!r.ok);
+        QVERIFY(r.notWritable);
+        QVERIFY(!r.noSpace);
+        QVERIFY2(r.error.contains(pathOf(folder, day1)), qPrintable(r.error));
+        RecordFile other(mountPoint + "/elsewhere", 2);
+        r = other.append(day1, header1, {row(0)});
+        QVERIFY(!r.ok);
+        QVERIFY(r.notWritable);
+
+        QVERIFY(remount("rw"));
+        r = file.append(day1, header1, rowsFrom(3, 1));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, rowsFrom(0, 2) + rowsFrom(3, 1)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecording)
+#include "test_recording.moc"
