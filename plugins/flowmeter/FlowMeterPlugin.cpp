@@ -7,6 +7,8 @@
 #include "LinePoller.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
+#include "Recorder.h"
+#include "RecordingEditor.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
 #include "ValueCodec.h"
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidgetItem>
@@ -106,6 +109,20 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
+
+    qRegisterMetaType<MeterEvent>();
+    recorder = new Recorder([this](const QString& line) { log("%s", line.toLocal8Bit().constData()); }, this);
+    // Found by name by whoever follows its failures (the alarm list, tests).
+    recorder->setObjectName("flowmeterRecorder");
+    connect(recorder, &Recorder::failed, this, [this](const QString& why) {
+        emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording stopped: %1").arg(why));
+    });
+    connect(recorder, &Recorder::resumed, this, [this] {
+        emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording resumed"));
+    });
+    connect(recorder, &Recorder::stateChanged, this, &cFlowMeterPlugin::showRecording);
+    // A row every second must not wander by the coarse timer's 5 %.
+    loggerTimer->setTimerType(Qt::PreciseTimer);
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -113,6 +130,11 @@ cFlowMeterPlugin::~cFlowMeterPlugin()
     stopAndWait();
     stopLines();
     closePorts();
+    loggerTimer->stop();
+    // Its thread writes what it was given before it ends.
+    delete recorder;
+    recorder = nullptr;
+    delete recordMark.data();
     delete topItem;
 }
 
@@ -205,6 +227,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::meterEvent, recorder, &Recorder::onMeterEvent, Qt::QueuedConnection);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
@@ -323,6 +346,9 @@ void cFlowMeterPlugin::loadSettings()
         startHandler(TYPE_PLAIN, this, "FLOWMETER");
     applyConfig(c);
     logConfig();
+    // Recording that ran when the program last ended goes on.
+    if (c.recording.on)
+        startRecording(false);
     restoreLine = c.selectedLine;
     restoreId = c.selectedId;
     if (restoreId > 0) {
@@ -368,6 +394,8 @@ void cFlowMeterPlugin::saveSettings()
         if (mainWindow->factoryMode)
             c.calibration = float(setup->calibration->value());
         c.units = setup->units->units();
+        c.recording = setup->recording->recording();
+        c.recording.on = config.recording.on;
         // Two meters at one id would mix their readings, two lines on one port fight over it:
         // such a setup is not taken at all, not even its other fields. What was entered is
         // kept for the page's next opening, problems and all.
@@ -384,7 +412,10 @@ void cFlowMeterPlugin::saveSettings()
             selectedLine = 0;
             selectedId = 0;
         }
+        const RecordingConfig was = config.recording;
         applyConfig(c);
+        if (c.recording.on && (c.recording.path() != was.path() || c.recording.intervalS != was.intervalS))
+            startRecording(false);
     }
     FlowConfig c = config;
     // The meter on show is shown again at the next start.
@@ -423,6 +454,7 @@ void cFlowMeterPlugin::prepareSetup()
     setup->calibration->setValue(c.calibration);
     setup->setFactoryMode(mainWindow->factoryMode);
     setup->units->setUnits(c.units);
+    setup->recording->setRecording(c.recording);
     setup->limit->setUnits(c.units);
     // The limit of the meter on show, as last read.
     const QPair<int, int> shown = shownMeter();
@@ -487,6 +519,7 @@ void cFlowMeterPlugin::retranslate()
     updateActions();
     if (resetAction)
         resetAction->setText(QCoreApplication::translate("FlowMeter", "Reset totalizer"));
+    showRecording();
     for (auto it = items.begin(); it != items.end(); ++it)
         for (const MeterConfig& m : config.lines.value(it.key().first).meters)
             if (m.id == it.key().second)
@@ -579,6 +612,14 @@ void cFlowMeterPlugin::mkPluginMenu(QMenu* menu, QToolBar* toolBar)
         toolBar->addAction(scanAction);
         toolBar->addAction(resetAction);
     }
+    recordAction = new QAction(QIcon(":/Other/Pixmaps/online.png"), QString(), menu);
+    recordAction->setObjectName("flowmeterRecord");
+    connect(recordAction, &QAction::triggered, this, &cFlowMeterPlugin::onRecordAction);
+    connect(recordAction, &QObject::destroyed, this, [this] { recordAction = nullptr; });
+    menu->addAction(recordAction);
+    if (toolBar)
+        toolBar->addAction(recordAction);
+    showRecording();
 }
 
 void cFlowMeterPlugin::onScanBus()
@@ -699,6 +740,9 @@ void cFlowMeterPlugin::deinit()
     if (actionBusy)
         finishReset(false, QCoreApplication::translate("FlowMeter", "unloaded"));
     closePorts();
+    // The recording stays on in the settings: it goes on at the next start.
+    loggerTimer->stop();
+    recorder->flush();
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -872,6 +916,95 @@ void cFlowMeterPlugin::onWriteDone(int line, int id, bool ok, QString failure)
     emit mainWindow->statusBarMsgSignal(
         ok ? QCoreApplication::translate("FlowMeter", "%1: alarm limit written").arg(which)
            : QCoreApplication::translate("FlowMeter", "%1: alarm limit not written (%2)").arg(which, failure));
+}
+
+// ---- Recording.
+
+void cFlowMeterPlugin::onRecordAction()
+{
+    if (recorder->running())
+        stopRecording();
+    else
+        startRecording(true);
+}
+
+void cFlowMeterPlugin::startRecording(bool save)
+{
+    config.recording.on = true;
+    if (save) {
+        QSettings s("Tessmark", "Corvane");
+        FlowSettings::saveRecording(s, config.recording);
+    }
+    const QString folder = config.recording.path();
+    recorder->start(folder);
+    armLoggerTimer();
+    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording every %1 s to %2")
+                                            .arg(config.recording.intervalS)
+                                            .arg(folder));
+}
+
+void cFlowMeterPlugin::stopRecording()
+{
+    config.recording.on = false;
+    QSettings s("Tessmark", "Corvane");
+    FlowSettings::saveRecording(s, config.recording);
+    loggerTimer->stop();
+    recorder->stop();
+    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording stopped"));
+}
+
+void cFlowMeterPlugin::armLoggerTimer()
+{
+    const qint64 interval = qint64(std::clamp(config.recording.intervalS, RecordingConfig::kMinIntervalS,
+                                              RecordingConfig::kMaxIntervalS)) * 1000;
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 local = now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000;
+    // Half an interval ahead: a tick a little early for its round time is not given a second
+    // one right after it.
+    const qint64 next = ((local + interval / 2) / interval + 1) * interval;
+    loggerTimer->start(int(next - local));
+}
+
+void cFlowMeterPlugin::loggerTimerTick()
+{
+    if (!recorder->running()) {
+        loggerTimer->stop();
+        return;
+    }
+    QVector<Recorder::Line> lines;
+    for (int i = 0;; ++i) {
+        LinePoller* p = poller(i);
+        if (!p)
+            break;
+        lines << Recorder::Line{p->config(), p->units()};
+    }
+    recorder->tick(QDateTime::currentDateTime(), lines, loader.models(), config.units);
+    armLoggerTimer();
+}
+
+void cFlowMeterPlugin::showRecording()
+{
+    const bool on = recorder && recorder->running();
+    if (recordAction)
+        recordAction->setText(on ? QCoreApplication::translate("FlowMeter", "Stop recording")
+                                 : QCoreApplication::translate("FlowMeter", "Start recording"));
+    if ((!on && !recordMark) || !mainWindow)
+        return;
+    if (!recordMark) {
+        recordMark = new QLabel;
+        recordMark->setObjectName("flowmeterRecordingMark");
+        mainWindow->statusBar()->addPermanentWidget(recordMark);
+    }
+    recordMark->setVisible(on);
+    const bool failing = on && recorder->failing();
+    recordMark->setProperty("failing", failing);
+    recordMark->setText(QString::fromUtf8("\u25CF ") + QCoreApplication::translate("FlowMeter", "Recording"));
+    // Red, and bold for whoever does not tell red apart, while nothing is written.
+    recordMark->setStyleSheet(failing ? "QLabel { color: #d32f2f; font-weight: bold; }" : QString());
+    recordMark->setToolTip(failing ? QCoreApplication::translate("FlowMeter", "Recording stopped: %1").arg(recorder->error())
+                                   : QCoreApplication::translate("FlowMeter", "Recording every %1 s to %2")
+                                         .arg(config.recording.intervalS)
+                                         .arg(recorder->folder()));
 }
 
 // ---- Entry points.

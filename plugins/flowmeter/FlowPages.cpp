@@ -2,6 +2,7 @@
 #include "AlarmLimitEditor.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
+#include "RecordingEditor.h"
 #include "UnitsChooser.h"
 
 #include <QComboBox>
@@ -383,6 +384,8 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     v->addWidget(limit);
     v->addWidget(modelsLabel);
     v->addWidget(modelProblems);
+    recording = new RecordingEditor(this);
+    v->addWidget(recording);
     setFactoryMode(false);
     retranslate();
 }
@@ -403,4 +406,5 @@ void FlowSetupPage::retranslate()
     lines->retranslate();
     units->retranslate();
     limit->retranslate();
+    recording->retranslate();
 }
