@@ -121,6 +121,7 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
         emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording resumed"));
     });
     connect(recorder, &Recorder::stateChanged, this, &cFlowMeterPlugin::showRecording);
+    connect(this, &cFlowMeterPlugin::meterEvent, recorder, &Recorder::onMeterEvent);
     // A row every second must not wander by the coarse timer's 5 %.
     loggerTimer->setTimerType(Qt::PreciseTimer);
 }
@@ -227,7 +228,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
-            connect(p.get(), &LinePoller::meterEvent, recorder, &Recorder::onMeterEvent, Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
