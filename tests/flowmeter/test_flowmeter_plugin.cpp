@@ -2167,6 +2167,8 @@ void TestFlowmeterPlugin::recordingThatCannotWriteSaysSoAndResumes()
     QVERIFY(mark->styleSheet().isEmpty());
     QVERIFY(waitUntil([&] { return !recorded(folder).of(1).isEmpty(); }));
     QVERIFY(recorded(folder).problem.isEmpty());
+}
+
 // The events the alarm list, the recorder and the log follow: every change once, in the order
 // it happened, with what it was about; nothing for a reading that changes nothing.
 void TestFlowmeterPlugin::eachChangeOfAMetersStateIsOneEventInOrder()
