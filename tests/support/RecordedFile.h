@@ -24,7 +24,7 @@ struct RecordedFile
     explicit RecordedFile(const QString& file) : path(file)
     {
         QFile f(file);
-        if (!f.open(QIODevice::ReadOnly)) {
+        if (file.isEmpty() || !f.open(QIODevice::ReadOnly)) {
             problem = "cannot be opened";
             return;
         }
