@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -111,10 +110,14 @@ Run run(const FlowSim& a, const FlowSim& b, const QString& records, int seconds,
         tracer.terminate();
         tracer.waitForFinished(10000);
         const QString out = QString::fromLocal8Bit(tracer.readAll());
-        const QRegularExpression line("\\s(\\d+)\\s+(?:\\d+\\s+)?fdatasync");
-        const QRegularExpressionMatch m = line.match(out);
-        r.fdatasyncs = m.hasMatch() ? m.captured(1).toInt() : (out.contains("fdatasync") ? -1 : 0);
-        if (!m.hasMatch())
+        // "% time  seconds  usecs/call  calls  [errors]  syscall": the calls are the fourth.
+        r.fdatasyncs = out.contains("fdatasync") ? -1 : 0;
+        for (const QString& l : out.split('\n')) {
+            const QStringList f = l.simplified().split(' ');
+            if (f.size() >= 5 && f.last() == "fdatasync")
+                r.fdatasyncs = f[3].toInt();
+        }
+        if (r.fdatasyncs < 0)
             fprintf(stderr, "strace said:\n%s\n", qPrintable(out));
     }
     p.stop();

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <QSpinBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTranslator>
@@ -2167,6 +2168,30 @@ void TestFlowmeterPlugin::recordingThatCannotWriteSaysSoAndResumes()
     QVERIFY(mark->styleSheet().isEmpty());
     QVERIFY(waitUntil([&] { return !recorded(folder).of(1).isEmpty(); }));
     QVERIFY(recorded(folder).problem.isEmpty());
+
+    // Another folder and interval from the setup page: kept, and used from the next row on.
+    auto* setup = h.plugin->setupWidget;
+    auto* folderEdit = setup->findChild<QLineEdit*>("recordFolderEdit");
+    auto* interval = setup->findChild<QSpinBox*>("recordIntervalSpin");
+    QVERIFY(folderEdit && interval && setup->findChild<QPushButton*>("recordFolderButton"));
+    h.plugin->prepareSetup();
+    QCOMPARE(folderEdit->text(), folder);
+    QCOMPARE(interval->value(), 1);
+    QCOMPARE(interval->minimum(), 1);
+    QCOMPARE(interval->maximum(), 3600);
+    const QString moved = tmp.filePath("moved");
+    folderEdit->setText(moved);
+    interval->setValue(2);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/recordFolder").toString(), moved);
+    QCOMPARE(stored.value("FlowMeter/recordInterval").toInt(), 2);
+    QVERIFY(stored.value("FlowMeter/recording").toBool());
+    QVERIFY(h.waitLog("Flow meter plugin: Recording moved to " + moved));
+    QVERIFY(waitUntil([&] { return recorded(moved).of(1).size() >= 2; }));
+    const QVector<QStringList> rows = recorded(moved).of(1);
+    QCOMPARE(std::llround((rowMs(rows[1]) - rowMs(rows[0])) / 1000.0) % 2, 0LL);
 }
 
 // The events the alarm list, the recorder and the log follow: every change once, in the order
