@@ -355,6 +355,7 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     modelProblems = new QListWidget(this);
     modelProblems->setObjectName("modelProblems");
     modelProblems->setVisible(false);
+    recording = new RecordingEditor(this);
     auto* v = new QVBoxLayout(this);
     heading = new QLabel;
     QFont f = heading->font();
@@ -384,7 +385,6 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     v->addWidget(limit);
     v->addWidget(modelsLabel);
     v->addWidget(modelProblems);
-    recording = new RecordingEditor(this);
     v->addWidget(recording);
     setFactoryMode(false);
     retranslate();
