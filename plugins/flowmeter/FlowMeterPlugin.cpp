@@ -8,6 +8,8 @@
 #include "LinePoller.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
+#include "Recorder.h"
+#include "RecordingEditor.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
 #include "ValueCodec.h"
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidgetItem>
@@ -108,6 +111,21 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
+
+    qRegisterMetaType<MeterEvent>();
+    recorder = new Recorder([this](const QString& line) { log("%s", line.toLocal8Bit().constData()); }, this);
+    // Found by name by whoever follows its failures (the alarm list, tests).
+    recorder->setObjectName("flowmeterRecorder");
+    connect(recorder, &Recorder::failed, this, [this](const QString& why) {
+        emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording stopped: %1").arg(why));
+    });
+    connect(recorder, &Recorder::resumed, this, [this] {
+        emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording resumed"));
+    });
+    connect(recorder, &Recorder::stateChanged, this, &cFlowMeterPlugin::showRecording);
+    connect(this, &cFlowMeterPlugin::meterEvent, recorder, &Recorder::onMeterEvent);
+    // A row every second must not wander by the coarse timer's 5 %.
+    loggerTimer->setTimerType(Qt::PreciseTimer);
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -115,6 +133,11 @@ cFlowMeterPlugin::~cFlowMeterPlugin()
     stopAndWait();
     stopLines();
     closePorts();
+    loggerTimer->stop();
+    // Its thread writes what it was given before it ends.
+    delete recorder;
+    recorder = nullptr;
+    delete recordMark.data();
     delete topItem;
 }
 
@@ -345,6 +368,9 @@ void cFlowMeterPlugin::loadSettings()
         startHandler(TYPE_PLAIN, this, "FLOWMETER");
     applyConfig(c);
     logConfig();
+    // Recording that ran when the program last ended goes on.
+    if (c.recording.on)
+        startRecording(false);
     restoreLine = c.selectedLine;
     restoreId = c.selectedId;
     if (restoreId > 0) {
@@ -390,6 +416,8 @@ void cFlowMeterPlugin::saveSettings()
         if (mainWindow->factoryMode)
             c.calibration = float(setup->calibration->value());
         c.units = setup->units->units();
+        c.recording = setup->recording->recording();
+        c.recording.on = config.recording.on;
         // Two meters at one id would mix their readings, two lines on one port fight over it:
         // such a setup is not taken at all, not even its other fields. What was entered is
         // kept for the page's next opening, problems and all.
@@ -406,7 +434,10 @@ void cFlowMeterPlugin::saveSettings()
             selectedLine = 0;
             selectedId = 0;
         }
+        const RecordingConfig was = config.recording;
         applyConfig(c);
+        if (c.recording.on && (c.recording.path() != was.path() || c.recording.intervalS != was.intervalS))
+            startRecording(false);
     }
     FlowConfig c = config;
     // The meter on show is shown again at the next start.
@@ -445,6 +476,7 @@ void cFlowMeterPlugin::prepareSetup()
     setup->calibration->setValue(c.calibration);
     setup->setFactoryMode(mainWindow->factoryMode);
     setup->units->setUnits(c.units);
+    setup->recording->setRecording(c.recording);
     setup->limit->setUnits(c.units);
     // The limit of the meter on show, as last read.
     const QPair<int, int> shown = shownMeter();
@@ -509,6 +541,7 @@ void cFlowMeterPlugin::retranslate()
     updateActions();
     if (resetAction)
         resetAction->setText(QCoreApplication::translate("FlowMeter", "Reset totalizer"));
+    showRecording();
     for (auto it = items.begin(); it != items.end(); ++it)
         for (const MeterConfig& m : config.lines.value(it.key().first).meters)
             if (m.id == it.key().second)
@@ -603,6 +636,14 @@ void cFlowMeterPlugin::mkPluginMenu(QMenu* menu, QToolBar* toolBar)
         toolBar->addAction(scanAction);
         toolBar->addAction(resetAction);
     }
+    recordAction = new QAction(QIcon(":/Other/Pixmaps/online.png"), QString(), menu);
+    recordAction->setObjectName("flowmeterRecord");
+    connect(recordAction, &QAction::triggered, this, &cFlowMeterPlugin::onRecordAction);
+    connect(recordAction, &QObject::destroyed, this, [this] { recordAction = nullptr; });
+    menu->addAction(recordAction);
+    if (toolBar)
+        toolBar->addAction(recordAction);
+    showRecording();
 }
 
 void cFlowMeterPlugin::onScanBus()
@@ -727,6 +768,9 @@ void cFlowMeterPlugin::deinit()
     mainWindow->setDeviceState(name, 0, QString());
     reportedState.clear();
     reportedSeverity = 0;
+    // The recording stays on in the settings: it goes on at the next start.
+    loggerTimer->stop();
+    recorder->flush();
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -958,6 +1002,95 @@ void cFlowMeterPlugin::reportDeviceState()
     reportedSeverity = severity;
     reportedState = text;
     mainWindow->setDeviceState(name, severity, text);
+}
+
+// ---- Recording.
+
+void cFlowMeterPlugin::onRecordAction()
+{
+    if (recorder->running())
+        stopRecording();
+    else
+        startRecording(true);
+}
+
+void cFlowMeterPlugin::startRecording(bool save)
+{
+    config.recording.on = true;
+    if (save) {
+        QSettings s("Tessmark", "Corvane");
+        FlowSettings::saveRecording(s, config.recording);
+    }
+    const QString folder = config.recording.path();
+    recorder->start(folder);
+    armLoggerTimer();
+    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording every %1 s to %2")
+                                            .arg(config.recording.intervalS)
+                                            .arg(folder));
+}
+
+void cFlowMeterPlugin::stopRecording()
+{
+    config.recording.on = false;
+    QSettings s("Tessmark", "Corvane");
+    FlowSettings::saveRecording(s, config.recording);
+    loggerTimer->stop();
+    recorder->stop();
+    emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Recording stopped"));
+}
+
+void cFlowMeterPlugin::armLoggerTimer()
+{
+    const qint64 interval = qint64(std::clamp(config.recording.intervalS, RecordingConfig::kMinIntervalS,
+                                              RecordingConfig::kMaxIntervalS)) * 1000;
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 local = now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000;
+    // Half an interval ahead: a tick a little early for its round time is not given a second
+    // one right after it.
+    const qint64 next = ((local + interval / 2) / interval + 1) * interval;
+    loggerTimer->start(int(next - local));
+}
+
+void cFlowMeterPlugin::loggerTimerTick()
+{
+    if (!recorder->running()) {
+        loggerTimer->stop();
+        return;
+    }
+    QVector<Recorder::Line> lines;
+    for (int i = 0;; ++i) {
+        LinePoller* p = poller(i);
+        if (!p)
+            break;
+        lines << Recorder::Line{p->config(), p->units()};
+    }
+    recorder->tick(QDateTime::currentDateTime(), lines, loader.models(), config.units);
+    armLoggerTimer();
+}
+
+void cFlowMeterPlugin::showRecording()
+{
+    const bool on = recorder && recorder->running();
+    if (recordAction)
+        recordAction->setText(on ? QCoreApplication::translate("FlowMeter", "Stop recording")
+                                 : QCoreApplication::translate("FlowMeter", "Start recording"));
+    if ((!on && !recordMark) || !mainWindow)
+        return;
+    if (!recordMark) {
+        recordMark = new QLabel;
+        recordMark->setObjectName("flowmeterRecordingMark");
+        mainWindow->statusBar()->addPermanentWidget(recordMark);
+    }
+    recordMark->setVisible(on);
+    const bool failing = on && recorder->failing();
+    recordMark->setProperty("failing", failing);
+    recordMark->setText(QString::fromUtf8("\u25CF ") + QCoreApplication::translate("FlowMeter", "Recording"));
+    // Red, and bold for whoever does not tell red apart, while nothing is written.
+    recordMark->setStyleSheet(failing ? "QLabel { color: #d32f2f; font-weight: bold; }" : QString());
+    recordMark->setToolTip(failing ? QCoreApplication::translate("FlowMeter", "Recording stopped: %1").arg(recorder->error())
+                                   : QCoreApplication::translate("FlowMeter", "Recording every %1 s to %2")
+                                         .arg(config.recording.intervalS)
+                                         .arg(recorder->folder()));
 }
 
 // ---- Entry points.

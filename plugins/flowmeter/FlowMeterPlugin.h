@@ -11,6 +11,7 @@
 
 #include <QLocale>
 #include <QMap>
+#include <QPointer>
 #include <QPair>
 #include <QString>
 #include <QTimer>
@@ -23,8 +24,10 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QTreeWidgetItem;
 class LinePoller;
+class Recorder;
 class cPortPicker;
 
 // The flow-meter plug-in: MODBUS RTU flow meters on serial lines, each line polled by a thread
@@ -51,6 +54,8 @@ public:
     void prepareSetup() override;
     void retranslate() override;
     void lockGui(bool lock) override;
+    // One row per meter into the recordings, then the timer set for the next interval.
+    void loggerTimerTick() override;
 
     // Waits for the host's stop, then stops every line's thread.
     void runHandler(void* arg) override;
@@ -154,4 +159,19 @@ private:
     std::atomic<bool> pollLines{false};
     // CORVANE_FLOWMETER_POLL_LINES=1: a line per poll whatever the serial debugging says.
     bool pollLinesAlways = false;
+
+    // ---- Recording of the readings (Recorder), started and stopped from the menu.
+    void onRecordAction();
+    // `save`: the choice is written to the settings at once (not at a start from them).
+    void startRecording(bool save);
+    void stopRecording();
+    // The logger timer set to the next whole interval of the local clock, so that rows fall on
+    // round times however long a tick took.
+    void armLoggerTimer();
+    // The mark in the host's status bar and the menu's text, as the recording now is.
+    void showRecording();
+    Recorder* recorder;
+    QAction* recordAction = nullptr;
+    // In the host's status bar, which deletes it if it goes first.
+    QPointer<QLabel> recordMark;
 };

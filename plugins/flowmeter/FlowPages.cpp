@@ -2,6 +2,7 @@
 #include "AlarmLimitEditor.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
+#include "RecordingEditor.h"
 #include "UnitsChooser.h"
 
 #include <QComboBox>
@@ -354,6 +355,7 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     modelProblems = new QListWidget(this);
     modelProblems->setObjectName("modelProblems");
     modelProblems->setVisible(false);
+    recording = new RecordingEditor(this);
     auto* v = new QVBoxLayout(this);
     heading = new QLabel;
     QFont f = heading->font();
@@ -383,6 +385,7 @@ FlowSetupPage::FlowSetupPage(QWidget* parent) : QWidget(parent)
     v->addWidget(limit);
     v->addWidget(modelsLabel);
     v->addWidget(modelProblems);
+    v->addWidget(recording);
     setFactoryMode(false);
     retranslate();
 }
@@ -403,4 +406,5 @@ void FlowSetupPage::retranslate()
     lines->retranslate();
     units->retranslate();
     limit->retranslate();
+    recording->retranslate();
 }

@@ -25,6 +25,7 @@ class QSpinBox;
 class AlarmLimitEditor;
 class LinesEditor;
 class MeterValuesView;
+class RecordingEditor;
 class UnitsChooser;
 
 
@@ -129,6 +130,8 @@ public:
     // The meter models that could not be read, with place and reason; and which were.
     QLabel* modelsLabel;
     QListWidget* modelProblems;
+    // Where and how often readings are recorded.
+    RecordingEditor* recording;
 
 private:
     QFormLayout* form;

@@ -80,6 +80,10 @@ FlowConfig FlowSettings::load(QSettings& s, const Log& log, bool* oldForm)
     c.units.flow = unit("flowUnit", c.units.flow);
     c.units.volume = unit("volumeUnit", c.units.volume);
     c.units.temperature = unit("temperatureUnit", c.units.temperature);
+    c.recording.folder = read.text("recordFolder", QString()).trimmed();
+    c.recording.intervalS = read.integer("recordInterval", c.recording.intervalS, RecordingConfig::kMinIntervalS,
+                                         RecordingConfig::kMaxIntervalS);
+    c.recording.on = read.value("recording", false).toBool();
 
     const bool listed = s.contains("lines/size");
     if (oldForm)
@@ -179,6 +183,9 @@ void FlowSettings::save(QSettings& s, const FlowConfig& c, bool oldKeys)
     s.setValue("flowUnit", DisplayUnit::key(c.units.flow));
     s.setValue("volumeUnit", DisplayUnit::key(c.units.volume));
     s.setValue("temperatureUnit", DisplayUnit::key(c.units.temperature));
+    s.endGroup();
+    saveRecording(s, c.recording);
+    s.beginGroup(kGroup);
     if (oldKeys && !c.lines.isEmpty()) {
         const LineConfig& first = c.lines.front();
         writeLine(s, first);
@@ -187,5 +194,14 @@ void FlowSettings::save(QSettings& s, const FlowConfig& c, bool oldKeys)
             ids.push_back(m.id);
         s.setValue("ids", IdList::text(ids));
     }
+    s.endGroup();
+}
+
+void FlowSettings::saveRecording(QSettings& s, const RecordingConfig& r)
+{
+    s.beginGroup(kGroup);
+    s.setValue("recordFolder", r.folder);
+    s.setValue("recordInterval", r.intervalS);
+    s.setValue("recording", r.on);
     s.endGroup();
 }

@@ -34,4 +34,7 @@ public:
     // Writes the list of lines and the common values; with `oldKeys` also the first line under
     // the keys of before lines.
     static void save(QSettings& s, const FlowConfig& c, bool oldKeys);
+    // The recording's keys alone: written the moment it is started or stopped, so that a
+    // program that is killed still records again after its next start.
+    static void saveRecording(QSettings& s, const RecordingConfig& r);
 };

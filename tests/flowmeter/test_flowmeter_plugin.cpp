@@ -10,6 +10,8 @@
 
 #include <FlowLinesPage.h>
 #include <HostFixture.h>
+#include <ModbusRtuMaster.h>
+#include <RecordedFile.h>
 #include <gui/cMainWindow.h>
 #include <gui/cSetup.h>
 #include <plugin/cPlugin.h>
@@ -24,6 +26,8 @@
 #include <QMenu>
 #include <QSettings>
 #include <QSpinBox>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QTranslator>
 #include <QTreeWidgetItem>
@@ -172,6 +176,36 @@ void storePatientLine(const TempSettings& store)
     s.sync();
 }
 
+// Recording into `folder` every `intervalS` seconds, set in the store before the plug-in reads
+// it; `on`: running from the start, as after a restart.
+void setRecording(const TempSettings& store, const QString& folder, int intervalS, bool on)
+{
+    QSettings s(store.file(), QSettings::IniFormat);
+    s.setValue("FlowMeter/recordFolder", folder);
+    s.setValue("FlowMeter/recordInterval", intervalS);
+    s.setValue("FlowMeter/recording", on);
+}
+
+// Every row of the folder's files, read whole; empty (and a failure) when one is not.
+RecordedFile recorded(const QString& folder)
+{
+    const QStringList files = RecordedFile::files(folder);
+    RecordedFile all(files.value(0));
+    // A run across midnight has two files of one header each.
+    for (int i = 1; i < files.size(); ++i) {
+        RecordedFile next(files[i]);
+        all.rows << next.rows;
+        all.headers += next.headers - 1;
+        if (all.problem.isEmpty())
+            all.problem = next.problem;
+    }
+    return all;
+}
+
+qint64 rowMs(const QStringList& row)
+{
+    return QDateTime::fromString(row.value(0), Qt::ISODateWithMs).toMSecsSinceEpoch();
+}
 // What the plug-in's meterEvent said, in the order it reached the GUI thread.
 class EventLog : public QObject
 {
@@ -257,6 +291,12 @@ private slots:
     // the setup page's lines
     void linesAddedRenamedAndRemovedOnTheSetupPage();
     void aSetupThatMixesMetersIsRefusedWhole();
+
+    // recording
+    void recordingHoldsTheServedValuesAtTheInterval();
+    void recordingSaysWhyAMeterIsAwayAndGoesOnAfterARestart();
+    void recordingKeepsTheTotalizerBeforeAReset();
+    void recordingThatCannotWriteSaysSoAndResumes();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -554,7 +594,8 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
 {
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
-    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp"}) {
+    for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp",
+                             "Recorder.cpp", "RecordingEditor.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -1920,6 +1961,253 @@ void TestFlowmeterPlugin::aSetupThatMixesMetersIsRefusedWhole()
     h.plugin->acceptSetup();
     QVERIFY(waitUntil([&] { return rebuild.size() == 1; }));
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/lines/1/period").toInt(), 300);
+}
+
+// Rows every second, in the units chosen, with what an independent master read from the same
+// meters at the same moments (through the simulator's second terminal).
+void TestFlowmeterPlugin::recordingHoldsTheServedValuesAtTheInterval()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    ModbusRtuMaster monitor(sim.monitor);
+    QVERIFY(monitor.connected());
+    QTemporaryDir records;
+    Host h;
+    setRecording(h.store, records.path(), 1, false);
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/flowUnit", "l/min");
+    QVERIFY(h.start(sim.link, "1,2"));
+    QMenu menu;
+    QToolBar bar;
+    QAction* record = h.action("flowmeterRecord", menu, bar);
+    QVERIFY(record);
+    QCOMPARE(record->text(), QString("Start recording"));
+    QVERIFY(bar.actions().contains(record));
+    QVERIFY(h.waitLog("Unit 2: flow"));
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    record->trigger();
+    QCOMPARE(record->text(), QString("Stop recording"));
+    QVERIFY2(texts(status).contains("Recording every 1 s to " + records.path()), qPrintable(texts(status).join('|')));
+    auto* mark = h.window->statusBar()->findChild<QLabel*>("flowmeterRecordingMark");
+    QVERIFY(mark);
+    QVERIFY(mark->isVisibleTo(h.window.get()));
+    QVERIFY(mark->text().contains("Recording"));
+    QVERIFY(!mark->property("failing").toBool());
+    // Kept at once: a program killed now records again at its next start.
+    QVERIFY(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/recording").toBool());
+
+    struct Sample
+    {
+        qint64 ms;
+        int unit;
+        double flow, total, temperature;
+    };
+    QVector<Sample> samples;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5500) {
+        for (int unit : {1, 2}) {
+            uint16_t r[6];
+            if (monitor.read(unit, 0, 6, r))
+                samples << Sample{QDateTime::currentMSecsSinceEpoch(), unit, ModbusRtuMaster::floatAt(r),
+                                  ModbusRtuMaster::floatAt(r + 2), ModbusRtuMaster::floatAt(r + 4)};
+        }
+        QTest::qWait(40);
+    }
+    QVERIFY(samples.size() > 40);
+    record->trigger();
+    QCOMPARE(record->text(), QString("Start recording"));
+    QVERIFY(!mark->isVisibleTo(h.window.get()));
+    QVERIFY(!QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/recording").toBool());
+
+    const RecordedFile f = recorded(records.path());
+    QVERIFY2(f.problem.isEmpty(), qPrintable(f.path + ": " + f.problem));
+    QCOMPARE(f.headers, 1);
+    QCOMPARE(f.header.mid(0, 9), (QStringList{"time", "line", "meter", "unit id", "state", "detail",
+                                              "flow rate [l/min]", "totalizer [m³]", "temperature [°C]"}));
+    // Every value of the model but its command.
+    for (const char* other : {"alarm bits", "status bits", "serial number", "firmware version", "damping [s]",
+                              "alarm limit [l/min]", "calibration factor"})
+        QVERIFY2(f.header.contains(other), qPrintable(f.header.join('|')));
+    QCOMPARE(f.header.size(), 16);
+
+    const QRegularExpression isoTime("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$");
+    for (int unit : {1, 2}) {
+        const QVector<QStringList> rows = f.of(unit);
+        QVERIFY2(rows.size() >= 4, qPrintable(QString("unit %1: %2 rows").arg(unit).arg(rows.size())));
+        int oneSecondSteps = 0;
+        int compared = 0;
+        const double base = 8 + 4 * (unit - 1);
+        for (int i = 0; i < rows.size(); ++i) {
+            const QStringList& r = rows[i];
+            QVERIFY2(isoTime.match(r[0]).hasMatch(), qPrintable(r[0]));
+            QCOMPARE(r[1], QString("1"));
+            QCOMPARE(r[2], QString("Meter %1").arg(unit));
+            if (i > 0) {
+                const qint64 step = std::llround((rowMs(r) - rowMs(rows[i - 1])) / 1000.0);
+                QVERIFY2(step >= 1, qPrintable(r[0] + " after " + rows[i - 1][0]));
+                oneSecondSteps += step == 1 ? 1 : 0;
+            }
+            // No newer reading: nothing written again as if it were one.
+            if (r[4] == "stale") {
+                QVERIFY(r.mid(6).join("").isEmpty());
+                continue;
+            }
+            QVERIFY2(r[4] == "online" || r[4] == "alarm", qPrintable(r.join(',')));
+            const double flow = r[6].toDouble() * 60 / 1000;
+            const double total = r[7].toDouble();
+            const double temperature = r[8].toDouble();
+            const bool matched = std::any_of(samples.begin(), samples.end(), [&](const Sample& s) {
+                return s.unit == unit && std::abs(s.ms - rowMs(r)) <= 1000 && std::abs(s.flow - flow) <= 0.03 * base &&
+                       std::abs(s.total - total) <= 0.01 && std::abs(s.temperature - temperature) <= 0.2;
+            });
+            QVERIFY2(matched, qPrintable(QString("unit %1 recorded %2, which the meter did not serve then").arg(unit).arg(r.join(','))));
+            ++compared;
+            // A serial number is a whole number, the alarm bits too.
+            QCOMPARE(r[f.column("serial number")], QString::number(24070000 + unit * 137));
+            QVERIFY(QRegularExpression("^\\d+$").match(r[f.column("alarm bits")]).hasMatch());
+        }
+        QVERIFY(compared >= 3);
+        QVERIFY2(oneSecondSteps * 2 >= rows.size() - 1, qPrintable(QString::number(oneSecondSteps)));
+    }
+}
+
+// A meter that does not answer is a row of its state and why, with no value; the recording
+// set to run goes on by itself when the plug-in starts again, into the same file.
+void TestFlowmeterPlugin::recordingSaysWhyAMeterIsAwayAndGoesOnAfterARestart()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    QTemporaryDir records;
+    Host h;
+    setRecording(h.store, records.path(), 1, true);
+    QVERIFY(h.start(sim.link, "1"));
+    QVERIFY(waitUntil([&] { return recorded(records.path()).of(1, "online").size() >= 2; }, 20000));
+    QVERIFY(sim.command("silence 15"));
+    QVERIFY(waitUntil([&] { return !recorded(records.path()).of(1, "offline").isEmpty(); }, 20000));
+    QVERIFY(waitUntil([&] {
+        const QVector<QStringList> rows = recorded(records.path()).of(1);
+        return !rows.isEmpty() && rows.last()[4] == "online" && !recorded(records.path()).of(1, "offline").isEmpty();
+    }, 20000));
+    const QStringList away = recorded(records.path()).of(1, "offline").first();
+    QCOMPARE(away[5], QString("no answer"));
+    QVERIFY2(away.mid(6).join("").isEmpty(), qPrintable(away.join(',')));
+
+    const int before = recorded(records.path()).rows.size();
+    h.unload();
+    // What was handed over is written by the time the plug-in is gone.
+    const RecordedFile atUnload = recorded(records.path());
+    QVERIFY(atUnload.rows.size() >= before);
+    QVERIFY(h.create());
+    QVERIFY(waitUntil([&] { return recorded(records.path()).rows.size() >= atUnload.rows.size() + 2; }, 20000));
+    const RecordedFile f = recorded(records.path());
+    QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+    QCOMPARE(f.headers, 1);
+    QCOMPARE(f.rows.mid(0, atUnload.rows.size()), atUnload.rows);
+    for (int i = 1; i < f.rows.size(); ++i)
+        QVERIFY(rowMs(f.rows[i]) > rowMs(f.rows[i - 1]));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Recording to " + records.path()));
+}
+
+// The totalizer reset from the menu is an event row holding the value it had before.
+void TestFlowmeterPlugin::recordingKeepsTheTotalizerBeforeAReset()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    QTemporaryDir records;
+    Host h;
+    setRecording(h.store, records.path(), 1, true);
+    QVERIFY(h.start(sim.link, "1"));
+    QVERIFY(waitUntil([&] { return recorded(records.path()).of(1, "online").size() >= 2; }, 20000));
+    QMenu menu;
+    QToolBar bar;
+    QAction* reset = h.action("flowmeterResetTotalizer", menu, bar);
+    h.select(1);
+    h.answerBoxes(QMessageBox::Yes);
+    const RecordedFile before = recorded(records.path());
+    const int total = before.column("totalizer [m³]");
+    const double last = before.of(1, "online").last()[total].toDouble();
+    QVERIFY(last > 1000);
+    reset->trigger();
+    QVERIFY(waitUntil([&] { return !recorded(records.path()).of(1, "reset").isEmpty(); }, 20000));
+    QVERIFY(waitUntil([&] { return recorded(records.path()).of(1, "online").size() > before.of(1, "online").size() + 1; }, 20000));
+    const RecordedFile f = recorded(records.path());
+    QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+    const QVector<QStringList> resets = f.of(1, "reset");
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(resets[0][5], QString("totalizer reset from Corvane"));
+    // 8 to 12 m³/h: a few seconds between the last row and the reset add hundredths at most.
+    QVERIFY2(std::abs(resets[0][total].toDouble() - last) < 0.05, qPrintable(resets[0].join(',')));
+    QVERIFY(f.of(1, "online").last()[total].toDouble() < 1.0);
+    // Only the totalizer is in the event row.
+    QStringList others = resets[0].mid(6);
+    others.removeAt(total - 6);
+    QVERIFY(others.join("").isEmpty());
+}
+
+// A folder that cannot be written stops the recording with the reason, said once, in red in
+// the status bar; once it can be written, recording resumes by itself.
+void TestFlowmeterPlugin::recordingThatCannotWriteSaysSoAndResumes()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    QTemporaryDir tmp;
+    // A file where the folder should be: no one, root included, can make the folder.
+    const QString folder = tmp.filePath("records");
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Host h;
+    setRecording(h.store, folder, 1, true);
+    QVERIFY(h.start(sim.link, "1"));
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    QObject* recorder = h.plugin->findChild<QObject*>("flowmeterRecorder");
+    QVERIFY(recorder);
+    QSignalSpy failed(recorder, SIGNAL(failed(QString)));
+    QVERIFY(failed.wait(5000));
+    QVERIFY2(failed.first().first().toString().contains(folder), qPrintable(failed.first().first().toString()));
+    auto* mark = h.window->statusBar()->findChild<QLabel*>("flowmeterRecordingMark");
+    QVERIFY(mark && mark->isVisibleTo(h.window.get()));
+    QVERIFY(mark->property("failing").toBool());
+    QVERIFY(mark->toolTip().contains(folder));
+    QVERIFY(mark->styleSheet().contains("color"));
+    QVERIFY(h.waitLog("Flow meter plugin: Recording stopped: "));
+    // Tried at each interval, said once.
+    QTest::qWait(2500);
+    QCOMPARE(texts(status).filter("Recording stopped: ").size(), 1);
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(h.log.text().count("Recording stopped: "), 1);
+
+    QVERIFY(QFile::remove(folder));
+    QVERIFY(h.waitLog("Flow meter plugin: Recording resumed"));
+    QVERIFY(texts(status).contains("Recording resumed"));
+    QVERIFY(!mark->property("failing").toBool());
+    QVERIFY(mark->styleSheet().isEmpty());
+    QVERIFY(waitUntil([&] { return !recorded(folder).of(1).isEmpty(); }));
+    QVERIFY(recorded(folder).problem.isEmpty());
+
+    // Another folder and interval from the setup page: kept, and used from the next row on.
+    auto* setup = h.plugin->setupWidget;
+    auto* folderEdit = setup->findChild<QLineEdit*>("recordFolderEdit");
+    auto* interval = setup->findChild<QSpinBox*>("recordIntervalSpin");
+    QVERIFY(folderEdit && interval && setup->findChild<QPushButton*>("recordFolderButton"));
+    h.plugin->prepareSetup();
+    QCOMPARE(folderEdit->text(), folder);
+    QCOMPARE(interval->value(), 1);
+    QCOMPARE(interval->minimum(), 1);
+    QCOMPARE(interval->maximum(), 3600);
+    const QString moved = tmp.filePath("moved");
+    folderEdit->setText(moved);
+    interval->setValue(2);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    QCOMPARE(stored.value("FlowMeter/recordFolder").toString(), moved);
+    QCOMPARE(stored.value("FlowMeter/recordInterval").toInt(), 2);
+    QVERIFY(stored.value("FlowMeter/recording").toBool());
+    QVERIFY(h.waitLog("Flow meter plugin: Recording moved to " + moved));
+    QVERIFY(waitUntil([&] { return recorded(moved).of(1).size() >= 2; }));
+    const QVector<QStringList> rows = recorded(moved).of(1);
+    QCOMPARE(std::llround((rowMs(rows[1]) - rowMs(rows[0])) / 1000.0) % 2, 0LL);
 }
 
 // The events the alarm list, the recorder and the log follow: every change once, in the order

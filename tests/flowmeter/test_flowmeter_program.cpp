@@ -3,15 +3,47 @@
 #include "FlowSim.h"
 
 #include <ProgramRunner.h>
+#include <RecordedFile.h>
+#include <SmallTmpfs.h>
 #include <WaitUntil.h>
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
+
+// A first run's settings that record every second into `folder` from the start.
+void recordInto(const QString& configDir, const QString& folder)
+{
+    QSettings s(configDir + "/Tessmark/Corvane.conf", QSettings::IniFormat);
+    s.setValue("FlowMeter/recordFolder", folder);
+    s.setValue("FlowMeter/recordInterval", 1);
+    s.setValue("FlowMeter/recording", true);
+}
+
+// The rows of every file of `folder`; a file that does not read whole is named in `problem`.
+RecordedFile recordedIn(const QString& folder, int* files = nullptr)
+{
+    const QStringList paths = RecordedFile::files(folder);
+    if (files)
+        *files = int(paths.size());
+    RecordedFile all(paths.value(0));
+    for (int i = 1; i < paths.size(); ++i) {
+        RecordedFile next(paths[i]);
+        all.rows << next.rows;
+        if (all.problem.isEmpty() && !next.problem.isEmpty())
+            all.problem = next.path + ": " + next.problem;
+        if (all.problem.isEmpty() && next.headers != 1)
+            all.problem = next.path + QString(": %1 headers").arg(next.headers);
+    }
+    return all;
+}
 
 // Starts the program with the plug-in's first-run environment pointed at `port`, and with the
 // host's serial debugging on (`pollLines`), so that every reading is in the log.
@@ -77,6 +109,8 @@ private slots:
     void missingDeviceAtStartIsFoundWhenItAppears();
     void storedSettingsOutliveTheEnvironment();
     void withoutSerialDebuggingOnlyChangesOfStateAreLogged();
+    void recordingSurvivesKillsAtRandomMoments();
+    void recordingStopsOnAFullDiskAndResumes();
 };
 
 void TestFlowmeterProgram::readingsAreWhatTheSimulatorServed()
@@ -288,6 +322,93 @@ void TestFlowmeterProgram::withoutSerialDebuggingOnlyChangesOfStateAreLogged()
     const QStringList lines = ProgramRunner::flowmeterLines(p.log(), &unstamped);
     QVERIFY(!lines.filter(QRegularExpression("^Unit 2: flow [0-9.]+ m3/h")).isEmpty());
     QVERIFY2(unstamped.isEmpty(), qPrintable(unstamped.join('\n')));
+}
+
+// The program recording every second, killed (SIGKILL) at random moments, again and again:
+// every file still reads whole, one header each, and a torn last line planted between two
+// runs is cut back at the next start.
+void TestFlowmeterProgram::recordingSurvivesKillsAtRandomMoments()
+{
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    QTemporaryDir config;
+    QTemporaryDir records;
+    recordInto(config.path(), records.path());
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("kill moments from seed %u", seed);
+    QRandomGenerator random(seed);
+    constexpr int kRuns = 50;
+    constexpr int kTornRun = kRuns / 2;
+    QByteArray torn;
+    QString tornFile;
+    int rowsBeforeTorn = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        if (run == kTornRun) {
+            // The start of a row that never got its end, as a power loss mid-write leaves.
+            const QStringList files = RecordedFile::files(records.path());
+            QVERIFY2(!files.isEmpty(), "nothing recorded in half the runs");
+            tornFile = files.last();
+            rowsBeforeTorn = int(RecordedFile(tornFile).rows.size());
+            QFile f(tornFile);
+            QVERIFY(f.open(QIODevice::Append));
+            torn = "2026-12-08T14:03:05.000+01:00,1,Meter 1,1,onli";
+            QCOMPARE(f.write(torn), qint64(torn.size()));
+        }
+        ProgramRunner p;
+        QVERIFY2(startProgram(p, sim.link, "1,2", config.path()), qPrintable(QString("run %1").arg(run)));
+        if (run == kTornRun)
+            QVERIFY(p.waitFor("ended in a torn line: " + QString::number(torn.size()) + " bytes cut back"));
+        QTest::qWait(int(random.bounded(1800u)));
+        ::kill(pid_t(p.process().processId()), SIGKILL);
+        QVERIFY(p.process().waitForFinished(10000));
+        QCOMPARE(p.process().exitStatus(), QProcess::CrashExit);
+        if (run == kTornRun) {
+            const RecordedFile repaired(tornFile);
+            QVERIFY2(repaired.problem.isEmpty(), qPrintable(repaired.problem));
+            QVERIFY(repaired.rows.size() >= rowsBeforeTorn);
+        }
+    }
+    int files = 0;
+    const RecordedFile all = recordedIn(records.path(), &files);
+    QVERIFY(files >= 1);
+    QVERIFY2(all.problem.isEmpty(), qPrintable(all.path + ": " + all.problem));
+    QCOMPARE(all.headers, 1);
+    // Killed while recording often enough: many runs wrote rows of both meters.
+    QVERIFY2(all.rows.size() >= kRuns / 5, qPrintable(QString::number(all.rows.size())));
+    QVERIFY(!all.of(1).isEmpty() && !all.of(2).isEmpty());
+}
+
+// A full file system stops the recording with the reason; space given back, it resumes, and
+// every row written before is still there.
+void TestFlowmeterProgram::recordingStopsOnAFullDiskAndResumes()
+{
+    SmallTmpfs disk(256);
+    if (!disk.problem().isEmpty())
+        QSKIP(qPrintable("needs a small tmpfs of its own: " + disk.problem()));
+    // Ten meters: a tmpfs page of the file fills within seconds, so the full disk is met soon.
+    const QString ids = "1,2,3,4,5,6,7,8,9,10";
+    FlowSim sim(ids);
+    QVERIFY(sim.started);
+    QTemporaryDir config;
+    recordInto(config.path(), disk.path());
+    ProgramRunner p;
+    QVERIFY(startProgram(p, sim.link, ids, config.path()));
+    QVERIFY(waitUntil([&] { return recordedIn(disk.path()).of(10).size() >= 2; }, 20000));
+    QVERIFY(disk.fill());
+    const int stopped = waitAfter(p, 0, "Flow meter plugin: Recording stopped: ", 30000);
+    QVERIFY2(stopped >= 0, qPrintable(p.log().right(2000)));
+    QVERIFY(p.log().mid(stopped).section('\n', 0, 0).contains(disk.path()));
+    const RecordedFile before = recordedIn(disk.path());
+    QVERIFY2(before.problem.isEmpty(), qPrintable(before.problem));
+
+    QVERIFY(disk.free());
+    QVERIFY(waitAfter(p, stopped, "Flow meter plugin: Recording resumed") >= 0);
+    QVERIFY(waitUntil([&] { return recordedIn(disk.path()).rows.size() > before.rows.size(); }));
+    QVERIFY(p.stop());
+    const RecordedFile after = recordedIn(disk.path());
+    QVERIFY2(after.problem.isEmpty(), qPrintable(after.problem));
+    QCOMPARE(after.headers, 1);
+    QCOMPARE(after.rows.mid(0, before.rows.size()), before.rows);
 }
 
 QTEST_GUILESS_MAIN(TestFlowmeterProgram)

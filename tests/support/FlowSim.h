@@ -3,7 +3,8 @@
 // The real flow-meter simulator in a temporary folder: its link, its control pipe, what it
 // prints with -v (every request and answer in hexadecimal) and its tap (when each request
 // frame arrived, and its function code). Line settings such as {"--baud", "19200"} and meter
-// models (modelOptions) go in `extra`.
+// models (modelOptions) go in `extra`. A second terminal onto the same meters (`monitor`) is
+// for an independent MODBUS master of the test's own (ModbusRtuMaster).
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -24,9 +25,12 @@ public:
         link = dir.path() + "/link";
         control = dir.path() + "/control";
         tap = dir.path() + "/tap";
+        monitor = dir.path() + "/monitor";
         proc.setProcessChannelMode(QProcess::MergedChannels);
         proc.start(QString::fromLocal8Bit(qgetenv("CORVANE_BIN_DIR")) + "/flowsim",
-                   QStringList{"--ids", ids, "--link", link, "--control", control, "--tap", tap, "-v"} + extra);
+                   QStringList{"--ids", ids, "--link", link, "--control", control, "--tap", tap, "--monitor", monitor,
+                               "-v"} +
+                       extra);
         started = proc.waitForStarted(5000) && waitFor("flowsim: open");
     }
     // Options that make meters of the model file `file`: of every id when `ids` is empty, else
@@ -143,6 +147,7 @@ public:
     QString link;
     QString control;
     QString tap;
+    QString monitor;
     QProcess proc;
     QString output;
     bool started = false;

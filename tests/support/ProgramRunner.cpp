@@ -17,6 +17,7 @@ ProgramRunner::ProgramRunner()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("XDG_DATA_HOME", data.path());
     proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(work.path());
 }

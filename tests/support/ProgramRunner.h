@@ -16,6 +16,9 @@ public:
     QString workDir() const { return work.path(); }
     // The program's XDG_CONFIG_HOME: its settings are <configDir>/Tessmark/Corvane.conf.
     QString configDir() const { return config.path(); }
+    // The program's XDG_DATA_HOME: what it keeps by default (recordings) goes there, never
+    // into the user's own.
+    QString dataDir() const { return data.path(); }
     // The folder the program is started from: build/bin unless set.
     static QString binDir();
     // Runs the program from another folder (where stageProgram put a copy). The program finds
@@ -58,6 +61,7 @@ public:
 private:
     QTemporaryDir work;
     QTemporaryDir config;
+    QTemporaryDir data;
     QProcess proc;
     QString programDir;
     QString stdoutText;

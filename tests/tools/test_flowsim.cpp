@@ -305,6 +305,42 @@ private slots:
         sim.command("setf 2 0 1.5x", refused);
     }
 
+    // A second terminal onto the same meters: what it reads is what the first one serves,
+    // a write through one is seen through the other, and the first one's faults stay there.
+    void monitorReadsTheSameMeters()
+    {
+        QTemporaryDir here;
+        const QString path = here.filePath("monitor");
+        Sim sim({"--monitor", path});
+        QVERIFY(sim.started);
+        QVERIFY(sim.waitFor("flowsim: monitor " + path + " -> /dev/pts/"));
+        modbus_t* m = sim.master();
+        QVERIFY(m);
+        modbus_t* other = modbus_new_rtu(path.toLocal8Bit().constData(), 9600, 'N', 8, 1);
+        QVERIFY(other);
+        modbus_set_response_timeout(other, 0, 300000);
+        QCOMPARE(modbus_connect(other), 0);
+        modbus_set_slave(m, 2);
+        modbus_set_slave(other, 2);
+        uint16_t a[6], b[6];
+        QCOMPARE(modbus_read_registers(m, 0, 6, a), 6);
+        QCOMPARE(modbus_read_registers(other, 0, 6, b), 6);
+        // Within the noise of the few milliseconds between the two reads; one totalizer.
+        QVERIFY(std::abs(toFloat(a) - toFloat(b)) < 0.5f);
+        QVERIFY(std::abs(toFloat(a + 2) - toFloat(b + 2)) < 0.01f);
+        QVERIFY(toFloat(b + 2) > 2000.0f);
+
+        QCOMPARE(modbus_write_register(m, 12, 1), 1);
+        QCOMPARE(modbus_read_registers(other, 0, 6, b), 6);
+        QVERIFY(toFloat(b + 2) < 1.0f);
+
+        sim.command("silence 2");
+        QCOMPARE(modbus_read_registers(other, 0, 6, b), 6);
+        QCOMPARE(modbus_read_registers(m, 0, 6, a), -1);
+        modbus_close(other);
+        modbus_free(other);
+    }
+
     // The link goes away (the master's reads fail, the symbolic link is gone) and comes back
     // on a new terminal behind the same link path.
     void vanishAndComeBack()

@@ -67,7 +67,7 @@ void usage(FILE* to, const std::string& name)
     fprintf(to,
             "usage: %s [--ids 1,2,3] [--model [ID=]FILE]... [--link PATH] [--control PATH] [--baud N]\n"
             "               [--data-bits 7|8] [--parity none|even|odd] [--stop-bits 1|2] [--pace]\n"
-            "               [--tap FILE] [-v]\n"
+            "               [--tap FILE] [--monitor PATH] [-v]\n"
             "       %s --help | --version\n"
             "  --ids LIST      unit ids that answer (1..247), default 1\n"
             "  --model FILE    the meters serve the meter model of FILE (docs/meter-models.md)\n"
@@ -96,6 +96,11 @@ void usage(FILE* to, const std::string& name)
             "                  \"START_US END_US LENGTH FUNCTION\", the CLOCK_MONOTONIC times in\n"
             "                  microseconds at which its first and last byte arrived, its\n"
             "                  length in bytes and its function code\n"
+            "  --monitor PATH  a second terminal onto the same meters, its symbolic link at PATH:\n"
+            "                  an independent MODBUS master (a test's, a commissioning tool's)\n"
+            "                  reads what the host reads at the same moment. The faults of\n"
+            "                  --control, the line check, pacing, the tap and -v are the\n"
+            "                  first terminal's only\n"
             "  -v              one line per request and answer\n"
             "  -h, --help      this text\n"
             "  --version       the version\n",
@@ -181,7 +186,7 @@ int main(int argc, char* argv[])
 {
     std::vector<int> ids;
     std::map<int, std::string> modelFiles; // id -> file; 0 for the ids without one of their own
-    std::string linkPath, controlPath, tapPath;
+    std::string linkPath, controlPath, tapPath, monitorPath;
     Faults faults;
     LineSettings line;
     bool verbose = false;
@@ -221,6 +226,9 @@ int main(int argc, char* argv[])
             modelFiles[id] = file;
         } else if (a == "--tap") {
             if (!valueOf(argc, argv, i, tapPath))
+                return 2;
+        } else if (a == "--monitor") {
+            if (!valueOf(argc, argv, i, monitorPath))
                 return 2;
         } else if (a == "--ids" && i + 1 < argc) {
             if (!parseIds(argv[++i], ids)) {
@@ -294,6 +302,9 @@ int main(int argc, char* argv[])
     Link link(linkPath, line);
     if (!link.open())
         return 1;
+    Link monitor(monitorPath, line);
+    if (!monitorPath.empty() && !monitor.open())
+        return 1;
 
     int control = -1;
     if (!controlPath.empty()) {
@@ -321,6 +332,8 @@ int main(int argc, char* argv[])
                model.sourcePath.toLocal8Bit().constData());
     if (!linkPath.empty())
         printf("flowsim: link %s -> %s\n", linkPath.c_str(), link.terminalPath().c_str());
+    if (monitor.isOpen())
+        printf("flowsim: monitor %s -> %s\n", monitorPath.c_str(), monitor.terminalPath().c_str());
     if (!link.carriesFraming() && (verbose || line.dataBits != 8 || line.parity != 'N'))
         printf("flowsim: the terminal forces 8 data bits and no parity on the host's end; "
                "only the host's rate and stop bits are compared\n");
@@ -334,19 +347,45 @@ int main(int argc, char* argv[])
     double wireFree = 0;  // paced: when our last answer left the wire
     double backAt = 0; // while vanished: when the link comes back
     std::string controlLine;
+    std::vector<uint8_t> monitorRx;
+    double monitorLast = 0; // when the monitor's last byte arrived
     const double start = now();
 
     while (!quit) {
-        pollfd fds[2];
+        pollfd fds[3];
         int n = 0;
         if (link.isOpen())
             fds[n++] = {link.fd(), POLLIN, 0};
         if (control >= 0)
             fds[n++] = {control, POLLIN, 0};
+        if (monitor.isOpen())
+            fds[n++] = {monitor.fd(), POLLIN, 0};
         // Wake for the meters' tick, a frame's closing silence, or the link's return.
-        poll(fds, nfds_t(n), rx.empty() ? 100 : 2);
+        poll(fds, nfds_t(n), rx.empty() && monitorRx.empty() ? 100 : 2);
         const double t = now();
         engine.tick(t - start);
+
+        // The monitor's requests: answered at once from the same meters, no fault applied.
+        if (monitor.isOpen()) {
+            uint8_t buf[512];
+            ssize_t got;
+            while ((got = read(monitor.fd(), buf, sizeof buf)) > 0) {
+                monitorRx.insert(monitorRx.end(), buf, buf + got);
+                monitorLast = now();
+            }
+            while (!monitorRx.empty()) {
+                const bool silent = now() - monitorLast > line.frameGapSeconds() + 0.002;
+                int len = ModbusEngine::requestLength(monitorRx.data(), int(monitorRx.size()));
+                if (len <= 0 || len > int(monitorRx.size()))
+                    len = silent ? int(monitorRx.size()) : 0;
+                if (len <= 0)
+                    break;
+                const std::vector<uint8_t> answer = engine.answer(monitorRx.data(), len, now() - start);
+                monitorRx.erase(monitorRx.begin(), monitorRx.begin() + len);
+                if (!answer.empty())
+                    writeAll(monitor.fd(), answer.data(), answer.size(), false, line.charSeconds());
+            }
+        }
 
         if (!link.isOpen() && backAt > 0 && t >= backAt) {
             backAt = 0;
@@ -513,6 +552,7 @@ int main(int argc, char* argv[])
     }
 
     link.close();
+    monitor.close();
     if (control >= 0) {
         close(control);
         unlink(controlPath.c_str());

@@ -675,5 +675,57 @@
         <source>Writing the recording %1 failed: %2</source>
         <translation>Writing the recording %1 failed: %2</translation>
     </message>
+    <message>
+        <source>Recording stopped: %1</source>
+        <translation>Recording stopped: %1</translation>
+    </message>
+    <message>
+        <source>Recording resumed</source>
+        <translation>Recording resumed</translation>
+    </message>
+    <message>
+        <source>Recording every %1 s to %2</source>
+        <translation>Recording every %1 s to %2</translation>
+    </message>
+    <message>
+        <source>Recording stopped</source>
+        <translation>Recording stopped</translation>
+    </message>
+    <message>
+        <source>Start recording</source>
+        <translation>Start recording</translation>
+    </message>
+    <message>
+        <source>Stop recording</source>
+        <translation>Stop recording</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>Recording folder</source>
+        <translation>Recording folder</translation>
+    </message>
+    <message>
+        <source>Empty: %1</source>
+        <translation>Empty: %1</translation>
+    </message>
+    <message>
+        <source>Choose...</source>
+        <translation>Choose...</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>Folder:</translation>
+    </message>
+    <message>
+        <source>Interval:</source>
+        <translation>Interval:</translation>
+    </message>
+    <message>
+        <source>the disk does not keep up with the recording in %1</source>
+        <translation>the disk does not keep up with the recording in %1</translation>
+    </message>
 </context>
 </TS>

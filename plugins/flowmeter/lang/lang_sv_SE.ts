@@ -699,5 +699,57 @@
         <source>Writing the recording %1 failed: %2</source>
         <translation>Det gick inte att skriva inspelningen %1: %2</translation>
     </message>
+    <message>
+        <source>Recording stopped: %1</source>
+        <translation>Inspelningen stoppad: %1</translation>
+    </message>
+    <message>
+        <source>Recording resumed</source>
+        <translation>Inspelningen återupptagen</translation>
+    </message>
+    <message>
+        <source>Recording every %1 s to %2</source>
+        <translation>Spelar in var %1 s till %2</translation>
+    </message>
+    <message>
+        <source>Recording stopped</source>
+        <translation>Inspelningen stoppad</translation>
+    </message>
+    <message>
+        <source>Start recording</source>
+        <translation>Starta inspelning</translation>
+    </message>
+    <message>
+        <source>Stop recording</source>
+        <translation>Stoppa inspelning</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Inspelning</translation>
+    </message>
+    <message>
+        <source>Recording folder</source>
+        <translation>Mapp för inspelningar</translation>
+    </message>
+    <message>
+        <source>Empty: %1</source>
+        <translation>Tom: %1</translation>
+    </message>
+    <message>
+        <source>Choose...</source>
+        <translation>Välj...</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>Mapp:</translation>
+    </message>
+    <message>
+        <source>Interval:</source>
+        <translation>Intervall:</translation>
+    </message>
+    <message>
+        <source>the disk does not keep up with the recording in %1</source>
+        <translation>disken hinner inte med inspelningen i %1</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,146 @@
+#include "Recorder.h"
+
+#include "LinePoller.h"
+#include "RecordRow.h"
+#include "RecordWriter.h"
+
+#include <QCoreApplication>
+
+#include <utility>
+
+Recorder::Recorder(Log l, QObject* parent) : QObject(parent), log(std::move(l))
+{
+    writer = std::make_unique<RecordWriter>([this](const RecordWriter::Batch& b, const RecordFile::Result& r) {
+        // Queued to the GUI thread; dropped by Qt if the recorder is gone by then (it is not:
+        // the writer ends in the destructor, before the object does).
+        QMetaObject::invokeMethod(this, [this, line = b.line, r] { onAppended(line, r); }, Qt::QueuedConnection);
+    });
+}
+
+Recorder::~Recorder()
+{
+    writer.reset();
+}
+
+void Recorder::start(const QString& folder)
+{
+    const bool moved = on && folder != where;
+    where = folder;
+    if (on && !moved)
+        return;
+    on = true;
+    lastError.clear();
+    lineErrors.clear();
+    lastRowMs.clear();
+    log(moved ? QString("Recording moved to %1").arg(folder) : QString("Recording to %1").arg(folder));
+    emit stateChanged();
+}
+
+void Recorder::stop()
+{
+    if (!on)
+        return;
+    on = false;
+    events.clear();
+    lastError.clear();
+    lineErrors.clear();
+    log("Recording stopped");
+    emit stateChanged();
+}
+
+void Recorder::flush()
+{
+    writer->flush();
+    // The outcomes are queued to this thread: taken in now.
+    QCoreApplication::sendPostedEvents(this);
+}
+
+void Recorder::onMeterEvent(MeterEvent event)
+{
+    if (on && event.kind == MeterEvent::TotalizerReset)
+        events << event;
+}
+
+void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<QString, MeterModel>& models,
+                    const DisplayUnits& units)
+{
+    if (!on)
+        return;
+    const QVector<MeterEvent> seen = std::exchange(events, {});
+    QVector<RecordWriter::Batch> batches;
+    for (int i = 0; i < lines.size(); ++i) {
+        const Line& l = lines[i];
+        QVector<const MeterModel*> lineModels;
+        for (const MeterConfig& m : l.config.meters) {
+            const auto found = models.constFind(m.model);
+            lineModels << (found == models.constEnd() ? nullptr : &found.value());
+        }
+        const RecordRow rows(lineModels, units);
+        auto modelOf = [&](int id) -> const MeterModel* {
+            for (int k = 0; k < l.config.meters.size(); ++k)
+                if (l.config.meters[k].id == id)
+                    return lineModels[k];
+            return nullptr;
+        };
+        auto nameOf = [&](int id) {
+            for (const MeterConfig& m : l.config.meters)
+                if (m.id == id)
+                    return LinePoller::meterName(m);
+            return LinePoller::meterName(MeterConfig{id, QString(), QString()});
+        };
+        // Rows by day: an event of before midnight goes to the file of its own day.
+        QMap<QDate, QStringList> byDay;
+        for (const MeterEvent& e : seen)
+            if (e.line == i)
+                byDay[(e.wall.isValid() ? e.wall : at).date()] << rows.reset(e, nameOf(e.id), modelOf(e.id));
+        for (const MeterConfig& m : l.config.meters) {
+            const MeterState u = l.units.value(m.id);
+            const QPair<int, int> key(i, m.id);
+            // No newer reading than the row before had: said, not written again as if new.
+            const bool stale = u.online && u.lastGoodMs > 0 && lastRowMs.value(key, 0) == u.lastGoodMs;
+            byDay[at.date()] << rows.meter(at, i, LinePoller::meterName(m), m.id, modelOf(m.id), u, stale);
+            lastRowMs[key] = u.lastGoodMs;
+        }
+        for (auto it = byDay.begin(); it != byDay.end(); ++it)
+            batches << RecordWriter::Batch{where, i + 1, it.key(), rows.header(), it.value()};
+    }
+    if (batches.isEmpty())
+        return;
+    if (!writer->post(std::move(batches))) {
+        RecordFile::Result behind;
+        behind.ok = false;
+        behind.path = where;
+        behind.error =
+            QCoreApplication::translate("FlowMeter", "the disk does not keep up with the recording in %1").arg(where);
+        onAppended(0, behind);
+    }
+}
+
+void Recorder::onAppended(int line, const RecordFile::Result& r)
+{
+    if (r.repairedBytes > 0)
+        log(QString("Record file %1 ended in a torn line: %2 bytes cut back to the last whole row")
+                .arg(r.path)
+                .arg(r.repairedBytes));
+    if (!on)
+        return;
+    if (!r.ok) {
+        lineErrors[line] = r.error;
+        if (lastError != r.error) {
+            lastError = r.error;
+            log(QString("Recording stopped: %1; trying again at each interval").arg(r.error));
+            emit failed(r.error);
+            emit stateChanged();
+        }
+        return;
+    }
+    lineErrors.remove(line);
+    // A writer that fell behind has caught up once an append is done.
+    lineErrors.remove(0);
+    if (lineErrors.isEmpty() && !lastError.isEmpty()) {
+        lastError.clear();
+        log("Recording resumed");
+        emit resumed();
+        emit stateChanged();
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "FlowConfig.h"
+#include "MeterEvent.h"
+#include "MeterModel.h"
+#include "MeterState.h"
+#include "RecordFile.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class RecordWriter;
+
+// Records the readings: at each tick one row per meter of every line, from the lines' own
+// snapshots, handed to a thread of its own that appends them to the line's file of the day
+// (docs/recording.md). Lives on the GUI thread; the disk is never waited for there.
+//
+// A failed append stops the recording from writing: said once (failed, the log), tried again
+// at every tick, and said again when an append succeeds ("recording resumed").
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // One line as its thread last saw it.
+    struct Line
+    {
+        LineConfig config;
+        QMap<int, MeterState> units;
+    };
+    using Log = std::function<void(const QString&)>;
+
+    explicit Recorder(Log log, QObject* parent = nullptr);
+    // Writes what was handed over, then ends its thread.
+    ~Recorder() override;
+
+    // Starts recording into `folder` (made when missing); a running recording moves there.
+    void start(const QString& folder);
+    void stop();
+    bool running() const { return on; }
+    // Whether the last append failed (while running); `error` says why.
+    bool failing() const { return !lastError.isEmpty(); }
+    QString error() const { return lastError; }
+    QString folder() const { return where; }
+
+    // The rows of one interval at `at`, for every meter of `lines` (line index from 0), in
+    // the units the user chose; with the totalizer resets seen since the last tick before them.
+    void tick(const QDateTime& at, const QVector<Line>& lines, const QMap<QString, MeterModel>& models,
+              const DisplayUnits& units);
+    // Waits until every row handed over is written (and its outcome reported).
+    void flush();
+
+public slots:
+    // From the lines' threads (queued): a totalizer reset is kept for the next tick.
+    void onMeterEvent(MeterEvent event);
+
+signals:
+    // Recording stopped writing: why, in words, with the path.
+    void failed(QString reason);
+    void resumed();
+    // Running, failing or resumed: for the mark in the status bar and the menu.
+    void stateChanged();
+
+private:
+    void onAppended(int line, const RecordFile::Result& result);
+
+    Log log;
+    std::unique_ptr<RecordWriter> writer;
+    bool on = false;
+    QString where;
+    QString lastError;
+    // Per line (from 1), the error its last append had: a line that failed says so once.
+    QMap<int, QString> lineErrors;
+    QVector<MeterEvent> events;
+    // Per line (from 0) and unit id, the reading the last row had (its monotonic ms).
+    QMap<QPair<int, int>, qint64> lastRowMs;
+};
