@@ -6,6 +6,7 @@
 #include "AlarmLimitEditor.h"
 #include "LinePoller.h"
 #include "LinesEditor.h"
+#include "MeterHistories.h"
 #include "MeterValuesView.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
@@ -106,6 +107,8 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
+    histories = new MeterHistories(this);
+    connect(histories, &MeterHistories::loaded, this, &cFlowMeterPlugin::onHistoryLoaded);
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -323,6 +326,7 @@ void cFlowMeterPlugin::loadSettings()
         startHandler(TYPE_PLAIN, this, "FLOWMETER");
     applyConfig(c);
     logConfig();
+    histories->load(c.recording.path());
     restoreLine = c.selectedLine;
     restoreId = c.selectedId;
     if (restoreId > 0) {
@@ -695,6 +699,7 @@ void cFlowMeterPlugin::deinit()
 {
     stopAndWait();
     stopLines();
+    histories->stop();
     // A reset a line's thread never got to must not leave the GUI locked.
     if (actionBusy)
         finishReset(false, QCoreApplication::translate("FlowMeter", "unloaded"));
@@ -760,6 +765,8 @@ QPair<int, int> cFlowMeterPlugin::shownMeter() const
 
 void cFlowMeterPlugin::onLineChanged(int line)
 {
+    if (LinePoller* p = poller(line))
+        histories->feed(line, p->units(), loader);
     refreshTree();
     if (line == shownMeter().first)
         refreshPages();
@@ -837,6 +844,7 @@ void cFlowMeterPlugin::refreshPages()
     const MeterModel* model = loader.model(u.model);
     const ValueFormat f = format();
     display->show(model, u, LinePoller::meterName(meter), f);
+    showHistory(shown, model, f);
     info->show(model, u, l.port, l.periodMs, f);
 }
 
@@ -889,4 +897,25 @@ CORVANE_PLUGIN_EXPORT cPlugin* createInstance(cMainWindow* window)
 CORVANE_PLUGIN_EXPORT void killInstance(cPlugin* plugin)
 {
     delete plugin;
+}
+
+// ---- History and trend.
+
+void cFlowMeterPlugin::showHistory(QPair<int, int> meter, const MeterModel* model, const ValueFormat& f)
+{
+    const ModelValue* flow = model ? model->find(ValueRole::FlowRate) : nullptr;
+    display->trend->setHistory(histories->of(meter.first, meter.second),
+                               flow ? f.shownUnit(*flow) : DisplayUnit::CubicMetrePerHour);
+}
+
+void cFlowMeterPlugin::onHistoryLoaded(int files, int skipped, QStringList problems)
+{
+    for (const QString& p : problems)
+        log("Recording not read back: %s", local(p).constData());
+    // Said only where there were recordings: a program that never recorded stays quiet.
+    if (files > 0 && skipped > 0)
+        log("History read back from %d recording file(s); %d damaged line(s) skipped", files, skipped);
+    else if (files > 0)
+        log("History read back from %d recording file(s)", files);
+    refreshPages();
 }

@@ -23,6 +23,7 @@
 class QAction;
 class QTreeWidgetItem;
 class LinePoller;
+class MeterHistories;
 class cPortPicker;
 
 // The flow-meter plug-in: MODBUS RTU flow meters on serial lines, each line polled by a thread
@@ -73,6 +74,8 @@ private slots:
     void onRestoreSelection();
     // Puts the serial devices present into the setup page's port box.
     void offerPorts();
+    // The recordings were read back into the meters' histories.
+    void onHistoryLoaded(int files, int skipped, QStringList problems);
 
 private:
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -138,4 +141,7 @@ private:
     FlowDisplayPage* display;
     FlowInfoPage* info;
     FlowSetupPage* setup;
+    // Every meter's flow over the last days, for the trend.
+    MeterHistories* histories;
+    void showHistory(QPair<int, int> meter, const MeterModel* model, const ValueFormat& f);
 };
