@@ -600,6 +600,13 @@ void TestFlowmeterWidgets::trendDrawsGapsPeaksAndLimit()
     QVERIFY(line && line->visible());
     QCOMPARE(line->point1->coords().y(), 900.0);
     QCOMPARE(line->point2->coords().y(), 900.0);
+    // The picture for the guide, where a folder is given for pictures as test_screenshots takes it.
+    const QString shots = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        view.setSpan(TrendView::OneDay);
+        view.setLimit(110.0);
+        QVERIFY(view.exportPicture(shots + "/trend.png"));
+    }
     view.setLimit(std::nan(""));
     QVERIFY(!line->visible());
     QVERIFY(!view.plot->yAxis->range().contains(900.0));

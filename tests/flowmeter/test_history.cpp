@@ -245,7 +245,8 @@ void TestHistory::damagedRecordsAreSkipped()
     text += stamp(kT0 + 10000) + ",1,M,1,online,,9\n";
     text += stamp(kT0 + 11000) + ",1,M,1,online,,x\n";
     text += stamp(kT0 + 12000) + ",1,M,1,online,,12\n";
-    text += stamp(kT0 + 13000) + ",1,M,1,onl";
+    // Cut inside its number (13): whole in its fields, but no reading.
+    text += stamp(kT0 + 13000) + ",1,M,1,online,,1";
     write(dayFile(dir, 1, kT0), text);
     // A file of no use at all beside it, and one whose flow unit is not known.
     write(dayFile(dir, 2, kT0), QByteArray("\xff\xfe garbage", 10));
