@@ -20,6 +20,41 @@ constexpr double kGapIntervals = 2.5;
 // A quoted line end may split a row over lines; a row of more is no row of ours.
 constexpr int kMostLinesInRow = 4;
 
+// The time of a row in ms since the epoch: the recorder's own form
+// ("2026-12-08T14:03:05.000+01:00") worked out by hand, a week of rows being millions of them
+// and a general parse looking up the time zone for each; any other ISO 8601 form through Qt.
+bool parseTime(const QString& text, qint64* ms)
+{
+    auto digits = [&](int at, int count) {
+        int v = 0;
+        for (int i = 0; i < count; ++i) {
+            const int d = int(text[at + i].unicode()) - '0';
+            if (d < 0 || d > 9)
+                return -1;
+            v = v * 10 + d;
+        }
+        return v;
+    };
+    if (text.size() == 29 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' &&
+        text[16] == ':' && text[19] == '.' && (text[23] == '+' || text[23] == '-') && text[26] == ':') {
+        const QDate day(digits(0, 4), digits(5, 2), digits(8, 2));
+        const int h = digits(11, 2), m = digits(14, 2), s = digits(17, 2), z = digits(20, 3);
+        const int oh = digits(24, 2), om = digits(27, 2);
+        if (day.isValid() && h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60 && z >= 0 && oh >= 0 &&
+            oh <= 14 && om >= 0 && om < 60) {
+            const qint64 offset = (qint64(oh) * 60 + om) * 60000 * (text[23] == '-' ? -1 : 1);
+            // Julian day 2440588 is 1970-01-01.
+            *ms = (((day.toJulianDay() - 2440588) * 24 + h) * 60 + m) * 60000 + qint64(s) * 1000 + z - offset;
+            return true;
+        }
+    }
+    const QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!at.isValid())
+        return false;
+    *ms = at.toMSecsSinceEpoch();
+    return true;
+}
+
 struct DayFile
 {
     QDate day;
@@ -136,16 +171,15 @@ void RecordReader::readFile(const QString& path, qint64 fromMs, qint64 untilMs, 
             break;
         if (!nextRow(&f, &whole))
             break;
-        bool timeOk = whole && f.size() == header.size();
-        const QDateTime at = timeOk ? QDateTime::fromString(f[0], Qt::ISODateWithMs) : QDateTime();
+        qint64 ms = 0;
+        const bool timeOk = whole && f.size() == header.size() && parseTime(f[0], &ms);
         bool lineOk = false, idOk = false;
         const int line = timeOk ? f[lineAt].toInt(&lineOk) : 0;
         const int id = timeOk ? f[idAt].toInt(&idOk) : 0;
-        if (!at.isValid() || !lineOk || !idOk || line < 1) {
+        if (!timeOk || !lineOk || !idOk || line < 1) {
             ++skipped;
             continue;
         }
-        const qint64 ms = at.toMSecsSinceEpoch();
         const QString& state = f[stateAt];
         // An event row marks a moment while the meter is read; it says nothing of the flow.
         if (state == QLatin1String("reset"))

@@ -32,9 +32,9 @@ void write(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
-QByteArray stamp(qint64 ms)
+QByteArray stamp(qint64 ms, int offsetS = 3600)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms).toOffsetFromUtc(3600).toString(Qt::ISODateWithMs).toUtf8();
+    return QDateTime::fromMSecsSinceEpoch(ms).toOffsetFromUtc(offsetS).toString(Qt::ISODateWithMs).toUtf8();
 }
 
 QString dayFile(const QTemporaryDir& dir, int line, qint64 ms, const QString& part = QString())
@@ -201,7 +201,7 @@ void TestHistory::recordsReadBack()
           "time,line,meter,unit id,state,detail,flow rate [m³/h],temperature [°C]\n" + stamp(kT0 + 7200000) +
               ",1,FT-1,3,online,,9.5,20\n" + stamp(kT0 + 7201000) + ",1,FT-1,3,stale,,,\n");
     write(dayFile(dir, 2, kT0 + 7200000), "time,line,meter,unit id,state,detail,flow rate [US gal/min]\n" +
-                                              stamp(kT0 + 7200000) + ",2,Meter 7,7,online,,1\n");
+                                              stamp(kT0 + 7200000, -5 * 3600) + ",2,Meter 7,7,online,,1\n");
     // Out of the span asked for.
     write(dayFile(dir, 1, kT0 - 10 * 24 * 3600 * 1000), head + stamp(kT0 - 10 * 24 * 3600 * 1000) + ",1,FT-1,3,online,,1,1,0\n");
 
@@ -222,7 +222,10 @@ void TestHistory::recordsReadBack()
     QVERIFY(s[28].isGap());
     QCOMPARE(s[29].max, 9.5);
     QVERIFY(s[30].isGap());
-    QVERIFY(std::fabs(h[{1, 7}].samples(0, std::numeric_limits<qint64>::max()).first().max - 0.227124707) < 1e-6);
+    // Written five hours behind UTC, placed where it happened.
+    const FlowHistory other = h.value({1, 7});
+    QCOMPARE(other.firstMs(), kT0 + 7200000);
+    QVERIFY(std::fabs(other.samples(0, std::numeric_limits<qint64>::max()).first().max - 0.227124707) < 1e-6);
     // Only the span asked for.
     RecordReader part(dir.path());
     QCOMPARE(part.read(kT0, kT0 + 24 * 3600 * 1000).value({0, 3}).size(), 2);
@@ -240,6 +243,8 @@ void TestHistory::damagedRecordsAreSkipped()
     text += stamp(kT0 + 5000) + ",1,M\n";
     text += stamp(kT0 + 6000) + ",1,M,1,online,,7\n";
     text += stamp(kT0 + 7000) + ",1,\"M,1,online,,8\n";
+    // Another program's form of the time: in UTC, written as Z.
+    text += QDateTime::fromMSecsSinceEpoch(kT0 + 7500, Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() + ",1,M,1,online,,10\n";
     text += stamp(kT0 + 8000) + ",1,M,1,online,,9\n";
     text += stamp(kT0 + 9000) + ",1,M,1,online,,9\n";
     text += stamp(kT0 + 10000) + ",1,M,1,online,,9\n";
@@ -262,7 +267,7 @@ void TestHistory::damagedRecordsAreSkipped()
     QStringList got;
     for (const FlowHistory::Sample& x : m)
         got << (x.isGap() ? QStringLiteral("-") : QString::number(x.max));
-    QCOMPARE(got.join(QLatin1Char(' ')), QStringLiteral("1 2 3 4 5 7 9 9 9 - 12"));
+    QCOMPARE(got.join(QLatin1Char(' ')), QStringLiteral("1 2 3 4 5 7 10 9 9 9 - 12"));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)
