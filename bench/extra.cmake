@@ -20,3 +20,14 @@ if(TARGET bench_recording AND TARGET flowmeter_models)
   target_link_libraries(bench_recording PRIVATE flowmeter_models)
   target_compile_definitions(bench_recording PRIVATE FLOWMETER_SOURCE_DIR="${flowmeter_dir}")
 endif()
+
+# bench_trend draws the plug-in's trend and reads recordings back with the plug-in's own classes.
+if(TARGET bench_trend AND TARGET flowmeter_models)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
+  find_package(QCustomPlotQt6 REQUIRED)
+  set(flowmeter_dir ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
+  target_sources(bench_trend PRIVATE ${flowmeter_dir}/FlowHistory.cpp ${flowmeter_dir}/RecordReader.cpp
+    ${flowmeter_dir}/TrendView.cpp ${flowmeter_dir}/Csv.cpp)
+  target_include_directories(bench_trend PRIVATE ${flowmeter_dir})
+  target_link_libraries(bench_trend PRIVATE flowmeter_models Qt6::Widgets QCustomPlotQt6::QCustomPlotQt6)
+endif()

@@ -7,6 +7,7 @@
 #include "AlarmLimitEditor.h"
 #include "LinePoller.h"
 #include "LinesEditor.h"
+#include "MeterHistories.h"
 #include "MeterValuesView.h"
 #include "Recorder.h"
 #include "RecordingEditor.h"
@@ -126,6 +127,8 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     connect(this, &cFlowMeterPlugin::meterEvent, recorder, &Recorder::onMeterEvent);
     // A row every second must not wander by the coarse timer's 5 %.
     loggerTimer->setTimerType(Qt::PreciseTimer);
+    histories = new MeterHistories(this);
+    connect(histories, &MeterHistories::loaded, this, &cFlowMeterPlugin::onHistoryLoaded);
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -371,6 +374,7 @@ void cFlowMeterPlugin::loadSettings()
     // Recording that ran when the program last ended goes on.
     if (c.recording.on)
         startRecording(false);
+    histories->load(c.recording.path());
     restoreLine = c.selectedLine;
     restoreId = c.selectedId;
     if (restoreId > 0) {
@@ -760,6 +764,7 @@ void cFlowMeterPlugin::deinit()
 {
     stopAndWait();
     stopLines();
+    histories->stop();
     // A reset a line's thread never got to must not leave the GUI locked.
     if (actionBusy)
         finishReset(false, QCoreApplication::translate("FlowMeter", "unloaded"));
@@ -832,6 +837,8 @@ QPair<int, int> cFlowMeterPlugin::shownMeter() const
 
 void cFlowMeterPlugin::onLineChanged(int line)
 {
+    if (LinePoller* p = poller(line))
+        histories->feed(line, p->units(), loader);
     refreshTree();
     reportDeviceState();
     if (line == shownMeter().first)
@@ -910,6 +917,7 @@ void cFlowMeterPlugin::refreshPages()
     const MeterModel* model = loader.model(u.model);
     const ValueFormat f = format();
     display->show(model, u, LinePoller::meterName(meter), f);
+    showHistory(shown, model, f);
     info->show(model, u, l.port, l.periodMs, f);
 }
 
@@ -1108,4 +1116,25 @@ CORVANE_PLUGIN_EXPORT cPlugin* createInstance(cMainWindow* window)
 CORVANE_PLUGIN_EXPORT void killInstance(cPlugin* plugin)
 {
     delete plugin;
+}
+
+// ---- History and trend.
+
+void cFlowMeterPlugin::showHistory(QPair<int, int> meter, const MeterModel* model, const ValueFormat& f)
+{
+    const ModelValue* flow = model ? model->find(ValueRole::FlowRate) : nullptr;
+    display->trend->setHistory(histories->of(meter.first, meter.second),
+                               flow ? f.shownUnit(*flow) : DisplayUnit::CubicMetrePerHour);
+}
+
+void cFlowMeterPlugin::onHistoryLoaded(int files, int skipped, QStringList problems)
+{
+    for (const QString& p : problems)
+        log("Recording not read back: %s", local(p).constData());
+    // Said only where there were recordings: a program that never recorded stays quiet.
+    if (files > 0 && skipped > 0)
+        log("History read back from %d recording file(s); %d damaged line(s) skipped", files, skipped);
+    else if (files > 0)
+        log("History read back from %d recording file(s)", files);
+    refreshPages();
 }

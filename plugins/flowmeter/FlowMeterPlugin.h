@@ -28,6 +28,7 @@ class QLabel;
 class QTreeWidgetItem;
 class LinePoller;
 class Recorder;
+class MeterHistories;
 class cPortPicker;
 
 // The flow-meter plug-in: MODBUS RTU flow meters on serial lines, each line polled by a thread
@@ -84,6 +85,8 @@ private slots:
     void onRestoreSelection();
     // Puts the serial devices present into the setup page's port box.
     void offerPorts();
+    // The recordings were read back into the meters' histories.
+    void onHistoryLoaded(int files, int skipped, QStringList problems);
 
 private:
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -174,4 +177,7 @@ private:
     QAction* recordAction = nullptr;
     // In the host's status bar, which deletes it if it goes first.
     QPointer<QLabel> recordMark;
+    // Every meter's flow over the last days, for the trend.
+    MeterHistories* histories;
+    void showHistory(QPair<int, int> meter, const MeterModel* model, const ValueFormat& f);
 };

@@ -38,90 +38,6 @@ QString invalidReadingText(const MeterModel& model, const QVector<ReadingCheck::
     return parts.join(", ");
 }
 
-TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent)
-{
-    setMinimumSize(240, 120);
-    setObjectName("trendPlot");
-}
-
-void TrendPlot::setTrend(const QVector<QPointF>& p, double spanSeconds)
-{
-    points = p;
-    span = spanSeconds;
-    // For whoever looks at the window from outside the plug-in (tests, accessibility tools),
-    // which cannot know this class.
-    setProperty("pointCount", int(points.size()));
-    update();
-}
-
-void TrendPlot::setLimit(double value)
-{
-    limit = value;
-    setProperty("limit", value);
-    update();
-}
-
-void TrendPlot::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF area = QRectF(rect()).adjusted(48, 8, -8, -20);
-    painter.fillRect(rect(), palette().base());
-    painter.setPen(palette().mid().color());
-    painter.drawRect(area);
-    if (points.size() < 2)
-        return;
-
-    double low = points[0].y(), high = low;
-    for (const QPointF& p : points) {
-        low = std::min(low, p.y());
-        high = std::max(high, p.y());
-    }
-    // The limit stays in sight, so that how close the flow is to it can be seen.
-    if (std::isfinite(limit)) {
-        low = std::min(low, limit);
-        high = std::max(high, limit);
-    }
-    // A flat signal still gets a band, so noise is not blown up to the full height.
-    const double margin = std::max((high - low) * 0.1, std::max(std::fabs(high) * 0.02, 0.1));
-    low -= margin;
-    high += margin;
-    const double end = points.last().x();
-    const double start = end - span;
-
-    auto toScreen = [&](const QPointF& p) {
-        return QPointF(area.left() + (p.x() - start) / span * area.width(),
-                       area.bottom() - (p.y() - low) / (high - low) * area.height());
-    };
-    painter.setPen(palette().text().color());
-    painter.drawText(QRectF(0, area.top() - 6, 44, 14), Qt::AlignRight, locale().toString(high, 'f', 1));
-    painter.drawText(QRectF(0, area.bottom() - 8, 44, 14), Qt::AlignRight, locale().toString(low, 'f', 1));
-    painter.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignLeft,
-                     QCoreApplication::translate("FlowMeter", "-%1 min").arg(span / 60, 0, 'f', 0));
-    painter.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight, QCoreApplication::translate("FlowMeter", "now"));
-
-    QPainterPath path;
-    bool first = true;
-    for (const QPointF& p : points) {
-        if (p.x() < start)
-            continue;
-        const QPointF s = toScreen(p);
-        if (first)
-            path.moveTo(s);
-        else
-            path.lineTo(s);
-        first = false;
-    }
-    painter.setClipRect(area);
-    if (std::isfinite(limit)) {
-        const double y = toScreen(QPointF(end, limit)).y();
-        painter.setPen(QPen(QColor(0xc0, 0x20, 0x20), 1, Qt::DashLine));
-        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-    }
-    painter.setPen(QPen(QColor(0x1f, 0x6f, 0xc0), 2));
-    painter.drawPath(path);
-}
-
 FlowDisplayPage::FlowDisplayPage(QWidget* parent) : QWidget(parent)
 {
     setObjectName("flowDisplayPage");
@@ -158,7 +74,7 @@ FlowDisplayPage::FlowDisplayPage(QWidget* parent) : QWidget(parent)
     for (QLabel* l : {total, temperature, alarm, limit, state, lastGood, errors})
         form->addRow(new QLabel, l);
     v->addLayout(form);
-    trend = new TrendPlot;
+    trend = new TrendView;
     v->addWidget(trend, 1);
     retranslate();
 }
@@ -175,6 +91,7 @@ void FlowDisplayPage::retranslate()
     for (int i = 0; i < 7; ++i)
         static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+    trend->retranslate();
 }
 
 void FlowDisplayPage::show(const MeterModel* model, const MeterState& u, const QString& name, const ValueFormat& format)
@@ -227,13 +144,7 @@ void FlowDisplayPage::show(const MeterModel* model, const MeterState& u, const Q
     }
     lastGood->setText(u.lastGood.isValid() ? format.locale().toString(u.lastGood, "yyyy-MM-dd hh:mm:ss") : QCoreApplication::translate("FlowMeter", "never"));
     errors->setText(format.locale().toString(u.errors));
-    // The trend is kept in the model's unit and drawn in the one chosen.
-    QVector<QPointF> points = u.trend.points();
     const ModelValue* flowValue = model ? model->find(ValueRole::FlowRate) : nullptr;
-    if (flowValue)
-        for (QPointF& p : points)
-            p.setY(format.toShown(*flowValue, p.y()));
-    trend->setTrend(points, FlowTrend::kSpanSeconds);
     const int l = model ? model->indexOf(ValueRole::AlarmLimit) : -1;
     // The limit is drawn beside the flow only where both are flows.
     const bool drawn = flowValue && l >= 0 && l < u.values.size() &&
@@ -249,7 +160,7 @@ void FlowDisplayPage::showNone()
     for (QLabel* l : {flow, total, temperature, alarm, limit, state, lastGood})
         l->setText("-");
     errors->setText("0");
-    trend->setTrend({}, 300);
+    trend->setHistory(nullptr, DisplayUnit::CubicMetrePerHour);
     trend->setLimit(std::nan(""));
 }
 

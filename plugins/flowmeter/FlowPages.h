@@ -4,6 +4,7 @@
 #include "MeterModel.h"
 #include "MeterState.h"
 #include "ReadingCheck.h"
+#include "TrendView.h"
 #include "ValueFormat.h"
 
 #include <QDateTime>
@@ -33,26 +34,6 @@ class UnitsChooser;
 // in the user's language, or in English for the log.
 QString invalidReadingText(const MeterModel& model, const QVector<ReadingCheck::Problem>& problems, bool translated);
 
-// The flow of the last minutes, drawn by hand so that the plug-in needs nothing beyond Qt's
-// widgets.
-class TrendPlot : public QWidget
-{
-public:
-    explicit TrendPlot(QWidget* parent = nullptr);
-    void setTrend(const QVector<QPointF>& points, double spanSeconds);
-    // A horizontal line at `value` (the alarm limit), in the units of the points; NaN for none.
-    void setLimit(double value);
-    QSize sizeHint() const override { return QSize(400, 160); }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    QVector<QPointF> points;
-    double span = 300;
-    double limit = std::nan("");
-};
-
 class FlowDisplayPage : public QWidget
 {
 public:
@@ -73,7 +54,8 @@ public:
     QLabel* state;
     QLabel* lastGood;
     QLabel* errors;
-    TrendPlot* trend;
+    // The meter's history; the plug-in gives it the history, the page its limit.
+    TrendView* trend;
 
 private:
     QFormLayout* form;

@@ -32,6 +32,7 @@
 #include <QTranslator>
 #include <QTreeWidgetItem>
 #include <QtTest>
+#include <qcustomplot.h>
 
 #include <QComboBox>
 #include <QDir>
@@ -260,6 +261,7 @@ private slots:
     // readings
     void valuesThatAreNoMeasurementAreShownInvalid();
     void trendKeepsFiveMinutesOfMonotonicTime();
+    void trendShowsTheRecordingsAfterStart();
     void unusableSettingsAreRefusedWithALine();
     void overlongValuesGoAndTheRestStaysByteForByte();
     void failedSaveIsSaidAndTheInputKept();
@@ -596,6 +598,7 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
     QStringList marked;
     for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp",
                              "Recorder.cpp", "RecordingEditor.cpp"}) {
+                             "TrendView.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -757,6 +760,93 @@ void TestFlowmeterPlugin::trendKeepsFiveMinutesOfMonotonicTime()
         QCOMPARE(p.last().y(), 2999.0);
         QCOMPARE(p.last().x() - p.first().x(), FlowTrend::kSpanSeconds);
     }
+}
+
+void TestFlowmeterPlugin::trendShowsTheRecordingsAfterStart()
+{
+    // Recordings of the day before yesterday (m³/h, a peak, the meter offline for ten rows)
+    // and of half an hour ago (l/min, every 2 s), in the data folder of a user of the test's own.
+    QTemporaryDir data;
+    const QByteArray previousData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    struct Restore
+    {
+        QByteArray value;
+        ~Restore() { value.isEmpty() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", value); }
+    } restore{previousData};
+    const QString records = data.path() + "/Tessmark/Corvane/records";
+    QVERIFY(QDir().mkpath(records));
+    QMap<QString, QByteArray> files;
+    auto row = [&](qint64 ms, const QByteArray& unit, const char* state, const QByteArray& flow) {
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
+        const QString name = records + "/line1-" + at.date().toString(Qt::ISODate) + ".csv";
+        if (!files.contains(name))
+            files[name] = "time,line,meter,unit id,state,detail,flow rate [" + unit + "],totalizer [m³]\n";
+        files[name] += at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8() + ",1,Meter 1,1," +
+                       state + ",," + flow + ",1\n";
+    };
+    const qint64 before = QDateTime(QDate::currentDate().addDays(-2), QTime(12, 0)).toMSecsSinceEpoch();
+    for (int i = 0; i < 600; ++i) {
+        const bool offline = i >= 400 && i < 410;
+        row(before + i * 1000, "m³/h", offline ? "offline" : (i == 300 ? "alarm" : "online"),
+            offline ? QByteArray() : QByteArray::number(i == 300 ? 77.5 : 10 + (i % 8) * 0.25));
+    }
+    const qint64 recent = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000 - 30 * 60000;
+    for (int i = 0; i < 300; ++i)
+        row(recent + i * 2000, "l/min", "online", i == 100 ? "500" : "100");
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        QFile f(it.key());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(it.value());
+    }
+
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    QVERIFY2(h.waitLog(QString("History read back from %1 recording file(s)\n").arg(files.size())),
+             qPrintable(h.log.text().right(1500)));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("flowValue") != "-"; }));
+    auto* span = h.plugin->displayWidget->findChild<QComboBox*>("trendSpan");
+    auto* plot = h.plugin->displayWidget->findChild<QCustomPlot*>("trendCanvas");
+    QVERIFY(span && plot);
+    QCOMPARE(span->count(), 5);
+    span->setCurrentIndex(4);
+    emit span->activated(4);
+    // The live readings join the ones read back, parted by a gap.
+    QVERIFY(waitUntil([&] {
+        return plot->graph(0)->dataCount() > 0 &&
+               (plot->graph(0)->data()->constEnd() - 1)->key * 1000 > recent + 300 * 2000;
+    }));
+    // A pixel column's width: where it holds several seconds, it is drawn at its middle.
+    const double column = 7 * 24 * 3600 * 1000.0 / plot->axisRect()->width();
+    double peakBefore = 0, peakRecent = 0;
+    bool gapOffline = false, gapToLive = false, gapAfterBefore = false;
+    for (auto it = plot->graph(0)->data()->constBegin(); it != plot->graph(0)->data()->constEnd(); ++it) {
+        const double ms = it->key * 1000;
+        if (std::isnan(it->value)) {
+            gapOffline = gapOffline || (ms >= before + 399000 && ms <= before + 410000);
+            gapAfterBefore = gapAfterBefore || (ms >= before + 599000 && ms < recent);
+            gapToLive = gapToLive || ms >= recent + 299 * 2000;
+            continue;
+        }
+        QVERIFY2(ms >= before - column, qPrintable(QDateTime::fromMSecsSinceEpoch(qint64(ms)).toString(Qt::ISODate)));
+        if (ms < before + 600000 + column)
+            peakBefore = std::max(peakBefore, it->value);
+        else if (ms < recent + 600000 + column)
+            peakRecent = std::max(peakRecent, it->value);
+    }
+    QCOMPARE(peakBefore, 77.5);
+    QCOMPARE(peakRecent, 500 * 60.0 / 1000.0);
+    QVERIFY(gapOffline);
+    QVERIFY(gapAfterBefore);
+    QVERIFY(gapToLive);
+    // The five minutes of now hold the live readings, and more as they come.
+    span->setCurrentIndex(0);
+    emit span->activated(0);
+    const int live = h.trendPoints();
+    QVERIFY(waitUntil([&] { return h.trendPoints() > live; }));
 }
 
 void TestFlowmeterPlugin::unusableSettingsAreRefusedWithALine()

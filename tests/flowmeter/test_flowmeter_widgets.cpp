@@ -2,14 +2,22 @@
 // the offscreen platform: what a meter's values read like in the units and the language chosen,
 // the lines' round trip and what is said about them, and the alarm limit's checks.
 #include "AlarmLimitEditor.h"
+#include "Csv.h"
+#include "FlowHistory.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
+#include "TrendView.h"
 #include "UnitsChooser.h"
 #include "ValueFormat.h"
 
 #include <ProgramRunner.h>
 
 #include <QComboBox>
+#include <QDateTime>
+#include <QImage>
+#include <QMenu>
+#include <QWheelEvent>
+#include <qcustomplot.h>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -151,6 +159,9 @@ private slots:
     void linesRoundTrip();
     void linesProblemsInWords();
     void alarmLimitIsChecked();
+    void trendDrawsGapsPeaksAndLimit();
+    void trendExportsWhatIsShown();
+    void trendFollowsThePaletteAndTheMouse();
     void everyNewTextHasItsSwedish();
 };
 
@@ -507,10 +518,250 @@ void TestFlowmeterWidgets::alarmLimitIsChecked()
     QCOMPARE(editor.current->text(), QString("This meter's model has no alarm limit."));
 }
 
+namespace {
+
+// The graph's points as drawn: (seconds since the epoch, value), NaN for a gap.
+QVector<QPointF> drawn(const TrendView& view)
+{
+    QVector<QPointF> points;
+    for (auto it = view.plot->graph(0)->data()->constBegin(); it != view.plot->graph(0)->data()->constEnd(); ++it)
+        points << QPointF(it->key, it->value);
+    return points;
+}
+
+// A trend of its own size on the offscreen screen, laid out as a window shows it.
+void showSized(TrendView& view, int width = 800, int height = 300)
+{
+    view.resize(width, height);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+void TestFlowmeterWidgets::trendDrawsGapsPeaksAndLimit()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // A week of readings each second, a one-second peak and dip in it, and the meter away for
+    // an hour: drawn in l/min at the week's span.
+    FlowHistory h;
+    const qint64 start = now - FlowHistory::kKeepMs + 60000;
+    const qint64 peak = start + 3 * 24 * 3600 * 1000LL + 4321000, dip = peak + 7777000;
+    const qint64 goneFrom = now - 5 * 3600 * 1000LL, goneTo = goneFrom + 3600 * 1000LL;
+    for (qint64 t = start; t < now; t += 1000) {
+        double v = 6.0 + 0.5 * std::sin(double(t) / 3.6e6);
+        if (t == peak)
+            v = 42.0;
+        if (t == dip)
+            v = 0.25;
+        h.add(t, t >= goneFrom && t < goneTo ? std::nan("") : v);
+    }
+    TrendView view;
+    showSized(view);
+    view.setHistory(&h, DisplayUnit::LitrePerMinute);
+    view.setSpan(TrendView::SevenDays);
+    QCOMPARE(view.plot->yAxis->label(), QString("Flow (l/min)"));
+    const QVector<QPointF> week = drawn(view);
+    const int width = view.plot->axisRect()->width();
+    // At most the low and the high of each pixel column, and the gap.
+    QVERIFY2(week.size() <= 2 * width + 2 && week.size() > width, qPrintable(QString::number(week.size())));
+    double top = -1, bottom = 1e9;
+    int gaps = 0;
+    for (int i = 0; i < week.size(); ++i) {
+        if (std::isnan(week[i].y())) {
+            ++gaps;
+            // Between the last reading before the meter went and the first after it came back.
+            QVERIFY(week[i - 1].x() < goneFrom / 1000.0 && week[i + 1].x() >= goneTo / 1000.0 - 3600.0 * 24 * 7 / width);
+            continue;
+        }
+        top = std::max(top, week[i].y());
+        bottom = std::min(bottom, week[i].y());
+    }
+    QCOMPARE(gaps, 1);
+    QCOMPARE(top, 42.0 * 1000 / 60);
+    QCOMPARE(bottom, 0.25 * 1000 / 60);
+    QCOMPARE(view.property("pointCount").toInt(), h.count(view.shownRange().first, view.shownRange().second));
+
+    // Five minutes: every reading of them at its own second, with nothing made up between.
+    view.setSpan(TrendView::FiveMinutes);
+    const QVector<QPointF> minutes = drawn(view);
+    QCOMPARE(minutes.size(), h.count(view.shownRange().first, view.shownRange().second));
+    QVERIFY(minutes.size() > 100);
+    for (int i = 1; i < minutes.size(); ++i)
+        QCOMPARE(minutes[i].x() - minutes[i - 1].x(), 1.0);
+    QVERIFY(view.plot->xAxis->range().upper * 1000 >= now);
+
+    // The limit: a line in sight, even far above the readings.
+    view.setLimit(900.0);
+    QCOMPARE(view.property("limit").toDouble(), 900.0);
+    QVERIFY(view.plot->yAxis->range().contains(900.0));
+    auto* line = view.plot->findChild<QCPItemStraightLine*>();
+    QVERIFY(line && line->visible());
+    QCOMPARE(line->point1->coords().y(), 900.0);
+    QCOMPARE(line->point2->coords().y(), 900.0);
+    // The picture for the guide, where a folder is given for pictures as test_screenshots takes it.
+    const QString shots = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        view.setSpan(TrendView::OneDay);
+        view.setLimit(110.0);
+        QVERIFY(view.exportPicture(shots + "/trend.png"));
+    }
+    view.setLimit(std::nan(""));
+    QVERIFY(!line->visible());
+    QVERIFY(!view.plot->yAxis->range().contains(900.0));
+    // No meter: nothing drawn, nothing left of the last.
+    view.setHistory(nullptr, DisplayUnit::CubicMetrePerHour);
+    QVERIFY(drawn(view).isEmpty());
+}
+
+void TestFlowmeterWidgets::trendExportsWhatIsShown()
+{
+    QTemporaryDir dir;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Twenty minutes at 200 ms, with a gap: the five minutes shown hold about 300 seconds.
+    FlowHistory h;
+    QMap<qint64, QPair<double, double>> expected;
+    for (qint64 t = now - 20 * 60000; t <= now; t += 200) {
+        const double v = 3.0 + double(t % 7000) / 1000.0;
+        const bool gone = t > now - 120000 && t < now - 100000;
+        h.add(t, gone ? std::nan("") : v);
+        if (gone)
+            continue;
+        const qint64 second = t / 1000 * 1000;
+        auto it = expected.find(second);
+        if (it == expected.end())
+            expected.insert(second, {v, v});
+        else
+            *it = {std::min(it->first, v), std::max(it->second, v)};
+    }
+    TrendView view;
+    showSized(view, 640, 280);
+    view.setHistory(&h, DisplayUnit::LitrePerSecond);
+    view.setSpan(TrendView::FiveMinutes);
+    const QPair<qint64, qint64> shown = view.shownRange();
+    QCOMPARE(shown.second - shown.first, 5 * 60000 + 1);
+
+    const QString csv = dir.filePath("trend.csv");
+    QString why;
+    QVERIFY2(view.exportData(csv, &why), qPrintable(why));
+    QFile f(csv);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n');
+    QCOMPARE(lines.first(), QString("time,flow rate min [l/s],flow rate max [l/s]"));
+    QCOMPARE(lines.last(), QString());
+    int rows = 0, gapRows = 0;
+    qint64 previous = 0;
+    for (int i = 1; i + 1 < lines.size(); ++i) {
+        QStringList fields;
+        QVERIFY(Csv::split(lines[i], &fields));
+        QCOMPARE(fields.size(), 3);
+        // Local time with its offset written out.
+        QVERIFY2(fields[0].contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.000[+-]\\d\\d:\\d\\d$")),
+                 qPrintable(fields[0]));
+        const qint64 t = QDateTime::fromString(fields[0], Qt::ISODateWithMs).toMSecsSinceEpoch();
+        // In order; a gap may begin within the second of the last reading before it.
+        QVERIFY2(t >= shown.first && t < shown.second && t >= previous, qPrintable(fields[0]));
+        previous = t;
+        if (fields[1].isEmpty()) {
+            QVERIFY(fields[2].isEmpty());
+            ++gapRows;
+            continue;
+        }
+        ++rows;
+        QVERIFY2(expected.contains(t), qPrintable(fields[0]));
+        QVERIFY(std::fabs(fields[1].toDouble() - expected[t].first / 3.6) < 1e-6);
+        QVERIFY(std::fabs(fields[2].toDouble() - expected[t].second / 3.6) < 1e-6);
+    }
+    // Every second shown that had readings, none outside.
+    int inSpan = 0;
+    for (qint64 t : expected.keys())
+        inSpan += t >= shown.first && t < shown.second;
+    QCOMPARE(rows, inSpan);
+    QCOMPARE(gapRows, 1);
+
+    // The picture: the plot as on screen, drawn in more than its background.
+    const QString png = dir.filePath("trend.png");
+    QVERIFY2(view.exportPicture(png, &why), qPrintable(why));
+    QImage image(png);
+    QVERIFY(!image.isNull());
+    QCOMPARE(image.size(), view.plot->size());
+    const QColor line = view.palette().color(QPalette::Highlight);
+    int lineish = 0;
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            colours.insert(c.rgb());
+            lineish += std::abs(c.red() - line.red()) + std::abs(c.green() - line.green()) + std::abs(c.blue() - line.blue()) < 40;
+        }
+    QVERIFY2(colours.size() > 8, qPrintable(QString::number(colours.size())));
+    QVERIFY2(lineish > 300, qPrintable(QString::number(lineish)));
+    // A folder that is not there: said, and nothing pretends to be written.
+    QVERIFY(!view.exportData(dir.filePath("none/trend.csv"), &why));
+    QVERIFY(!why.isEmpty());
+    QVERIFY(!view.exportPicture(dir.filePath("none/trend.png"), &why));
+    // The context menu offers both.
+    std::unique_ptr<QMenu> menu(view.makeMenu(nullptr));
+    QCOMPARE(menu->actions().size(), 2);
+    QCOMPARE(menu->actions().at(0)->text(), QString("Export picture..."));
+    QCOMPARE(menu->actions().at(1)->text(), QString("Export data..."));
+}
+
+void TestFlowmeterWidgets::trendFollowsThePaletteAndTheMouse()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    FlowHistory h;
+    for (qint64 t = now - 3 * 3600 * 1000LL; t <= now; t += 1000)
+        h.add(t, 1.0 + double(t % 60000) / 60000.0);
+    TrendView view;
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x24));
+    dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x34));
+    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Highlight, QColor(0x60, 0xa0, 0xff));
+    view.setPalette(dark);
+    showSized(view);
+    view.setHistory(&h, DisplayUnit::CubicMetrePerHour);
+    view.setSpan(TrendView::OneHour);
+    QCOMPARE(view.plot->toPixmap().toImage().pixelColor(2, 2), QColor(0x20, 0x20, 0x24));
+    QCOMPARE(view.plot->xAxis->tickLabelColor(), QColor(0xe8, 0xe8, 0xe8));
+    QCOMPARE(view.plot->yAxis->basePen().color(), QColor(0xe8, 0xe8, 0xe8));
+    QCOMPARE(view.plot->graph(0)->pen().color(), QColor(0x60, 0xa0, 0xff));
+
+    // The wheel zooms the time only; the plot then stays where it was put as readings come.
+    const QCPRange before = view.plot->xAxis->range();
+    const QPoint middle = view.plot->axisRect()->rect().center();
+    QWheelEvent wheel(middle, view.plot->mapToGlobal(middle), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view.plot, &wheel);
+    const QCPRange zoomed = view.plot->xAxis->range();
+    QVERIFY2(zoomed.size() < before.size() * 0.9, qPrintable(QString::number(zoomed.size())));
+    QVERIFY(zoomed.lower > before.lower && zoomed.upper < before.upper);
+    // Drawn anew at the zoom's resolution: readings a second apart again.
+    const QVector<QPointF> points = drawn(view);
+    QVERIFY(points.size() >= 2);
+    h.add(now + 5000, 2.0);
+    view.refresh();
+    QCOMPARE(view.plot->xAxis->range().lower, zoomed.lower);
+    // Dragged back by the mouse to an hour earlier.
+    QTest::mousePress(view.plot, Qt::LeftButton, Qt::NoModifier, middle);
+    QTest::mouseMove(view.plot, middle + QPoint(200, 0));
+    QTest::mouseRelease(view.plot, Qt::LeftButton, Qt::NoModifier, middle + QPoint(200, 0));
+    QVERIFY2(view.plot->xAxis->range().lower < zoomed.lower, "not dragged");
+    QCOMPARE(view.plot->xAxis->range().size(), zoomed.size());
+    // Choosing a span comes back to now.
+    emit view.spanBox->activated(TrendView::OneHour);
+    QVERIFY(view.plot->xAxis->range().upper * 1000 >= now);
+    QVERIFY(std::fabs(view.plot->xAxis->range().size() - 3600.0) < 1e-6);
+}
+
 void TestFlowmeterWidgets::everyNewTextHasItsSwedish()
 {
     QStringList marked;
-    for (const char* file : {"ValueFormat.cpp", "MeterValuesView.cpp", "UnitsChooser.cpp", "LinesEditor.cpp", "AlarmLimitEditor.cpp"}) {
+    for (const char* file : {"ValueFormat.cpp", "MeterValuesView.cpp", "UnitsChooser.cpp", "LinesEditor.cpp", "AlarmLimitEditor.cpp",
+                             "TrendView.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY2(f.open(QIODevice::ReadOnly), file);
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");

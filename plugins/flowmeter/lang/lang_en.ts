@@ -727,5 +727,65 @@
         <source>the disk does not keep up with the recording in %1</source>
         <translation>the disk does not keep up with the recording in %1</translation>
     </message>
+    <message>
+        <source>Span:</source>
+        <translation>Span:</translation>
+    </message>
+    <message>
+        <source>5 minutes</source>
+        <translation>5 minutes</translation>
+    </message>
+    <message>
+        <source>1 hour</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>8 hours</source>
+        <translation>8 hours</translation>
+    </message>
+    <message>
+        <source>24 hours</source>
+        <translation>24 hours</translation>
+    </message>
+    <message>
+        <source>7 days</source>
+        <translation>7 days</translation>
+    </message>
+    <message>
+        <source>Flow (%1)</source>
+        <translation>Flow (%1)</translation>
+    </message>
+    <message>
+        <source>Export picture...</source>
+        <translation>Export picture...</translation>
+    </message>
+    <message>
+        <source>Export data...</source>
+        <translation>Export data...</translation>
+    </message>
+    <message>
+        <source>Export picture</source>
+        <translation>Export picture</translation>
+    </message>
+    <message>
+        <source>Export data</source>
+        <translation>Export data</translation>
+    </message>
+    <message>
+        <source>PNG pictures (*.png)</source>
+        <translation>PNG pictures (*.png)</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>%1 was not written: %2</source>
+        <translation>%1 was not written: %2</translation>
+    </message>
 </context>
 </TS>

@@ -751,5 +751,65 @@
         <source>the disk does not keep up with the recording in %1</source>
         <translation>disken hinner inte med inspelningen i %1</translation>
     </message>
+    <message>
+        <source>Span:</source>
+        <translation>Tidsspann:</translation>
+    </message>
+    <message>
+        <source>5 minutes</source>
+        <translation>5 minuter</translation>
+    </message>
+    <message>
+        <source>1 hour</source>
+        <translation>1 timme</translation>
+    </message>
+    <message>
+        <source>8 hours</source>
+        <translation>8 timmar</translation>
+    </message>
+    <message>
+        <source>24 hours</source>
+        <translation>24 timmar</translation>
+    </message>
+    <message>
+        <source>7 days</source>
+        <translation>7 dygn</translation>
+    </message>
+    <message>
+        <source>Flow (%1)</source>
+        <translation>Flöde (%1)</translation>
+    </message>
+    <message>
+        <source>Export picture...</source>
+        <translation>Exportera bild...</translation>
+    </message>
+    <message>
+        <source>Export data...</source>
+        <translation>Exportera data...</translation>
+    </message>
+    <message>
+        <source>Export picture</source>
+        <translation>Exportera bild</translation>
+    </message>
+    <message>
+        <source>Export data</source>
+        <translation>Exportera data</translation>
+    </message>
+    <message>
+        <source>PNG pictures (*.png)</source>
+        <translation>PNG-bilder (*.png)</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV-filer (*.csv)</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Exportera</translation>
+    </message>
+    <message>
+        <source>%1 was not written: %2</source>
+        <translation>%1 skrevs inte: %2</translation>
+    </message>
 </context>
 </TS>
