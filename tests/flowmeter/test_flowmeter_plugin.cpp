@@ -597,8 +597,7 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
     for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp",
-                             "Recorder.cpp", "RecordingEditor.cpp"}) {
-                             "TrendView.cpp"}) {
+                             "Recorder.cpp", "RecordingEditor.cpp", "TrendView.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
