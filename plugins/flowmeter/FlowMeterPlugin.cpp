@@ -4,6 +4,9 @@
 #include "FlowSettings.h"
 #include "IdList.h"
 #include "AlarmLimitEditor.h"
+#include "AlarmListView.h"
+#include "AlarmLog.h"
+#include "DesktopNotifier.h"
 #include "LinePoller.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
@@ -28,6 +31,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidgetItem>
@@ -106,6 +110,7 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     restoreTimer = new QTimer(this);
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
+    makeAlarmList();
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -160,6 +165,12 @@ LinePoller* cFlowMeterPlugin::poller(int line) const
 void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
 {
     config = c;
+    alarms->open(c.recording.path());
+    QVector<AlarmLog::Meter> meters;
+    for (int i = 0; i < c.lines.size(); ++i)
+        for (const MeterConfig& m : c.lines[i].meters)
+            meters.push_back(AlarmLog::Meter{i, m.id, LinePoller::meterName(m), c.lines[i].port});
+    alarms->setMeters(meters);
     std::vector<std::unique_ptr<LinePoller>> gone;
     QMap<int, QString> failed;
     {
@@ -205,6 +216,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::meterEvent, alarms, &AlarmLog::onMeterEvent, Qt::QueuedConnection);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
@@ -484,6 +496,7 @@ void cFlowMeterPlugin::retranslate()
     display->retranslate();
     info->retranslate();
     setup->retranslate();
+    retranslateAlarmList();
     updateActions();
     if (resetAction)
         resetAction->setText(QCoreApplication::translate("FlowMeter", "Reset totalizer"));
@@ -699,6 +712,7 @@ void cFlowMeterPlugin::deinit()
     if (actionBusy)
         finishReset(false, QCoreApplication::translate("FlowMeter", "unloaded"));
     closePorts();
+    alarms->flush();
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -872,6 +886,42 @@ void cFlowMeterPlugin::onWriteDone(int line, int id, bool ok, QString failure)
     emit mainWindow->statusBarMsgSignal(
         ok ? QCoreApplication::translate("FlowMeter", "%1: alarm limit written").arg(which)
            : QCoreApplication::translate("FlowMeter", "%1: alarm limit not written (%2)").arg(which, failure));
+}
+
+// ---- The alarm list.
+
+void cFlowMeterPlugin::makeAlarmList()
+{
+    alarms = new AlarmLog(this);
+    notifier = new DesktopNotifier(this);
+    alarmView = new AlarmListView(alarms);
+    // A tab beside the meter's page: whichever meter is on show, the count of entries not yet
+    // acknowledged stands in the tab's title.
+    displayTabs = new QTabWidget;
+    displayTabs->setObjectName("flowDisplayTabs");
+    displayTabs->addTab(display, QString());
+    displayTabs->addTab(alarmView, alarmView->windowTitle());
+    // The page was hidden as the host's page; now the tab shows it.
+    display->setVisible(true);
+    displayWidget = displayTabs;
+    displayWidget->hide();
+    connect(alarmView, &QWidget::windowTitleChanged, displayTabs, [this](const QString& title) {
+        const int tab = displayTabs->indexOf(alarmView);
+        displayTabs->setTabText(tab, title);
+        displayTabs->setTabIcon(tab, alarms->unacknowledged() > 0 ? QIcon(kIconAlarm) : QIcon());
+    });
+    connect(alarms, &AlarmLog::raised, notifier, &DesktopNotifier::onRaised);
+    auto toLog = [this](const QString& line) { log("%s", local(line).constData()); };
+    connect(alarms, &AlarmLog::logLine, this, toLog);
+    connect(notifier, &DesktopNotifier::logLine, this, toLog);
+    retranslateAlarmList();
+}
+
+void cFlowMeterPlugin::retranslateAlarmList()
+{
+    displayTabs->setTabText(displayTabs->indexOf(display), QCoreApplication::translate("FlowMeter", "Meter"));
+    alarmView->retranslate();
+    displayTabs->setTabText(displayTabs->indexOf(alarmView), alarmView->windowTitle());
 }
 
 // ---- Entry points.

@@ -21,6 +21,10 @@
 #include <vector>
 
 class QAction;
+class QTabWidget;
+class AlarmListView;
+class AlarmLog;
+class DesktopNotifier;
 class QTreeWidgetItem;
 class LinePoller;
 class cPortPicker;
@@ -138,4 +142,12 @@ private:
     FlowDisplayPage* display;
     FlowInfoPage* info;
     FlowSetupPage* setup;
+
+    // The alarm list beside the meter's page, and the desktop told of what enters it.
+    void makeAlarmList();
+    void retranslateAlarmList();
+    QTabWidget* displayTabs = nullptr;
+    AlarmLog* alarms = nullptr;
+    AlarmListView* alarmView = nullptr;
+    DesktopNotifier* notifier = nullptr;
 };

@@ -15,6 +15,7 @@ ProgramRunner::ProgramRunner()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("XDG_DATA_HOME", config.path() + "/data");
     proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(work.path());
 }
