@@ -216,7 +216,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::statusMessage, mainWindow, &cMainWindow::statusBarMsgSignal,
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
-            connect(p.get(), &LinePoller::meterEvent, alarms, &AlarmLog::onMeterEvent, Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)

@@ -2,6 +2,7 @@
 
 #include "FlowConfig.h"
 #include "FlowPages.h"
+#include "MeterEvent.h"
 #include "MeterModelLoader.h"
 #include "ValueFormat.h"
 
@@ -59,6 +60,10 @@ public:
 
     // Why the port would not open, in the user's language.
     static QString openErrorText(const cOpenError& e);
+
+signals:
+    // Every line's meterEvent, passed on to the GUI thread in the order each line saw them.
+    void meterEvent(MeterEvent event);
 
 private slots:
     // The pages change with new readings, not with the host's 10 ms refresh: each line's

@@ -6,6 +6,7 @@
 
 #include "DisplayUnit.h"
 #include "FlowPages.h"
+#include "ValueFormat.h"
 
 #include <QCoreApplication>
 
@@ -68,6 +69,22 @@ double valueOf(const MeterModel& m, const QVector<double>& values, ValueRole rol
     return i >= 0 && i < values.size() ? values[i] : std::nan("");
 }
 
+// The bit field as the meter sent it: a u64 to its last bit, the others from their value.
+quint64 fieldBits(double value, quint64 whole)
+{
+    if (whole)
+        return whole;
+    return value >= 0 && value < 18446744073709551616.0 ? quint64(std::llround(value)) : 0;
+}
+
+// How far a totalizer may fall without being taken for a reset: the model's own margin for
+// confirming one.
+double fallMargin(const MeterModel& m)
+{
+    const ModelValue* command = m.find(ValueRole::ResetCommand);
+    return command ? command->confirmBelow : ModelValue().confirmBelow;
+}
+
 } // namespace
 
 LinePoller::LinePoller(int index, cThread* logTo)
@@ -75,6 +92,7 @@ LinePoller::LinePoller(int index, cThread* logTo)
       lineIndex(index),
       logThread(logTo)
 {
+    qRegisterMetaType<MeterEvent>();
 }
 
 LinePoller::~LinePoller()
@@ -98,6 +116,34 @@ void LinePoller::log(const QString& text) const
     cLog::line(logThread->outStream(), "Flow meter plugin: %s", text.toLocal8Bit().constData());
 }
 
+MeterEvent LinePoller::event(MeterEvent::Kind kind, int id) const
+{
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
+    MeterEvent e;
+    e.kind = kind;
+    e.line = lineIndex;
+    e.id = id;
+    e.wall = now.wall;
+    e.monotonicMs = now.monotonicMs;
+    return e;
+}
+
+void LinePoller::emitEvents(const QVector<MeterEvent>& events)
+{
+    for (const MeterEvent& e : events)
+        emit meterEvent(e);
+}
+
+QSet<int> LinePoller::offlineIds() const
+{
+    std::lock_guard<std::mutex> g(stateMutex);
+    QSet<int> ids;
+    for (auto it = said.begin(); it != said.end(); ++it)
+        if (it->presence == Said::Offline)
+            ids.insert(it.key());
+    return ids;
+}
+
 void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QMap<QString, MeterModel>& known)
 {
     std::lock_guard<std::mutex> g(stateMutex);
@@ -119,6 +165,7 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
         }
         // A meter given another model starts afresh: its values are another model's.
         if (u.model != m.model || !model) {
+            said.remove(m.id);
             u = MeterState();
             u.values.fill(std::nan(""), model ? model->values.size() : 0);
             u.wholes.fill(0, model ? model->values.size() : 0);
@@ -134,6 +181,8 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
         kept.insert(m.id, u);
     }
     unitStates = kept;
+    for (auto it = said.begin(); it != said.end();)
+        it = kept.contains(it.key()) ? std::next(it) : said.erase(it);
     if (portChanged)
         reopenPort = true;
 }
@@ -342,9 +391,12 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
         valid = valid && problems[i] == ReadingCheck::Valid;
     }
     const int flowIndex = model.indexOf(ValueRole::FlowRate);
+    const int alarmIndex = model.indexOf(ValueRole::AlarmBits);
+    const int totalIndex = model.indexOf(ValueRole::Totalizer);
     const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     bool cameBack = false;
     bool becameInvalid = false;
+    QVector<MeterEvent> events;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!unitStates.contains(id))
@@ -366,10 +418,50 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
         }
         if (flowIndex >= 0 && problems[flowIndex] == ReadingCheck::Valid)
             u.trend.add(float(values[flowIndex]), now);
+
+        Said& s = said[id];
+        if (s.presence != Said::Online) {
+            s.presence = Said::Online;
+            events << event(MeterEvent::CameBack, id);
+        }
+        // A field that was not read this time says nothing of the alarms.
+        if (alarmIndex >= 0 && !std::isnan(values[alarmIndex])) {
+            const ModelValue& field = model.values[alarmIndex];
+            const quint64 set = ValueFormat::alarmBits(field, values[alarmIndex]);
+            if ((set & ~s.alarmBits) || (!set && s.alarmBits)) {
+                MeterEvent e = event(set ? MeterEvent::AlarmRaised : MeterEvent::AlarmCleared, id);
+                e.detail = ValueFormat::alarmWords(field, set, false);
+                e.bits = fieldBits(values[alarmIndex], wholes.value(alarmIndex));
+                events << e;
+            }
+            s.alarmBits = set;
+        }
+        if (totalIndex >= 0 && problems[totalIndex] == ReadingCheck::Valid && std::isfinite(values[totalIndex])) {
+            const double total = values[totalIndex];
+            // Our own resets move `total` themselves; a fall beyond the noise is the meter's.
+            if (s.total - total > fallMargin(model)) {
+                MeterEvent e = event(MeterEvent::TotalizerReset, id);
+                e.detail = "totalizer fell at the meter";
+                e.value = s.total;
+                e.unit = model.values[totalIndex].unit;
+                events << e;
+            }
+            s.total = total;
+        }
     }
+    emitEvents(events);
     const QString tag = unitTag(id);
     if (cameBack)
         log(tag + " online");
+    for (const MeterEvent& e : events) {
+        if (e.kind == MeterEvent::AlarmRaised)
+            log(tag + ": alarm on (" + e.detail + ")");
+        else if (e.kind == MeterEvent::AlarmCleared)
+            log(tag + ": alarm off");
+        else if (e.kind == MeterEvent::TotalizerReset)
+            log(QString::asprintf("%s: totalizer fell at the meter from %.3f %s", local(tag).constData(), e.value,
+                                  local(logUnit(model.values[totalIndex])).constData()));
+    }
     // A meter met for the first time, or back after being away (replaced, restarted, set by
     // hand), is given the damping of the setup.
     const int dampingIndex = model.indexOf(ValueRole::Damping);
@@ -408,6 +500,7 @@ void LinePoller::recordFailure(int id, const QString& reason)
 {
     bool wentOffline = false;
     int errors = 0;
+    QVector<MeterEvent> events;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!unitStates.contains(id))
@@ -419,7 +512,15 @@ void LinePoller::recordFailure(int id, const QString& reason)
             wentOffline = u.online || u.failuresInRow == kOfflineAfter;
             u.online = false;
         }
+        // Its alarms stay as they were: nothing is known of them while it is away.
+        Said& s = said[id];
+        if (!u.online && u.failuresInRow >= kOfflineAfter && s.presence != Said::Offline) {
+            s.presence = Said::Offline;
+            events << event(MeterEvent::WentOffline, id);
+            events.back().detail = reason;
+        }
     }
+    emitEvents(events);
     log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason).arg(errors));
     if (wentOffline)
         log(unitTag(id) + " offline: " + reason);
@@ -428,6 +529,7 @@ void LinePoller::recordFailure(int id, const QString& reason)
 void LinePoller::markAllOffline(const QString& reason)
 {
     QList<int> changedIds;
+    QVector<MeterEvent> events;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         for (MeterState& u : unitStates) {
@@ -441,8 +543,16 @@ void LinePoller::markAllOffline(const QString& reason)
                 u.reason = reason;
                 changedIds << u.id;
             }
+            // A new reason for a meter already away is no new event.
+            Said& s = said[u.id];
+            if (s.presence != Said::Offline) {
+                s.presence = Said::Offline;
+                events << event(MeterEvent::WentOffline, u.id);
+                events.back().detail = reason;
+            }
         }
     }
+    emitEvents(events);
     for (int id : changedIds)
         log(unitTag(id) + " offline: " + reason);
     if (!changedIds.isEmpty())
@@ -547,6 +657,9 @@ void LinePoller::runReset(const MeterLink& link)
         const ModelValue* total = model.find(ValueRole::Totalizer);
         QString reason;
         bool confirmed = false;
+        bool knewBefore = false;
+        double totalBefore = std::nan("");
+        double totalAfter = std::nan("");
         if (!command) {
             reason = model.values.isEmpty() ? QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model)
                                             : QCoreApplication::translate("FlowMeter", "its model has no reset command");
@@ -570,7 +683,8 @@ void LinePoller::runReset(const MeterLink& link)
                 return true;
             };
             double before = 0;
-            const bool knewBefore = byTotal && readTotal(&before);
+            knewBefore = byTotal && readTotal(&before);
+            totalBefore = knewBefore ? before : std::nan("");
             reason.clear();
             const MeterLink::Result done = link.command(id, *command);
             if (!done.ok)
@@ -580,11 +694,28 @@ void LinePoller::runReset(const MeterLink& link)
             // few times before giving up.
             for (int tries = 0; done.ok && byTotal && !confirmed && tries < 10 && running; ++tries) {
                 double after = 0;
-                if (readTotal(&after))
+                if (readTotal(&after)) {
                     confirmed = after < command->confirmBelow && (!knewBefore || after < before);
+                    totalAfter = after;
+                }
                 if (!confirmed)
                     sleepWhile(running, 20);
             }
+        }
+        if (confirmed) {
+            MeterEvent e = event(MeterEvent::TotalizerReset, id);
+            e.detail = "totalizer reset from Corvane";
+            e.unit = total ? total->unit : QString();
+            {
+                std::lock_guard<std::mutex> g(stateMutex);
+                Said& s = said[id];
+                // Without a read before, the last poll's is the best there is.
+                e.value = knewBefore ? totalBefore : s.total;
+                // What the polls compare the next reading with: not the total before, or
+                // this reset would be said again as a fall at the meter.
+                s.total = totalAfter;
+            }
+            emit meterEvent(e);
         }
         if (confirmed)
             log(unitTag(id) + ": totalizer reset");

@@ -10,7 +10,9 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <mutex>
@@ -67,6 +69,9 @@ public:
     // changes of state do.
     void setLogPolls(bool on) { logPolls = on; }
 
+    // The meters whose last word in meterEvent was WentOffline.
+    QSet<int> offlineIds() const;
+
     // How the plug-in's lines name a meter: "Unit 3" on the first line (as they always
     // have), "Line 2 unit 3" on the others.
     QString unitTag(int id) const;
@@ -99,6 +104,9 @@ private:
     void runScan(const MeterLink& link);
     void runReset(const MeterLink& link);
     void runSetupWrites(const MeterLink& link);
+    // An event of meter `id` seen now.
+    MeterEvent event(MeterEvent::Kind kind, int id) const;
+    void emitEvents(const QVector<MeterEvent>& events);
 
     // Read by the line's thread for its signals and log lines.
     std::atomic<int> lineIndex;
@@ -120,6 +128,18 @@ private:
         double value = 0;
     };
     QVector<Write> writes;
+    // What the events have said of each meter so far, so that a change is said once and
+    // only a change is said.
+    struct Said
+    {
+        enum Presence { Unknown, Online, Offline };
+        Presence presence = Unknown;
+        // The alarm bits set at the last reading of the field.
+        quint64 alarmBits = 0;
+        // The last valid totalizer, in the model's unit; NaN before the first.
+        double total = std::nan("");
+    };
+    QMap<int, Said> said;
     // Why the port is not open, in words; empty while it is or is on its way.
     QString failure;
 

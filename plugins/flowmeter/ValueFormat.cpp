@@ -160,23 +160,47 @@ QString ValueFormat::bits(const ModelValue& value, double modelValue, bool* alar
 
 bool ValueFormat::alarmSet(const ModelValue& value, double modelValue)
 {
+    return alarmBits(value, modelValue) != 0;
+}
+
+quint64 ValueFormat::alarmBits(const ModelValue& value, double modelValue)
+{
     if (std::isnan(modelValue))
-        return false;
+        return 0;
     const uint64_t raw = rawBits(value, modelValue);
     if (value.role == ValueRole::AlarmBits && value.bits.isEmpty())
-        return raw != 0;
-    for (const BitMeaning& m : value.bits)
-        if (m.alarm && m.bit >= 0 && m.bit < 64 && (raw >> m.bit & 1))
-            return true;
-    // An alarm field's bit that the model does not explain is an alarm all the same.
-    if (value.role == ValueRole::AlarmBits) {
-        uint64_t explained = 0;
-        for (const BitMeaning& m : value.bits)
-            if (m.bit >= 0 && m.bit < 64)
-                explained |= uint64_t(1) << m.bit;
-        return (raw & ~explained) != 0;
+        return raw;
+    uint64_t alarms = 0;
+    uint64_t explained = 0;
+    for (const BitMeaning& m : value.bits) {
+        if (m.bit < 0 || m.bit >= 64)
+            continue;
+        explained |= uint64_t(1) << m.bit;
+        if (m.alarm)
+            alarms |= uint64_t(1) << m.bit;
     }
-    return false;
+    // An alarm field's bit that the model does not explain is an alarm all the same.
+    if (value.role == ValueRole::AlarmBits)
+        alarms |= ~explained;
+    return raw & alarms;
+}
+
+QString ValueFormat::alarmWords(const ModelValue& value, quint64 bits, bool translated)
+{
+    QStringList words;
+    for (int bit = 0; bit < 64; ++bit) {
+        if (!(bits >> bit & 1))
+            continue;
+        auto meaning = std::find_if(value.bits.begin(), value.bits.end(),
+                                    [bit](const BitMeaning& m) { return m.bit == bit; });
+        if (meaning == value.bits.end() || meaning->text.trimmed().isEmpty())
+            words << (translated ? QCoreApplication::translate("FlowMeter", "bit %1").arg(bit)
+                                 : QString("bit %1").arg(bit));
+        else
+            words << (translated ? QCoreApplication::translate("FlowMeter", meaning->text.toUtf8().constData())
+                                 : meaning->text.trimmed());
+    }
+    return words.join(", ");
 }
 
 QString ValueFormat::text(const ModelValue& value, double modelValue, ReadingCheck::Problem problem) const

@@ -48,6 +48,12 @@ public:
     QString bits(const ModelValue& value, double modelValue, bool* alarm = nullptr) const;
     // True when a bit of the field that the model calls an alarm is set.
     static bool alarmSet(const ModelValue& value, double modelValue);
+    // The alarm bits of the field that are set: those the model calls an alarm, and in an
+    // alarm field also those it does not explain.
+    static quint64 alarmBits(const ModelValue& value, double modelValue);
+    // Those bits in the model's words ("high flow, bit 7"), as the model file has them for
+    // the log and the records, or in the user's language.
+    static QString alarmWords(const ModelValue& value, quint64 bits, bool translated);
 
     // A number typed in the locale ("12,5" in Swedish); a point is taken too where the locale
     // does not group with it. False for anything else, and for NaN or infinity.

@@ -5,6 +5,7 @@
 #include "FlowTrend.h"
 #include "FlowConfig.h"
 #include "IdList.h"
+#include "MeterEvent.h"
 #include "SettingsReader.h"
 
 #include <FlowLinesPage.h>
@@ -157,6 +158,38 @@ struct Host : HostFixture
     }
 };
 
+// What the plug-in's meterEvent said, in the order it reached the GUI thread.
+class EventLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    QVector<MeterEvent> all;
+
+    QStringList kinds() const
+    {
+        static const char* const names[] = {"WentOffline", "CameBack", "AlarmRaised", "AlarmCleared", "TotalizerReset"};
+        QStringList k;
+        for (const MeterEvent& e : all)
+            k << names[e.kind];
+        return k;
+    }
+    int count(MeterEvent::Kind kind) const
+    {
+        return int(std::count_if(all.begin(), all.end(), [kind](const MeterEvent& e) { return e.kind == kind; }));
+    }
+    MeterEvent last(MeterEvent::Kind kind) const
+    {
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            if (it->kind == kind)
+                return *it;
+        return MeterEvent();
+    }
+
+public slots:
+    void take(MeterEvent e) { all << e; }
+};
+
 } // namespace
 
 class TestFlowmeterPlugin : public QObject
@@ -172,6 +205,7 @@ private slots:
     void swedishTexts();
     void everyTextHasItsSwedish();
     void faultsTakeTheMeterOfflineAndBack();
+    void eachChangeOfAMetersStateIsOneEventInOrder();
 
     // readings
     void valuesThatAreNoMeasurementAreShownInvalid();
@@ -1870,6 +1904,82 @@ void TestFlowmeterPlugin::aSetupThatMixesMetersIsRefusedWhole()
     h.plugin->acceptSetup();
     QVERIFY(waitUntil([&] { return rebuild.size() == 1; }));
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/lines/1/period").toInt(), 300);
+}
+
+// The events the alarm list, the recorder and the log follow: every change once, in the order
+// it happened, with what it was about; nothing for a reading that changes nothing.
+void TestFlowmeterPlugin::eachChangeOfAMetersStateIsOneEventInOrder()
+{
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    EventLog events;
+    QVERIFY(QObject::connect(h.plugin, SIGNAL(meterEvent(MeterEvent)), &events, SLOT(take(MeterEvent))));
+    h.select(1);
+    // The first answer after the start counts as coming back.
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::CameBack) == 1; }));
+    const MeterEvent first = events.last(MeterEvent::CameBack);
+    QCOMPARE(first.line, 0);
+    QCOMPARE(first.id, 1);
+    QVERIFY(first.wall.isValid() && first.monotonicMs > 0);
+
+    // The flow limit lowered below the flow at the meter: the alarm, in the model's words.
+    QVERIFY(sim.command("set 1 13 50"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::AlarmRaised) == 1; }));
+    const MeterEvent raised = events.last(MeterEvent::AlarmRaised);
+    QCOMPARE(raised.detail, QString("Flow above limit"));
+    QCOMPARE(raised.bits & 7, quint64(1));
+
+    // Away and back with the alarm still on: it was never cleared, nor raised again.
+    QVERIFY(sim.command("silence 3"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::CameBack) == 2; }));
+    QCOMPARE(events.last(MeterEvent::WentOffline).detail, QString("no answer"));
+    QVERIFY(events.last(MeterEvent::WentOffline).monotonicMs >= raised.monotonicMs);
+
+    QVERIFY(sim.command("set 1 13 200"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::AlarmCleared) == 1; }));
+    QCOMPARE(events.last(MeterEvent::AlarmCleared).bits & 7, quint64(0));
+
+    // The totalizer falls at the meter (served by hand) and rises again: one event, with the
+    // last total before the fall.
+    QVERIFY(sim.command("setf 1 2 5"));
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::TotalizerReset) == 1; }));
+    const MeterEvent fell = events.last(MeterEvent::TotalizerReset);
+    QCOMPARE(fell.detail, QString("totalizer fell at the meter"));
+    QCOMPARE(fell.unit, QString("m3"));
+    double lastBefore = 0;
+    for (const QVector<float>& a : sim.answers(1)) {
+        if (a[1] == 5.0f)
+            break;
+        lastBefore = a[1];
+    }
+    QVERIFY2(lastBefore > 1000 && std::fabs(fell.value - lastBefore) < 1e-3 * lastBefore,
+             qPrintable(QString("%1 / %2").arg(fell.value).arg(lastBefore)));
+    QVERIFY(sim.command("setf 1 2 off"));
+    QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() > 1000; }));
+
+    // Our own reset: the total read before it, within what flows meanwhile.
+    QMenu menu;
+    QToolBar bar;
+    QAction* reset = h.action("flowmeterResetTotalizer", menu, bar);
+    QVERIFY(reset);
+    const double shownBefore = double(sim.answers(1).last()[1]);
+    h.answerBoxes(QMessageBox::Yes);
+    reset->trigger();
+    QVERIFY(waitUntil([&] { return events.count(MeterEvent::TotalizerReset) == 2; }));
+    const MeterEvent ours = events.last(MeterEvent::TotalizerReset);
+    QCOMPARE(ours.detail, QString("totalizer reset from Corvane"));
+    QCOMPARE(ours.unit, QString("m3"));
+    QVERIFY2(ours.value >= shownBefore - 1e-3 && ours.value < shownBefore + 0.05,
+             qPrintable(QString("%1 / %2").arg(ours.value).arg(shownBefore)));
+    // The zero after it is no fall at the meter.
+    QVERIFY(waitUntil([&] { return h.label("totalValue").section(' ', 0, 0).toDouble() < 1.0; }));
+    // A few more rounds for anything said twice to arrive.
+    HostFixture::settle(600);
+
+    QCOMPARE(events.kinds(), (QStringList{"CameBack", "AlarmRaised", "WentOffline", "CameBack", "AlarmCleared",
+                                          "TotalizerReset", "TotalizerReset"}));
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
