@@ -33,6 +33,9 @@ struct AlarmEntry
     // Open when the program last ended: the meter's state in this run is not known yet. Not
     // kept in the file: it describes this run only.
     bool carried = false;
+    // When its meter first answered in this run, while the entry was carried over: unless that
+    // same answer reports the alarm again, the entry ends there.
+    QDateTime answered;
 
     bool isOpen() const { return !end.isValid(); }
     bool isAcknowledged() const { return acknowledged.isValid(); }

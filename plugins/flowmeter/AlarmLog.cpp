@@ -138,16 +138,18 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
         const int open = openOf(AlarmEntry::Offline, e.line, e.id);
         if (open >= 0)
             end(open, when);
-        // The last run's alarm, unless the meter reports it again with this answer.
+        // The last run's alarm, unless the meter reports it again with this answer (its events
+        // follow this one; the line's round ends after them).
         const int alarm = openOf(AlarmEntry::Alarm, e.line, e.id);
         if (alarm >= 0 && list[alarm].carried)
-            end(alarm, when);
+            list[alarm].answered = when;
         return;
     }
     case MeterEvent::AlarmRaised: {
         const int open = openOf(AlarmEntry::Alarm, e.line, e.id);
         if (open >= 0 && list[open].text == e.detail) {
             list[open].carried = false;
+            list[open].answered = QDateTime();
             return;
         }
         // Other bits came on: the alarm as it is now is a new entry, the one before ends here.
@@ -165,6 +167,13 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
     case MeterEvent::TotalizerReset:
         return;
     }
+}
+
+void AlarmLog::onLineRound(int line)
+{
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].isOpen() && list[i].line == line && list[i].carried && list[i].answered.isValid())
+            end(i, list[i].answered);
 }
 
 void AlarmLog::raiseGeneral(const QString& text)
@@ -207,10 +216,11 @@ void AlarmLog::add(AlarmEntry e)
     emit raised(e);
 }
 
-void AlarmLog::end(int index, const QDateTime& when)
+void AlarmLog::end(int index, QDateTime when)
 {
     AlarmEntry& e = list[index];
     e.carried = false;
+    e.answered = QDateTime();
     // Never before it began, whatever the clocks did in between.
     e.end = std::max(when, e.start);
     changed(index);

@@ -17,8 +17,8 @@ class QTimer;
 //
 // Entries open when the program last ended stay open until their meter's state is known:
 // the meter's first answer ends an offline entry (its first failure confirms it), and ends an
-// alarm entry unless the meter reports the same alarm again. Entries of no meter have no one to
-// confirm them and end at the restart.
+// alarm entry unless the same answer reports the same alarm again. Entries of no meter have no
+// one to confirm them and end at the restart.
 class AlarmLog : public QAbstractTableModel
 {
     Q_OBJECT
@@ -69,6 +69,9 @@ public:
 public slots:
     // A meter's change of state, from its line's thread (queued).
     void onMeterEvent(const MeterEvent& event);
+    // Line `line` has polled each of its meters once more, and every event of the round came
+    // before this (queued from the same thread).
+    void onLineRound(int line);
     // An entry of no meter, open until endGeneral with the same text (or endAllGeneral); raised
     // again while open, it stays the one entry.
     void raiseGeneral(const QString& text);
@@ -85,7 +88,8 @@ signals:
 private:
     int openOf(AlarmEntry::Kind kind, int line, int id) const;
     void add(AlarmEntry e);
-    void end(int index, const QDateTime& when);
+    // `when` by value: it may be a time of the entry itself.
+    void end(int index, QDateTime when);
     void changed(int index);
     void trim();
     void save();

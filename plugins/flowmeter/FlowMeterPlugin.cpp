@@ -217,6 +217,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
             connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
+            connect(p.get(), &LinePoller::changed, alarms, &AlarmLog::onLineRound, Qt::QueuedConnection);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
@@ -910,6 +911,7 @@ void cFlowMeterPlugin::makeAlarmList()
         displayTabs->setTabText(tab, title);
         displayTabs->setTabIcon(tab, alarms->unacknowledged() > 0 ? QIcon(kIconAlarm) : QIcon());
     });
+    connect(this, &cFlowMeterPlugin::meterEvent, alarms, &AlarmLog::onMeterEvent);
     connect(alarms, &AlarmLog::raised, notifier, &DesktopNotifier::onRaised);
     auto toLog = [this](const QString& line) { log("%s", local(line).constData()); };
     connect(alarms, &AlarmLog::logLine, this, toLog);

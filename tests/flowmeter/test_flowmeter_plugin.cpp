@@ -29,7 +29,12 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -156,6 +161,25 @@ struct Host : HostFixture
         plugin->mkPluginMenu(&menu, &bar);
         return menu.findChild<QAction*>(name);
     }
+    // The alarm list as the user sees it: newest first; time, line, meter, text, end, acknowledged.
+    QTableView* alarmTable() const { return plugin->displayWidget->findChild<QTableView*>("alarmTable"); }
+    int alarmRows() const { return alarmTable()->model()->rowCount(); }
+    QString alarm(int row, int column) const
+    {
+        return alarmTable()->model()->index(row, column).data().toString();
+    }
+    // The alarm list's tab: "Alarms (N)".
+    QString alarmTab() const
+    {
+        auto* tabs = plugin->displayWidget->objectName() == "flowDisplayTabs"
+                         ? qobject_cast<QTabWidget*>(plugin->displayWidget)
+                         : plugin->displayWidget->findChild<QTabWidget*>("flowDisplayTabs");
+        return tabs ? tabs->tabText(tabs->indexOf(alarmTable()->parentWidget())) : QString();
+    }
+    void click(const char* button) const
+    {
+        QTest::mouseClick(plugin->displayWidget->findChild<QPushButton*>(button), Qt::LeftButton);
+    }
 };
 
 // What the plug-in's meterEvent said, in the order it reached the GUI thread.
@@ -189,8 +213,38 @@ public:
 public slots:
     void take(MeterEvent e) { all << e; }
 };
+// The alarm list's columns.
+enum { AlarmTime, AlarmLine, AlarmMeter, AlarmText, AlarmEnd, AlarmAcknowledged };
 
 } // namespace
+
+// The desktop's notification service as the test runs it on its own session bus: what it was
+// asked to show.
+class NotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList summaries;
+    QStringList bodies;
+    QList<uint> replaces;
+    QList<QVariantMap> hints;
+    QList<uint> given;
+
+public slots:
+    uint Notify(const QString&, uint replacesId, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap& hintMap, int)
+    {
+        summaries << summary;
+        bodies << body;
+        replaces << replacesId;
+        hints << hintMap;
+        given << uint(100 + given.size());
+        return given.last();
+    }
+    QStringList GetCapabilities() { return {"body"}; }
+};
 
 class TestFlowmeterPlugin : public QObject
 {
@@ -241,6 +295,12 @@ private slots:
     // the setup page's lines
     void linesAddedRenamedAndRemovedOnTheSetupPage();
     void aSetupThatMixesMetersIsRefusedWhole();
+
+    // the alarm list and the desktop
+    void alarmListTakesAlarmsAndOfflineAndOutlivesARestart();
+    void aCorruptAlarmListIsSetAsideAndTheMetersRunOn();
+    void notificationReachesTheDesktop();
+    void withoutASessionBusOneLineAndNoNotification();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -1233,12 +1293,14 @@ float floatOf(uint16_t high, uint16_t low)
     return f;
 }
 
-// The user's model folder in a temporary data home, for as long as it lives.
+// The user's model folder in a temporary data home, for as long as it lives; the recordings
+// and the alarm list go there too.
 struct UserModels
 {
     UserModels() : previous(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); }
     ~UserModels() { qputenv("XDG_DATA_HOME", previous); }
     QString folder() const { return home.path() + "/Tessmark/Corvane/models"; }
+    QString alarmsFile() const { return home.path() + "/Tessmark/Corvane/records/alarms.json"; }
     QString add(const QString& name, const QByteArray& bytes) const
     {
         QDir().mkpath(folder());
@@ -1980,6 +2042,190 @@ void TestFlowmeterPlugin::eachChangeOfAMetersStateIsOneEventInOrder()
 
     QCOMPARE(events.kinds(), (QStringList{"CameBack", "AlarmRaised", "WentOffline", "CameBack", "AlarmCleared",
                                           "TotalizerReset", "TotalizerReset"}));
+}
+
+namespace {
+
+// Two meters of the model file, whose alarm bits take a word set with "set ID 6 WORD" until
+// "set ID 6 off"; named on the setup, as the list and the desktop name them.
+bool startNamedPair(Host& h, FlowSim& sim)
+{
+    storeLine(h.store, sim.link, {MeterConfig{1, "Tessmark FM-1", "FT-101 inlet"}, MeterConfig{2, "Tessmark FM-1", "FT-102 outlet"}});
+    return h.start(sim.link, "1,2") && waitUntil([&] { return h.unit(2) && !h.unit(2)->text(1).isEmpty(); });
+}
+
+QJsonArray alarmsIn(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(f.readAll()).object().value("entries").toArray();
+}
+
+} // namespace
+
+void TestFlowmeterPlugin::alarmListTakesAlarmsAndOfflineAndOutlivesARestart()
+{
+    UserModels data;
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    QCOMPARE(h.alarmRows(), 0);
+    QCOMPARE(h.alarmTab(), QString("Alarms"));
+
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 1; }));
+    QCOMPARE(h.alarm(0, AlarmMeter), QString("FT-102 outlet"));
+    QCOMPARE(h.alarm(0, AlarmLine), QString("1"));
+    QVERIFY2(h.alarm(0, AlarmText).contains("Temperature above 60 °C"), qPrintable(h.alarm(0, AlarmText)));
+    QCOMPARE(h.alarm(0, AlarmEnd), QString("ongoing"));
+    QCOMPARE(h.alarmTab(), QString("Alarms (1)"));
+    QVERIFY(sim.command("set 2 6 off"));
+    QVERIFY(waitUntil([&] { return h.alarm(0, AlarmEnd) != "ongoing"; }));
+    QCOMPARE(h.alarmRows(), 1);
+
+    // The line's device goes away: each meter an entry, ended when it answers again.
+    h.answerBoxes(QMessageBox::Ok);
+    QVERIFY(sim.command("vanish 1500"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 3; }));
+    QCOMPARE(QSet<QString>({h.alarm(0, AlarmMeter), h.alarm(1, AlarmMeter)}), QSet<QString>({"FT-101 inlet", "FT-102 outlet"}));
+    QVERIFY2(h.alarm(0, AlarmText).startsWith("Offline: "), qPrintable(h.alarm(0, AlarmText)));
+    QVERIFY(waitUntil([&] { return h.alarm(0, AlarmEnd) != "ongoing" && h.alarm(1, AlarmEnd) != "ongoing"; }, 20000));
+    QCOMPARE(h.alarmRows(), 3);
+    QCOMPARE(h.alarmTab(), QString("Alarms (3)"));
+
+    // The oldest acknowledged.
+    h.alarmTable()->selectRow(2);
+    h.click("acknowledgeButton");
+    QCOMPARE(h.alarmTab(), QString("Alarms (2)"));
+    QVERIFY(!h.alarm(2, AlarmAcknowledged).isEmpty());
+    QVERIFY(h.alarm(0, AlarmAcknowledged).isEmpty());
+
+    // An alarm still on when the program ends: in the file, and on the list after the restart.
+    QVERIFY(sim.command("set 1 6 1"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 4; }));
+    QCOMPARE(h.alarm(0, AlarmMeter), QString("FT-101 inlet"));
+    QVERIFY(h.alarm(0, AlarmText).contains("Flow above limit"));
+    h.unload();
+    const QJsonArray saved = alarmsIn(data.alarmsFile());
+    QCOMPARE(saved.size(), 4);
+    QCOMPARE(saved[3].toObject().value("meter").toString(), QString("FT-101 inlet"));
+    QVERIFY(!saved[3].toObject().contains("end"));
+    QVERIFY(saved[0].toObject().contains("acknowledged"));
+
+    QVERIFY(h.create());
+    QCOMPARE(h.alarmRows(), 4);
+    QCOMPARE(h.alarmTab(), QString("Alarms (3)"));
+    QVERIFY(!h.alarm(3, AlarmAcknowledged).isEmpty());
+    QCOMPARE(h.alarm(0, AlarmEnd), QString("ongoing"));
+    // The meter answers with its alarm still on: the entry of before goes on, no second one.
+    QVERIFY(waitUntil([&] { return h.unit(1) && h.unit(1)->data(0, Qt::UserRole).toString().contains("alarm"); }));
+    const int answered = sim.collect().count("flowsim: -> ");
+    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> ") >= answered + 6; }));
+    HostFixture::settle();
+    QCOMPARE(h.alarmRows(), 4);
+    QCOMPARE(h.alarm(0, AlarmEnd), QString("ongoing"));
+    QVERIFY(sim.command("set 1 6 off"));
+    QVERIFY(waitUntil([&] { return h.alarm(0, AlarmEnd) != "ongoing"; }));
+    h.click("acknowledgeAllButton");
+    QCOMPARE(h.alarmTab(), QString("Alarms"));
+    QVERIFY(waitUntil([&] {
+        const QJsonArray all = alarmsIn(data.alarmsFile());
+        return all.size() == 4 && all[3].toObject().contains("end") && all[3].toObject().contains("acknowledged");
+    }));
+}
+
+void TestFlowmeterPlugin::aCorruptAlarmListIsSetAsideAndTheMetersRunOn()
+{
+    UserModels data;
+    const QByteArray corrupt = "{\"version\": 1, \"entries\": [{\"kind\": \"alarm\", \"start\": ";
+    QVERIFY(QDir().mkpath(QFileInfo(data.alarmsFile()).absolutePath()));
+    {
+        QFile f(data.alarmsFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(corrupt);
+    }
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Alarm list " + data.alarmsFile() + " cannot be read whole (not JSON"));
+    const QFileInfoList aside = QFileInfo(data.alarmsFile()).dir().entryInfoList({"alarms.json.unreadable-*"});
+    QCOMPARE(aside.size(), 1);
+    QFile kept(aside[0].filePath());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), corrupt);
+    QCOMPARE(h.alarmRows(), 0);
+    QVERIFY(sim.command("set 2 6 2"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 1; }));
+    QVERIFY(waitUntil([&] { return alarmsIn(data.alarmsFile()).size() == 1; }));
+    QCOMPARE(h.alarm(0, AlarmMeter), QString("FT-102 outlet"));
+}
+
+void TestFlowmeterPlugin::notificationReachesTheDesktop()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("needs a session bus of its own: ctest runs it as test_flowmeter_notifications under dbus-run-session");
+    UserModels data;
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    const QString noService = "No desktop notification service on the session bus";
+
+    // No one serves notifications yet: said once, whatever the alarms.
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 1; }));
+    QVERIFY(h.waitLog(noService));
+    QVERIFY(sim.command("set 2 6 off"));
+    QVERIFY(waitUntil([&] { return h.alarm(0, AlarmEnd) != "ongoing"; }));
+    QVERIFY(sim.command("set 2 6 1"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 2; }));
+
+    // The service comes, on a connection of its own, through the bus.
+    QDBusConnection own = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notificationService");
+    QVERIFY(own.isConnected());
+    NotificationService service;
+    QVERIFY(own.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
+    QVERIFY(own.registerService("org.freedesktop.Notifications"));
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return !service.summaries.isEmpty(); }));
+    QCOMPARE(service.summaries.last(), QString("Alarm: FT-102 outlet"));
+    QVERIFY2(service.bodies.last().contains("Temperature above 60 °C") && service.bodies.last().contains("unit 2"),
+             qPrintable(service.bodies.last()));
+    QCOMPARE(service.hints.last().value("urgency").toInt(), 2);
+    QCOMPARE(h.log.text().count(noService), 1);
+
+    // The meters go offline: each told by name; meter 2's replaces its alarm on the desktop.
+    h.answerBoxes(QMessageBox::Ok);
+    QVERIFY(sim.command("vanish 1500"));
+    QVERIFY(waitUntil([&] { return service.summaries.size() == 3; }));
+    QVERIFY(service.summaries.contains("Offline: FT-101 inlet"));
+    const int second = int(service.summaries.indexOf("Offline: FT-102 outlet"));
+    QVERIFY(second > 0);
+    QCOMPARE(service.replaces[second], service.given[0]);
+    QVERIFY(waitUntil([&] { return h.alarm(0, AlarmEnd) != "ongoing" && h.alarm(1, AlarmEnd) != "ongoing"; }, 20000));
+    h.unload();
+    own.unregisterService("org.freedesktop.Notifications");
+    QDBusConnection::disconnectFromBus("notificationService");
+}
+
+void TestFlowmeterPlugin::withoutASessionBusOneLineAndNoNotification()
+{
+    if (QDBusConnection::sessionBus().isConnected())
+        QSKIP("a session bus is there: ctest runs this one without");
+    UserModels data;
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 1; }));
+    QVERIFY(sim.command("set 1 6 2"));
+    QVERIFY(waitUntil([&] { return h.alarmRows() == 2; }));
+    QCOMPARE(h.log.text().count("Flow meter plugin: No session bus ("), 1);
+    QVERIFY(h.log.text().contains("alarms are not shown as desktop notifications"));
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

@@ -8,12 +8,9 @@
 TempSettings::TempSettings()
     : previousXdg(qgetenv("XDG_CONFIG_HOME")),
       hadXdg(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")),
-      previousData(qgetenv("XDG_DATA_HOME")),
-      hadData(qEnvironmentVariableIsSet("XDG_DATA_HOME")),
       previousPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
 {
     qputenv("XDG_CONFIG_HOME", tmp.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", dataDir().toLocal8Bit());
     // Qt reads the user path once per process; setPath also moves stores made from now on.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, tmp.path());
 }
@@ -24,10 +21,6 @@ TempSettings::~TempSettings()
         qputenv("XDG_CONFIG_HOME", previousXdg);
     else
         qunsetenv("XDG_CONFIG_HOME");
-    if (hadData)
-        qputenv("XDG_DATA_HOME", previousData);
-    else
-        qunsetenv("XDG_DATA_HOME");
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, previousPath);
 }
 

@@ -6,8 +6,7 @@
 
 // A settings store of its own in a new temporary folder: XDG_CONFIG_HOME and Qt's user path
 // for native settings point there until the object goes, so a window built meanwhile reads
-// and writes the real INI file <folder>/Tessmark/Corvane.conf and never the user's own. The
-// data folder (XDG_DATA_HOME, where recordings and the alarm list go) is <folder>/data.
+// and writes the real INI file <folder>/Tessmark/Corvane.conf and never the user's own.
 class TempSettings
 {
 public:
@@ -17,7 +16,6 @@ public:
     TempSettings& operator=(const TempSettings&) = delete;
 
     QString dir() const { return tmp.path(); }
-    QString dataDir() const { return tmp.path() + "/data"; }
     // The file that QSettings("Tessmark", "Corvane") uses.
     QString file() const { return tmp.path() + "/Tessmark/Corvane.conf"; }
     // Replaces the file with these bytes (creating its folder).
@@ -27,7 +25,5 @@ private:
     QTemporaryDir tmp;
     QByteArray previousXdg;
     bool hadXdg;
-    QByteArray previousData;
-    bool hadData;
     QString previousPath;
 };
