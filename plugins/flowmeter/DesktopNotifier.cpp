@@ -6,16 +6,28 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QThread>
 #include <QVariantMap>
+
+#include <utility>
 
 namespace {
 
 constexpr int kTimeoutMs = 10000;
+constexpr int kMostWaiting = 16;
 
 } // namespace
 
 DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent)
 {
+}
+
+DesktopNotifier::~DesktopNotifier()
+{
+    if (connector) {
+        connector->wait();
+        delete connector;
+    }
 }
 
 void DesktopNotifier::onRaised(const AlarmEntry& e)
@@ -37,29 +49,61 @@ void DesktopNotifier::onRaised(const AlarmEntry& e)
                    .arg(e.text);
         key = QString("%1:%2").arg(e.line).arg(e.id);
     }
-    notify(key, summary, body, e.kind == AlarmEntry::Alarm);
+    notify(Note{key, summary, body, e.kind == AlarmEntry::Alarm});
 }
 
-void DesktopNotifier::notify(const QString& key, const QString& summary, const QString& body, bool urgent)
+void DesktopNotifier::notify(const Note& note)
 {
-    // Connected on first use, by Qt's own bus thread; a bus that is not there fails at once.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        if (!saidNoBus)
-            emit logLine(QString("No session bus (%1): alarms are not shown as desktop notifications")
-                             .arg(bus.lastError().message().isEmpty() ? QString("not connected") : bus.lastError().message()));
-        saidNoBus = true;
+    switch (bus) {
+    case NotTried:
+        bus = Connecting;
+        connector = QThread::create([] { (void)QDBusConnection::sessionBus().isConnected(); });
+        connect(connector, &QThread::finished, this, &DesktopNotifier::onConnected, Qt::QueuedConnection);
+        connector->start();
+        [[fallthrough]];
+    case Connecting:
+        if (waiting.size() < kMostWaiting)
+            waiting << note;
+        return;
+    case Connected:
+        send(note);
+        return;
+    case NoBus:
         return;
     }
+}
+
+void DesktopNotifier::onConnected()
+{
+    const QDBusConnection session = QDBusConnection::sessionBus();
+    bus = session.isConnected() ? Connected : NoBus;
+    if (bus == NoBus)
+        emit logLine(QString("No session bus (%1): alarms are not shown as desktop notifications")
+                         .arg(session.lastError().message().isEmpty() ? QString("not connected") : session.lastError().message()));
+    const QVector<Note> notes = std::exchange(waiting, {});
+    for (const Note& n : notes)
+        notify(n);
+}
+
+void DesktopNotifier::send(const Note& note)
+{
+    QDBusConnection session = QDBusConnection::sessionBus();
+    // The bus went away (its daemon ended): nothing more is shown, said once.
+    if (!session.isConnected()) {
+        bus = NoBus;
+        emit logLine("The session bus is gone: alarms are no longer shown as desktop notifications");
+        return;
+    }
+    const QString& key = note.key;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, "Notify");
     QVariantMap hints;
     // Critical for an alarm: the desktop keeps it until it is seen.
-    hints["urgency"] = QVariant::fromValue(uchar(urgent ? 2 : 1));
+    hints["urgency"] = QVariant::fromValue(uchar(note.urgent ? 2 : 1));
     hints["category"] = QString("device.error");
     hints["desktop-entry"] = QString("se.tessmark.Corvane");
-    call << QString("Corvane") << shown.value(key, 0u) << QString("dialog-warning") << summary << body << QStringList()
+    call << QString("Corvane") << shown.value(key, 0u) << QString("dialog-warning") << note.summary << note.body << QStringList()
          << hints << int(-1);
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(session.asyncCall(call, kTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, key](QDBusPendingCallWatcher* w) { onReply(w, key); });
 }
 

@@ -5,8 +5,10 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 class QDBusPendingCallWatcher;
+class QThread;
 
 // New alarm entries as desktop notifications, through the freedesktop Notifications service on
 // the session bus. Every call is asynchronous: the GUI thread never waits for the service. Where
@@ -18,6 +20,8 @@ class DesktopNotifier : public QObject
 
 public:
     explicit DesktopNotifier(QObject* parent = nullptr);
+    // Waits for a connection to the bus still being made (bounded by D-Bus's own time-out).
+    ~DesktopNotifier() override;
 
     static constexpr const char* kService = "org.freedesktop.Notifications";
     static constexpr const char* kPath = "/org/freedesktop/Notifications";
@@ -30,12 +34,29 @@ signals:
     void logLine(const QString& text);
 
 private:
-    void notify(const QString& key, const QString& summary, const QString& body, bool urgent);
+    struct Note
+    {
+        QString key;
+        QString summary;
+        QString body;
+        bool urgent = false;
+    };
+    // The bus is reached on first use, on a thread of its own: making the connection waits for
+    // the bus daemon, and the GUI thread must not.
+    enum Bus { NotTried, Connecting, Connected, NoBus };
+
+    void notify(const Note& note);
+    void send(const Note& note);
+    void onConnected();
     void onReply(QDBusPendingCallWatcher* call, const QString& key);
+
+    Bus bus = NotTried;
+    QThread* connector = nullptr;
+    // What came while the connection was being made; the first few only.
+    QVector<Note> waiting;
 
     // Per meter, the notification on show: its next one replaces it rather than piling up.
     QHash<QString, uint> shown;
-    bool saidNoBus = false;
     bool saidNoService = false;
     bool saidError = false;
 };
