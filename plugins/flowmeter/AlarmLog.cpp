@@ -39,6 +39,9 @@ void AlarmLog::open(const QString& newFolder)
     if (QDir::cleanPath(newFolder) == QDir::cleanPath(folder) && !folder.isEmpty())
         return;
     flush();
+    // A list met later (the folder changed while running) was not watched meanwhile, and its
+    // meters, already answering, will not say so again: what it holds open ends now.
+    const bool atStart = folder.isEmpty();
     folder = newFolder;
     writable = true;
     writeFailed = false;
@@ -67,7 +70,7 @@ void AlarmLog::open(const QString& newFolder)
     for (AlarmEntry& e : read.entries) {
         if (std::any_of(list.begin(), list.end(), [&](const AlarmEntry& o) { return o.sameAs(e); }))
             continue;
-        if (e.carried && e.kind == AlarmEntry::General) {
+        if (e.carried && (e.kind == AlarmEntry::General || !atStart)) {
             e.carried = false;
             e.end = now;
             changedFile = true;
@@ -228,6 +231,7 @@ void AlarmLog::end(int index, QDateTime when)
 
 void AlarmLog::changed(int index)
 {
+    list[index].json.clear();
     const int row = list.size() - 1 - index;
     emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
     saveTimer->start();
