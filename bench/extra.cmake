@@ -13,3 +13,9 @@ foreach(bench bench_flowmeter bench_line_rate)
     endforeach()
   endif()
 endforeach()
+# bench_alarm_list runs the plug-in's alarm list alone, as the plug-in's GUI thread runs it.
+if(TARGET bench_alarm_list AND TARGET flowmeter)
+  target_sources(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmLog.cpp
+    ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmStore.cpp)
+  target_include_directories(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
+endif()

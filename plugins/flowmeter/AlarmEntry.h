@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -36,6 +37,9 @@ struct AlarmEntry
     // When its meter first answered in this run, while the entry was carried over: unless that
     // same answer reports the alarm again, the entry ends there.
     QDateTime answered;
+    // The entry as the file writes it, kept until the entry changes: the list is written whole
+    // at each change, and most entries never change again.
+    QByteArray json;
 
     bool isOpen() const { return !end.isValid(); }
     bool isAcknowledged() const { return acknowledged.isValid(); }

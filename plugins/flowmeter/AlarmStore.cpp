@@ -123,25 +123,28 @@ AlarmStore::Contents AlarmStore::read(const QString& path)
     return c;
 }
 
-bool AlarmStore::write(const QString& path, const QVector<AlarmEntry>& entries, QString* why)
+bool AlarmStore::write(const QString& path, QVector<AlarmEntry>& entries, QString* why)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         *why = QString("cannot make the folder %1").arg(folder);
         return false;
     }
-    QJsonArray list;
-    for (const AlarmEntry& e : entries)
-        list.append(toJson(e));
-    QJsonObject doc;
-    doc["version"] = kVersion;
-    doc["entries"] = list;
+    // One entry a line, so that a person can read the file and a line-wise diff shows a change.
+    QByteArray bytes = "{\n\"version\": " + QByteArray::number(kVersion) + ",\n\"entries\": [\n";
+    for (int i = 0; i < entries.size(); ++i) {
+        AlarmEntry& e = entries[i];
+        if (e.json.isEmpty())
+            e.json = QJsonDocument(toJson(e)).toJson(QJsonDocument::Compact);
+        bytes += e.json;
+        bytes += i + 1 < entries.size() ? ",\n" : "\n";
+    }
+    bytes += "]\n}\n";
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         *why = f.errorString();
         return false;
     }
-    const QByteArray bytes = QJsonDocument(doc).toJson(QJsonDocument::Indented);
     if (f.write(bytes) != bytes.size()) {
         *why = f.errorString();
         f.cancelWriting();

@@ -28,8 +28,9 @@ public:
 
     // The entries of the file at `path`, oldest first, those still open marked as carried over.
     static Contents read(const QString& path);
-    // Writes `entries` to `path` (its folder made when missing); false with why when not.
-    static bool write(const QString& path, const QVector<AlarmEntry>& entries, QString* why);
+    // Writes `entries` to `path` (its folder made when missing); false with why when not. Each
+    // entry's form in the file is kept in it for the next write.
+    static bool write(const QString& path, QVector<AlarmEntry>& entries, QString* why);
     // Moves a file that could not be read out of the way, to a name beside it that is free;
     // that name, or empty with why when it could not be moved.
     static QString setAside(const QString& path, QString* why);
