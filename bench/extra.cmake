@@ -31,3 +31,10 @@ if(TARGET bench_trend AND TARGET flowmeter_models)
   target_include_directories(bench_trend PRIVATE ${flowmeter_dir})
   target_link_libraries(bench_trend PRIVATE flowmeter_models Qt6::Widgets QCustomPlotQt6::QCustomPlotQt6)
 endif()
+
+# bench_alarm_list runs the plug-in's alarm list alone, as the plug-in's GUI thread runs it.
+if(TARGET bench_alarm_list AND TARGET flowmeter)
+  target_sources(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmLog.cpp
+    ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmStore.cpp)
+  target_include_directories(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
+endif()

@@ -5,6 +5,9 @@
 #include "FlowSettings.h"
 #include "IdList.h"
 #include "AlarmLimitEditor.h"
+#include "AlarmListView.h"
+#include "AlarmLog.h"
+#include "DesktopNotifier.h"
 #include "LinePoller.h"
 #include "LinesEditor.h"
 #include "MeterHistories.h"
@@ -32,6 +35,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidgetItem>
@@ -129,6 +133,7 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     loggerTimer->setTimerType(Qt::PreciseTimer);
     histories = new MeterHistories(this);
     connect(histories, &MeterHistories::loaded, this, &cFlowMeterPlugin::onHistoryLoaded);
+    makeAlarmList();
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -188,6 +193,12 @@ LinePoller* cFlowMeterPlugin::poller(int line) const
 void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
 {
     config = c;
+    alarms->open(c.recording.path());
+    QVector<AlarmLog::Meter> meters;
+    for (int i = 0; i < c.lines.size(); ++i)
+        for (const MeterConfig& m : c.lines[i].meters)
+            meters.push_back(AlarmLog::Meter{i, m.id, LinePoller::meterName(m), c.lines[i].port});
+    alarms->setMeters(meters);
     std::vector<std::unique_ptr<LinePoller>> gone;
     QMap<int, QString> failed;
     {
@@ -235,6 +246,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
             connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
             p->setLogPolls(pollLines);
+            connect(p.get(), &LinePoller::changed, alarms, &AlarmLog::onLineRound, Qt::QueuedConnection);
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
@@ -542,6 +554,7 @@ void cFlowMeterPlugin::retranslate()
     display->retranslate();
     info->retranslate();
     setup->retranslate();
+    retranslateAlarmList();
     updateActions();
     if (resetAction)
         resetAction->setText(QCoreApplication::translate("FlowMeter", "Reset totalizer"));
@@ -776,6 +789,7 @@ void cFlowMeterPlugin::deinit()
     // The recording stays on in the settings: it goes on at the next start.
     loggerTimer->stop();
     recorder->flush();
+    alarms->flush();
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -1099,6 +1113,46 @@ void cFlowMeterPlugin::showRecording()
                                    : QCoreApplication::translate("FlowMeter", "Recording every %1 s to %2")
                                          .arg(config.recording.intervalS)
                                          .arg(recorder->folder()));
+}
+
+// ---- The alarm list.
+
+void cFlowMeterPlugin::makeAlarmList()
+{
+    alarms = new AlarmLog(this);
+    notifier = new DesktopNotifier(this);
+    alarmView = new AlarmListView(alarms);
+    // A tab beside the meter's page: whichever meter is on show, the count of entries not yet
+    // acknowledged stands in the tab's title.
+    displayTabs = new QTabWidget;
+    displayTabs->setObjectName("flowDisplayTabs");
+    displayTabs->addTab(display, QString());
+    displayTabs->addTab(alarmView, alarmView->windowTitle());
+    // The page was hidden as the host's page; now the tab shows it.
+    display->setVisible(true);
+    displayWidget = displayTabs;
+    displayWidget->hide();
+    connect(alarmView, &QWidget::windowTitleChanged, displayTabs, [this](const QString& title) {
+        const int tab = displayTabs->indexOf(alarmView);
+        displayTabs->setTabText(tab, title);
+        displayTabs->setTabIcon(tab, alarms->unacknowledged() > 0 ? QIcon(kIconAlarm) : QIcon());
+    });
+    connect(this, &cFlowMeterPlugin::meterEvent, alarms, &AlarmLog::onMeterEvent);
+    connect(alarms, &AlarmLog::raised, notifier, &DesktopNotifier::onRaised);
+    auto toLog = [this](const QString& line) { log("%s", local(line).constData()); };
+    connect(alarms, &AlarmLog::logLine, this, toLog);
+    connect(notifier, &DesktopNotifier::logLine, this, toLog);
+    // The recorder's failures are alarms of the plug-in's own, ended when it writes again.
+    connect(recorder, &Recorder::failed, alarms, &AlarmLog::raiseGeneral);
+    connect(recorder, &Recorder::resumed, alarms, &AlarmLog::endAllGeneral);
+    retranslateAlarmList();
+}
+
+void cFlowMeterPlugin::retranslateAlarmList()
+{
+    displayTabs->setTabText(displayTabs->indexOf(display), QCoreApplication::translate("FlowMeter", "Meter"));
+    alarmView->retranslate();
+    displayTabs->setTabText(displayTabs->indexOf(alarmView), alarmView->windowTitle());
 }
 
 // ---- Entry points.

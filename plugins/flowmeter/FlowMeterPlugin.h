@@ -25,6 +25,10 @@
 
 class QAction;
 class QLabel;
+class QTabWidget;
+class AlarmListView;
+class AlarmLog;
+class DesktopNotifier;
 class QTreeWidgetItem;
 class LinePoller;
 class Recorder;
@@ -180,4 +184,12 @@ private:
     // Every meter's flow over the last days, for the trend.
     MeterHistories* histories;
     void showHistory(QPair<int, int> meter, const MeterModel* model, const ValueFormat& f);
+
+    // The alarm list beside the meter's page, and the desktop told of what enters it.
+    void makeAlarmList();
+    void retranslateAlarmList();
+    QTabWidget* displayTabs = nullptr;
+    AlarmLog* alarms = nullptr;
+    AlarmListView* alarmView = nullptr;
+    DesktopNotifier* notifier = nullptr;
 };

@@ -35,7 +35,12 @@
 #include <qcustomplot.h>
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -79,6 +84,9 @@ struct UnwritableStore
     bool moved = false;
     bool ok = false;
 };
+
+// The alarm list's columns.
+enum { AlarmTime, AlarmLine, AlarmMeter, AlarmText, AlarmEnd, AlarmAcknowledged };
 
 // The window, the plug-in made by its own library and started as the host starts it.
 struct Host : HostFixture
@@ -166,6 +174,41 @@ struct Host : HostFixture
         plugin->mkPluginMenu(&menu, &bar);
         return menu.findChild<QAction*>(name);
     }
+    // The alarm list as the user sees it: newest first; time, line, meter, text, end, acknowledged.
+    QTableView* alarmTable() const { return plugin->displayWidget->findChild<QTableView*>("alarmTable"); }
+    int alarmRows() const { return alarmTable()->model()->rowCount(); }
+    QString alarm(int row, int column) const
+    {
+        return alarmTable()->model()->index(row, column).data().toString();
+    }
+    // The newest entry of `meter` whose text holds `text`, and how many there are: a loaded
+    // machine may add an entry of a missed answer or two, which the tests leave aside.
+    int alarmRow(const QString& meter, const QString& text) const
+    {
+        for (int row = 0; row < alarmRows(); ++row)
+            if (alarm(row, AlarmMeter) == meter && alarm(row, AlarmText).contains(text))
+                return row;
+        return -1;
+    }
+    int alarmCount(const QString& meter, const QString& text) const
+    {
+        int n = 0;
+        for (int row = 0; row < alarmRows(); ++row)
+            n += alarm(row, AlarmMeter) == meter && alarm(row, AlarmText).contains(text) ? 1 : 0;
+        return n;
+    }
+    // The alarm list's tab: "Alarms (N)".
+    QString alarmTab() const
+    {
+        auto* tabs = plugin->displayWidget->objectName() == "flowDisplayTabs"
+                         ? qobject_cast<QTabWidget*>(plugin->displayWidget)
+                         : plugin->displayWidget->findChild<QTabWidget*>("flowDisplayTabs");
+        return tabs ? tabs->tabText(tabs->indexOf(alarmTable()->parentWidget())) : QString();
+    }
+    void click(const char* button) const
+    {
+        QTest::mouseClick(plugin->displayWidget->findChild<QPushButton*>(button), Qt::LeftButton);
+    }
 };
 
 // A line that waits 400 ms for an answer: on a busy machine only the faults a test makes take a
@@ -238,8 +281,35 @@ public:
 public slots:
     void take(MeterEvent e) { all << e; }
 };
-
 } // namespace
+
+// The desktop's notification service as the test runs it on its own session bus: what it was
+// asked to show.
+class NotificationService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList summaries;
+    QStringList bodies;
+    QList<uint> replaces;
+    QList<QVariantMap> hints;
+    QList<uint> given;
+
+public slots:
+    uint Notify(const QString&, uint replacesId, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap& hintMap, int)
+    {
+        summaries << summary;
+        bodies << body;
+        replaces << replacesId;
+        hints << hintMap;
+        given << uint(100 + given.size());
+        return given.last();
+    }
+    QStringList GetCapabilities() { return {"body"}; }
+};
 
 class TestFlowmeterPlugin : public QObject
 {
@@ -299,6 +369,11 @@ private slots:
     void recordingSaysWhyAMeterIsAwayAndGoesOnAfterARestart();
     void recordingKeepsTheTotalizerBeforeAReset();
     void recordingThatCannotWriteSaysSoAndResumes();
+    // the alarm list and the desktop
+    void alarmListTakesAlarmsAndOfflineAndOutlivesARestart();
+    void aCorruptAlarmListIsSetAsideAndTheMetersRunOn();
+    void notificationReachesTheDesktop();
+    void withoutASessionBusOneLineAndNoNotification();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -1379,12 +1454,14 @@ float floatOf(uint16_t high, uint16_t low)
     return f;
 }
 
-// The user's model folder in a temporary data home, for as long as it lives.
+// The user's model folder in a temporary data home, for as long as it lives; the recordings
+// and the alarm list go there too.
 struct UserModels
 {
     UserModels() : previous(qgetenv("XDG_DATA_HOME")) { qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); }
     ~UserModels() { qputenv("XDG_DATA_HOME", previous); }
     QString folder() const { return home.path() + "/Tessmark/Corvane/models"; }
+    QString alarmsFile() const { return home.path() + "/Tessmark/Corvane/records/alarms.json"; }
     QString add(const QString& name, const QByteArray& bytes) const
     {
         QDir().mkpath(folder());
@@ -2442,6 +2519,203 @@ void TestFlowmeterPlugin::headerShowsTheWorstOfAllMeters()
     QVERIFY(waitUntil([&] { return state->property("severity").toInt() == 2; }));
     h.unload();
     QVERIFY(state->isHidden());
+}
+
+namespace {
+
+// Two meters of the model file, whose alarm bits take a word set with "set ID 6 WORD" until
+// "set ID 6 off"; named on the setup, as the list and the desktop name them.
+bool startNamedPair(Host& h, FlowSim& sim)
+{
+    storeLine(h.store, sim.link, {MeterConfig{1, "Tessmark FM-1", "FT-101 inlet"}, MeterConfig{2, "Tessmark FM-1", "FT-102 outlet"}});
+    return h.start(sim.link, "1,2") && waitUntil([&] { return h.unit(2) && !h.unit(2)->text(1).isEmpty(); });
+}
+
+QJsonArray alarmsIn(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(f.readAll()).object().value("entries").toArray();
+}
+
+} // namespace
+
+void TestFlowmeterPlugin::alarmListTakesAlarmsAndOfflineAndOutlivesARestart()
+{
+    UserModels data;
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    QCOMPARE(h.alarmTab(), h.alarmRows() ? QString("Alarms (%1)").arg(h.alarmRows()) : QString("Alarms"));
+    const QString hot = "Temperature above 60 °C";
+
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-102 outlet", hot) == 1; }));
+    QCOMPARE(h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmLine), QString("1"));
+    QCOMPARE(h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmEnd), QString("ongoing"));
+    QCOMPARE(h.alarmTab(), QString("Alarms (%1)").arg(h.alarmRows()));
+    QVERIFY(sim.command("set 2 6 off"));
+    QVERIFY(waitUntil([&] { return h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmEnd) != "ongoing"; }));
+    QCOMPARE(h.alarmCount("FT-102 outlet", hot), 1);
+
+    // The line's device goes away: each meter an entry, ended when it answers again.
+    h.answerBoxes(QMessageBox::Ok);
+    QVERIFY(sim.command("vanish 1500"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-101 inlet", "lost") == 1 && h.alarmCount("FT-102 outlet", "lost") == 1; }));
+    QVERIFY2(h.alarm(h.alarmRow("FT-101 inlet", "lost"), AlarmText).startsWith("Offline: port "),
+             qPrintable(h.alarm(h.alarmRow("FT-101 inlet", "lost"), AlarmText)));
+    QVERIFY(waitUntil([&] {
+        return h.alarm(h.alarmRow("FT-101 inlet", "lost"), AlarmEnd) != "ongoing" &&
+               h.alarm(h.alarmRow("FT-102 outlet", "lost"), AlarmEnd) != "ongoing";
+    }, 20000));
+
+    // The first one acknowledged.
+    const int unseen = h.alarmRows();
+    h.alarmTable()->selectRow(h.alarmRow("FT-102 outlet", hot));
+    h.click("acknowledgeButton");
+    QCOMPARE(h.alarmTab(), QString("Alarms (%1)").arg(unseen - 1));
+    QVERIFY(!h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmAcknowledged).isEmpty());
+    QVERIFY(h.alarm(h.alarmRow("FT-102 outlet", "lost"), AlarmAcknowledged).isEmpty());
+
+    // An alarm still on when the program ends: in the file, and on the list after the restart.
+    QVERIFY(sim.command("set 1 6 1"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-101 inlet", "Flow above limit") == 1; }));
+    const int rows = h.alarmRows();
+    h.unload();
+    const QJsonArray saved = alarmsIn(data.alarmsFile());
+    QCOMPARE(saved.size(), rows);
+    QJsonObject open;
+    for (const QJsonValue& v : saved)
+        if (v.toObject().value("text").toString() == "Flow above limit")
+            open = v.toObject();
+    QCOMPARE(open.value("meter").toString(), QString("FT-101 inlet"));
+    QCOMPARE(open.value("unit id").toInt(), 1);
+    QVERIFY(!open.contains("end"));
+
+    QVERIFY(h.create());
+    QCOMPARE(h.alarmRows(), rows);
+    QCOMPARE(h.alarmTab(), QString("Alarms (%1)").arg(unseen));
+    QVERIFY(!h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmAcknowledged).isEmpty());
+    QCOMPARE(h.alarm(h.alarmRow("FT-101 inlet", "Flow above limit"), AlarmEnd), QString("ongoing"));
+    // The meter answers with its alarm still on: the entry of before goes on, no second one.
+    QVERIFY(waitUntil([&] { return h.unit(1) && h.unit(1)->data(0, Qt::UserRole).toString().contains("alarm"); }));
+    const int answered = sim.collect().count("flowsim: -> ");
+    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> ") >= answered + 6; }));
+    HostFixture::settle();
+    QCOMPARE(h.alarmCount("FT-101 inlet", "Flow above limit"), 1);
+    QCOMPARE(h.alarm(h.alarmRow("FT-101 inlet", "Flow above limit"), AlarmEnd), QString("ongoing"));
+    QVERIFY(sim.command("set 1 6 off"));
+    QVERIFY(waitUntil([&] { return h.alarm(h.alarmRow("FT-101 inlet", "Flow above limit"), AlarmEnd) != "ongoing"; }));
+    h.click("acknowledgeAllButton");
+    QCOMPARE(h.alarmTab(), QString("Alarms"));
+    QVERIFY(waitUntil([&] {
+        for (const QJsonValue& v : alarmsIn(data.alarmsFile()))
+            if (!v.toObject().contains("end") || !v.toObject().contains("acknowledged"))
+                return false;
+        return true;
+    }));
+}
+
+void TestFlowmeterPlugin::aCorruptAlarmListIsSetAsideAndTheMetersRunOn()
+{
+    UserModels data;
+    const QByteArray corrupt = "{\"version\": 1, \"entries\": [{\"kind\": \"alarm\", \"start\": ";
+    QVERIFY(QDir().mkpath(QFileInfo(data.alarmsFile()).absolutePath()));
+    {
+        QFile f(data.alarmsFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(corrupt);
+    }
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    QVERIFY(h.log.text().contains("Flow meter plugin: Alarm list " + data.alarmsFile() + " cannot be read whole (not JSON"));
+    const QFileInfoList aside = QFileInfo(data.alarmsFile()).dir().entryInfoList({"alarms.json.unreadable-*"});
+    QCOMPARE(aside.size(), 1);
+    QFile kept(aside[0].filePath());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), corrupt);
+    QCOMPARE(h.alarmCount("FT-102 outlet", "No flow"), 0);
+    QVERIFY(sim.command("set 2 6 2"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-102 outlet", "No flow") == 1; }));
+    QVERIFY(waitUntil([&] { return alarmsIn(data.alarmsFile()).size() == h.alarmRows(); }));
+}
+
+void TestFlowmeterPlugin::notificationReachesTheDesktop()
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        QSKIP("needs a session bus of its own: ctest runs it as test_flowmeter_notifications under dbus-run-session");
+    UserModels data;
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    const QString noService = "No desktop notification service on the session bus";
+    const QString hot = "Temperature above 60 °C";
+
+    // No one serves notifications yet: said once, whatever the alarms.
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-102 outlet", hot) == 1; }));
+    QVERIFY(h.waitLog(noService));
+    QVERIFY(sim.command("set 2 6 off"));
+    QVERIFY(waitUntil([&] { return h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmEnd) != "ongoing"; }));
+    QVERIFY(sim.command("set 2 6 1"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-102 outlet", "Flow above limit") == 1; }));
+
+    // The service comes, on a connection of its own, through the bus.
+    QDBusConnection own = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notificationService");
+    QVERIFY(own.isConnected());
+    NotificationService service;
+    QVERIFY(own.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
+    QVERIFY(own.registerService("org.freedesktop.Notifications"));
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return service.summaries.contains("Alarm: FT-102 outlet"); }));
+    const int alarm = int(service.summaries.indexOf("Alarm: FT-102 outlet"));
+    QVERIFY2(service.bodies[alarm].contains(hot) && service.bodies[alarm].contains("unit 2"), qPrintable(service.bodies[alarm]));
+    QCOMPARE(service.hints[alarm].value("urgency").toInt(), 2);
+    QCOMPARE(h.log.text().count(noService), 1);
+
+    // The meters go offline: each told by name; meter 2's replaces its alarm on the desktop.
+    h.answerBoxes(QMessageBox::Ok);
+    QVERIFY(sim.command("vanish 1500"));
+    QVERIFY(waitUntil([&] {
+        return service.summaries.contains("Offline: FT-101 inlet") && service.summaries.contains("Offline: FT-102 outlet");
+    }));
+    const int offline = int(service.summaries.lastIndexOf("Offline: FT-102 outlet"));
+    int before = offline - 1;
+    while (before >= 0 && !service.summaries[before].endsWith("FT-102 outlet"))
+        --before;
+    QVERIFY(before >= 0);
+    QCOMPARE(service.replaces[offline], service.given[before]);
+    QVERIFY(waitUntil([&] {
+        return h.alarm(h.alarmRow("FT-101 inlet", "lost"), AlarmEnd) != "ongoing" &&
+               h.alarm(h.alarmRow("FT-102 outlet", "lost"), AlarmEnd) != "ongoing";
+    }, 20000));
+    h.unload();
+    own.unregisterService("org.freedesktop.Notifications");
+    QDBusConnection::disconnectFromBus("notificationService");
+}
+
+void TestFlowmeterPlugin::withoutASessionBusOneLineAndNoNotification()
+{
+    if (QDBusConnection::sessionBus().isConnected())
+        QSKIP("a session bus is there: ctest runs this one without");
+    UserModels data;
+    FlowSim sim("1,2", FlowSim::modelOptions(modelFile("tessmark-fm1.json")));
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(startNamedPair(h, sim));
+    QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-102 outlet", "Temperature above 60 °C") == 1; }));
+    QVERIFY(h.waitLog("Flow meter plugin: No session bus ("));
+    QVERIFY(sim.command("set 1 6 2"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-101 inlet", "No flow") == 1; }));
+    HostFixture::settle();
+    QCOMPARE(h.log.text().count("Flow meter plugin: No session bus ("), 1);
+    QVERIFY(h.log.text().contains("alarms are not shown as desktop notifications"));
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)

@@ -1,7 +1,11 @@
 // The widgets of the model-driven pages and of the setup of several lines, as real widgets on
 // the offscreen platform: what a meter's values read like in the units and the language chosen,
-// the lines' round trip and what is said about them, and the alarm limit's checks.
+// the lines' round trip and what is said about them, and the alarm limit's checks; the alarm
+// list fed with a line's events, in its file in a temporary folder.
 #include "AlarmLimitEditor.h"
+#include "AlarmListView.h"
+#include "AlarmLog.h"
+#include "AlarmStore.h"
 #include "Csv.h"
 #include "FlowHistory.h"
 #include "LinesEditor.h"
@@ -20,6 +24,10 @@
 #include <qcustomplot.h>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTableView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,6 +41,7 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -163,6 +172,12 @@ private slots:
     void trendExportsWhatIsShown();
     void trendFollowsThePaletteAndTheMouse();
     void everyNewTextHasItsSwedish();
+
+    // the alarm list
+    void alarmListFollowsTheEventsAndOutlivesARestart();
+    void anUnreadableListIsSetAsideAndNeverWrittenOver();
+    void theListIsBoundedAndKeepsWhatIsOpen();
+    void unacknowledgedEntriesStandOutInLightAndDark();
 };
 
 void TestFlowmeterWidgets::valuesInTheChosenUnits()
@@ -761,7 +776,7 @@ void TestFlowmeterWidgets::everyNewTextHasItsSwedish()
 {
     QStringList marked;
     for (const char* file : {"ValueFormat.cpp", "MeterValuesView.cpp", "UnitsChooser.cpp", "LinesEditor.cpp", "AlarmLimitEditor.cpp",
-                             "TrendView.cpp"}) {
+                             "TrendView.cpp", "AlarmLog.cpp", "AlarmListView.cpp", "DesktopNotifier.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY2(f.open(QIODevice::ReadOnly), file);
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -778,6 +793,292 @@ void TestFlowmeterWidgets::everyNewTextHasItsSwedish()
         const bool shared = text == "%1:" || text == "bit %1" || text == "Status";
         QVERIFY2(t != text || shared, qPrintable("not translated: " + text));
     }
+}
+
+namespace {
+
+MeterEvent meterEvent(MeterEvent::Kind kind, int id, const QString& detail, int line = 0)
+{
+    MeterEvent e;
+    e.kind = kind;
+    e.line = line;
+    e.id = id;
+    e.detail = detail;
+    e.wall = QDateTime::currentDateTime();
+    return e;
+}
+
+QString cell(const AlarmLog& log, int row, int column)
+{
+    return log.index(row, column).data().toString();
+}
+
+const QVector<AlarmLog::Meter> kMeters = {{0, 1, "FT-101 inlet", "/dev/ttyUSB0"}, {0, 2, "Meter 2", "/dev/ttyUSB0"}};
+
+QJsonArray fileEntries(const QString& folder)
+{
+    QFile f(folder + "/alarms.json");
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(f.readAll()).object().value("entries").toArray();
+}
+
+} // namespace
+
+void TestFlowmeterWidgets::alarmListFollowsTheEventsAndOutlivesARestart()
+{
+    QTemporaryDir dir;
+    {
+        AlarmLog log;
+        log.open(dir.path());
+        log.setMeters(kMeters);
+        QSignalSpy raised(&log, &AlarmLog::raised);
+        log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+        QCOMPARE(log.rowCount(), 1);
+        QCOMPARE(cell(log, 0, AlarmLog::MeterColumn), QString("FT-101 inlet"));
+        QCOMPARE(cell(log, 0, AlarmLog::LineColumn), QString("1"));
+        QCOMPARE(log.index(0, AlarmLog::LineColumn).data(Qt::ToolTipRole).toString(), QString("/dev/ttyUSB0"));
+        QCOMPARE(cell(log, 0, AlarmLog::TextColumn), QString("Flow above limit"));
+        QCOMPARE(cell(log, 0, AlarmLog::EndColumn), QString("ongoing"));
+        // Reported again while it lasts: still the one entry, told to the desktop once.
+        log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+        QCOMPARE(log.rowCount(), 1);
+        QCOMPARE(raised.size(), 1);
+        // Another bit came on: the alarm as it now is, newest on top; the one before ends.
+        log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit, No flow"));
+        QCOMPARE(log.rowCount(), 2);
+        QCOMPARE(cell(log, 0, AlarmLog::TextColumn), QString("Flow above limit, No flow"));
+        QVERIFY(cell(log, 1, AlarmLog::EndColumn) != "ongoing");
+        // Offline for one reason and then another: one entry for the time away.
+        log.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "no answer"));
+        log.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "corrupt check sum"));
+        QCOMPARE(log.rowCount(), 3);
+        QCOMPARE(cell(log, 0, AlarmLog::TextColumn), QString("Offline: no answer"));
+        QCOMPARE(cell(log, 0, AlarmLog::MeterColumn), QString("Meter 2"));
+        log.onMeterEvent(meterEvent(MeterEvent::AlarmCleared, 1, QString()));
+        QVERIFY(cell(log, 1, AlarmLog::EndColumn) != "ongoing");
+        // The recorder's failure, said every interval while it lasts: one entry.
+        log.raiseGeneral("Recording stopped: no space left on the device");
+        log.raiseGeneral("Recording stopped: no space left on the device");
+        QCOMPARE(log.rowCount(), 4);
+        QCOMPARE(raised.size(), 4);
+        QCOMPARE(log.unacknowledged(), 4);
+        log.acknowledge({3});
+        QCOMPARE(log.unacknowledged(), 3);
+        QVERIFY(!log.index(3, 0).data(AlarmLog::UnacknowledgedRole).toBool());
+        // The file follows each change within the same turn of the event loop.
+        QTRY_COMPARE(fileEntries(dir.path()).size(), 4);
+        log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+        QCOMPARE(log.rowCount(), 5);
+    }
+    // Written whole at the last change (the log went before its timer fired).
+    const QJsonArray saved = fileEntries(dir.path());
+    QCOMPARE(saved.size(), 5);
+    QCOMPARE(saved[0].toObject().value("meter").toString(), QString("FT-101 inlet"));
+    QCOMPARE(saved[0].toObject().value("line").toInt(), 1);
+    QVERIFY(saved[0].toObject().contains("acknowledged"));
+    QVERIFY(QDateTime::fromString(saved[0].toObject().value("start").toString(), Qt::ISODateWithMs).isValid());
+
+    // The restart: the list as it was; what was open stays open until the meter says.
+    AlarmLog log;
+    QSignalSpy raised(&log, &AlarmLog::raised);
+    log.open(dir.path());
+    log.setMeters(kMeters);
+    QCOMPARE(log.rowCount(), 5);
+    QCOMPARE(log.unacknowledged(), 4);
+    QCOMPARE(cell(log, 0, AlarmLog::EndColumn), QString("ongoing"));
+    QCOMPARE(cell(log, 2, AlarmLog::EndColumn), QString("ongoing"));
+    // No one can confirm the recorder's entry after a restart: ended then.
+    QVERIFY(cell(log, 1, AlarmLog::EndColumn) != "ongoing");
+    // The same alarm still on at the first answer: the entry of before goes on, no new one.
+    log.onMeterEvent(meterEvent(MeterEvent::CameBack, 1, QString()));
+    log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+    log.onLineRound(0);
+    QCOMPARE(cell(log, 0, AlarmLog::EndColumn), QString("ongoing"));
+    // Meter 2 answers again: its time away ends.
+    log.onMeterEvent(meterEvent(MeterEvent::CameBack, 2, QString()));
+    QVERIFY(cell(log, 2, AlarmLog::EndColumn) != "ongoing");
+    QCOMPARE(log.rowCount(), 5);
+    QCOMPARE(raised.size(), 0);
+    // A meter taken out of the setup ends what was open of it.
+    log.setMeters({kMeters[1]});
+    QVERIFY(cell(log, 0, AlarmLog::EndColumn) != "ongoing");
+
+    // An alarm open at the end that is gone at the first answer ends then.
+    log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 2, "No flow"));
+    log.flush();
+    AlarmLog again;
+    again.open(dir.path());
+    again.setMeters(kMeters);
+    QCOMPARE(cell(again, 0, AlarmLog::EndColumn), QString("ongoing"));
+    const MeterEvent back = meterEvent(MeterEvent::CameBack, 2, QString());
+    again.onMeterEvent(back);
+    // Not before the round of that answer is over: the alarm may be in its next event.
+    QCOMPARE(cell(again, 0, AlarmLog::EndColumn), QString("ongoing"));
+    again.onLineRound(1);
+    QCOMPARE(cell(again, 0, AlarmLog::EndColumn), QString("ongoing"));
+    again.onLineRound(0);
+    QCOMPARE(again.entries().last().end, back.wall);
+}
+
+void TestFlowmeterWidgets::anUnreadableListIsSetAsideAndNeverWrittenOver()
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/alarms.json";
+    const QByteArray garbage = "{\"entries\": [ {\"kind\": \"alarm\", \"start\": \"2026-12-";
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(garbage);
+    }
+    AlarmLog log;
+    QSignalSpy lines(&log, &AlarmLog::logLine);
+    log.open(dir.path());
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0][0].toString().startsWith("Alarm list " + file + " cannot be read whole (not JSON"),
+             qPrintable(lines[0][0].toString()));
+    QCOMPARE(log.rowCount(), 0);
+    // The bytes of before, kept under the name the log gave.
+    const QStringList aside = QDir(dir.path()).entryList({"alarms.json.unreadable-*"});
+    QCOMPARE(aside.size(), 1);
+    QVERIFY(lines[0][0].toString().contains(aside[0]));
+    QFile kept(dir.path() + "/" + aside[0]);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), garbage);
+    log.raiseGeneral("first after");
+    log.flush();
+    QCOMPARE(fileEntries(dir.path()).size(), 1);
+
+    // One malformed entry among good ones: the good ones stay, the file is set aside whole.
+    QJsonArray entries = fileEntries(dir.path());
+    entries.append(QJsonObject{{"kind", "alarm"}, {"start", "yesterday"}, {"text", "x"}, {"line", 1}, {"unit id", 1}});
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QJsonDocument(QJsonObject{{"version", 1}, {"entries", entries}}).toJson());
+    }
+    AlarmLog partly;
+    QSignalSpy partlyLines(&partly, &AlarmLog::logLine);
+    partly.open(dir.path());
+    partly.flush();
+    QCOMPARE(fileEntries(dir.path()).size(), 1);
+    QCOMPARE(partly.rowCount(), 1);
+    QCOMPARE(cell(partly, 0, AlarmLog::TextColumn), QString("first after"));
+    QVERIFY(partlyLines[0][0].toString().contains("1 of 2 entries malformed"));
+    QCOMPARE(QDir(dir.path()).entryList({"alarms.json.unreadable-*"}).size(), 2);
+
+    // A folder that cannot be written: the list lives on in memory, said once, and is written
+    // when the folder can be again.
+    QTemporaryDir other;
+    const QString blocked = other.path() + "/records";
+    {
+        QFile blocker(blocked);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    AlarmLog unwritable;
+    QSignalSpy unwritableLines(&unwritable, &AlarmLog::logLine);
+    unwritable.open(blocked);
+    unwritable.raiseGeneral("one");
+    unwritable.flush();
+    unwritable.raiseGeneral("two");
+    unwritable.flush();
+    QCOMPARE(unwritable.rowCount(), 2);
+    QCOMPARE(unwritableLines.size(), 1);
+    QVERIFY(unwritableLines[0][0].toString().startsWith("Alarm list cannot be written to " + blocked));
+    QVERIFY(QFile::remove(blocked));
+    unwritable.raiseGeneral("three");
+    unwritable.flush();
+    QCOMPARE(unwritableLines.size(), 2);
+    QCOMPARE(fileEntries(blocked).size(), 3);
+
+    // Moved to another folder that holds a list of its own: both lists, nothing written over;
+    // what that list held open ends, as no one watched it meanwhile.
+    {
+        AlarmLog elsewhere;
+        elsewhere.open(dir.path());
+        elsewhere.onMeterEvent(meterEvent(MeterEvent::WentOffline, 1, "no answer"));
+    }
+    unwritable.open(dir.path());
+    QCOMPARE(unwritable.rowCount(), 5);
+    QVERIFY(std::none_of(unwritable.entries().begin(), unwritable.entries().end(),
+                         [](const AlarmEntry& e) { return e.kind == AlarmEntry::Offline && e.isOpen(); }));
+    unwritable.flush();
+    QCOMPARE(fileEntries(dir.path()).size(), 5);
+}
+
+void TestFlowmeterWidgets::theListIsBoundedAndKeepsWhatIsOpen()
+{
+    QTemporaryDir dir;
+    AlarmLog log;
+    log.open(dir.path());
+    log.setMeters(kMeters);
+    log.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "no answer"));
+    log.raiseGeneral("entry 0");
+    log.endGeneral("entry 0");
+    log.raiseGeneral("entry 1");
+    log.endGeneral("entry 1");
+    // The newer of the two acknowledged: it goes before the older one the user has not seen.
+    log.acknowledge({0});
+    for (int i = 2; i < AlarmLog::kMaxEntries; ++i) {
+        log.raiseGeneral(QString("entry %1").arg(i));
+        log.endGeneral(QString("entry %1").arg(i));
+    }
+    QCOMPARE(log.rowCount(), AlarmLog::kMaxEntries);
+    QCOMPARE(log.entries().first().kind, AlarmEntry::Offline);
+    QVERIFY(log.entries().first().isOpen());
+    QCOMPARE(log.entries()[1].text, QString("entry 0"));
+    QCOMPARE(log.entries()[2].text, QString("entry 2"));
+    log.raiseGeneral("one more");
+    QCOMPARE(log.rowCount(), AlarmLog::kMaxEntries);
+    QCOMPARE(log.entries()[1].text, QString("entry 2"));
+    log.flush();
+    QCOMPARE(fileEntries(dir.path()).size(), AlarmLog::kMaxEntries);
+}
+
+void TestFlowmeterWidgets::unacknowledgedEntriesStandOutInLightAndDark()
+{
+    QTemporaryDir dir;
+    AlarmLog log;
+    log.open(dir.path());
+    log.setMeters(kMeters);
+    AlarmListView view(&log);
+    view.resize(900, 300);
+    QCOMPARE(view.windowTitle(), QString("Alarms"));
+    QVERIFY(!view.acknowledgeAllButton->isEnabled());
+    log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+    log.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "no answer"));
+    QCOMPARE(view.windowTitle(), QString("Alarms (2)"));
+    QVERIFY(!view.acknowledgeButton->isEnabled());
+    view.table->selectRow(1);
+    QVERIFY(view.acknowledgeButton->isEnabled());
+    QTest::mouseClick(view.acknowledgeButton, Qt::LeftButton);
+    QCOMPARE(view.windowTitle(), QString("Alarms (1)"));
+    QVERIFY(!view.acknowledgeButton->isEnabled());
+    QVERIFY(log.index(0, 0).data(AlarmLog::UnacknowledgedRole).toBool());
+    QVERIFY(!log.index(1, 0).data(AlarmLog::UnacknowledgedRole).toBool());
+
+    // The background at the end of each row's text cell, in a light and a dark theme.
+    view.table->clearSelection();
+    auto background = [&](int row) {
+        const QRect r = view.table->visualRect(log.index(row, AlarmLog::TextColumn));
+        return view.table->viewport()->grab().toImage().pixelColor(r.right() - 3, r.center().y());
+    };
+    for (const QColor& base : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
+        QPalette p = view.palette();
+        p.setColor(QPalette::Base, base);
+        p.setColor(QPalette::AlternateBase, base);
+        p.setColor(QPalette::Text, base.lightness() > 128 ? Qt::black : Qt::white);
+        view.setPalette(p);
+        const QColor unseen = background(0), seen = background(1);
+        QCOMPARE(seen, base);
+        QVERIFY(unseen != base);
+        // Red stands out, and the row stays as light or as dark as the theme.
+        QVERIFY(unseen.red() > unseen.green() && unseen.red() > unseen.blue());
+        QCOMPARE(unseen.lightness() > 128, base.lightness() > 128);
+    }
+    QTest::mouseClick(view.acknowledgeAllButton, Qt::LeftButton);
+    QCOMPARE(view.windowTitle(), QString("Alarms"));
+    QCOMPARE(log.unacknowledged(), 0);
 }
 
 QTEST_MAIN(TestFlowmeterWidgets)

@@ -787,5 +787,57 @@
         <source>%1 was not written: %2</source>
         <translation>%1 was not written: %2</translation>
     </message>
+    <message>
+        <source>Time</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Line</translation>
+    </message>
+    <message>
+        <source>Meter</source>
+        <translation>Meter</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>End</translation>
+    </message>
+    <message>
+        <source>Acknowledged</source>
+        <translation>Acknowledged</translation>
+    </message>
+    <message>
+        <source>ongoing</source>
+        <translation>ongoing</translation>
+    </message>
+    <message>
+        <source>Acknowledge</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>Acknowledge all</source>
+        <translation>Acknowledge all</translation>
+    </message>
+    <message>
+        <source>Alarms (%1)</source>
+        <translation>Alarms (%1)</translation>
+    </message>
+    <message>
+        <source>Flow meter</source>
+        <translation>Flow meter</translation>
+    </message>
+    <message>
+        <source>Alarm: %1</source>
+        <translation>Alarm: %1</translation>
+    </message>
+    <message>
+        <source>Line %1 (%2), unit %3: %4</source>
+        <translation>Line %1 (%2), unit %3: %4</translation>
+    </message>
 </context>
 </TS>

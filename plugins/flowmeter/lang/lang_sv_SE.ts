@@ -811,5 +811,53 @@
         <source>%1 was not written: %2</source>
         <translation>%1 skrevs inte: %2</translation>
     </message>
+    <message>
+        <source>Time</source>
+        <translation>Tid</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Linje</translation>
+    </message>
+    <message>
+        <source>Meter</source>
+        <translation>Mätare</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>Beskrivning</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>Slut</translation>
+    </message>
+    <message>
+        <source>Acknowledged</source>
+        <translation>Kvitterat</translation>
+    </message>
+    <message>
+        <source>ongoing</source>
+        <translation>pågår</translation>
+    </message>
+    <message>
+        <source>Acknowledge</source>
+        <translation>Kvittera</translation>
+    </message>
+    <message>
+        <source>Acknowledge all</source>
+        <translation>Kvittera alla</translation>
+    </message>
+    <message>
+        <source>Alarms (%1)</source>
+        <translation>Larm (%1)</translation>
+    </message>
+    <message>
+        <source>Flow meter</source>
+        <translation>Flödesmätare</translation>
+    </message>
+    <message>
+        <source>Line %1 (%2), unit %3: %4</source>
+        <translation>Linje %1 (%2), enhet %3: %4</translation>
+    </message>
 </context>
 </TS>

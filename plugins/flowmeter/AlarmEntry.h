@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// One entry of the alarm list: something that wanted the user's attention, from when to when,
+// and whether the user has seen it.
+struct AlarmEntry
+{
+    enum Kind {
+        // An alarm bit of the meter's model: `text` names the bits, in the model's words.
+        Alarm,
+        // The meter stopped answering: `text` says why.
+        Offline,
+        // Anything else the plug-in wants seen (recording stopped, ...): `text` says it all.
+        General,
+    };
+
+    Kind kind = Alarm;
+    QDateTime start;
+    // Invalid while the condition lasts.
+    QDateTime end;
+    // Invalid until the user acknowledges it.
+    QDateTime acknowledged;
+    // From 0, as the plug-in counts lines; -1 for an entry of no line.
+    int line = -1;
+    QString port;
+    // The meter's unit id; 0 for an entry of no meter.
+    int id = 0;
+    // The meter's name when it happened.
+    QString meter;
+    QString text;
+    // Open when the program last ended: the meter's state in this run is not known yet. Not
+    // kept in the file: it describes this run only.
+    bool carried = false;
+    // When its meter first answered in this run, while the entry was carried over: unless that
+    // same answer reports the alarm again, the entry ends there.
+    QDateTime answered;
+    // The entry as the file writes it, kept until the entry changes: the list is written whole
+    // at each change, and most entries never change again.
+    QByteArray json;
+
+    bool isOpen() const { return !end.isValid(); }
+    bool isAcknowledged() const { return acknowledged.isValid(); }
+    // The same happening, whichever copy of the list it comes from.
+    bool sameAs(const AlarmEntry& o) const
+    {
+        return kind == o.kind && line == o.line && id == o.id && text == o.text &&
+               start.toMSecsSinceEpoch() == o.start.toMSecsSinceEpoch();
+    }
+};

@@ -1,0 +1,378 @@
+#include "AlarmLog.h"
+#include "AlarmStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+QString shownTime(const QDateTime& t)
+{
+    return t.isValid() ? t.toLocalTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
+}
+
+} // namespace
+
+AlarmLog::AlarmLog(QObject* parent) : QAbstractTableModel(parent)
+{
+    saveTimer = new QTimer(this);
+    saveTimer->setSingleShot(true);
+    saveTimer->setInterval(0);
+    connect(saveTimer, &QTimer::timeout, this, &AlarmLog::save);
+}
+
+AlarmLog::~AlarmLog()
+{
+    flush();
+}
+
+QString AlarmLog::path() const
+{
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(AlarmStore::kFileName);
+}
+
+void AlarmLog::open(const QString& newFolder)
+{
+    if (QDir::cleanPath(newFolder) == QDir::cleanPath(folder) && !folder.isEmpty())
+        return;
+    flush();
+    // A list met later (the folder changed while running) was not watched meanwhile, and its
+    // meters, already answering, will not say so again: what it holds open ends now.
+    const bool atStart = folder.isEmpty();
+    folder = newFolder;
+    writable = true;
+    writeFailed = false;
+    const QString file = path();
+    AlarmStore::Contents read = AlarmStore::read(file);
+    if (read.unreadable) {
+        writable = false;
+        emit logLine(QString("Alarm list %1 cannot be read (%2): the list is kept in memory only").arg(file, read.problem));
+    } else if (!read.problem.isEmpty()) {
+        QString why;
+        const QString aside = AlarmStore::setAside(file, &why);
+        if (aside.isEmpty()) {
+            writable = false;
+            emit logLine(QString("Alarm list %1 cannot be read whole (%2) nor set aside (%3): the list is kept in memory only")
+                             .arg(file, read.problem, why));
+        } else {
+            emit logLine(QString("Alarm list %1 cannot be read whole (%2): set aside as %3; %4 entries kept")
+                             .arg(file, read.problem, aside)
+                             .arg(read.entries.size()));
+        }
+    }
+    // Joined to what this run has seen already (the folder changed while running).
+    beginResetModel();
+    const QDateTime now = QDateTime::currentDateTime();
+    bool changedFile = !read.problem.isEmpty();
+    for (AlarmEntry& e : read.entries) {
+        if (std::any_of(list.begin(), list.end(), [&](const AlarmEntry& o) { return o.sameAs(e); }))
+            continue;
+        if (e.carried && (e.kind == AlarmEntry::General || !atStart)) {
+            e.carried = false;
+            e.end = now;
+            changedFile = true;
+        }
+        list << e;
+    }
+    changedFile = changedFile || list.size() != read.entries.size();
+    std::stable_sort(list.begin(), list.end(), [](const AlarmEntry& a, const AlarmEntry& b) { return a.start < b.start; });
+    endResetModel();
+    trim();
+    countChanged();
+    if (changedFile)
+        saveTimer->start();
+}
+
+void AlarmLog::setMeters(const QVector<Meter>& all)
+{
+    meters.clear();
+    for (const Meter& m : all)
+        meters.insert(qMakePair(m.line, m.id), m);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].isOpen() && list[i].kind != AlarmEntry::General && !meters.contains(qMakePair(list[i].line, list[i].id)))
+            end(i, now);
+}
+
+QString AlarmLog::meterName(int line, int id) const
+{
+    const Meter m = meters.value(qMakePair(line, id));
+    return m.name.isEmpty() ? QCoreApplication::translate("FlowMeter", "Meter %1").arg(id) : m.name;
+}
+
+int AlarmLog::openOf(AlarmEntry::Kind kind, int line, int id) const
+{
+    for (int i = list.size() - 1; i >= 0; --i)
+        if (list[i].isOpen() && list[i].kind == kind && list[i].line == line && list[i].id == id)
+            return i;
+    return -1;
+}
+
+void AlarmLog::onMeterEvent(const MeterEvent& e)
+{
+    const QDateTime when = e.wall.isValid() ? e.wall : QDateTime::currentDateTime();
+    auto entry = [&](AlarmEntry::Kind kind) {
+        AlarmEntry a;
+        a.kind = kind;
+        a.start = when;
+        a.line = e.line;
+        a.id = e.id;
+        a.port = meters.value(qMakePair(e.line, e.id)).port;
+        a.meter = meterName(e.line, e.id);
+        a.text = e.detail;
+        return a;
+    };
+    switch (e.kind) {
+    case MeterEvent::WentOffline: {
+        // Offline already (a failure of another kind, or the last run's entry confirmed): one
+        // entry for the whole time away.
+        const int open = openOf(AlarmEntry::Offline, e.line, e.id);
+        if (open >= 0) {
+            list[open].carried = false;
+            return;
+        }
+        add(entry(AlarmEntry::Offline));
+        return;
+    }
+    case MeterEvent::CameBack: {
+        const int open = openOf(AlarmEntry::Offline, e.line, e.id);
+        if (open >= 0)
+            end(open, when);
+        // The last run's alarm, unless the meter reports it again with this answer (its events
+        // follow this one; the line's round ends after them).
+        const int alarm = openOf(AlarmEntry::Alarm, e.line, e.id);
+        if (alarm >= 0 && list[alarm].carried)
+            list[alarm].answered = when;
+        return;
+    }
+    case MeterEvent::AlarmRaised: {
+        const int open = openOf(AlarmEntry::Alarm, e.line, e.id);
+        if (open >= 0 && list[open].text == e.detail) {
+            list[open].carried = false;
+            list[open].answered = QDateTime();
+            return;
+        }
+        // Other bits came on: the alarm as it is now is a new entry, the one before ends here.
+        if (open >= 0)
+            end(open, when);
+        add(entry(AlarmEntry::Alarm));
+        return;
+    }
+    case MeterEvent::AlarmCleared: {
+        const int open = openOf(AlarmEntry::Alarm, e.line, e.id);
+        if (open >= 0)
+            end(open, when);
+        return;
+    }
+    case MeterEvent::TotalizerReset:
+        return;
+    }
+}
+
+void AlarmLog::onLineRound(int line)
+{
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].isOpen() && list[i].line == line && list[i].carried && list[i].answered.isValid())
+            end(i, list[i].answered);
+}
+
+void AlarmLog::raiseGeneral(const QString& text)
+{
+    for (const AlarmEntry& e : list)
+        if (e.isOpen() && e.kind == AlarmEntry::General && e.text == text)
+            return;
+    AlarmEntry a;
+    a.kind = AlarmEntry::General;
+    a.start = QDateTime::currentDateTime();
+    a.text = text;
+    add(a);
+}
+
+void AlarmLog::endGeneral(const QString& text)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].isOpen() && list[i].kind == AlarmEntry::General && list[i].text == text)
+            end(i, now);
+}
+
+void AlarmLog::endAllGeneral()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].isOpen() && list[i].kind == AlarmEntry::General)
+            end(i, now);
+}
+
+void AlarmLog::add(AlarmEntry e)
+{
+    e.carried = false;
+    beginInsertRows(QModelIndex(), 0, 0);
+    list << e;
+    endInsertRows();
+    trim();
+    saveTimer->start();
+    countChanged();
+    emit raised(e);
+}
+
+void AlarmLog::end(int index, QDateTime when)
+{
+    AlarmEntry& e = list[index];
+    e.carried = false;
+    e.answered = QDateTime();
+    // Never before it began, whatever the clocks did in between.
+    e.end = std::max(when, e.start);
+    changed(index);
+}
+
+void AlarmLog::changed(int index)
+{
+    list[index].json.clear();
+    const int row = list.size() - 1 - index;
+    emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
+    saveTimer->start();
+}
+
+void AlarmLog::trim()
+{
+    while (list.size() > kMaxEntries) {
+        int victim = -1;
+        for (int i = 0; i < list.size() && victim < 0; ++i)
+            if (!list[i].isOpen() && list[i].isAcknowledged())
+                victim = i;
+        for (int i = 0; i < list.size() && victim < 0; ++i)
+            if (!list[i].isOpen())
+                victim = i;
+        if (victim < 0)
+            return;
+        const int row = list.size() - 1 - victim;
+        beginRemoveRows(QModelIndex(), row, row);
+        list.remove(victim);
+        endRemoveRows();
+        saveTimer->start();
+    }
+}
+
+int AlarmLog::unacknowledged() const
+{
+    return int(std::count_if(list.begin(), list.end(), [](const AlarmEntry& e) { return !e.isAcknowledged(); }));
+}
+
+void AlarmLog::countChanged()
+{
+    const int count = unacknowledged();
+    if (count == lastCount)
+        return;
+    lastCount = count;
+    emit unacknowledgedChanged(count);
+}
+
+void AlarmLog::acknowledge(const QList<int>& rows)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int row : rows) {
+        if (row < 0 || row >= list.size())
+            continue;
+        AlarmEntry& e = list[list.size() - 1 - row];
+        if (e.isAcknowledged())
+            continue;
+        e.acknowledged = now;
+        changed(list.size() - 1 - row);
+    }
+    countChanged();
+}
+
+void AlarmLog::acknowledgeAll()
+{
+    QList<int> rows;
+    for (int row = 0; row < list.size(); ++row)
+        rows << row;
+    acknowledge(rows);
+}
+
+void AlarmLog::flush()
+{
+    if (saveTimer->isActive()) {
+        saveTimer->stop();
+        save();
+    }
+}
+
+void AlarmLog::save()
+{
+    if (folder.isEmpty() || !writable)
+        return;
+    QString why;
+    if (!AlarmStore::write(path(), list, &why)) {
+        // Kept in memory, and tried again at the next change.
+        if (!writeFailed)
+            emit logLine(QString("Alarm list cannot be written to %1 (%2): kept in memory until it can").arg(path(), why));
+        writeFailed = true;
+        return;
+    }
+    if (writeFailed)
+        emit logLine(QString("Alarm list written to %1 again").arg(path()));
+    writeFailed = false;
+}
+
+void AlarmLog::retranslate()
+{
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+    if (!list.isEmpty())
+        emit dataChanged(index(0, 0), index(list.size() - 1, ColumnCount - 1));
+}
+
+int AlarmLog::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(list.size());
+}
+
+int AlarmLog::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant AlarmLog::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= list.size())
+        return QVariant();
+    const AlarmEntry& e = entryAt(index.row());
+    if (role == UnacknowledgedRole)
+        return !e.isAcknowledged();
+    if (role == OpenRole)
+        return e.isOpen();
+    if (role == Qt::ToolTipRole && index.column() == LineColumn)
+        return e.port;
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    switch (index.column()) {
+    case TimeColumn:
+        return shownTime(e.start);
+    case LineColumn:
+        return e.line >= 0 ? QString::number(e.line + 1) : QString();
+    case MeterColumn:
+        return e.meter;
+    case TextColumn:
+        return e.kind == AlarmEntry::Offline ? QCoreApplication::translate("FlowMeter", "Offline: %1").arg(e.text) : e.text;
+    case EndColumn:
+        return e.isOpen() ? QCoreApplication::translate("FlowMeter", "ongoing") : shownTime(e.end);
+    case AcknowledgedColumn:
+        return shownTime(e.acknowledged);
+    }
+    return QVariant();
+}
+
+QVariant AlarmLog::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const char* const names[] = {
+        QT_TRANSLATE_NOOP("FlowMeter", "Time"), QT_TRANSLATE_NOOP("FlowMeter", "Line"),
+        QT_TRANSLATE_NOOP("FlowMeter", "Meter"), QT_TRANSLATE_NOOP("FlowMeter", "Text"),
+        QT_TRANSLATE_NOOP("FlowMeter", "End"), QT_TRANSLATE_NOOP("FlowMeter", "Acknowledged")};
+    return section >= 0 && section < ColumnCount ? QCoreApplication::translate("FlowMeter", names[section]) : QVariant();
+}
