@@ -13,3 +13,8 @@ foreach(bench bench_flowmeter bench_line_rate)
     endforeach()
   endif()
 endforeach()
+
+# bench_mqtt: the MQTT link against a mosquitto broker it starts itself.
+if(TARGET bench_mqtt)
+  target_link_libraries(bench_mqtt PRIVATE flowmeter_mqtt)
+endif()

@@ -312,12 +312,15 @@ void MqttLink::onPublish(mosquitto*, void* self, int mid)
             break;
         }
     // Confirmations may come out of order; the spool gives up its oldest only.
+    int confirmed = 0;
     while (!link->inFlight.empty() && link->inFlight.front().done) {
-        if (link->inFlight.front().fromSpool) {
-            link->spool->removeOldest();
-            --link->spoolSent;
-        }
+        if (link->inFlight.front().fromSpool)
+            ++confirmed;
         link->inFlight.pop_front();
+    }
+    if (confirmed > 0) {
+        link->spool->removeOldest(confirmed);
+        link->spoolSent -= confirmed;
     }
     link->pump();
 }
@@ -344,6 +347,9 @@ bool MqttLink::connectOnce()
     // The library holds back QoS 1 messages beyond its in-flight limit but lets QoS 0 pass:
     // a mix would arrive out of order. The spool's window bounds what is in flight instead.
     mosquitto_max_inflight_messages_set(m, 0);
+    // A reading is one small packet: Nagle's wait for the broker's ACK (itself delayed) would
+    // hold each QoS 0 message back by up to 40 ms.
+    mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(m, &MqttLink::onConnect);
     mosquitto_disconnect_callback_set(m, &MqttLink::onDisconnect);
     mosquitto_publish_callback_set(m, &MqttLink::onPublish);

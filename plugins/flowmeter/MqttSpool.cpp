@@ -189,14 +189,14 @@ bool MqttSpool::open()
     return true;
 }
 
-bool MqttSpool::writeHeader()
+bool MqttSpool::writeHeader(bool sync)
 {
     char h[24];
     qToLittleEndian<qint64>(head, h);
     qToLittleEndian<qint64>(droppedCount, h + 8);
     qToLittleEndian<quint32>(crc32(h, 16), h + 16);
     std::memset(h + 20, 0, 4);
-    return writeAll(fd, h, sizeof h, 8) && ::fdatasync(fd) == 0;
+    return writeAll(fd, h, sizeof h, 8) && (!sync || ::fdatasync(fd) == 0);
 }
 
 QByteArray MqttSpool::encode(const Message& m)
@@ -311,24 +311,27 @@ bool MqttSpool::peek(Message* out, int index) const
     return readBody(entries[size_t(index)], &body) && decode(body, out);
 }
 
-bool MqttSpool::removeOldest()
+bool MqttSpool::removeOldest(int n)
 {
-    if (entries.empty())
+    if (entries.empty() || n < 1)
         return false;
-    liveBytes -= entries.front().size;
-    entries.pop_front();
+    const bool enough = n <= count();
+    for (; n > 0 && !entries.empty(); --n) {
+        liveBytes -= entries.front().size;
+        entries.pop_front();
+    }
     if (entries.empty() && ::ftruncate(fd, off_t(headerSize)) == 0) {
         // Cut first: a crash before the header is written finds its start past the end and
         // begins again at the first message, of which there is none.
         end = headerSize;
         head = headerSize;
-        return writeHeader() || fail(tr("Cannot write the MQTT spool %1: %2"));
+        return (writeHeader(false) || fail(tr("Cannot write the MQTT spool %1: %2"))) && enough;
     }
     head = entries.empty() ? end : entries.front().offset;
-    if (!writeHeader())
+    if (!writeHeader(false))
         return fail(tr("Cannot write the MQTT spool %1: %2"));
     compactIfWorthIt();
-    return true;
+    return enough;
 }
 
 void MqttSpool::setLimit(std::int64_t bytes)

@@ -13,7 +13,8 @@
 // starts and how many were dropped, then the messages, each framed with its length and a
 // checksum. An append is one write and one fdatasync, so a crash or a power loss leaves at
 // worst a torn last message, which the next open cuts back. A removal moves the start in the
-// header (one small write and fdatasync); the file is rewritten without the removed messages
+// header (one small write, made durable with the next append: a crash may send some confirmed
+// messages again, never lose one); the file is rewritten without the removed messages
 // when they are most of it. Bounded: an append that would pass the limit first drops the oldest.
 // Used from one thread at a time (the link holds its lock around it).
 class MqttSpool
@@ -46,8 +47,10 @@ public:
     // The `index`-th oldest (0: the oldest); false when there are not that many or it cannot be
     // read back.
     bool peek(Message* out, int index = 0) const;
-    // Removes the oldest (its delivery is confirmed). False when there is none.
-    bool removeOldest();
+    // Removes the `n` oldest (their delivery is confirmed) with one write of the header, which is
+    // not waited for: replaying the spool is not held to the disk's pace. False
+    // when there are fewer, which are then all removed.
+    bool removeOldest(int n = 1);
 
     int count() const { return int(entries.size()); }
     bool isEmpty() const { return entries.empty(); }
@@ -72,7 +75,9 @@ private:
         std::int64_t size; // framing included
     };
 
-    bool writeHeader();
+    // `sync`: made durable at once; otherwise with the next append's fdatasync (or the system's
+    // own writeback), which at worst sends confirmed messages again after a crash.
+    bool writeHeader(bool sync = true);
     bool dropOldest();
     // Rewrites the file with the live messages only, when the removed ones are most of it.
     void compactIfWorthIt();

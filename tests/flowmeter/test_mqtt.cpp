@@ -279,15 +279,20 @@ private slots:
         QVERIFY(big.open());
         const QByteArray payload(4000, 'p');
         for (int i = 0; i < 600; ++i) {
-            QVERIFY(big.append({QStringLiteral("t"), payload, 1, false, t0}));
-            if (i >= 3)
-                QVERIFY(big.removeOldest());
+            QVERIFY(big.append({QStringLiteral("t"), payload + QByteArray::number(i), 1, false, t0}));
+            if (i >= 3 && i % 2 == 0)
+                QVERIFY(big.removeOldest(2));
         }
-        QCOMPARE(big.count(), 3);
+        QCOMPARE(big.count(), 4);
+        QVERIFY(big.peek(&m));
+        QCOMPARE(m.payload, payload + "596");
+        QVERIFY(!big.removeOldest(0));
         QVERIFY2(QFileInfo(big.path()).size() < 2 * 1024 * 1024, qPrintable(QString::number(QFileInfo(big.path()).size())));
         MqttSpool again(dir.path() + QStringLiteral("/big"), 64 << 20);
         QVERIFY(again.open());
-        QCOMPARE(again.count(), 3);
+        QCOMPARE(again.count(), 4);
+        QVERIFY(again.peek(&m, 3));
+        QCOMPARE(m.payload, payload + "599");
     }
 
     void payloadsAndTopics()

@@ -84,6 +84,8 @@ bool MosquittoBroker::start(const Options& o)
     // private folder (its password file, its log, its saved sessions).
     if (::geteuid() == 0)
         out << "user root\n";
+    if (o.tcpNoDelay)
+        out << "set_tcp_nodelay true\n";
     if (o.persistence)
         out << "persistence true\npersistence_location " << dir.path() << "/\n";
     else

@@ -20,6 +20,8 @@ public:
         // Sessions and their queued messages kept across a stop and start (saved at the stop),
         // so that a subscriber of a lasting session misses nothing of the broker's absence.
         bool persistence = false;
+        // Sends each packet at once rather than after the peer's (delayed) ACK.
+        bool tcpNoDelay = false;
     };
 
     MosquittoBroker();
