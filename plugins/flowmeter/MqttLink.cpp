@@ -147,6 +147,12 @@ int MqttLink::spooled() const
     return spool->count();
 }
 
+int MqttLink::refusedMessages() const
+{
+    std::lock_guard<std::mutex> g(lock);
+    return refused;
+}
+
 int MqttLink::unconfirmed() const
 {
     std::lock_guard<std::mutex> g(lock);
@@ -190,6 +196,14 @@ bool MqttLink::publish(const QString& topic, const QByteArray& payload, int qos,
     m.qos = qos != 0 ? 1 : 0;
     m.retain = retain;
     m.time = time.isValid() ? time : QDateTime::currentDateTime();
+    const QByteArray topicBytes = topic.toUtf8();
+    if (topicBytes.isEmpty() || mosquitto_pub_topic_check2(topicBytes.constData(), size_t(topicBytes.size())) != MOSQ_ERR_SUCCESS) {
+        // Refused here, before it is spooled: the broker would never take it, and it would
+        // hold up everything behind it.
+        std::lock_guard<std::mutex> g(lock);
+        lastError = tr("MQTT topic \"%1\" not valid for publishing (empty, or with + or #)").arg(topic);
+        return false;
+    }
     qint64 droppedNow = -1;
     bool ok;
     {
@@ -197,7 +211,8 @@ bool MqttLink::publish(const QString& topic, const QByteArray& payload, int qos,
         if (connected && spool->isEmpty() && spoolSent == 0) {
             // A failed hand-over stays in flight unconfirmed, and goes into the spool with the
             // rest when the connection ends.
-            sendLocked(m, false);
+            if (!sendLocked(m, false))
+                settle();
             return true;
         }
         ok = spoolLocked(m);
@@ -230,8 +245,18 @@ bool MqttLink::sendLocked(const MqttSpool::Message& m, bool fromSpool)
     const QByteArray topic = m.topic.toUtf8();
     const int rc = mosquitto_publish(client, &s.mid, topic.constData(), m.payload.size(),
                                      m.payload.constData(), m.qos, m.retain);
-    if (rc != MOSQ_ERR_SUCCESS)
+    if (rc != MOSQ_ERR_SUCCESS) {
         s.mid = -1;
+        // A message the library will never send (a spool written by another version, a payload
+        // past the protocol's size) must not hold up the rest: it counts as gone, and is said.
+        // Without a connection it stays, and goes back to the spool with the rest.
+        if (rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NOMEM) {
+            s.done = true;
+            ++refused;
+            lastError = tr("MQTT message to %1 refused by the library: %2")
+                            .arg(m.topic, QString::fromUtf8(mosquitto_strerror(rc)));
+        }
+    }
     inFlight.push_back(std::move(s));
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -247,9 +272,14 @@ void MqttLink::pump()
             lastError = spool->error();
             break;
         }
-        sendLocked(m, true);
         ++spoolSent;
-        ++window;
+        if (sendLocked(m, true)) {
+            ++window;
+        } else if (!inFlight.back().done) {
+            break; // no connection after all: the next one sends it
+        } else {
+            settle();
+        }
     }
 }
 
@@ -307,22 +337,27 @@ void MqttLink::onPublish(mosquitto*, void* self, int mid)
     if (mid == link->statusMid)
         link->statusDone = true;
     for (Sent& s : link->inFlight)
-        if (s.mid == mid) {
+        if (s.mid == mid && !s.done) {
             s.done = true;
             break;
         }
+    link->settle();
+    link->pump();
+}
+
+void MqttLink::settle()
+{
     // Confirmations may come out of order; the spool gives up its oldest only.
     int confirmed = 0;
-    while (!link->inFlight.empty() && link->inFlight.front().done) {
-        if (link->inFlight.front().fromSpool)
+    while (!inFlight.empty() && inFlight.front().done) {
+        if (inFlight.front().fromSpool)
             ++confirmed;
-        link->inFlight.pop_front();
+        inFlight.pop_front();
     }
     if (confirmed > 0) {
-        link->spool->removeOldest(confirmed);
-        link->spoolSent -= confirmed;
+        spool->removeOldest(confirmed);
+        spoolSent -= confirmed;
     }
-    link->pump();
 }
 
 void MqttLink::onLog(mosquitto*, void* self, int level, const char* line)

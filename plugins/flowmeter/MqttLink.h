@@ -62,6 +62,8 @@ public:
     int connectAttempts() const { return attempts.load(std::memory_order_relaxed); }
     int connections() const { return accepted.load(std::memory_order_relaxed); }
     int spooled() const;
+    // Messages the library would not send at all (counted as gone).
+    int refusedMessages() const;
     // Handed to the broker and not yet confirmed.
     int unconfirmed() const;
     std::int64_t spoolDropped() const;
@@ -98,6 +100,8 @@ private:
     void waitBackOff(int seconds);
     // With `lock` held: sends from the spool while few enough are in flight.
     void pump();
+    // With `lock` held: lets go of the confirmed (and refused) at the head of what is in flight.
+    void settle();
     bool sendLocked(const MqttSpool::Message& m, bool fromSpool);
     bool spoolLocked(const MqttSpool::Message& m);
 
@@ -127,6 +131,7 @@ private:
     QString text;
     QString lastError;
     std::int64_t droppedSeen = 0;
+    int refused = 0;
 
     std::atomic<bool> stopping{false};
     std::atomic<bool> online{false};

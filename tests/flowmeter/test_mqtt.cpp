@@ -142,9 +142,9 @@ bool run(const QString& program, const QStringList& args, QString* out = nullptr
 
 // The test binary started as `--link-child <port> <prefix>`: a link that says "online" and
 // publishes until it is killed.
-int linkChild(int port, const QString& prefix)
+int linkChild(int argc, char** argv, int port, const QString& prefix)
 {
-    QCoreApplication app(*new int(0), nullptr);
+    QCoreApplication app(argc, argv);
     MqttSettings s;
     s.host = QStringLiteral("127.0.0.1");
     s.port = port;
@@ -368,12 +368,24 @@ private slots:
         Subscriber early(broker.port(), QStringLiteral("order/#"), false, 0);
         QVERIFY(early.ready());
         QTemporaryDir spool;
+        {
+            // Left from an earlier run: one the broker would never take must not hold up the rest.
+            MqttSpool left(spool.path(), 1 << 20);
+            QVERIFY(left.open());
+            QVERIFY(left.append({QStringLiteral("order/bad/#"), "x", 1, false, QDateTime::currentDateTime()}));
+            QVERIFY(left.append({QStringLiteral("order/left"), numbered(-1), 1, false, QDateTime::currentDateTime()}));
+        }
         MqttLink link(settingsFor(broker, QStringLiteral("order")), spool.path());
         QSignalSpy states(&link, &MqttLink::stateChanged);
         QVERIFY(link.start());
         QVERIFY(waitUntil([&] { return link.state() == MqttLink::State::Connected; }));
         QVERIFY(link.stateText().contains(QStringLiteral("connected")));
         QVERIFY(early.waitFor(QStringLiteral("order/status"), "online"));
+        QVERIFY(waitUntil([&] { return early.on(QStringLiteral("order/left")).size() == 1; }));
+        QVERIFY(waitUntil([&] { return link.spooled() == 0; }));
+        QCOMPARE(link.refusedMessages(), 1);
+        QVERIFY(!link.publish(QStringLiteral("order/+/x"), "y", 1, false));
+        QVERIFY(link.error().contains(QStringLiteral("not valid")));
         for (int i = 0; i < 200; ++i)
             QVERIFY(link.publish(QStringLiteral("order/seq"), numbered(i), i % 2, false));
         QVERIFY(link.publish(QStringLiteral("order/line1/meter1/state"), numbered(1000), 1, true));
@@ -628,7 +640,7 @@ private slots:
 int main(int argc, char** argv)
 {
     if (argc == 4 && qstrcmp(argv[1], "--link-child") == 0)
-        return linkChild(atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
+        return linkChild(argc, argv, atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);
     TestMqtt t;
     return QTest::qExec(&t, argc, argv);

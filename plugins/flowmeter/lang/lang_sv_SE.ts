@@ -655,6 +655,14 @@
 <context>
     <name>MqttLink</name>
     <message>
+        <source>MQTT topic &quot;%1&quot; not valid for publishing (empty, or with + or #)</source>
+        <translation>MQTT-ämnet &quot;%1&quot; går inte att publicera på (tomt, eller med + eller #)</translation>
+    </message>
+    <message>
+        <source>MQTT message to %1 refused by the library: %2</source>
+        <translation>MQTT-meddelandet till %1 avvisades av biblioteket: %2</translation>
+    </message>
+    <message>
         <source>stopped</source>
         <translation>stoppad</translation>
     </message>
