@@ -123,11 +123,8 @@ Latency latency(MqttLink& link, Receiver& r, int qos, int n)
     return out;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int measure()
 {
-    QCoreApplication app(argc, argv);
     MosquittoBroker broker;
     MosquittoBroker::Options options;
     // As a broker tuned for readings is: else its QoS 0 deliveries wait for the subscriber's
@@ -195,4 +192,15 @@ int main(int argc, char** argv)
                 (spooled / replayS) / (m / directS));
     link.stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    mosquitto_lib_init();
+    const int rc = measure();
+    mosquitto_lib_cleanup();
+    return rc;
 }

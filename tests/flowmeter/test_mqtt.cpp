@@ -642,8 +642,12 @@ int main(int argc, char** argv)
     if (argc == 4 && qstrcmp(argv[1], "--link-child") == 0)
         return linkChild(argc, argv, atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);
+    // For the test's own subscribers; the links take and release the library themselves.
+    mosquitto_lib_init();
     TestMqtt t;
-    return QTest::qExec(&t, argc, argv);
+    const int failed = QTest::qExec(&t, argc, argv);
+    mosquitto_lib_cleanup();
+    return failed;
 }
 
 #include "test_mqtt.moc"
