@@ -38,3 +38,8 @@ if(TARGET bench_alarm_list AND TARGET flowmeter)
     ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmStore.cpp)
   target_include_directories(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
 endif()
+
+# bench_mqtt: the MQTT link against a mosquitto broker it starts itself.
+if(TARGET bench_mqtt)
+  target_link_libraries(bench_mqtt PRIVATE flowmeter_mqtt)
+endif()

@@ -840,4 +840,113 @@
         <translation>Line %1 (%2), unit %3: %4</translation>
     </message>
 </context>
+<context>
+    <name>MqttLink</name>
+    <message>
+        <source>MQTT topic &quot;%1&quot; not valid for publishing (empty, or with + or #)</source>
+        <translation>MQTT topic &quot;%1&quot; not valid for publishing (empty, or with + or #)</translation>
+    </message>
+    <message>
+        <source>MQTT message to %1 refused by the library: %2</source>
+        <translation>MQTT message to %1 refused by the library: %2</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>stopped</translation>
+    </message>
+    <message>
+        <source>refused: protocol version not accepted</source>
+        <translation>refused: protocol version not accepted</translation>
+    </message>
+    <message>
+        <source>refused: client id rejected</source>
+        <translation>refused: client id rejected</translation>
+    </message>
+    <message>
+        <source>refused: broker unavailable</source>
+        <translation>refused: broker unavailable</translation>
+    </message>
+    <message>
+        <source>refused: wrong user name or password</source>
+        <translation>refused: wrong user name or password</translation>
+    </message>
+    <message>
+        <source>refused (%1)</source>
+        <translation>refused (%1)</translation>
+    </message>
+    <message>
+        <source>connected to %1:%2</source>
+        <translation>connected to %1:%2</translation>
+    </message>
+    <message>
+        <source>cannot make an MQTT client: %1</source>
+        <translation>cannot make an MQTT client: %1</translation>
+    </message>
+    <message>
+        <source>TLS failure: the CA file %1 cannot be used (%2)</source>
+        <translation>TLS failure: the CA file %1 cannot be used (%2)</translation>
+    </message>
+    <message>
+        <source>connecting to %1:%2</source>
+        <translation>connecting to %1:%2</translation>
+    </message>
+    <message>
+        <source>TLS failure</source>
+        <translation>TLS failure</translation>
+    </message>
+    <message>
+        <source>TLS failure: %1</source>
+        <translation>TLS failure: %1</translation>
+    </message>
+    <message>
+        <source>broker not reachable: %1</source>
+        <translation>broker not reachable: %1</translation>
+    </message>
+    <message>
+        <source>broker not reachable: host %1 unknown</source>
+        <translation>broker not reachable: host %1 unknown</translation>
+    </message>
+    <message>
+        <source>connection lost</source>
+        <translation>connection lost</translation>
+    </message>
+    <message numerus="yes">
+        <source> - next try in %n s</source>
+        <translation>
+            <numerusform> - next try in %n s</numerusform>
+            <numerusform> - next try in %n s</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>MqttSpool</name>
+    <message>
+        <source>Cannot make the folder of the MQTT spool %1: %2</source>
+        <translation>Cannot make the folder of the MQTT spool %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot open the MQTT spool %1: %2</source>
+        <translation>Cannot open the MQTT spool %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot write the MQTT spool %1: %2</source>
+        <translation>Cannot write the MQTT spool %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not an MQTT spool (%2); nothing is spooled</source>
+        <translation>%1 is not an MQTT spool (%2); nothing is spooled</translation>
+    </message>
+    <message>
+        <source>Cannot repair the MQTT spool %1: %2</source>
+        <translation>Cannot repair the MQTT spool %1: %2</translation>
+    </message>
+    <message>
+        <source>The MQTT spool is not open</source>
+        <translation>The MQTT spool is not open</translation>
+    </message>
+    <message>
+        <source>A message of %1 bytes is larger than the MQTT spool's limit</source>
+        <translation>A message of %1 bytes is larger than the MQTT spool's limit</translation>
+    </message>
+</context>
 </TS>

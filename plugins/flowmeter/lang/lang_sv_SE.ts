@@ -860,4 +860,113 @@
         <translation>Linje %1 (%2), enhet %3: %4</translation>
     </message>
 </context>
+<context>
+    <name>MqttLink</name>
+    <message>
+        <source>MQTT topic &quot;%1&quot; not valid for publishing (empty, or with + or #)</source>
+        <translation>MQTT-ämnet &quot;%1&quot; går inte att publicera på (tomt, eller med + eller #)</translation>
+    </message>
+    <message>
+        <source>MQTT message to %1 refused by the library: %2</source>
+        <translation>MQTT-meddelandet till %1 avvisades av biblioteket: %2</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>stoppad</translation>
+    </message>
+    <message>
+        <source>refused: protocol version not accepted</source>
+        <translation>nekad: protokollversionen godtas inte</translation>
+    </message>
+    <message>
+        <source>refused: client id rejected</source>
+        <translation>nekad: klient-id:t avvisades</translation>
+    </message>
+    <message>
+        <source>refused: broker unavailable</source>
+        <translation>nekad: brokern är inte tillgänglig</translation>
+    </message>
+    <message>
+        <source>refused: wrong user name or password</source>
+        <translation>nekad: fel användarnamn eller lösenord</translation>
+    </message>
+    <message>
+        <source>refused (%1)</source>
+        <translation>nekad (%1)</translation>
+    </message>
+    <message>
+        <source>connected to %1:%2</source>
+        <translation>ansluten till %1:%2</translation>
+    </message>
+    <message>
+        <source>cannot make an MQTT client: %1</source>
+        <translation>kan inte skapa en MQTT-klient: %1</translation>
+    </message>
+    <message>
+        <source>TLS failure: the CA file %1 cannot be used (%2)</source>
+        <translation>TLS-fel: CA-filen %1 kan inte användas (%2)</translation>
+    </message>
+    <message>
+        <source>connecting to %1:%2</source>
+        <translation>ansluter till %1:%2</translation>
+    </message>
+    <message>
+        <source>TLS failure</source>
+        <translation>TLS-fel</translation>
+    </message>
+    <message>
+        <source>TLS failure: %1</source>
+        <translation>TLS-fel: %1</translation>
+    </message>
+    <message>
+        <source>broker not reachable: %1</source>
+        <translation>brokern nås inte: %1</translation>
+    </message>
+    <message>
+        <source>broker not reachable: host %1 unknown</source>
+        <translation>brokern nås inte: värden %1 är okänd</translation>
+    </message>
+    <message>
+        <source>connection lost</source>
+        <translation>anslutningen förlorades</translation>
+    </message>
+    <message numerus="yes">
+        <source> - next try in %n s</source>
+        <translation>
+            <numerusform> - nytt försök om %n s</numerusform>
+            <numerusform> - nytt försök om %n s</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>MqttSpool</name>
+    <message>
+        <source>Cannot make the folder of the MQTT spool %1: %2</source>
+        <translation>Kan inte skapa mappen för MQTT-kön %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot open the MQTT spool %1: %2</source>
+        <translation>Kan inte öppna MQTT-kön %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot write the MQTT spool %1: %2</source>
+        <translation>Kan inte skriva MQTT-kön %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not an MQTT spool (%2); nothing is spooled</source>
+        <translation>%1 är ingen MQTT-kö (%2); inget köas</translation>
+    </message>
+    <message>
+        <source>Cannot repair the MQTT spool %1: %2</source>
+        <translation>Kan inte reparera MQTT-kön %1: %2</translation>
+    </message>
+    <message>
+        <source>The MQTT spool is not open</source>
+        <translation>MQTT-kön är inte öppen</translation>
+    </message>
+    <message>
+        <source>A message of %1 bytes is larger than the MQTT spool's limit</source>
+        <translation>Ett meddelande på %1 byte är större än MQTT-köns gräns</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "MqttSettings.h"
+#include "MqttSpool.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct mosquitto;
+struct mosquitto_message;
+
+// One connection to an MQTT broker, kept on a thread of its own (docs/mqtt.md).
+//
+// publish() may be called from any thread. While the link is connected and nothing waits in
+// the spool, a message goes straight out; otherwise it goes into the spool on disk, which is
+// sent first, oldest first, once the broker is back. A message handed to the broker and not yet
+// acknowledged (QoS 1) or not yet written out (QoS 0) when the connection drops goes into the
+// spool too, before anything newer, so nothing is lost and the order holds. Each (re)connection
+// is a fresh client, so the library never sends again what the spool already sends.
+//
+// The broker is told `<prefix>/status` "offline" (retained) as the last will, and "online" on
+// every connection; stop() says "offline" itself before it leaves. Connecting again waits 1 s,
+// doubling to 60 s, and starts from 1 s after a connection the broker accepted.
+class MqttLink : public QObject
+{
+    Q_OBJECT
+public:
+    // The spool's file goes into `spoolFolder`.
+    MqttLink(const MqttSettings& settings, const QString& spoolFolder, QObject* parent = nullptr);
+    ~MqttLink() override;
+
+    // Opens the spool and starts the thread. False (and error()) when the spool cannot be
+    // opened: the link then still publishes while connected, and drops what it cannot send.
+    bool start();
+    // Says "offline", waits up to `graceMs` for what is in flight, and ends the thread. What
+    // was not acknowledged stays in the spool for the next start.
+    void stop(int graceMs = 2000);
+
+    // Never blocks on the network; blocks for one fdatasync when the message is spooled.
+    // False when the message was lost: spool not open, or larger than its limit.
+    bool publish(const QString& topic, const QByteArray& payload, int qos, bool retain,
+                 const QDateTime& time = QDateTime());
+
+    enum class State { Stopped, Connecting, Connected, Refused, Unreachable, TlsFailure, Lost };
+    State state() const;
+    // The state in words, for the status area and the log; never holds the password.
+    QString stateText() const;
+
+    QString statusTopic() const;
+    QString prefix() const;
+    QString clientId() const;
+    // Attempts to connect since start().
+    int connectAttempts() const { return attempts.load(std::memory_order_relaxed); }
+    int connections() const { return accepted.load(std::memory_order_relaxed); }
+    int spooled() const;
+    // Messages the library would not send at all (counted as gone).
+    int refusedMessages() const;
+    // Handed to the broker and not yet confirmed.
+    int unconfirmed() const;
+    std::int64_t spoolDropped() const;
+    QString error() const;
+
+    // A topic level made safe: no wildcards, no level separator, no spaces or control
+    // characters; empty becomes "_".
+    static QString topicLevel(const QString& text);
+    // `corvane/<host name>`.
+    static QString defaultTopicPrefix();
+
+signals:
+    // Emitted on the link's thread: a receiver in another thread gets it queued.
+    void stateChanged(MqttLink::State state, const QString& text);
+    // Messages dropped from the spool to keep within its limit: the total so far.
+    void messagesDropped(qint64 total);
+
+private:
+    struct Sent
+    {
+        int mid = 0;
+        bool fromSpool = false;
+        bool done = false;
+        MqttSpool::Message message;
+    };
+
+    void run();
+    // Makes a new client and connects it; false when the broker cannot be reached.
+    bool connectOnce();
+    void serve();
+    // After the connection ended: what was not confirmed goes back to the spool, in order.
+    void takeBack();
+    void setState(State s, const QString& detail = QString());
+    void waitBackOff(int seconds);
+    // With `lock` held: sends from the spool while few enough are in flight.
+    void pump();
+    // With `lock` held: lets go of the confirmed (and refused) at the head of what is in flight.
+    void settle();
+    bool sendLocked(const MqttSpool::Message& m, bool fromSpool);
+    bool spoolLocked(const MqttSpool::Message& m);
+
+    static void onConnect(mosquitto*, void* self, int rc);
+    static void onDisconnect(mosquitto*, void* self, int rc);
+    static void onPublish(mosquitto*, void* self, int mid);
+    static void onLog(mosquitto*, void* self, int level, const char* line);
+    // Why a connection could not be made or ended, from libmosquitto's code and errno.
+    QString endWords(int rc, int err) const;
+    // Before a stop: "offline" on the status topic, then a clean disconnect.
+    void sayOffline();
+
+    MqttSettings cfg;
+    QString topicPrefix;
+    QString id;
+    QString spoolDir;
+
+    mutable std::mutex lock;
+    std::condition_variable wake;
+    std::unique_ptr<MqttSpool> spool;
+    mosquitto* client = nullptr;
+    bool connected = false;
+    // In flight, oldest first; spool messages among them are still in the spool.
+    std::deque<Sent> inFlight;
+    int spoolSent = 0;
+    State current = State::Stopped;
+    QString text;
+    QString lastError;
+    std::int64_t droppedSeen = 0;
+    int refused = 0;
+
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> online{false};
+    std::atomic<int> attempts{0};
+    std::atomic<int> accepted{0};
+    // The CONNACK's refusal, set by the callback for serve() to say.
+    int refusal = 0;
+    // The library's last error line (a TLS verification's reason); no password is in these.
+    QString libraryError;
+    int statusMid = -1;
+    bool statusDone = false;
+    std::atomic<int> graceLeftMs{0};
+    std::thread worker;
+    bool libraryTaken = false;
+};
+
+Q_DECLARE_METATYPE(MqttLink::State)

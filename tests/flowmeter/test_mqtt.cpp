@@ -1,0 +1,653 @@
+// The MQTT link against a real mosquitto broker started by the test, its spool on real files,
+// and the payloads from the shipped meter model.
+#include "MeterModelLoader.h"
+#include "MosquittoBroker.h"
+#include "MqttLink.h"
+#include "MqttPayload.h"
+#include "MqttSpool.h"
+#include "WaitUntil.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <mosquitto.h>
+
+#include <csignal>
+#include <cmath>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+// A subscriber of the test's own, on libmosquitto's thread: what arrived, in order.
+class Subscriber
+{
+public:
+    struct Got
+    {
+        QString topic;
+        QByteArray payload;
+        bool retain;
+    };
+
+    // `lasting`: a session the broker keeps, with what arrives while the subscriber is away.
+    // `qos` 0: the broker passes everything on at once in the order it came, where with 1 it
+    // would hold QoS 1 messages back behind its in-flight limit and let QoS 0 ones pass.
+    Subscriber(int port, const QString& filter, bool lasting = false, int qos = 1) : subQos(qos)
+    {
+        static int n = 0;
+        const QByteArray id = QByteArray("test-sub-") + QByteArray::number(getpid()) + "-" + QByteArray::number(++n);
+        m = mosquitto_new(id.constData(), !lasting, this);
+        mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> g(s->lock);
+            s->got.push_back({QString::fromUtf8(msg->topic),
+                              QByteArray(static_cast<const char*>(msg->payload), msg->payloadlen), msg->retain});
+        });
+        mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed.store(true);
+        });
+        const QByteArray f = filter.toUtf8();
+        topicFilter = f;
+        mosquitto_connect_callback_set(m, [](mosquitto* mq, void* self, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(mq, nullptr, static_cast<Subscriber*>(self)->topicFilter.constData(),
+                                    static_cast<Subscriber*>(self)->subQos);
+        });
+        mosquitto_connect(m, "127.0.0.1", port, 30);
+        mosquitto_loop_start(m);
+    }
+    ~Subscriber()
+    {
+        mosquitto_disconnect(m);
+        mosquitto_loop_stop(m, false);
+        mosquitto_destroy(m);
+    }
+    bool ready() { return waitUntil([this] { return subscribed.load(); }, 10000); }
+    std::vector<Got> messages()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return got;
+    }
+    std::vector<Got> on(const QString& topic)
+    {
+        std::vector<Got> out;
+        for (const Got& g : messages())
+            if (g.topic == topic)
+                out.push_back(g);
+        return out;
+    }
+    bool waitFor(const QString& topic, const QByteArray& payload, int timeoutMs = 15000)
+    {
+        return waitUntil([&] {
+            for (const Got& g : messages())
+                if (g.topic == topic && g.payload == payload)
+                    return true;
+            return false;
+        }, timeoutMs);
+    }
+
+private:
+    mosquitto* m = nullptr;
+    QByteArray topicFilter;
+    int subQos;
+    std::mutex lock;
+    std::vector<Got> got;
+    std::atomic<bool> subscribed{false};
+};
+
+MqttSettings settingsFor(const MosquittoBroker& broker, const QString& prefix)
+{
+    MqttSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = broker.port();
+    s.topicPrefix = prefix;
+    s.clientId = prefix;
+    s.qos = 1;
+    return s;
+}
+
+// The numbers 0..n-1 that arrived on `topic`, in their order.
+QList<int> sequence(const std::vector<Subscriber::Got>& got)
+{
+    QList<int> out;
+    for (const auto& g : got)
+        out << QJsonDocument::fromJson(g.payload).object().value(QStringLiteral("n")).toInt(-1);
+    return out;
+}
+
+QByteArray numbered(int n)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("n"), n);
+    o.insert(QStringLiteral("time"), MqttPayload::isoTime(QDateTime::currentDateTime()));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+bool run(const QString& program, const QStringList& args, QString* out = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (out)
+        *out = QString::fromLocal8Bit(p.readAll());
+    return ok;
+}
+
+// The test binary started as `--link-child <port> <prefix>`: a link that says "online" and
+// publishes until it is killed.
+int linkChild(int argc, char** argv, int port, const QString& prefix)
+{
+    QCoreApplication app(argc, argv);
+    MqttSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port;
+    s.topicPrefix = prefix;
+    s.clientId = prefix;
+    QTemporaryDir spool;
+    MqttLink link(s, spool.path());
+    link.start();
+    for (;;) {
+        link.publish(prefix + QStringLiteral("/alive"), QByteArrayLiteral("yes"), 1, true);
+        ::usleep(100000);
+    }
+}
+
+} // namespace
+
+class TestMqtt : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (!MosquittoBroker::available())
+            QFAIL("mosquitto is not installed (Debian package mosquitto)");
+    }
+
+    // Append, peek, remove; the order and the messages themselves survive a reopen; a torn
+    // tail is cut back, a damaged header replays rather than loses, a foreign file is kept.
+    void spoolKeepsOrderAcrossRestartsAndCrashes()
+    {
+        QTemporaryDir dir;
+        const QDateTime t0 = QDateTime::fromString(QStringLiteral("2026-12-08T14:03:05.250+01:00"), Qt::ISODateWithMs);
+        {
+            MqttSpool spool(dir.path(), 1 << 20);
+            QVERIFY2(spool.open(), qPrintable(spool.error()));
+            for (int i = 0; i < 5; ++i)
+                QVERIFY(spool.append({QStringLiteral("a/b/%1").arg(i), numbered(i), i % 2, i == 3, t0.addSecs(i)}));
+            QVERIFY(spool.removeOldest());
+        }
+        MqttSpool::Message m;
+        {
+            MqttSpool spool(dir.path(), 1 << 20);
+            QVERIFY(spool.open());
+            QCOMPARE(spool.count(), 4);
+            QVERIFY(spool.peek(&m));
+            QCOMPARE(m.topic, QStringLiteral("a/b/1"));
+            QCOMPARE(m.qos, 1);
+            QCOMPARE(m.time, t0.addSecs(1));
+            QCOMPARE(m.time.offsetFromUtc(), 3600);
+            QVERIFY(spool.peek(&m, 2));
+            QCOMPARE(m.topic, QStringLiteral("a/b/3"));
+            QVERIFY(m.retain);
+            QVERIFY(!spool.peek(&m, 4));
+        }
+        // A crash in the middle of an append: half a message at the end.
+        QFile f(dir.filePath(QStringLiteral("spool.dat")));
+        QVERIFY(f.open(QIODevice::Append));
+        const QByteArray half = MqttSpool::encode({QStringLiteral("torn"), numbered(99), 1, false, t0});
+        f.write(QByteArray("\x31\x53\x51\x4d\xff\x00\x00\x00", 8) + half.left(10));
+        f.close();
+        const qint64 tornSize = f.size();
+        {
+            MqttSpool spool(dir.path(), 1 << 20);
+            QVERIFY(spool.open());
+            QCOMPARE(spool.count(), 4);
+            QCOMPARE(spool.repairedBytes(), 18);
+            QCOMPARE(QFileInfo(f.fileName()).size(), tornSize - 18);
+            QVERIFY(spool.append({QStringLiteral("after"), numbered(5), 1, false, t0}));
+            QCOMPARE(spool.count(), 5);
+            QVERIFY(spool.peek(&m, 4));
+            QCOMPARE(m.topic, QStringLiteral("after"));
+        }
+        // A header torn in its own write: the messages are all sent again, none is lost.
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(10);
+        f.write("\x7f", 1);
+        f.close();
+        {
+            MqttSpool spool(dir.path(), 1 << 20);
+            QVERIFY(spool.open());
+            QCOMPARE(spool.count(), 6);
+            QVERIFY(spool.peek(&m));
+            QCOMPARE(m.topic, QStringLiteral("a/b/0"));
+            while (spool.removeOldest()) {
+            }
+            QCOMPARE(QFileInfo(f.fileName()).size(), 32);
+        }
+        // Not a spool: kept as it is, and said.
+        QTemporaryDir other;
+        QFile foreign(other.filePath(QStringLiteral("spool.dat")));
+        QVERIFY(foreign.open(QIODevice::WriteOnly));
+        foreign.write(QByteArray(100, 'x'));
+        foreign.close();
+        MqttSpool spool(other.path(), 1 << 20);
+        QVERIFY(!spool.open());
+        QVERIFY(spool.error().contains(QStringLiteral("not an MQTT spool")));
+        QVERIFY(!spool.append({QStringLiteral("x"), "y", 0, false, t0}));
+        QCOMPARE(QFileInfo(foreign.fileName()).size(), 100);
+    }
+
+    // The bound: the oldest go, the newest stay in order, and the count of the dropped is kept
+    // in the file; removals much larger than what is left shrink the file.
+    void spoolBoundDropsTheOldest()
+    {
+        QTemporaryDir dir;
+        const QDateTime t0 = QDateTime::currentDateTime();
+        const qint64 one = 12 + MqttSpool::encode({QStringLiteral("t"), numbered(10), 1, false, t0}).size();
+        {
+            MqttSpool spool(dir.path(), one * 5);
+            QVERIFY(spool.open());
+            for (int i = 10; i < 30; ++i)
+                QVERIFY(spool.append({QStringLiteral("t"), numbered(i), 1, false, t0}));
+            QCOMPARE(spool.count(), 5);
+            QCOMPARE(spool.dropped(), 15);
+            QVERIFY(spool.bytes() <= one * 5);
+            QVERIFY(!spool.append({QStringLiteral("t"), QByteArray(int(one * 6), 'x'), 1, false, t0}));
+            QCOMPARE(spool.dropped(), 16);
+            QCOMPARE(spool.count(), 5);
+        }
+        MqttSpool spool(dir.path(), one * 5);
+        QVERIFY(spool.open());
+        QCOMPARE(spool.dropped(), 16);
+        QList<int> kept;
+        MqttSpool::Message m;
+        for (int i = 0; spool.peek(&m, i); ++i)
+            kept << QJsonDocument::fromJson(m.payload).object().value(QStringLiteral("n")).toInt();
+        QCOMPARE(kept, QList<int>({25, 26, 27, 28, 29}));
+
+        // Many sent and confirmed while a few wait: the file does not grow without end.
+        MqttSpool big(dir.path() + QStringLiteral("/big"), 64 << 20);
+        QVERIFY(big.open());
+        const QByteArray payload(4000, 'p');
+        for (int i = 0; i < 600; ++i) {
+            QVERIFY(big.append({QStringLiteral("t"), payload + QByteArray::number(i), 1, false, t0}));
+            if (i >= 3 && i % 2 == 0)
+                QVERIFY(big.removeOldest(2));
+        }
+        QCOMPARE(big.count(), 4);
+        QVERIFY(big.peek(&m));
+        QCOMPARE(m.payload, payload + "596");
+        QVERIFY(!big.removeOldest(0));
+        QVERIFY2(QFileInfo(big.path()).size() < 2 * 1024 * 1024, qPrintable(QString::number(QFileInfo(big.path()).size())));
+        MqttSpool again(dir.path() + QStringLiteral("/big"), 64 << 20);
+        QVERIFY(again.open());
+        QCOMPARE(again.count(), 4);
+        QVERIFY(again.peek(&m, 3));
+        QCOMPARE(m.payload, payload + "599");
+    }
+
+    void payloadsAndTopics()
+    {
+        ModelProblem problem;
+        const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/tessmark-fm1.json"), &problem);
+        QVERIFY(model);
+        MeterState st;
+        st.line = 1;
+        st.id = 7;
+        st.online = true;
+        st.seen = true;
+        st.lastGood = QDateTime::fromString(QStringLiteral("2026-12-08T14:03:05.123+01:00"), Qt::ISODateWithMs);
+        for (const ModelValue& v : model->values) {
+            double x = 0;
+            switch (v.role) {
+            case ValueRole::FlowRate: x = 12.5; break;
+            case ValueRole::Totalizer: x = std::nan(""); break;
+            case ValueRole::AlarmBits: x = 5; break;
+            case ValueRole::SerialNumber: x = 123456; break;
+            default: x = 1;
+            }
+            st.values << x;
+            st.wholes << 0;
+            st.problems << ReadingCheck::Valid;
+        }
+        const ValueFormat format(DisplayUnits(), QLocale(QLocale::Swedish));
+        const QJsonObject o = QJsonDocument::fromJson(MqttPayload::state(st, *model, format)).object();
+        QCOMPARE(o.value("time").toString(), QStringLiteral("2026-12-08T14:03:05.123+01:00"));
+        QCOMPARE(o.value("line").toInt(), 2);
+        QCOMPARE(o.value("meter").toInt(), 7);
+        QCOMPARE(o.value("state").toString(), QStringLiteral("alarm"));
+        const QJsonObject values = o.value("values").toObject();
+        QCOMPARE(values.value("flow_rate").toObject().value("value").toDouble(), 12.5);
+        QCOMPARE(values.value("flow_rate").toObject().value("unit").toString(), QStringLiteral("m³/h"));
+        QVERIFY(values.value("totalizer").toObject().value("value").isNull());
+        QCOMPARE(values.value("serial_number").toObject().value("value").toDouble(), 123456.0);
+        QVERIFY(!values.contains("reset_command"));
+        QCOMPARE(o.value("alarms").toArray(),
+                 QJsonArray({QStringLiteral("Flow above limit"), QStringLiteral("Temperature above 60 °C")}));
+
+        st.online = false;
+        st.reason = QStringLiteral("no answer");
+        QCOMPARE(QJsonDocument::fromJson(MqttPayload::state(st, *model, format)).object().value("state").toString(),
+                 QStringLiteral("offline"));
+        QCOMPARE(MqttPayload::availability(st), QByteArray("offline"));
+
+        MeterEvent e;
+        e.kind = MeterEvent::AlarmRaised;
+        e.line = 0;
+        e.id = 3;
+        e.bits = 2;
+        e.wall = QDateTime::fromString(QStringLiteral("2026-12-08T13:03:05.000Z"), Qt::ISODateWithMs);
+        const QJsonObject a = QJsonDocument::fromJson(MqttPayload::alarm(e, &*model)).object();
+        QCOMPARE(a.value("event").toString(), QStringLiteral("raised"));
+        QCOMPARE(a.value("alarms").toArray(), QJsonArray({QStringLiteral("No flow")}));
+        QCOMPARE(a.value("time").toString(), QStringLiteral("2026-12-08T13:03:05.000+00:00"));
+        e.kind = MeterEvent::CameBack;
+        QVERIFY(MqttPayload::alarm(e, &*model).isEmpty());
+
+        QCOMPARE(MqttPayload::stateTopic(QStringLiteral("corvane/st1"), 0, 12), QStringLiteral("corvane/st1/line1/meter12/state"));
+        QCOMPARE(MqttLink::topicLevel(QStringLiteral(" pump/house #2+b ")), QStringLiteral("pump_house__2_b"));
+        QVERIFY(MqttLink::defaultTopicPrefix().startsWith(QStringLiteral("corvane/")));
+        QVERIFY(!MqttLink::defaultTopicPrefix().mid(8).contains(QLatin1Char('/')));
+    }
+
+    // In order, "online" on the status topic, and the retained ones there for a subscriber that
+    // comes later.
+    void messagesArriveInOrderAndRetainedForLateSubscribers()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        Subscriber early(broker.port(), QStringLiteral("order/#"), false, 0);
+        QVERIFY(early.ready());
+        QTemporaryDir spool;
+        {
+            // Left from an earlier run: one the broker would never take must not hold up the rest.
+            MqttSpool left(spool.path(), 1 << 20);
+            QVERIFY(left.open());
+            QVERIFY(left.append({QStringLiteral("order/bad/#"), "x", 1, false, QDateTime::currentDateTime()}));
+            QVERIFY(left.append({QStringLiteral("order/left"), numbered(-1), 1, false, QDateTime::currentDateTime()}));
+        }
+        MqttLink link(settingsFor(broker, QStringLiteral("order")), spool.path());
+        QSignalSpy states(&link, &MqttLink::stateChanged);
+        QVERIFY(link.start());
+        QVERIFY(waitUntil([&] { return link.state() == MqttLink::State::Connected; }));
+        QVERIFY(link.stateText().contains(QStringLiteral("connected")));
+        QVERIFY(early.waitFor(QStringLiteral("order/status"), "online"));
+        QVERIFY(waitUntil([&] { return early.on(QStringLiteral("order/left")).size() == 1; }));
+        QVERIFY(waitUntil([&] { return link.spooled() == 0; }));
+        QCOMPARE(link.refusedMessages(), 1);
+        QVERIFY(!link.publish(QStringLiteral("order/+/x"), "y", 1, false));
+        QVERIFY(link.error().contains(QStringLiteral("not valid")));
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(link.publish(QStringLiteral("order/seq"), numbered(i), i % 2, false));
+        QVERIFY(link.publish(QStringLiteral("order/line1/meter1/state"), numbered(1000), 1, true));
+        QVERIFY(waitUntil([&] { return early.on(QStringLiteral("order/line1/meter1/state")).size() == 1; }));
+        QList<int> expected;
+        for (int i = 0; i < 200; ++i)
+            expected << i;
+        QCOMPARE(sequence(early.on(QStringLiteral("order/seq"))), expected);
+        QCOMPARE(link.spooled(), 0);
+
+        Subscriber late(broker.port(), QStringLiteral("order/#"));
+        QVERIFY(late.ready());
+        QVERIFY(late.waitFor(QStringLiteral("order/status"), "online"));
+        QVERIFY(waitUntil([&] { return late.on(QStringLiteral("order/line1/meter1/state")).size() == 1; }));
+        QVERIFY(late.on(QStringLiteral("order/line1/meter1/state")).front().retain);
+        QCOMPARE(sequence(late.on(QStringLiteral("order/line1/meter1/state"))), QList<int>({1000}));
+        QVERIFY(late.on(QStringLiteral("order/seq")).empty());
+
+        link.stop();
+        QVERIFY(late.waitFor(QStringLiteral("order/status"), "offline"));
+        QCOMPARE(link.state(), MqttLink::State::Stopped);
+        QVERIFY(!states.isEmpty());
+    }
+
+    // The last will: a link whose process dies is said "offline" by the broker.
+    void lastWillWhenTheProcessDies()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        Subscriber sub(broker.port(), QStringLiteral("will/#"));
+        QVERIFY(sub.ready());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--link-child"), QString::number(broker.port()), QStringLiteral("will")});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(sub.waitFor(QStringLiteral("will/status"), "online"));
+        QVERIFY(sub.waitFor(QStringLiteral("will/alive"), "yes"));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        // The broker notices the dead socket at once on loopback.
+        QVERIFY(sub.waitFor(QStringLiteral("will/status"), "offline"));
+        Subscriber late(broker.port(), QStringLiteral("will/status"));
+        QVERIFY(late.ready());
+        QVERIFY(late.waitFor(QStringLiteral("will/status"), "offline"));
+    }
+
+    // The broker goes away for some seconds while messages are published, and comes back on
+    // the same port: every message of that time arrives, in order, with its own time; the
+    // state said why meanwhile. Then a small spool: the oldest go, and the number is said.
+    void brokerOutageSpoolsAndReplaysInOrder()
+    {
+        MosquittoBroker broker;
+        MosquittoBroker::Options lasting;
+        lasting.persistence = true;
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        Subscriber sub(broker.port(), QStringLiteral("outage/seq"), true);
+        QVERIFY(sub.ready());
+        QTemporaryDir spool;
+        MqttLink link(settingsFor(broker, QStringLiteral("outage")), spool.path());
+        QVERIFY(link.start());
+        QVERIFY(waitUntil([&] { return link.state() == MqttLink::State::Connected; }));
+        int n = 0;
+        for (; n < 20; ++n)
+            QVERIFY(link.publish(QStringLiteral("outage/seq"), numbered(n), 1, false));
+        QVERIFY(waitUntil([&] { return sub.on(QStringLiteral("outage/seq")).size() == 20 && link.unconfirmed() == 0; }));
+        broker.stop();
+        QVERIFY(waitUntil([&] { return link.state() != MqttLink::State::Connected; }));
+        QList<QString> timesDuring;
+        QElapsedTimer down;
+        down.start();
+        while (down.elapsed() < 3000) {
+            const QByteArray p = numbered(n++);
+            timesDuring << QJsonDocument::fromJson(p).object().value("time").toString();
+            QVERIFY(link.publish(QStringLiteral("outage/seq"), p, 1, false));
+            QTest::qWait(50);
+        }
+        QVERIFY2(link.stateText().contains(QStringLiteral("not reachable")), qPrintable(link.stateText()));
+        QVERIFY(link.spooled() > 0);
+        const QDateTime restarted = QDateTime::currentDateTime();
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(link.publish(QStringLiteral("outage/seq"), numbered(n++), 1, false));
+        // The back-off may have grown to 4 s by now.
+        QVERIFY(waitUntil([&] { return sequence(sub.on(QStringLiteral("outage/seq"))).contains(n - 1); }, 30000));
+        QList<int> expected;
+        for (int i = 0; i < n; ++i)
+            expected << i;
+        // The broker may deliver again to the lasting session what it had not seen confirmed when
+        // it stopped (the link had all of it confirmed): each number counts at its first arrival.
+        QList<int> firsts;
+        for (int k : sequence(sub.on(QStringLiteral("outage/seq"))))
+            if (!firsts.contains(k))
+                firsts << k;
+        QCOMPARE(firsts, expected);
+        for (const auto& g : sub.on(QStringLiteral("outage/seq"))) {
+            const QJsonObject o = QJsonDocument::fromJson(g.payload).object();
+            const int k = o.value("n").toInt();
+            if (k >= 20 && k < 20 + timesDuring.size()) {
+                QCOMPARE(o.value("time").toString(), timesDuring[k - 20]);
+                QVERIFY(QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs) < restarted);
+            }
+        }
+        QVERIFY(waitUntil([&] { return link.spooled() == 0; }));
+        QVERIFY(link.connectAttempts() >= 2);
+    }
+
+    // Messages handed over but never confirmed (the broker hangs, then dies) are sent again
+    // after the restart rather than lost with the connection.
+    void unconfirmedMessagesAreSentAgain()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QTemporaryDir spool;
+        MqttLink link(settingsFor(broker, QStringLiteral("hang")), spool.path());
+        QVERIFY(link.start());
+        QVERIFY(waitUntil([&] { return link.state() == MqttLink::State::Connected; }));
+        broker.suspend();
+        for (int i = 0; i < 30; ++i)
+            QVERIFY(link.publish(QStringLiteral("hang/seq/%1").arg(i), numbered(i), 1, true));
+        QCOMPARE(link.unconfirmed(), 30);
+        QCOMPARE(link.spooled(), 0);
+        broker.kill();
+        QVERIFY(waitUntil([&] { return link.state() != MqttLink::State::Connected; }));
+        QCOMPARE(link.spooled(), 30);
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QVERIFY(waitUntil([&] { return link.spooled() == 0 && link.state() == MqttLink::State::Connected; }, 30000));
+        Subscriber late(broker.port(), QStringLiteral("hang/seq/#"));
+        QVERIFY(late.ready());
+        QVERIFY(waitUntil([&] { return late.messages().size() >= 30; }));
+        QList<int> got = sequence(late.messages());
+        std::sort(got.begin(), got.end());
+        QList<int> expected;
+        for (int i = 0; i < 30; ++i)
+            expected << i;
+        QCOMPARE(got, expected);
+    }
+
+    void smallSpoolDropsTheOldestAndCounts()
+    {
+        MosquittoBroker broker;
+        MosquittoBroker::Options lasting;
+        lasting.persistence = true;
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        Subscriber sub(broker.port(), QStringLiteral("small/seq"), true);
+        QVERIFY(sub.ready());
+        QTemporaryDir spool;
+        MqttSettings s = settingsFor(broker, QStringLiteral("small"));
+        const qint64 one = 12 + MqttSpool::encode({QStringLiteral("small/seq"), numbered(10), 1, false, QDateTime::currentDateTime()}).size();
+        s.spoolLimitBytes = one * 10;
+        MqttLink link(s, spool.path());
+        QSignalSpy dropped(&link, &MqttLink::messagesDropped);
+        QVERIFY(link.start());
+        QVERIFY(waitUntil([&] { return link.state() == MqttLink::State::Connected; }));
+        broker.stop();
+        QVERIFY(waitUntil([&] { return link.state() != MqttLink::State::Connected; }));
+        for (int i = 10; i < 40; ++i)
+            link.publish(QStringLiteral("small/seq"), numbered(i), 1, false);
+        QCOMPARE(link.spooled(), 10);
+        QCOMPARE(link.spoolDropped(), 20);
+        QVERIFY(!dropped.isEmpty());
+        QCOMPARE(dropped.last().at(0).toLongLong(), 20);
+
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        QVERIFY(waitUntil([&] { return sub.on(QStringLiteral("small/seq")).size() >= 10; }, 30000));
+        QCOMPARE(sequence(sub.on(QStringLiteral("small/seq"))), QList<int>({30, 31, 32, 33, 34, 35, 36, 37, 38, 39}));
+    }
+
+    // TLS with the test's own CA, and a password file: the right password gets through, a wrong
+    // one is said in words and tried again with back-off, a stranger's CA is a TLS failure.
+    void tlsAndPasswords()
+    {
+        QTemporaryDir pki;
+        const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+        QVERIFY2(!openssl.isEmpty(), "openssl is not installed");
+        auto p = [&](const QString& f) { return pki.filePath(f); };
+        QString out;
+        QFile ext(p("ext.cnf"));
+        QVERIFY(ext.open(QIODevice::WriteOnly));
+        ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+        ext.close();
+        for (const QString& name : {QStringLiteral("ca"), QStringLiteral("other")})
+            QVERIFY2(run(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                   "/CN=Test " + name, "-keyout", p(name + ".key"), "-out", p(name + ".crt")}, &out),
+                     qPrintable(out));
+        QVERIFY2(run(openssl, {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
+                               p("server.key"), "-out", p("server.csr")}, &out), qPrintable(out));
+        QVERIFY2(run(openssl, {"x509", "-req", "-in", p("server.csr"), "-CA", p("ca.crt"), "-CAkey", p("ca.key"),
+                               "-CAcreateserial", "-days", "2", "-extfile", p("ext.cnf"), "-out", p("server.crt")}, &out),
+                 qPrintable(out));
+        const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
+        QVERIFY(!passwd.isEmpty());
+        QVERIFY2(run(passwd, {"-c", "-b", p("passwords"), "station", "s3cret-Pw"}, &out), qPrintable(out));
+        QFile::setPermissions(p("passwords"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+        MosquittoBroker broker;
+        MosquittoBroker::Options o;
+        o.caFile = p("ca.crt");
+        o.certFile = p("server.crt");
+        o.keyFile = p("server.key");
+        o.passwordFile = p("passwords");
+        QVERIFY2(broker.start(o), qPrintable(broker.error()));
+
+        MqttSettings s = settingsFor(broker, QStringLiteral("secure"));
+        s.tls = true;
+        s.caFile = p("ca.crt");
+        s.userName = QStringLiteral("station");
+        s.password = QStringLiteral("s3cret-Pw");
+        {
+            QTemporaryDir spool;
+            MqttLink link(s, spool.path());
+            QVERIFY(link.start());
+            QVERIFY2(waitUntil([&] { return link.state() == MqttLink::State::Connected; }), qPrintable(link.stateText()));
+            link.stop();
+        }
+        QVERIFY2(broker.log().contains(QStringLiteral("u'station'")), qPrintable(broker.log()));
+
+        // A wrong password: words, and few tries in 4 s (1 + 2 s of back-off: three at most).
+        s.password = QStringLiteral("wrong-Pw");
+        s.clientId = QStringLiteral("secure-wrong");
+        {
+            QTemporaryDir spool;
+            MqttLink link(s, spool.path());
+            QStringList said;
+            QObject::connect(&link, &MqttLink::stateChanged, &link,
+                             [&](MqttLink::State, const QString& words) { said << words; });
+            QVERIFY(link.start());
+            QVERIFY(waitUntil([&] { return link.state() == MqttLink::State::Refused; }));
+            QVERIFY2(link.stateText().startsWith(QStringLiteral("refused: wrong user name or password")), qPrintable(link.stateText()));
+            QTest::qWait(4000);
+            const int tries = link.connectAttempts();
+            QVERIFY2(tries >= 2 && tries <= 4, qPrintable(QString::number(tries)));
+            QVERIFY(link.stateText().contains(QStringLiteral("next try in")));
+            link.stop();
+            for (const QString& w : said)
+                QVERIFY(!w.contains(QStringLiteral("wrong-Pw")));
+            QVERIFY(!said.isEmpty());
+        }
+        QVERIFY(!broker.log().contains(QStringLiteral("wrong-Pw")));
+
+        // A broker whose certificate our CA did not sign.
+        s.password = QStringLiteral("s3cret-Pw");
+        s.caFile = p("other.crt");
+        s.clientId = QStringLiteral("secure-other");
+        QTemporaryDir spool;
+        MqttLink link(s, spool.path());
+        QVERIFY(link.start());
+        QVERIFY2(waitUntil([&] { return link.state() == MqttLink::State::TlsFailure; }), qPrintable(link.stateText()));
+        QVERIFY2(link.stateText().startsWith(QStringLiteral("TLS failure")), qPrintable(link.stateText()));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--link-child") == 0)
+        return linkChild(argc, argv, atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
+    QCoreApplication app(argc, argv);
+    // For the test's own subscribers; the links take and release the library themselves.
+    mosquitto_lib_init();
+    TestMqtt t;
+    const int failed = QTest::qExec(&t, argc, argv);
+    mosquitto_lib_cleanup();
+    return failed;
+}
+
+#include "test_mqtt.moc"
