@@ -305,9 +305,14 @@ void TestFlowmeterProgram::withoutSerialDebuggingOnlyChangesOfStateAreLogged()
         QVERIFY2(lines.filter(QRegularExpression(": flow |poll failed")).isEmpty(), qPrintable(lines.join('\n')));
         // The silence: each meter going and coming back, and nothing else. (Which of the two is
         // back first depends on how late the first answer after the silence comes.)
-        const QStringList during = ProgramRunner::flowmeterLines(log.mid(from));
+        QStringList during = ProgramRunner::flowmeterLines(log.mid(from));
+        // Said once at the first notification wanted, when the program has no desktop to tell.
+        during.removeIf([](const QString& line) {
+            return line.startsWith("No session bus (") || line.startsWith("No desktop notification service");
+        });
         QStringList sorted = during;
         sorted.sort();
+        QVERIFY2(sorted.size() == 4, qPrintable(sorted.join(" | ")));
         QCOMPARE(sorted, (QStringList{"Unit 1 offline: no answer", "Unit 1 online", "Unit 2 offline: no answer",
                                       "Unit 2 online"}));
         for (const char* unit : {"Unit 1", "Unit 2"})
