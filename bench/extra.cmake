@@ -37,6 +37,7 @@ if(TARGET bench_alarm_list AND TARGET flowmeter)
   target_sources(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmLog.cpp
     ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmStore.cpp)
   target_include_directories(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
+  target_link_libraries(bench_alarm_list PRIVATE flowmeter_models)
 endif()
 
 # bench_mqtt: the MQTT link against a mosquitto broker it starts itself.

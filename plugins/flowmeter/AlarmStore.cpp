@@ -1,4 +1,5 @@
 #include "AlarmStore.h"
+#include "Csv.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,7 +79,7 @@ bool fromJson(const QJsonValue& value, AlarmEntry* e)
 
 QString AlarmStore::timeText(const QDateTime& t)
 {
-    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return Csv::time(t);
 }
 
 AlarmStore::Contents AlarmStore::read(const QString& path)

@@ -1,6 +1,7 @@
 #include "Csv.h"
 
 #include <cmath>
+#include <cstdlib>
 
 QString Csv::field(const QString& text)
 {
@@ -29,6 +30,17 @@ QString Csv::number(double value)
     // Exponents only where they are needed keeps the files readable: 1e+06 stays as written,
     // which every CSV reader takes.
     return s;
+}
+
+QString Csv::time(const QDateTime& at)
+{
+    if (!at.isValid())
+        return QString();
+    const QDateTime local = at.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 bool Csv::split(const QString& line, QStringList* fields)

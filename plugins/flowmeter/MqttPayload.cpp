@@ -1,4 +1,5 @@
 #include "MqttPayload.h"
+#include "Csv.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -42,13 +43,7 @@ QString MqttPayload::alarmTopic(const QString& prefix, int line, int unitId)
 
 QString MqttPayload::isoTime(const QDateTime& time)
 {
-    if (!time.isValid())
-        return QString();
-    const int offset = time.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
-        + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-        + QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return Csv::time(time);
 }
 
 QString MqttPayload::valueKey(const ModelValue& value)

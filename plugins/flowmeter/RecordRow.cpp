@@ -109,11 +109,7 @@ QString RecordRow::header() const
 
 QString RecordRow::time(const QDateTime& at)
 {
-    const QDateTime local = at.toLocalTime();
-    const int offset = local.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return local.toString("yyyy-MM-ddTHH:mm:ss.zzz") + (offset < 0 ? "-" : "+") +
-           QString("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
+    return Csv::time(at);
 }
 
 QString RecordRow::row(const QDateTime& at, int line, const QString& name, int id, const QString& state,

@@ -28,14 +28,7 @@ double key(qint64 ms)
 
 QString isoTime(qint64 ms)
 {
-    // Local time with its offset written out, as the recordings write it: a spreadsheet in
-    // another time zone still places the row right.
-    // Written out by hand: Qt writes an offset of zero as "Z", and the recordings always
-    // carry the hours and minutes.
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-    const int offset = local.offsetFromUtc();
-    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2").arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0')).arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
+    return Csv::time(QDateTime::fromMSecsSinceEpoch(ms));
 }
 
 } // namespace
