@@ -36,7 +36,8 @@ QString Csv::time(const QDateTime& at)
 {
     if (!at.isValid())
         return QString();
-    const QDateTime local = at.toLocalTime();
+    // A moment given at an offset of its own keeps it; any other is told in local time.
+    const QDateTime local = at.timeSpec() == Qt::OffsetFromUTC ? at : at.toLocalTime();
     const int offset = local.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
     return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +

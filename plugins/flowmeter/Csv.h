@@ -16,7 +16,7 @@ public:
     // A number for a file: up to 10 significant digits, a point for decimals, no grouping;
     // empty for NaN or infinity (a value that is not there is never written as a number).
     static QString number(double value);
-    // A moment as local time with milliseconds and its offset from UTC always in hours and
+    // A moment as local time (or at the offset it was given at) with milliseconds and its offset from UTC always in hours and
     // minutes ("2026-12-08T14:03:05.000+01:00"; Qt would write an offset of zero as "Z"), so
     // that a reader in another time zone still places it right. Empty for an invalid time.
     static QString time(const QDateTime& at);
