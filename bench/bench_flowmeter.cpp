@@ -6,6 +6,7 @@
 //     9600 8N1 wire rate, through a tap that timestamps every byte: polls per second against
 //     the bus limit of the same frames, against a bare client measured in the same run, and
 //     the silence the program leaves between an answer and its next request.
+#include "ProcessCpu.h"
 #include "FlowSim.h"
 #include "ModbusCrc.h"
 #include "ProgramRunner.h"
@@ -59,20 +60,6 @@ void spin(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// Seconds of CPU (user and system, all threads) the process has used so far, or -1.
-double cpuSeconds(qint64 pid)
-{
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    // The command name may hold spaces; the fields that follow it do not.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // Every line a process writes, with the time it arrived.

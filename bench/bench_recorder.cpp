@@ -7,6 +7,7 @@
 //    program at each traced call, so its CPU is not taken from that run).
 //
 // CORVANE_BENCH_SECONDS shortens the runs (default 60).
+#include "ProcessCpu.h"
 #include "FlowSim.h"
 #include "ProgramRunner.h"
 
@@ -32,19 +33,6 @@ void spin(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// Seconds of CPU (user and system, all threads) the process has used so far, or -1.
-double cpuSeconds(qint64 pid)
-{
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 qint64 folderBytes(const QString& folder)
