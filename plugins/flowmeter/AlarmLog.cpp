@@ -97,6 +97,18 @@ void AlarmLog::setMeters(const QVector<Meter>& all)
             end(i, now);
 }
 
+void AlarmLog::moveLines(const QMap<int, int>& oldToNew)
+{
+    bool moved = false;
+    for (AlarmEntry& e : list)
+        if (e.isOpen() && e.kind != AlarmEntry::General && oldToNew.contains(e.line) && oldToNew.value(e.line) != e.line) {
+            e.line = oldToNew.value(e.line);
+            moved = true;
+        }
+    if (moved)
+        saveTimer->start();
+}
+
 QString AlarmLog::meterName(int line, int id) const
 {
     const Meter m = meters.value(qMakePair(line, id));

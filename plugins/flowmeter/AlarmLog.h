@@ -48,6 +48,9 @@ public:
     // The meters of the setup: their names and ports for new entries. Open entries of meters no
     // longer there end now, as nothing will ever end them.
     void setMeters(const QVector<Meter>& meters);
+    // Lines that moved up when one above them was removed (old place -> new, from 0): their open
+    // entries follow them, so that the meters' next events still find them.
+    void moveLines(const QMap<int, int>& oldToNew);
 
     // Oldest first.
     const QVector<AlarmEntry>& entries() const { return list; }

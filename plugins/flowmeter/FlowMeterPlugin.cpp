@@ -194,11 +194,8 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
 {
     config = c;
     alarms->open(c.recording.path());
-    QVector<AlarmLog::Meter> meters;
-    for (int i = 0; i < c.lines.size(); ++i)
-        for (const MeterConfig& m : c.lines[i].meters)
-            meters.push_back(AlarmLog::Meter{i, m.id, LinePoller::meterName(m), c.lines[i].port});
-    alarms->setMeters(meters);
+    // Where each line kept went (old place -> new): what is kept of its meters goes with it.
+    QMap<int, int> moved;
     std::vector<std::unique_ptr<LinePoller>> gone;
     QMap<int, QString> failed;
     {
@@ -230,6 +227,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             if (pollers[i]) {
                 if (failedOpenOf.contains(pollers[i]->index()))
                     failed.insert(int(i), failedOpenOf.value(pollers[i]->index()));
+                moved.insert(pollers[i]->index(), int(i));
                 pollers[i]->setIndex(int(i));
                 continue;
             }
@@ -253,6 +251,16 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             pollers[i]->setConfig(c.lines[int(i)], c.dampingTenths, c.calibration, loader.models());
     }
     failedOpenOf = failed;
+    alarms->moveLines(moved);
+    // The trend may point at a history of a line now gone; the next refresh points it anew.
+    display->trend->setHistory(nullptr, DisplayUnit::CubicMetrePerHour);
+    histories->moveLines(moved);
+    recorder->moveLines(moved);
+    QVector<AlarmLog::Meter> meters;
+    for (int i = 0; i < c.lines.size(); ++i)
+        for (const MeterConfig& m : c.lines[i].meters)
+            meters.push_back(AlarmLog::Meter{i, m.id, LinePoller::meterName(m), c.lines[i].port});
+    alarms->setMeters(meters);
     for (auto& p : gone) {
         p->stopAndWait();
         if (resetsPending > 0 && p->takeResetRequest())

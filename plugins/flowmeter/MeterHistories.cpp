@@ -97,6 +97,36 @@ void MeterHistories::feed(int line, const QMap<int, MeterState>& units, const Me
     }
 }
 
+void MeterHistories::moveLines(const QMap<int, int>& oldToNew)
+{
+    // Taken out whole and put back under their new keys: the nodes, and with them what `of`
+    // handed out, stay where they are.
+    std::vector<std::map<Key, FlowHistory>::node_type> histories;
+    for (auto it = kept.begin(); it != kept.end();) {
+        const auto next = std::next(it);
+        if (oldToNew.value(it->first.first, it->first.first) != it->first.first || !oldToNew.contains(it->first.first))
+            histories.push_back(kept.extract(it));
+        it = next;
+    }
+    std::vector<std::map<Key, double>::node_type> fed;
+    for (auto it = fedUpTo.begin(); it != fedUpTo.end();) {
+        const auto next = std::next(it);
+        if (oldToNew.value(it->first.first, it->first.first) != it->first.first || !oldToNew.contains(it->first.first))
+            fed.push_back(fedUpTo.extract(it));
+        it = next;
+    }
+    for (auto& n : histories)
+        if (oldToNew.contains(n.key().first)) {
+            n.key().first = oldToNew.value(n.key().first);
+            kept.insert(std::move(n));
+        }
+    for (auto& n : fed)
+        if (oldToNew.contains(n.key().first)) {
+            n.key().first = oldToNew.value(n.key().first);
+            fedUpTo.insert(std::move(n));
+        }
+}
+
 const FlowHistory* MeterHistories::of(int line, int id) const
 {
     auto it = kept.find(Key(line, id));

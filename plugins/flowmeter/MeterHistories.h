@@ -40,6 +40,10 @@ public:
 
     // Null while the meter has none; valid until the next feed or load.
     const FlowHistory* of(int line, int id) const;
+    // Lines that moved up when one above them was removed (old place -> new, from 0) keep their
+    // meters' histories; those of lines not in the map are dropped. Pointers from `of` to
+    // moved histories stay valid; to dropped ones they do not.
+    void moveLines(const QMap<int, int>& oldToNew);
 
 signals:
     // The recordings were read: how many files, how many lines were skipped, and the files

@@ -42,9 +42,13 @@ void Recorder::stop()
         return;
     on = false;
     events.clear();
+    const bool wasFailing = !lastError.isEmpty();
     lastError.clear();
     lineErrors.clear();
     log("Recording stopped");
+    // A failure stopped by hand is over: nobody waits for it to resume any more.
+    if (wasFailing)
+        emit resumed();
     emit stateChanged();
 }
 
@@ -116,6 +120,29 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
     }
 }
 
+void Recorder::moveLines(const QMap<int, int>& oldToNew)
+{
+    // Lines are counted from 1 in the failures (0: the writer fell behind) and from 0 in the rows.
+    QMap<int, QString> errors;
+    for (auto it = lineErrors.begin(); it != lineErrors.end(); ++it)
+        if (it.key() == 0)
+            errors.insert(0, it.value());
+        else if (oldToNew.contains(it.key() - 1))
+            errors.insert(oldToNew.value(it.key() - 1) + 1, it.value());
+    lineErrors = errors;
+    QMap<QPair<int, int>, qint64> rows;
+    for (auto it = lastRowMs.begin(); it != lastRowMs.end(); ++it)
+        if (oldToNew.contains(it.key().first))
+            rows.insert(qMakePair(oldToNew.value(it.key().first), it.key().second), it.value());
+    lastRowMs = rows;
+    if (lineErrors.isEmpty() && !lastError.isEmpty()) {
+        lastError.clear();
+        log("Recording resumed");
+        emit resumed();
+        emit stateChanged();
+    }
+}
+
 void Recorder::onAppended(int line, const RecordFile::Result& r)
 {
     if (r.repairedBytes > 0)
@@ -125,9 +152,13 @@ void Recorder::onAppended(int line, const RecordFile::Result& r)
     if (!on)
         return;
     if (!r.ok) {
+        // Each line names its own file: a failure is said when a line's error changes, not
+        // at every interval of every line.
+        const bool news = lineErrors.value(line) != r.error;
         lineErrors[line] = r.error;
-        if (lastError != r.error) {
-            lastError = r.error;
+        if (news) {
+            if (lastError.isEmpty())
+                lastError = r.error;
             log(QString("Recording stopped: %1; trying again at each interval").arg(r.error));
             emit failed(r.error);
             emit stateChanged();
@@ -137,6 +168,11 @@ void Recorder::onAppended(int line, const RecordFile::Result& r)
     lineErrors.remove(line);
     // A writer that fell behind has caught up once an append is done.
     lineErrors.remove(0);
+    // Another line still failing is what the mark says now.
+    if (!lineErrors.isEmpty() && !lineErrors.values().contains(lastError)) {
+        lastError = lineErrors.first();
+        emit stateChanged();
+    }
     if (lineErrors.isEmpty() && !lastError.isEmpty()) {
         lastError.clear();
         log("Recording resumed");

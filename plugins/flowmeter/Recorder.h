@@ -57,6 +57,10 @@ public:
     // Waits until every row handed over is written (and its outcome reported).
     void flush();
 
+    // Lines that moved up when one above them was removed (old place -> new, from 0); the
+    // lines not in the map are gone.
+    void moveLines(const QMap<int, int>& oldToNew);
+
 public slots:
     // From the lines' threads (queued): a totalizer reset is kept for the next tick.
     void onMeterEvent(MeterEvent event);

@@ -2036,6 +2036,11 @@ void TestFlowmeterPlugin::linesAddedRenamedAndRemovedOnTheSetupPage()
     QCOMPARE(opened(first.link), 1);
     QCOMPARE(opened(second.link), 1);
 
+    // An alarm of the second line's meter, open when the line moves up.
+    QVERIFY(second.command("set 5 13 1"));
+    QVERIFY(waitUntil([&] { return h.alarmCount("FT-201 outlet", "Flow above limit") == 1; }));
+    QCOMPARE(h.alarm(h.alarmRow("FT-201 outlet", "Flow above limit"), AlarmLine), QString("2"));
+
     // The first line removed: its polling stops and its port is closed; the other line moves
     // up, keeps its open port and goes on being polled.
     h.plugin->prepareSetup();
@@ -2053,6 +2058,13 @@ void TestFlowmeterPlugin::linesAddedRenamedAndRemovedOnTheSetupPage()
     QVERIFY(h.waitLog("Flow meter plugin: Unit 5: flow", h.log.text().count("Flow meter plugin: Unit 5: flow") + 3));
     QCOMPARE(first.collect().count("flowsim: -> "), answered);
     QCOMPARE(opened(second.link), 1);
+    // Its alarm went up with it, still open, and ends when the meter says so: one entry.
+    const auto moved = [&] { return h.alarmRow("FT-201 outlet", "Flow above limit"); };
+    QCOMPARE(h.alarm(moved(), AlarmLine), QString("1"));
+    QCOMPARE(h.alarm(moved(), AlarmEnd), QString("ongoing"));
+    QVERIFY(second.command("set 5 13 250"));
+    QVERIFY(waitUntil([&] { return h.alarm(moved(), AlarmEnd) != "ongoing"; }));
+    QCOMPARE(h.alarmCount("FT-201 outlet", "Flow above limit"), 1);
     QSettings stored(h.store.file(), QSettings::IniFormat);
     QCOMPARE(stored.value("FlowMeter/lines/size").toInt(), 1);
     QCOMPARE(stored.value("FlowMeter/lines/1/port").toString(), second.link);
