@@ -36,18 +36,21 @@ void MeterHistories::load(const QString& folder)
     const qint64 from = until - FlowHistory::kKeepMs;
     worker = std::thread([this, folder, from, until] {
         RecordReader reader(folder);
-        const QMap<Key, FlowHistory> read = reader.read(from, until, &cancel);
+        QMap<Key, FlowHistory> read = reader.read(from, until, &cancel);
         const int files = reader.filesRead();
         const int skipped = reader.linesSkipped();
         const QStringList problems = reader.problems();
         // Handed to the GUI thread; dropped there unseen if this object is gone by then.
         QMetaObject::invokeMethod(
-            this, [this, read, files, skipped, problems] { takeLoaded(read, files, skipped, problems); },
+            // Moved, not copied: a week of many meters is a lot to copy on the GUI thread.
+            this, [this, read = std::move(read), files, skipped, problems]() mutable {
+                takeLoaded(std::move(read), files, skipped, problems);
+            },
             Qt::QueuedConnection);
     });
 }
 
-void MeterHistories::takeLoaded(const QMap<Key, FlowHistory>& read, int files, int skipped, const QStringList& problems)
+void MeterHistories::takeLoaded(QMap<Key, FlowHistory>&& read, int files, int skipped, const QStringList& problems)
 {
     done = true;
     if (worker.joinable())
@@ -55,7 +58,7 @@ void MeterHistories::takeLoaded(const QMap<Key, FlowHistory>& read, int files, i
     if (cancel.load())
         return;
     for (auto it = read.begin(); it != read.end(); ++it) {
-        FlowHistory merged = it.value();
+        FlowHistory merged = std::move(it.value());
         auto live = kept.find(it.key());
         if (live != kept.end())
             merged.append(live->second);

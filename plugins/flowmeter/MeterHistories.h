@@ -52,7 +52,7 @@ signals:
 
 private:
     using Key = QPair<int, int>;
-    void takeLoaded(const QMap<Key, FlowHistory>& read, int files, int skipped, const QStringList& problems);
+    void takeLoaded(QMap<Key, FlowHistory>&& read, int files, int skipped, const QStringList& problems);
 
     std::map<Key, FlowHistory> kept;
     // Per meter, the monotonic second of the newest reading fed.

@@ -85,19 +85,24 @@ QMap<RecordReader::MeterKey, FlowHistory> RecordReader::read(qint64 fromMs, qint
     std::sort(found.begin(), found.end(), [](const DayFile& a, const DayFile& b) {
         return a.day != b.day ? a.day < b.day : a.part < b.part;
     });
-    QMap<MeterKey, QVector<Row>> rows;
-    for (const DayFile& f : found) {
-        if (cancel && cancel->load(std::memory_order_relaxed))
-            break;
-        readFile(f.path, fromMs, untilMs, &rows, cancel);
-    }
-    for (auto it = rows.begin(); it != rows.end(); ++it) {
-        QVector<Row>& r = it.value();
-        // Files of several lines' parts (and a clock set back while recording) may interleave.
-        std::stable_sort(r.begin(), r.end(), [](const Row& a, const Row& b) { return a.ms < b.ms; });
-        FlowHistory& h = out[it.key()];
-        for (const Row& row : r)
-            h.add(row.ms, row.flow, row.gapAfterMs);
+    // One day at a time: the rows of a week of many meters would take far more memory than
+    // the histories they end up in.
+    for (int i = 0; i < found.size();) {
+        QMap<MeterKey, QVector<Row>> rows;
+        const QDate day = found[i].day;
+        for (; i < found.size() && found[i].day == day; ++i) {
+            if (cancel && cancel->load(std::memory_order_relaxed))
+                return out;
+            readFile(found[i].path, fromMs, untilMs, &rows, cancel);
+        }
+        for (auto it = rows.begin(); it != rows.end(); ++it) {
+            QVector<Row>& r = it.value();
+            // The parts of one day (and a clock set back while recording) may interleave.
+            std::stable_sort(r.begin(), r.end(), [](const Row& a, const Row& b) { return a.ms < b.ms; });
+            FlowHistory& h = out[it.key()];
+            for (const Row& row : r)
+                h.add(row.ms, row.flow, row.gapAfterMs);
+        }
     }
     return out;
 }
