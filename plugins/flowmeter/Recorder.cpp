@@ -8,6 +8,13 @@
 
 #include <utility>
 
+namespace {
+
+// Slack beyond a round and its answer time before a reading seen again counts as stale.
+constexpr qint64 kLateMs = 100;
+
+} // namespace
+
 Recorder::Recorder(Log l, QObject* parent) : QObject(parent), log(std::move(l))
 {
     writer = std::make_unique<RecordWriter>([this](const RecordWriter::Batch& b, const RecordFile::Result& r) {
@@ -71,6 +78,7 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
     if (!on)
         return;
     const QVector<MeterEvent> seen = std::exchange(events, {});
+    const qint64 nowMs = FlowTrend::Stamp::now().monotonicMs;
     QVector<RecordWriter::Batch> batches;
     for (int i = 0; i < lines.size(); ++i) {
         const Line& l = lines[i];
@@ -100,8 +108,12 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
         for (const MeterConfig& m : l.config.meters) {
             const MeterState u = l.units.value(m.id);
             const QPair<int, int> key(i, m.id);
-            // No newer reading than the row before had: said, not written again as if new.
-            const bool stale = u.online && u.lastGoodMs > 0 && lastRowMs.value(key, 0) == u.lastGoodMs;
+            // No newer reading than the row before had: said, not written again as if new. A
+            // line polled about as often as rows are written may just be a little late: only a
+            // reading older than a round and its answer time counts.
+            const qint64 age = nowMs - u.lastGoodMs;
+            const bool stale = u.online && u.lastGoodMs > 0 && lastRowMs.value(key, 0) == u.lastGoodMs &&
+                               age > qint64(l.config.periodMs) + l.config.answerTimeoutMs + kLateMs;
             byDay[at.date()] << rows.meter(at, i, LinePoller::meterName(m), m.id, modelOf(m.id), u, stale);
             lastRowMs[key] = u.lastGoodMs;
         }
