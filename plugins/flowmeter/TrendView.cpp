@@ -146,7 +146,18 @@ void TrendView::onRangeChanged()
 {
     if (settingRange)
         return;
-    // Dragged or zoomed by the user: it stays there, drawn anew at its own resolution.
+    // Dragged or zoomed by the user: it stays there, drawn anew at its own resolution. Kept
+    // within the history's days (and a day ahead): zoomed far out, the times in ms would
+    // no longer fit their numbers.
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    const double earliest = now - double(FlowHistory::kKeepMs) / 1000.0 - 86400;
+    const double latest = now + 86400;
+    const QCPRange r = plot->xAxis->range();
+    if (r.lower < earliest || r.upper > latest) {
+        settingRange = true;
+        plot->xAxis->setRange(std::max(r.lower, earliest), std::min(r.upper, latest));
+        settingRange = false;
+    }
     following = false;
     redraw();
 }

@@ -766,6 +766,15 @@ void TestFlowmeterWidgets::trendFollowsThePaletteAndTheMouse()
     QTest::mouseRelease(view.plot, Qt::LeftButton, Qt::NoModifier, middle + QPoint(200, 0));
     QVERIFY2(view.plot->xAxis->range().lower < zoomed.lower, "not dragged");
     QCOMPARE(view.plot->xAxis->range().size(), zoomed.size());
+    // Zoomed out far beyond the history's week: held within it and a day ahead, where the
+    // times still fit their numbers.
+    QWheelEvent out(middle, view.plot->mapToGlobal(middle), QPoint(), QPoint(0, -240 * 200), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view.plot, &out);
+    const QCPRange far = view.plot->xAxis->range();
+    QVERIFY2(far.size() <= (FlowHistory::kKeepMs / 1000 + 2 * 86400) * 1.0001, qPrintable(QString::number(far.size())));
+    QVERIFY(far.upper * 1000 <= QDateTime::currentMSecsSinceEpoch() + 86400000.0 + 1000);
+    QVERIFY(!drawn(view).isEmpty());
     // Choosing a span comes back to now.
     emit view.spanBox->activated(TrendView::OneHour);
     QVERIFY(view.plot->xAxis->range().upper * 1000 >= now);
