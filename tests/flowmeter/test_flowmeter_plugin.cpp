@@ -2354,9 +2354,13 @@ void TestFlowmeterPlugin::recordingThatCannotWriteSaysSoAndResumes()
     QCOMPARE(texts(status).filter("Recording stopped: ").size(), 1);
     QCOMPARE(failed.size(), 1);
     QCOMPARE(h.log.text().count("Recording stopped: "), 1);
+    // An entry of the alarm list of its own, open while nothing is written.
+    QCOMPARE(h.alarmCount(QString(), folder), 1);
+    QCOMPARE(h.alarm(h.alarmRow(QString(), folder), AlarmEnd), QString("ongoing"));
 
     QVERIFY(QFile::remove(folder));
     QVERIFY(h.waitLog("Flow meter plugin: Recording resumed"));
+    QVERIFY(waitUntil([&] { return h.alarm(h.alarmRow(QString(), folder), AlarmEnd) != "ongoing"; }));
     QVERIFY(texts(status).contains("Recording resumed"));
     QVERIFY(!mark->property("failing").toBool());
     QVERIFY(mark->styleSheet().isEmpty());
