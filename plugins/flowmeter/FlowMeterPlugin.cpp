@@ -117,7 +117,6 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     restoreTimer->setInterval(100);
     connect(restoreTimer, &QTimer::timeout, this, &cFlowMeterPlugin::onRestoreSelection);
 
-    qRegisterMetaType<MeterEvent>();
     recorder = new Recorder([this](const QString& line) { log("%s", line.toLocal8Bit().constData()); }, this);
     // Found by name by whoever follows its failures (the alarm list, tests).
     recorder->setObjectName("flowmeterRecorder");

@@ -47,10 +47,12 @@ quint32 crc32(const char* data, std::size_t size)
     return c ^ 0xffffffffu;
 }
 
-bool writeAll(int fd, const char* data, std::int64_t size, std::int64_t at)
+// The whole of `size` bytes at `at`, through pread or pwrite, whatever a call does short.
+template <typename Buffer, typename Transfer>
+bool transferAll(int fd, Buffer data, std::int64_t size, std::int64_t at, Transfer transfer)
 {
     while (size > 0) {
-        ssize_t n = ::pwrite(fd, data, size_t(size), off_t(at));
+        ssize_t n = transfer(fd, data, size_t(size), off_t(at));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -62,19 +64,14 @@ bool writeAll(int fd, const char* data, std::int64_t size, std::int64_t at)
     return true;
 }
 
+bool writeAll(int fd, const char* data, std::int64_t size, std::int64_t at)
+{
+    return transferAll(fd, data, size, at, ::pwrite);
+}
+
 bool readAll(int fd, char* data, std::int64_t size, std::int64_t at)
 {
-    while (size > 0) {
-        ssize_t n = ::pread(fd, data, size_t(size), off_t(at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        at += n;
-    }
-    return true;
+    return transferAll(fd, data, size, at, ::pread);
 }
 
 QString tr(const char* text)

@@ -36,7 +36,6 @@ void Recorder::start(const QString& folder)
     if (on && !moved)
         return;
     on = true;
-    lastError.clear();
     lineErrors.clear();
     lastRowMs.clear();
     log(moved ? QString("Recording moved to %1").arg(folder) : QString("Recording to %1").arg(folder));
@@ -49,8 +48,7 @@ void Recorder::stop()
         return;
     on = false;
     events.clear();
-    const bool wasFailing = !lastError.isEmpty();
-    lastError.clear();
+    const bool wasFailing = failing();
     lineErrors.clear();
     log("Recording stopped");
     // A failure stopped by hand is over: nobody waits for it to resume any more.
@@ -134,6 +132,7 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
 
 void Recorder::moveLines(const QMap<int, int>& oldToNew)
 {
+    const bool wasFailing = failing();
     // Lines are counted from 1 in the failures (0: the writer fell behind) and from 0 in the rows.
     QMap<int, QString> errors;
     for (auto it = lineErrors.begin(); it != lineErrors.end(); ++it)
@@ -147,8 +146,7 @@ void Recorder::moveLines(const QMap<int, int>& oldToNew)
         if (oldToNew.contains(it.key().first))
             rows.insert(qMakePair(oldToNew.value(it.key().first), it.key().second), it.value());
     lastRowMs = rows;
-    if (lineErrors.isEmpty() && !lastError.isEmpty()) {
-        lastError.clear();
+    if (wasFailing && !failing()) {
         log("Recording resumed");
         emit resumed();
         emit stateChanged();
@@ -169,26 +167,20 @@ void Recorder::onAppended(int line, const RecordFile::Result& r)
         const bool news = lineErrors.value(line) != r.error;
         lineErrors[line] = r.error;
         if (news) {
-            if (lastError.isEmpty())
-                lastError = r.error;
             log(QString("Recording stopped: %1; trying again at each interval").arg(r.error));
             emit failed(r.error);
             emit stateChanged();
         }
         return;
     }
-    lineErrors.remove(line);
     // A writer that fell behind has caught up once an append is done.
-    lineErrors.remove(0);
-    // Another line still failing is what the mark says now.
-    if (!lineErrors.isEmpty() && !lineErrors.values().contains(lastError)) {
-        lastError = lineErrors.first();
-        emit stateChanged();
-    }
-    if (lineErrors.isEmpty() && !lastError.isEmpty()) {
-        lastError.clear();
+    const bool cleared = lineErrors.remove(line) + lineErrors.remove(0) > 0;
+    if (!cleared)
+        return;
+    if (!failing()) {
         log("Recording resumed");
         emit resumed();
-        emit stateChanged();
     }
+    // Resumed, or another line still failing is what the mark says now.
+    emit stateChanged();
 }

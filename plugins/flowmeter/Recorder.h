@@ -46,8 +46,9 @@ public:
     void stop();
     bool running() const { return on; }
     // Whether the last append failed (while running); `error` says why.
-    bool failing() const { return !lastError.isEmpty(); }
-    QString error() const { return lastError; }
+    bool failing() const { return !lineErrors.isEmpty(); }
+    // The first failing line's reason (0: the writer fell behind).
+    QString error() const { return lineErrors.isEmpty() ? QString() : lineErrors.first(); }
     QString folder() const { return where; }
 
     // The rows of one interval at `at`, for every meter of `lines` (line index from 0), in
@@ -79,7 +80,6 @@ private:
     std::unique_ptr<RecordWriter> writer;
     bool on = false;
     QString where;
-    QString lastError;
     // Per line (from 1), the error its last append had: a line that failed says so once.
     QMap<int, QString> lineErrors;
     QVector<MeterEvent> events;

@@ -1476,12 +1476,18 @@ struct UserModels
 
 } // namespace
 
-void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage_data()
+// A page checked in each of the plug-in's languages, by its index and locale.
+static void languageRows()
 {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("localeName");
     QTest::newRow("English") << 1 << "en";
     QTest::newRow("Swedish") << 2 << "sv_SE";
+}
+
+void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage_data()
+{
+    languageRows();
 }
 
 void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
@@ -1804,10 +1810,7 @@ QVector<std::array<int, 3>> fewestReads(QVector<CodedValue> values, int maxGap)
 
 void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage_data()
 {
-    QTest::addColumn<int>("language");
-    QTest::addColumn<QString>("localeName");
-    QTest::newRow("English") << 1 << "en";
-    QTest::newRow("Swedish") << 2 << "sv_SE";
+    languageRows();
 }
 
 void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage()
