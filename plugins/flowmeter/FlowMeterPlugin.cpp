@@ -13,6 +13,8 @@
 #include "MeterHistories.h"
 #include "MeterValuesView.h"
 #include "Recorder.h"
+#include "MqttPublisher.h"
+#include "MqttEditor.h"
 #include "RecordingEditor.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
@@ -34,6 +36,9 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QDir>
+#include <QLayout>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -134,6 +139,13 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     histories = new MeterHistories(this);
     connect(histories, &MeterHistories::loaded, this, &cFlowMeterPlugin::onHistoryLoaded);
     makeAlarmList();
+    mqtt = new MqttPublisher([this](const QString& line) { log("%s", line.toLocal8Bit().constData()); }, this);
+    mqtt->setObjectName("flowmeterMqtt");
+    connect(this, &cFlowMeterPlugin::meterEvent, mqtt, &MqttPublisher::onMeterEvent);
+    connect(mqtt, &MqttPublisher::statusChanged, this, &cFlowMeterPlugin::showMqtt);
+    mqttEditor = new MqttEditor(setup);
+    if (setup->layout())
+        setup->layout()->addWidget(mqttEditor);
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -142,6 +154,11 @@ cFlowMeterPlugin::~cFlowMeterPlugin()
     stopLines();
     closePorts();
     loggerTimer->stop();
+    internetTimer->stop();
+    // Says "offline" and leaves what was not confirmed in the spool.
+    delete mqtt;
+    mqtt = nullptr;
+    delete mqttMark.data();
     // Its thread writes what it was given before it ends.
     delete recorder;
     recorder = nullptr;
@@ -386,6 +403,10 @@ void cFlowMeterPlugin::loadSettings()
     // Recording that ran when the program last ended goes on.
     if (c.recording.on)
         startRecording(false);
+    const QString password = mqttConfig.password;
+    mqttConfig = FlowSettings::loadMqtt(s, logLine);
+    mqttConfig.password = password;
+    startMqtt(mqttConfig);
     histories->load(c.recording.path());
     restoreLine = c.selectedLine;
     restoreId = c.selectedId;
@@ -452,6 +473,8 @@ void cFlowMeterPlugin::saveSettings()
         }
         const RecordingConfig was = config.recording;
         applyConfig(c);
+        if (takeMqttSetup())
+            startMqtt(mqttConfig);
         if (c.recording.on && (c.recording.path() != was.path() || c.recording.intervalS != was.intervalS))
             startRecording(false);
     }
@@ -461,6 +484,7 @@ void cFlowMeterPlugin::saveSettings()
     c.selectedId = selectedId;
     QSettings s("Tessmark", "Corvane");
     FlowSettings::save(s, c, true);
+    FlowSettings::saveMqtt(s, mqttConfig);
     s.sync();
     // A folder the user cannot write would otherwise lose the change without a word until the
     // next start. The setup keeps what was entered: it is in use, and saved again at unload.
@@ -490,6 +514,7 @@ void cFlowMeterPlugin::prepareSetup()
     setup->lines->setCurrentLine(c.lines.isEmpty() ? -1 : std::clamp(selectedLine, 0, int(c.lines.size()) - 1));
     setup->damping->setValue(c.dampingTenths / 10.0);
     setup->calibration->setValue(c.calibration);
+    mqttEditor->setSettings(mqttConfig);
     setup->setFactoryMode(mainWindow->factoryMode);
     setup->units->setUnits(c.units);
     setup->recording->setRecording(c.recording);
@@ -553,6 +578,7 @@ void cFlowMeterPlugin::retranslate()
         "FlowMeter", "MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms");
     display->retranslate();
     info->retranslate();
+    mqttEditor->retranslate();
     setup->retranslate();
     retranslateAlarmList();
     updateActions();
@@ -790,6 +816,8 @@ void cFlowMeterPlugin::deinit()
     loggerTimer->stop();
     recorder->flush();
     alarms->flush();
+    internetTimer->stop();
+    mqtt->stop();
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -1191,4 +1219,75 @@ void cFlowMeterPlugin::onHistoryLoaded(int files, int skipped, QStringList probl
     else if (files > 0)
         log("History read back from %d recording file(s)", files);
     refreshPages();
+}
+
+// ---- Publishing to an MQTT broker.
+
+void cFlowMeterPlugin::startMqtt(const MqttSettings& settings)
+{
+    if (!settings.enabled || settings.host.isEmpty()) {
+        internetTimer->stop();
+        mqtt->stop();
+        if (settings.enabled)
+            log("MQTT: on, but no broker host is set: nothing is published");
+        return;
+    }
+    MqttSettings m = settings;
+    // A station without a desktop gets it from its service's environment; never logged.
+    const QByteArray fromEnvironment = qgetenv("CORVANE_FLOWMETER_MQTT_PASSWORD");
+    if (m.password.isEmpty() && !fromEnvironment.isEmpty()) {
+        m.password = QString::fromUtf8(fromEnvironment);
+        log("MQTT: the password is taken from the environment");
+    }
+    mqtt->start(m, QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                       .filePath("Tessmark/Corvane/mqtt"));
+    internetTimer->start(std::clamp(m.publishIntervalS, 1, 3600) * 1000);
+}
+
+void cFlowMeterPlugin::internetTimerTick()
+{
+    if (!mqtt->running()) {
+        internetTimer->stop();
+        return;
+    }
+    QVector<MqttPublisher::Line> lines;
+    for (int i = 0;; ++i) {
+        LinePoller* p = poller(i);
+        if (!p)
+            break;
+        lines << MqttPublisher::Line{p->config(), p->units()};
+    }
+    mqtt->tick(lines, loader.models(), format());
+}
+
+void cFlowMeterPlugin::showMqtt()
+{
+    const QString text = mqtt ? mqtt->statusText() : QString();
+    if ((text.isEmpty() && !mqttMark) || !mainWindow)
+        return;
+    if (!mqttMark) {
+        mqttMark = new QLabel;
+        mqttMark->setObjectName("flowmeterMqttMark");
+        mainWindow->statusBar()->addPermanentWidget(mqttMark);
+    }
+    mqttMark->setVisible(!text.isEmpty());
+    mqttMark->setText(text);
+    const bool bad = mqtt->linkState() == MqttLink::State::Refused || mqtt->linkState() == MqttLink::State::TlsFailure;
+    mqttMark->setStyleSheet(bad ? "QLabel { color: #d32f2f; font-weight: bold; }" : QString());
+}
+
+bool cFlowMeterPlugin::takeMqttSetup()
+{
+    const QString problem = mqttEditor->problem();
+    if (!problem.isEmpty()) {
+        // The rest of the setup is taken; the broker's part stays as it was until it is right.
+        log("Setup of MQTT not taken: %s", problem.toLocal8Bit().constData());
+        emit mainWindow->statusBarMsgSignal(problem);
+        return false;
+    }
+    MqttSettings m = mqttEditor->settings();
+    if (!mqttEditor->passwordEdited())
+        m.password = mqttConfig.password;
+    mqttConfig = m;
+    return true;
 }
