@@ -15,6 +15,7 @@
 #include "Recorder.h"
 #include "MqttPublisher.h"
 #include "MqttEditor.h"
+#include "SecretStore.h"
 #include "RecordingEditor.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
@@ -144,6 +145,7 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     connect(this, &cFlowMeterPlugin::meterEvent, mqtt, &MqttPublisher::onMeterEvent);
     connect(mqtt, &MqttPublisher::statusChanged, this, &cFlowMeterPlugin::showMqtt);
     mqttEditor = new MqttEditor(setup);
+    secrets = std::make_unique<SecretStore>(QFileInfo(QSettings("Tessmark", "Corvane").fileName()).absolutePath());
     if (setup->layout())
         setup->layout()->addWidget(mqttEditor);
 }
@@ -406,6 +408,16 @@ void cFlowMeterPlugin::loadSettings()
     const QString password = mqttConfig.password;
     mqttConfig = FlowSettings::loadMqtt(s, logLine);
     mqttConfig.password = password;
+    if (mqttConfig.enabled && mqttConfig.password.isEmpty() && !mqttConfig.userName.isEmpty()) {
+        QString error;
+        const std::optional<QString> kept = secrets->read(kMqttSecretKey, &error);
+        if (kept) {
+            mqttConfig.password = *kept;
+            log("MQTT: the password is read from %s", secrets->where().toLocal8Bit().constData());
+        } else if (!error.isEmpty()) {
+            log("MQTT: the password could not be read: %s", error.toLocal8Bit().constData());
+        }
+    }
     startMqtt(mqttConfig);
     histories->load(c.recording.path());
     restoreLine = c.selectedLine;
@@ -1223,6 +1235,8 @@ void cFlowMeterPlugin::onHistoryLoaded(int files, int skipped, QStringList probl
 
 // ---- Publishing to an MQTT broker.
 
+const char* const cFlowMeterPlugin::kMqttSecretKey = "flowmeter/mqtt/password";
+
 void cFlowMeterPlugin::startMqtt(const MqttSettings& settings)
 {
     if (!settings.enabled || settings.host.isEmpty()) {
@@ -1286,8 +1300,22 @@ bool cFlowMeterPlugin::takeMqttSetup()
         return false;
     }
     MqttSettings m = mqttEditor->settings();
-    if (!mqttEditor->passwordEdited())
+    if (!mqttEditor->passwordEdited()) {
         m.password = mqttConfig.password;
+    } else {
+        QString error;
+        const bool kept = m.password.isEmpty() ? secrets->remove(kMqttSecretKey, &error)
+                                               : secrets->write(kMqttSecretKey, m.password, &error);
+        if (kept && !m.password.isEmpty()) {
+            log("MQTT: the password is kept in %s", secrets->where().toLocal8Bit().constData());
+        } else if (!kept) {
+            // Still used until the program ends: the connection need not wait for the store.
+            const QString why = QCoreApplication::translate("FlowMeter", "MQTT: the password could not be stored: %1")
+                                    .arg(error);
+            log("%s", why.toLocal8Bit().constData());
+            emit mainWindow->statusBarMsgSignal(why);
+        }
+    }
     mqttConfig = m;
     return true;
 }

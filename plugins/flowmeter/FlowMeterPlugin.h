@@ -35,6 +35,7 @@ class LinePoller;
 class Recorder;
 class MqttPublisher;
 class MqttEditor;
+class SecretStore;
 class MeterHistories;
 class cPortPicker;
 
@@ -207,6 +208,9 @@ private:
     MqttPublisher* mqtt = nullptr;
     QPointer<QLabel> mqttMark;
     MqttEditor* mqttEditor = nullptr;
+    // Where the broker's password is kept, beside the settings file but never in it.
+    std::unique_ptr<SecretStore> secrets;
+    static const char* const kMqttSecretKey;
     // In use; its password is held here only, never in the plain settings file.
     MqttSettings mqttConfig;
 };

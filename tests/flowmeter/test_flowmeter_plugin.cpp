@@ -2802,6 +2802,16 @@ void TestFlowmeterPlugin::mqttFromTheSetupPageShowsItsStateAndKeepsThePasswordOu
         QVERIFY2(!h.log.text().contains(secret), secret);
     }
     QVERIFY(!file.contains("password"));
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: the password is kept in "));
+
+    // A new start takes the password from where it was kept, and connects with it.
+    h.unload();
+    const int connections = int(broker.log().count("u'station'"));
+    QVERIFY(h.create());
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: the password is read from "));
+    QVERIFY(waitUntil([&] { return broker.log().count("u'station'") > connections; }, 20000));
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: connected to 127.0.0.1:" + QString::number(broker.port()), 2));
+    QVERIFY(!h.log.text().contains("s3cret-Pw"));
 }
 
 #include "test_flowmeter_plugin.moc"

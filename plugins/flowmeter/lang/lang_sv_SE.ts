@@ -860,6 +860,10 @@
         <translation>Linje %1 (%2), enhet %3: %4</translation>
     </message>
     <message>
+        <source>MQTT: the password could not be stored: %1</source>
+        <translation>MQTT: lösenordet kunde inte sparas: %1</translation>
+    </message>
+    <message>
         <source>connecting</source>
         <translation>ansluter</translation>
     </message>
