@@ -148,6 +148,13 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     secrets = std::make_unique<SecretStore>(QFileInfo(QSettings("Tessmark", "Corvane").fileName()).absolutePath());
     if (setup->layout())
         setup->layout()->addWidget(mqttEditor);
+    // Made after the page, its fields would come between the damping and Save: they go after
+    // the recording's, which come before the lines.
+    QWidget* before = setup->recording->interval;
+    for (QWidget* w : mqttEditor->focusChain()) {
+        QWidget::setTabOrder(before, w);
+        before = w;
+    }
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()

@@ -131,6 +131,12 @@ QString MqttEditor::problem() const
     return QString();
 }
 
+QList<QWidget*> MqttEditor::focusChain() const
+{
+    return {enabled, host, port, clientId, user, password, tls, caFile, chooseCa, prefix, interval, qos, homeAssistant,
+            spoolLimit};
+}
+
 void MqttEditor::updateEnabled()
 {
     const bool on = enabled->isChecked();

@@ -26,6 +26,8 @@ public:
     // Whether the user typed a password since setSettings (an untouched field keeps the stored one).
     bool passwordEdited() const { return edited; }
     void retranslate();
+    // Its fields in the order Tab goes through them.
+    QList<QWidget*> focusChain() const;
     // What the page found wrong, in words; empty when it can be saved.
     QString problem() const;
 
