@@ -2,7 +2,9 @@
 // publish() to a subscriber's callback at QoS 1, against QoS 0 in the same run; and how fast the
 // spool is replayed after the broker was away, against the same messages sent while connected.
 #include "MosquittoBroker.h"
+#include "MeterModelLoader.h"
 #include "MqttLink.h"
+#include "MqttPublisher.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -10,6 +12,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <sys/resource.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -194,13 +197,154 @@ int measure()
     return 0;
 }
 
+// Arrival times of the meters' state messages, for the publisher's figures.
+struct StateCounter
+{
+    mosquitto* m = nullptr;
+    std::mutex lock;
+    std::vector<std::int64_t> arrivals;
+    std::atomic<bool> subscribed{false};
+
+    explicit StateCounter(int port)
+    {
+        m = mosquitto_new("bench-states", true, this);
+        mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
+            auto* c = static_cast<StateCounter*>(self);
+            const std::int64_t now = nowNs();
+            const std::size_t len = std::strlen(msg->topic);
+            if (len > 6 && std::strcmp(msg->topic + len - 6, "/state") == 0) {
+                std::lock_guard<std::mutex> g(c->lock);
+                c->arrivals.push_back(now);
+            }
+        });
+        mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<StateCounter*>(self)->subscribed.store(true);
+        });
+        mosquitto_connect_callback_set(m, [](mosquitto* mq, void*, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(mq, nullptr, "station/#", 1);
+        });
+        mosquitto_connect(m, "127.0.0.1", port, 30);
+        mosquitto_loop_start(m);
+    }
+    ~StateCounter()
+    {
+        mosquitto_disconnect(m);
+        mosquitto_loop_stop(m, false);
+        mosquitto_destroy(m);
+    }
+};
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The plug-in's publisher as the internet timer drives it: 247 meters on one line once a second
+// at QoS 1. Latency from the tick (the readings handed over) to each state's arrival; messages
+// lost; the time a tick takes on the calling (GUI) thread; this process's CPU (publisher, link
+// and the subscriber's thread together). BENCH_MQTT_SECONDS sets the length (default 60).
+int publisherFigures()
+{
+    ModelProblem problem;
+    const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/tessmark-fm1.json"), &problem);
+    if (!model) {
+        std::fprintf(stderr, "bench_mqtt: no meter model\n");
+        return 1;
+    }
+    MosquittoBroker broker;
+    MosquittoBroker::Options options;
+    options.tcpNoDelay = true;
+    if (!broker.start(options)) {
+        std::fprintf(stderr, "bench_mqtt: %s\n", qPrintable(broker.error()));
+        return 1;
+    }
+    StateCounter counter(broker.port());
+    if (!waitFor([&] { return counter.subscribed.load(); }, 10))
+        return 1;
+    MqttSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = broker.port();
+    s.topicPrefix = QStringLiteral("station");
+    s.clientId = QStringLiteral("bench-station");
+    s.qos = 1;
+    QTemporaryDir spool;
+    MqttPublisher publisher([](const QString&) {});
+    publisher.start(s, spool.path());
+    if (!waitFor([&] {
+            QCoreApplication::processEvents();
+            return publisher.currentLink()->state() == MqttLink::State::Connected;
+        }, 10))
+        return 1;
+    const int meters = 247;
+    MqttPublisher::Line line;
+    for (int id = 1; id <= meters; ++id)
+        line.config.meters.push_back(MeterConfig{id, model->name(), QString()});
+    const QMap<QString, MeterModel> models{{model->name(), *model}};
+    const ValueFormat format(DisplayUnits(), QLocale::c());
+    const int seconds = qEnvironmentVariableIntValue("BENCH_MQTT_SECONDS") > 0 ? qEnvironmentVariableIntValue("BENCH_MQTT_SECONDS") : 60;
+    std::vector<std::int64_t> tickAt;
+    std::vector<double> tickMs;
+    const double cpu0 = cpuSeconds();
+    const auto start = Clock::now();
+    for (int k = 0; k < seconds; ++k) {
+        std::this_thread::sleep_until(start + std::chrono::seconds(k));
+        for (int id = 1; id <= meters; ++id) {
+            MeterState& st = line.units[id];
+            st.online = true;
+            st.lastGood = QDateTime::currentDateTime();
+            st.values = QVector<double>(model->values.size(), 10.0 + id * 0.01 + k);
+            st.wholes = QVector<quint64>(model->values.size(), 0);
+            st.problems = QVector<ReadingCheck::Problem>(model->values.size(), ReadingCheck::Valid);
+        }
+        const std::int64_t t = nowNs();
+        tickAt.push_back(t);
+        publisher.tick({line}, models, format);
+        tickMs.push_back((nowNs() - t) / 1e6);
+        QCoreApplication::processEvents();
+    }
+    const int expected = meters * seconds;
+    waitFor([&] {
+        std::lock_guard<std::mutex> g(counter.lock);
+        return int(counter.arrivals.size()) >= expected;
+    }, 30);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = cpuSeconds() - cpu0;
+    std::vector<double> lat;
+    int got = 0;
+    {
+        std::lock_guard<std::mutex> g(counter.lock);
+        got = int(counter.arrivals.size());
+        for (std::int64_t a : counter.arrivals) {
+            // Belongs to the last tick before it.
+            auto it = std::upper_bound(tickAt.begin(), tickAt.end(), a);
+            if (it != tickAt.begin())
+                lat.push_back((a - *(it - 1)) / 1e6);
+        }
+    }
+    std::sort(lat.begin(), lat.end());
+    std::sort(tickMs.begin(), tickMs.end());
+    auto pct = [](const std::vector<double>& v, double p) { return v.empty() ? 0.0 : v[std::min(v.size() - 1, size_t(v.size() * p))]; };
+    std::printf("publisher: %d meters once a second for %d s at QoS 1 (states only counted):\n", meters, seconds);
+    std::printf("  messages lost %d of %d; tick to subscriber: median %.2f ms, p99 %.2f ms (the last of %d states)\n",
+                expected - std::min(got, expected), expected, pct(lat, 0.5), pct(lat, 0.99), meters);
+    std::printf("  a tick on the calling thread: median %.2f ms, max %.2f ms; CPU of the process %.1f %% of one core\n",
+                pct(tickMs, 0.5), tickMs.empty() ? 0.0 : tickMs.back(), 100.0 * cpu / wall);
+    publisher.stop();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     mosquitto_lib_init();
-    const int rc = measure();
+    int rc = measure();
+    if (rc == 0)
+        rc = publisherFigures();
     mosquitto_lib_cleanup();
     return rc;
 }

@@ -43,4 +43,5 @@ endif()
 # bench_mqtt: the MQTT link against a mosquitto broker it starts itself.
 if(TARGET bench_mqtt)
   target_link_libraries(bench_mqtt PRIVATE flowmeter_mqtt)
+  target_compile_definitions(bench_mqtt PRIVATE FLOWMETER_SOURCE_DIR="${PROJECT_SOURCE_DIR}/plugins/flowmeter")
 endif()

@@ -39,6 +39,11 @@ foreach(page corvane.1 corvane-flowsim.1)
   install(FILES ${generated}/man/${page}.gz DESTINATION share/man/man1)
 endforeach()
 
+# Service mode: a system unit and a user unit of the same name, where systemd looks for units
+# that packages bring (enabled by the administrator, not by the package).
+install(FILES ${packaging}/systemd/corvane.service DESTINATION lib/systemd/system)
+install(FILES ${packaging}/systemd/user/corvane.service DESTINATION lib/systemd/user)
+
 # Each package carries its own copyright file and changelog.
 foreach(component runtime dev)
   set(CORVANE_PACKAGE_NAME corvane)

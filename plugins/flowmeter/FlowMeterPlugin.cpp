@@ -13,6 +13,9 @@
 #include "MeterHistories.h"
 #include "MeterValuesView.h"
 #include "Recorder.h"
+#include "MqttPublisher.h"
+#include "MqttEditor.h"
+#include "SecretStore.h"
 #include "RecordingEditor.h"
 #include "SettingsReader.h"
 #include "UnitsChooser.h"
@@ -34,6 +37,9 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QDir>
+#include <QLayout>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -133,6 +139,21 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     histories = new MeterHistories(this);
     connect(histories, &MeterHistories::loaded, this, &cFlowMeterPlugin::onHistoryLoaded);
     makeAlarmList();
+    mqtt = new MqttPublisher([this](const QString& line) { log("%s", line.toLocal8Bit().constData()); }, this);
+    mqtt->setObjectName("flowmeterMqtt");
+    connect(this, &cFlowMeterPlugin::meterEvent, mqtt, &MqttPublisher::onMeterEvent);
+    connect(mqtt, &MqttPublisher::statusChanged, this, &cFlowMeterPlugin::showMqtt);
+    mqttEditor = new MqttEditor(setup);
+    secrets = std::make_unique<SecretStore>(QFileInfo(QSettings("Tessmark", "Corvane").fileName()).absolutePath());
+    if (setup->layout())
+        setup->layout()->addWidget(mqttEditor);
+    // Made after the page, its fields would come between the damping and Save: they go after
+    // the recording's, which come before the lines.
+    QWidget* before = setup->recording->interval;
+    for (QWidget* w : mqttEditor->focusChain()) {
+        QWidget::setTabOrder(before, w);
+        before = w;
+    }
 }
 
 cFlowMeterPlugin::~cFlowMeterPlugin()
@@ -141,6 +162,11 @@ cFlowMeterPlugin::~cFlowMeterPlugin()
     stopLines();
     closePorts();
     loggerTimer->stop();
+    internetTimer->stop();
+    // Says "offline" and leaves what was not confirmed in the spool.
+    delete mqtt;
+    mqtt = nullptr;
+    delete mqttMark.data();
     // Its thread writes what it was given before it ends.
     delete recorder;
     recorder = nullptr;
@@ -393,6 +419,20 @@ void cFlowMeterPlugin::loadSettings()
     // Recording that ran when the program last ended goes on.
     if (c.recording.on)
         startRecording(false);
+    const QString password = mqttConfig.password;
+    mqttConfig = FlowSettings::loadMqtt(s, logLine);
+    mqttConfig.password = password;
+    if (mqttConfig.enabled && mqttConfig.password.isEmpty() && !mqttConfig.userName.isEmpty()) {
+        QString error;
+        const std::optional<QString> kept = secrets->read(kMqttSecretKey, &error);
+        if (kept) {
+            mqttConfig.password = *kept;
+            log("MQTT: the password is read from %s", secrets->where().toLocal8Bit().constData());
+        } else if (!error.isEmpty()) {
+            log("MQTT: the password could not be read: %s", error.toLocal8Bit().constData());
+        }
+    }
+    startMqtt(mqttConfig);
     histories->load(c.recording.path());
     restoreLine = c.selectedLine;
     restoreId = c.selectedId;
@@ -459,6 +499,8 @@ void cFlowMeterPlugin::saveSettings()
         }
         const RecordingConfig was = config.recording;
         applyConfig(c);
+        if (takeMqttSetup())
+            startMqtt(mqttConfig);
         if (c.recording.on && (c.recording.path() != was.path() || c.recording.intervalS != was.intervalS))
             startRecording(false);
     }
@@ -468,6 +510,7 @@ void cFlowMeterPlugin::saveSettings()
     c.selectedId = selectedId;
     QSettings s("Tessmark", "Corvane");
     FlowSettings::save(s, c, true);
+    FlowSettings::saveMqtt(s, mqttConfig);
     s.sync();
     // A folder the user cannot write would otherwise lose the change without a word until the
     // next start. The setup keeps what was entered: it is in use, and saved again at unload.
@@ -497,6 +540,7 @@ void cFlowMeterPlugin::prepareSetup()
     setup->lines->setCurrentLine(c.lines.isEmpty() ? -1 : std::clamp(selectedLine, 0, int(c.lines.size()) - 1));
     setup->damping->setValue(c.dampingTenths / 10.0);
     setup->calibration->setValue(c.calibration);
+    mqttEditor->setSettings(mqttConfig);
     setup->setFactoryMode(mainWindow->factoryMode);
     setup->units->setUnits(c.units);
     setup->recording->setRecording(c.recording);
@@ -560,6 +604,7 @@ void cFlowMeterPlugin::retranslate()
         "FlowMeter", "MODBUS RTU flow meters on a serial line: flow, totalizer, temperature and alarms");
     display->retranslate();
     info->retranslate();
+    mqttEditor->retranslate();
     setup->retranslate();
     retranslateAlarmList();
     updateActions();
@@ -797,6 +842,8 @@ void cFlowMeterPlugin::deinit()
     loggerTimer->stop();
     recorder->flush();
     alarms->flush();
+    internetTimer->stop();
+    mqtt->stop();
 }
 
 // ---- GUI side of the ports: the registry is the GUI thread's.
@@ -1198,4 +1245,91 @@ void cFlowMeterPlugin::onHistoryLoaded(int files, int skipped, QStringList probl
     else if (files > 0)
         log("History read back from %d recording file(s)", files);
     refreshPages();
+}
+
+// ---- Publishing to an MQTT broker.
+
+const char* const cFlowMeterPlugin::kMqttSecretKey = "flowmeter/mqtt/password";
+
+void cFlowMeterPlugin::startMqtt(const MqttSettings& settings)
+{
+    if (!settings.enabled || settings.host.isEmpty()) {
+        internetTimer->stop();
+        mqtt->stop();
+        if (settings.enabled)
+            log("MQTT: on, but no broker host is set: nothing is published");
+        return;
+    }
+    MqttSettings m = settings;
+    // A station without a desktop gets it from its service's environment; never logged.
+    const QByteArray fromEnvironment = qgetenv("CORVANE_FLOWMETER_MQTT_PASSWORD");
+    if (m.password.isEmpty() && !fromEnvironment.isEmpty()) {
+        m.password = QString::fromUtf8(fromEnvironment);
+        log("MQTT: the password is taken from the environment");
+    }
+    mqtt->start(m, QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                       .filePath("Tessmark/Corvane/mqtt"));
+    internetTimer->start(std::clamp(m.publishIntervalS, 1, 3600) * 1000);
+}
+
+void cFlowMeterPlugin::internetTimerTick()
+{
+    if (!mqtt->running()) {
+        internetTimer->stop();
+        return;
+    }
+    QVector<MqttPublisher::Line> lines;
+    for (int i = 0;; ++i) {
+        LinePoller* p = poller(i);
+        if (!p)
+            break;
+        lines << MqttPublisher::Line{p->config(), p->units()};
+    }
+    mqtt->tick(lines, loader.models(), format());
+}
+
+void cFlowMeterPlugin::showMqtt()
+{
+    const QString text = mqtt ? mqtt->statusText() : QString();
+    if ((text.isEmpty() && !mqttMark) || !mainWindow)
+        return;
+    if (!mqttMark) {
+        mqttMark = new QLabel;
+        mqttMark->setObjectName("flowmeterMqttMark");
+        mainWindow->statusBar()->addPermanentWidget(mqttMark);
+    }
+    mqttMark->setVisible(!text.isEmpty());
+    mqttMark->setText(text);
+    const bool bad = mqtt->linkState() == MqttLink::State::Refused || mqtt->linkState() == MqttLink::State::TlsFailure;
+    mqttMark->setStyleSheet(bad ? "QLabel { color: #d32f2f; font-weight: bold; }" : QString());
+}
+
+bool cFlowMeterPlugin::takeMqttSetup()
+{
+    const QString problem = mqttEditor->problem();
+    if (!problem.isEmpty()) {
+        // The rest of the setup is taken; the broker's part stays as it was until it is right.
+        log("Setup of MQTT not taken: %s", problem.toLocal8Bit().constData());
+        emit mainWindow->statusBarMsgSignal(problem);
+        return false;
+    }
+    MqttSettings m = mqttEditor->settings();
+    if (!mqttEditor->passwordEdited()) {
+        m.password = mqttConfig.password;
+    } else {
+        QString error;
+        const bool kept = m.password.isEmpty() ? secrets->remove(kMqttSecretKey, &error)
+                                               : secrets->write(kMqttSecretKey, m.password, &error);
+        if (kept && !m.password.isEmpty()) {
+            log("MQTT: the password is kept in %s", secrets->where().toLocal8Bit().constData());
+        } else if (!kept) {
+            // Still used until the program ends: the connection need not wait for the store.
+            const QString why = QCoreApplication::translate("FlowMeter", "MQTT: the password could not be stored: %1")
+                                    .arg(error);
+            log("%s", why.toLocal8Bit().constData());
+            emit mainWindow->statusBarMsgSignal(why);
+        }
+    }
+    mqttConfig = m;
+    return true;
 }

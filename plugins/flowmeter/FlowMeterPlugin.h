@@ -4,6 +4,7 @@
 #include "FlowPages.h"
 #include "MeterEvent.h"
 #include "MeterModelLoader.h"
+#include "MqttSettings.h"
 #include "ValueFormat.h"
 
 #include <plugin/cPlugin.h>
@@ -32,6 +33,9 @@ class DesktopNotifier;
 class QTreeWidgetItem;
 class LinePoller;
 class Recorder;
+class MqttPublisher;
+class MqttEditor;
+class SecretStore;
 class MeterHistories;
 class cPortPicker;
 
@@ -61,6 +65,8 @@ public:
     void lockGui(bool lock) override;
     // One row per meter into the recordings, then the timer set for the next interval.
     void loggerTimerTick() override;
+    // Every meter's state to the broker, when publishing is on.
+    void internetTimerTick() override;
 
     // Waits for the host's stop, then stops every line's thread.
     void runHandler(void* arg) override;
@@ -192,4 +198,19 @@ private:
     AlarmLog* alarms = nullptr;
     AlarmListView* alarmView = nullptr;
     DesktopNotifier* notifier = nullptr;
+
+    // ---- Publishing to an MQTT broker (MqttPublisher), on the internet timer.
+    void startMqtt(const MqttSettings& m);
+    // The connection's state in the host's status bar.
+    void showMqtt();
+    // The setup page's fields taken, when they hold nothing wrong; false otherwise (said).
+    bool takeMqttSetup();
+    MqttPublisher* mqtt = nullptr;
+    QPointer<QLabel> mqttMark;
+    MqttEditor* mqttEditor = nullptr;
+    // Where the broker's password is kept, beside the settings file but never in it.
+    std::unique_ptr<SecretStore> secrets;
+    static const char* const kMqttSecretKey;
+    // In use; its password is held here only, never in the plain settings file.
+    MqttSettings mqttConfig;
 };

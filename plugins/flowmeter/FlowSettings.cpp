@@ -205,3 +205,53 @@ void FlowSettings::saveRecording(QSettings& s, const RecordingConfig& r)
     s.setValue("recording", r.on);
     s.endGroup();
 }
+
+MqttSettings FlowSettings::loadMqtt(QSettings& s, const Log& log)
+{
+    s.beginGroup(kGroup);
+    SettingsReader read(s, log);
+    MqttSettings m;
+    // Written by hand on a station: "true", "1", "yes" and "on" all switch it on.
+    auto flag = [&](const char* key, bool fallback) {
+        const QString v = s.value(key).toString().trimmed().toLower();
+        if (v.isEmpty())
+            return fallback;
+        return v == "true" || v == "1" || v == "yes" || v == "on";
+    };
+    m.enabled = flag("mqtt/enabled", false);
+    m.host = read.text("mqtt/host", QString()).trimmed();
+    m.port = read.integer("mqtt/port", 1883, 1, 65535);
+    m.clientId = read.text("mqtt/clientId", QString()).trimmed();
+    m.userName = read.text("mqtt/user", QString());
+    m.tls = flag("mqtt/tls", false);
+    m.caFile = read.text("mqtt/caFile", QString());
+    m.topicPrefix = read.text("mqtt/topicPrefix", QString()).trimmed();
+    m.publishIntervalS = read.integer("mqtt/interval", 10, 1, 3600);
+    m.qos = read.integer("mqtt/qos", 1, 0, 1);
+    m.homeAssistantDiscovery = flag("mqtt/homeAssistant", false);
+    m.spoolLimitBytes = std::int64_t(read.integer("mqtt/spoolLimitKiB", 64 * 1024, 4, 16 * 1024 * 1024)) * 1024;
+    // A password an older hand put in the plain file is not taken from there, and said so.
+    if (s.contains("mqtt/password"))
+        log("MQTT: a password in the settings file is ignored; enter it on the setup page");
+    s.endGroup();
+    return m;
+}
+
+void FlowSettings::saveMqtt(QSettings& s, const MqttSettings& m)
+{
+    s.beginGroup(kGroup);
+    s.setValue("mqtt/enabled", m.enabled);
+    s.setValue("mqtt/host", m.host);
+    s.setValue("mqtt/port", m.port);
+    s.setValue("mqtt/clientId", m.clientId);
+    s.setValue("mqtt/user", m.userName);
+    s.setValue("mqtt/tls", m.tls);
+    s.setValue("mqtt/caFile", m.caFile);
+    s.setValue("mqtt/topicPrefix", m.topicPrefix);
+    s.setValue("mqtt/interval", m.publishIntervalS);
+    s.setValue("mqtt/qos", m.qos);
+    s.setValue("mqtt/homeAssistant", m.homeAssistantDiscovery);
+    s.setValue("mqtt/spoolLimitKiB", int(m.spoolLimitBytes / 1024));
+    s.remove("mqtt/password");
+    s.endGroup();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FlowConfig.h"
+#include "MqttSettings.h"
 
 #include <QString>
 
@@ -37,4 +38,8 @@ public:
     // The recording's keys alone: written the moment it is started or stopped, so that a
     // program that is killed still records again after its next start.
     static void saveRecording(QSettings& s, const RecordingConfig& r);
+    // The broker's keys (mqtt/... in the group, docs/mqtt.md). The password is never among
+    // them: it is kept apart from this plain file, and left empty here.
+    static MqttSettings loadMqtt(QSettings& s, const Log& log);
+    static void saveMqtt(QSettings& s, const MqttSettings& m);
 };

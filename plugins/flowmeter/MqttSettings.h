@@ -8,6 +8,8 @@
 // link reads it. The password lives here in memory only; what stores it elsewhere is not this.
 struct MqttSettings
 {
+    // Off by default: a station publishes only where someone set up a broker.
+    bool enabled = false;
     QString host;
     int port = 1883;
     // Empty: the link makes one from the host name, since a broker drops the older of two

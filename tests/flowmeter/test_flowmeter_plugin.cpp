@@ -11,6 +11,7 @@
 #include <FlowLinesPage.h>
 #include <HostFixture.h>
 #include <ModbusRtuMaster.h>
+#include <MosquittoBroker.h>
 #include <RecordedFile.h>
 #include <gui/cMainWindow.h>
 #include <gui/cSetup.h>
@@ -26,6 +27,8 @@
 #include <QMenu>
 #include <QSettings>
 #include <QSpinBox>
+#include <QCheckBox>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
@@ -374,6 +377,7 @@ private slots:
     void aCorruptAlarmListIsSetAsideAndTheMetersRunOn();
     void notificationReachesTheDesktop();
     void withoutASessionBusOneLineAndNoNotification();
+    void mqttFromTheSetupPageShowsItsStateAndKeepsThePasswordOut();
 };
 
 void TestFlowmeterPlugin::pagesShowTheSelectedMeter()
@@ -672,7 +676,7 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
     for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp",
-                             "Recorder.cpp", "RecordingEditor.cpp", "TrendView.cpp"}) {
+                             "Recorder.cpp", "RecordingEditor.cpp", "TrendView.cpp", "MqttPublisher.cpp", "MqttEditor.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -2738,4 +2742,95 @@ void TestFlowmeterPlugin::withoutASessionBusOneLineAndNoNotification()
 }
 
 QTEST_MAIN(TestFlowmeterPlugin)
+// Publishing set up on the setup page: the connection's state in the status bar, a wrong
+// password in words there (in red) and in the log; the password in neither the settings file
+// nor the log; a setup without a broker host is not taken, and said.
+void TestFlowmeterPlugin::mqttFromTheSetupPageShowsItsStateAndKeepsThePasswordOut()
+{
+    QTemporaryDir dir;
+    const QString passwd = QStandardPaths::findExecutable("mosquitto_passwd");
+    QVERIFY(!passwd.isEmpty());
+    QProcess make;
+    make.start(passwd, {"-c", "-b", dir.filePath("passwords"), "station", "s3cret-Pw"});
+    QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+    QFile::setPermissions(dir.filePath("passwords"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    MosquittoBroker broker;
+    MosquittoBroker::Options o;
+    o.passwordFile = dir.filePath("passwords");
+    QVERIFY2(broker.start(o), qPrintable(broker.error()));
+
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    QVERIFY(h.start(sim.link, "1"));
+    auto* setup = h.plugin->setupWidget;
+    auto* enabled = setup->findChild<QCheckBox*>("mqttEnabled");
+    auto* host = setup->findChild<QLineEdit*>("mqttHost");
+    auto* port = setup->findChild<QSpinBox*>("mqttPort");
+    auto* user = setup->findChild<QLineEdit*>("mqttUser");
+    auto* password = setup->findChild<QLineEdit*>("mqttPassword");
+    auto* prefix = setup->findChild<QLineEdit*>("mqttPrefix");
+    QVERIFY(enabled && host && port && user && password && prefix);
+    QCOMPARE(password->echoMode(), QLineEdit::Password);
+    h.plugin->prepareSetup();
+    QVERIFY(!enabled->isChecked());
+    QVERIFY(!host->isEnabled());
+
+    // On, but no host: not taken, and said.
+    enabled->setChecked(true);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY(h.waitLog("Setup of MQTT not taken: MQTT: the broker's host is missing"));
+    QVERIFY(!QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/mqtt/enabled").toBool());
+
+    h.plugin->prepareSetup();
+    enabled->setChecked(true);
+    host->setText("127.0.0.1");
+    port->setValue(broker.port());
+    prefix->setText("setup/station");
+    user->setText("station");
+    password->setText("wrong-Pw-4411");
+    emit password->textEdited(password->text());
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QLabel* mark = nullptr;
+    QVERIFY(waitUntil([&] {
+        mark = h.window->statusBar()->findChild<QLabel*>("flowmeterMqttMark");
+        return mark && mark->text().startsWith("MQTT: refused: wrong user name or password");
+    }));
+    QVERIFY(mark->styleSheet().contains("color"));
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: refused: wrong user name or password"));
+
+    // The right one: connected. Opening the page again and saving keeps it, unseen.
+    h.plugin->prepareSetup();
+    password->setText("s3cret-Pw");
+    emit password->textEdited(password->text());
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY(waitUntil([&] { return mark && mark->text().startsWith("MQTT: connected"); }, 20000));
+    QVERIFY(mark->styleSheet().isEmpty());
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: connected to 127.0.0.1:" + QString::number(broker.port())));
+    QVERIFY(broker.log().contains("u'station'"));
+
+    QFile stored(h.store.file());
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    const QByteArray file = stored.readAll();
+    QVERIFY2(file.contains("mqtt\\host=127.0.0.1") && file.contains("mqtt\\user=station"), file.constData());
+    for (const char* secret : {"s3cret-Pw", "wrong-Pw-4411"}) {
+        QVERIFY2(!file.contains(secret), secret);
+        QVERIFY2(!h.log.text().contains(secret), secret);
+    }
+    QVERIFY(!file.contains("password"));
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: the password is kept in "));
+
+    // A new start takes the password from where it was kept, and connects with it.
+    h.unload();
+    const int connections = int(broker.log().count("u'station'"));
+    QVERIFY(h.create());
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: the password is read from "));
+    QVERIFY(waitUntil([&] { return broker.log().count("u'station'") > connections; }, 20000));
+    QVERIFY(h.waitLog("Flow meter plugin: MQTT: connected to 127.0.0.1:" + QString::number(broker.port()), 2));
+    QVERIFY(!h.log.text().contains("s3cret-Pw"));
+}
+
 #include "test_flowmeter_plugin.moc"

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QProcessEnvironment>
+#include <QMap>
 #include <QSettings>
 #include <QtTest>
 
@@ -96,6 +97,88 @@ bool lastReading(const QString& log, int unit, Reading* r)
     return true;
 }
 
+// What a systemd unit of ours runs: its ExecStart= command line and its Environment=, read from
+// the shipped file as systemd would (quotes group words; a leading "-" or "@" and the like only
+// change how systemd treats the command).
+struct ServiceUnit
+{
+    QStringList command;
+    QMap<QString, QString> environment;
+    QString problem;
+};
+
+QStringList unitWords(const QString& text)
+{
+    QStringList words;
+    QString word;
+    bool quoted = false, inWord = false;
+    for (const QChar c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c.isSpace() && !quoted) {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words << word;
+    return words;
+}
+
+ServiceUnit readUnit(const QString& path)
+{
+    ServiceUnit unit;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        unit.problem = path + ": " + file.errorString();
+        return unit;
+    }
+    QString section;
+    int execStarts = 0;
+    for (const QString& raw : QString::fromUtf8(file.readAll()).split('\n')) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#') || line.startsWith(';'))
+            continue;
+        if (line.startsWith('[')) {
+            section = line;
+            continue;
+        }
+        if (section != "[Service]")
+            continue;
+        const QString key = line.section('=', 0, 0).trimmed();
+        const QString value = line.section('=', 1).trimmed();
+        if (key == "ExecStart") {
+            ++execStarts;
+            unit.command = unitWords(value);
+            while (!unit.command.isEmpty() && !unit.command[0].isEmpty() && QString("-@:+!").contains(unit.command[0][0]))
+                unit.command[0].remove(0, 1);
+        } else if (key == "Environment") {
+            for (const QString& assignment : unitWords(value))
+                unit.environment.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        }
+    }
+    if (execStarts != 1)
+        unit.problem = path + QString(": %1 ExecStart= lines").arg(execStarts);
+    return unit;
+}
+
+// The environment of a service: the test's own without any display or chosen platform, and the
+// unit's Environment= over it.
+QProcessEnvironment serviceEnvironment(QProcessEnvironment env, const ServiceUnit& unit)
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    for (auto it = unit.environment.cbegin(); it != unit.environment.cend(); ++it)
+        env.insert(it.key(), it.value());
+    return env;
+}
+
 } // namespace
 
 class TestFlowmeterProgram : public QObject
@@ -111,6 +194,8 @@ private slots:
     void withoutSerialDebuggingOnlyChangesOfStateAreLogged();
     void recordingSurvivesKillsAtRandomMoments();
     void recordingStopsOnAFullDiskAndResumes();
+    void serviceUnitsPollWithoutADisplay_data();
+    void serviceUnitsPollWithoutADisplay();
 };
 
 void TestFlowmeterProgram::readingsAreWhatTheSimulatorServed()
@@ -414,6 +499,68 @@ void TestFlowmeterProgram::recordingStopsOnAFullDiskAndResumes()
     QVERIFY2(after.problem.isEmpty(), qPrintable(after.problem));
     QCOMPARE(after.headers, 1);
     QCOMPARE(after.rows.mid(0, before.rows.size()), before.rows);
+}
+
+
+void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay_data()
+{
+    QTest::addColumn<QString>("unitFile");
+    QTest::newRow("system unit") << QString(CORVANE_SOURCE_DIR "/packaging/systemd/corvane.service");
+    QTest::newRow("user unit") << QString(CORVANE_SOURCE_DIR "/packaging/systemd/user/corvane.service");
+}
+
+// A station without a screen: the shipped unit's command line and environment, with a settings
+// file as one copied over from a desktop, poll the meters and record their readings; and the
+// same without the display-less platform says what to do in one line and ends with status 1.
+void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay()
+{
+    QFETCH(QString, unitFile);
+    const ServiceUnit unit = readUnit(unitFile);
+    QVERIFY2(unit.problem.isEmpty(), qPrintable(unit.problem));
+    QCOMPARE(unit.command.value(0), QString("/usr/bin/corvane"));
+    const QStringList args = unit.command.mid(1);
+
+    FlowSim sim("1,2");
+    QVERIFY(sim.started);
+    QTemporaryDir recordings;
+    ProgramRunner p;
+    recordInto(p.configDir(), recordings.path());
+    {
+        QSettings s(p.configDir() + "/Tessmark/Corvane.conf", QSettings::IniFormat);
+        s.setValue("FlowMeter/port", sim.link);
+        s.setValue("FlowMeter/ids", "1,2");
+    }
+    QProcessEnvironment env = serviceEnvironment(p.process().processEnvironment(), unit);
+    // Nothing of the first run's environment: the settings file alone says where the meters are.
+    env.remove("CORVANE_FLOWMETER_PORT");
+    env.remove("CORVANE_FLOWMETER_IDS");
+    p.process().setProcessEnvironment(env);
+    QVERIFY2(p.start(args), qPrintable(p.err()));
+    QVERIFY2(p.waitFor("Flow meter plugin: Unit 2 online"), qPrintable(p.out() + p.err()));
+    QVERIFY2(waitUntil([&] { return recordedIn(recordings.path()).of(1).size() >= 2
+                                    && recordedIn(recordings.path()).of(2).size() >= 2; }, 20000),
+             qPrintable(p.out()));
+    QVERIFY(p.stop());
+    QCOMPARE(p.exitCode(), 0);
+    const RecordedFile recorded = recordedIn(recordings.path());
+    QVERIFY2(recorded.problem.isEmpty(), qPrintable(recorded.problem));
+
+    // The unit's environment and command line without the offscreen platform.
+    ServiceUnit bare = unit;
+    bare.environment.remove("QT_QPA_PLATFORM");
+    QStringList bareArgs = args;
+    const int platform = int(bareArgs.indexOf("-platform"));
+    if (platform >= 0)
+        bareArgs.remove(platform, 2);
+    ProgramRunner q;
+    q.process().setProcessEnvironment(serviceEnvironment(q.process().processEnvironment(), bare));
+    q.process().start(ProgramRunner::binDir() + "/corvane", bareArgs);
+    QVERIFY(q.process().waitForFinished(20000));
+    q.collect();
+    QCOMPARE(q.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(q.exitCode(), 1);
+    QVERIFY2(q.err().startsWith("corvane: ") && q.err().contains("xvfb-run -a corvane"), qPrintable(q.err()));
+    QCOMPARE(q.err().count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(TestFlowmeterProgram)

@@ -4,12 +4,17 @@
 #include "MosquittoBroker.h"
 #include "MqttLink.h"
 #include "MqttPayload.h"
+#include "MqttPublisher.h"
 #include "MqttSpool.h"
 #include "WaitUntil.h"
+#include "FlowSim.h"
+#include "ProgramRunner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -157,6 +162,49 @@ int linkChild(int argc, char** argv, int port, const QString& prefix)
         link.publish(prefix + QStringLiteral("/alive"), QByteArrayLiteral("yes"), 1, true);
         ::usleep(100000);
     }
+}
+
+// A first run's settings that publish every second to `broker` under `prefix`, plus `more`
+// (keys of the plug-in's group).
+void publishTo(const QString& configDir, const MosquittoBroker& broker, const QString& prefix,
+               const QVariantMap& more = {})
+{
+    QSettings s(configDir + "/Tessmark/Corvane.conf", QSettings::IniFormat);
+    s.setValue("FlowMeter/mqtt/enabled", true);
+    s.setValue("FlowMeter/mqtt/host", "127.0.0.1");
+    s.setValue("FlowMeter/mqtt/port", broker.port());
+    s.setValue("FlowMeter/mqtt/topicPrefix", prefix);
+    s.setValue("FlowMeter/mqtt/clientId", prefix.section('/', -1));
+    s.setValue("FlowMeter/mqtt/interval", 1);
+    for (auto it = more.cbegin(); it != more.cend(); ++it)
+        s.setValue("FlowMeter/mqtt/" + it.key(), it.value());
+}
+
+// Starts the real program on the simulator's meters `ids`, every poll in its log.
+bool startStation(ProgramRunner& p, const FlowSim& sim, const QString& ids, const QMap<QString, QString>& env = {})
+{
+    if (!ProgramRunner::setSerialDebug(p.configDir(), true))
+        return false;
+    QProcessEnvironment e = p.process().processEnvironment();
+    e.insert("CORVANE_FLOWMETER_PORT", sim.link);
+    e.insert("CORVANE_FLOWMETER_IDS", ids);
+    for (auto it = env.cbegin(); it != env.cend(); ++it)
+        e.insert(it.key(), it.value());
+    p.process().setProcessEnvironment(e);
+    return p.start({"-debug"});
+}
+
+// The distinct reading times of the state messages in `got`, in the order they first came.
+QList<QDateTime> readingTimes(const std::vector<Subscriber::Got>& got)
+{
+    QList<QDateTime> out;
+    for (const auto& g : got) {
+        const QDateTime t = QDateTime::fromString(QJsonDocument::fromJson(g.payload).object().value("time").toString(),
+                                                  Qt::ISODateWithMs);
+        if (t.isValid() && !out.contains(t))
+            out << t;
+    }
+    return out;
 }
 
 } // namespace
@@ -634,6 +682,219 @@ private slots:
         QVERIFY(link.start());
         QVERIFY2(waitUntil([&] { return link.state() == MqttLink::State::TlsFailure; }), qPrintable(link.stateText()));
         QVERIFY2(link.stateText().startsWith(QStringLiteral("TLS failure")), qPrintable(link.stateText()));
+    }
+
+    // The real program publishing its meters: every meter's state with the values the simulator
+    // served, retained for a subscriber that comes later; an alarm set at the meter as an alarm
+    // message; the broker's last will "offline" once the program is killed.
+    void programPublishesMetersRetainedWithAlarmsAndLastWill()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        FlowSim sim("1,2");
+        QVERIFY(sim.started);
+        ProgramRunner p;
+        publishTo(p.configDir(), broker, "test/station", {{"homeAssistant", true}});
+        Subscriber sub(broker.port(), "test/station/#", false, 0);
+        QVERIFY(sub.ready());
+        QVERIFY(startStation(p, sim, "1,2"));
+        QVERIFY(sub.waitFor("test/station/status", "online"));
+
+        for (int unit : {1, 2}) {
+            const QString topic = QString("test/station/line1/meter%1/state").arg(unit);
+            // A few publications, so that the one compared is of a reading, not of the start.
+            QVERIFY2(waitUntil([&] { return sub.on(topic).size() >= 3; }, 30000), qPrintable(topic));
+            const QJsonObject o = QJsonDocument::fromJson(sub.on(topic).back().payload).object();
+            QCOMPARE(o.value("meter").toInt(), unit);
+            QCOMPARE(o.value("state").toString(), QString("online"));
+            QVERIFY(QDateTime::fromString(o.value("time").toString(), Qt::ISODateWithMs).isValid());
+            const QJsonObject flow = o.value("values").toObject().value("flow_rate").toObject();
+            QCOMPARE(flow.value("unit").toString(), QString::fromUtf8("m³/h"));
+            const double published = flow.value("value").toDouble(std::nan(""));
+            const double total = o.value("values").toObject().value("totalizer").toObject().value("value").toDouble();
+            bool matched = false;
+            for (const QVector<float>& a : sim.answers(unit))
+                matched = matched || (std::abs(double(a[0]) - published) < 1e-4 && std::abs(double(a[1]) - total) < 1e-2);
+            QVERIFY2(matched, qPrintable(QString("unit %1 published flow %2, total %3, which no answer held")
+                                             .arg(unit).arg(published).arg(total)));
+            QVERIFY(sub.waitFor(QString("test/station/line1/meter%1/availability").arg(unit), "online"));
+        }
+
+        // Home Assistant is told of each meter's flow, read from its state topic.
+        {
+            Subscriber ha(broker.port(), "homeassistant/#", false, 0);
+            QVERIFY(ha.ready());
+            const QString config = "homeassistant/sensor/station/line1_meter2_flow_rate/config";
+            QVERIFY(waitUntil([&] { return !ha.on(config).empty(); }));
+            const QJsonObject o = QJsonDocument::fromJson(ha.on(config).front().payload).object();
+            QCOMPARE(o.value("state_topic").toString(), QString("test/station/line1/meter2/state"));
+            QCOMPARE(o.value("unit_of_measurement").toString(), QString::fromUtf8("m³/h"));
+            QVERIFY(o.value("value_template").toString().contains("flow_rate"));
+            QVERIFY(ha.on(config).front().retain);
+        }
+
+        // Unit 2's flow limit under its flow: an alarm message in the model's words.
+        QVERIFY(sim.command("set 2 13 50"));
+        const QString alarmTopic = "test/station/line1/meter2/alarm";
+        QVERIFY(waitUntil([&] { return !sub.on(alarmTopic).empty(); }, 20000));
+        const QJsonObject alarm = QJsonDocument::fromJson(sub.on(alarmTopic).front().payload).object();
+        QCOMPARE(alarm.value("event").toString(), QString("raised"));
+        QVERIFY2(alarm.value("alarms").toArray().contains(QJsonValue("Flow above limit")),
+                 sub.on(alarmTopic).front().payload.constData());
+        QVERIFY(!sub.on(alarmTopic).front().retain);
+
+        {
+            Subscriber late(broker.port(), "test/station/#", false, 0);
+            QVERIFY(late.ready());
+            QVERIFY(waitUntil([&] {
+                int retained = 0;
+                for (const Subscriber::Got& g : late.messages())
+                    retained += g.retain && (g.topic.endsWith("meter1/state") || g.topic.endsWith("meter2/state")
+                                             || g.topic == "test/station/status") ? 1 : 0;
+                return retained >= 3;
+            }));
+            // An alarm is an event: none waits for a subscriber that comes later.
+            for (const Subscriber::Got& g : late.messages())
+                QVERIFY2(!g.topic.endsWith("/alarm") || !g.retain, qPrintable(g.topic));
+        }
+
+        QVERIFY(waitUntil([&] { return p.log().contains("Flow meter plugin: MQTT: connected"); }));
+        p.process().kill();
+        p.process().waitForFinished(10000);
+        QVERIFY(sub.waitFor("test/station/status", "offline", 20000));
+    }
+
+    // The broker gone for a minute while the program polls, then back: every reading of that
+    // minute arrives after it, in order, each with the time it was read.
+    void programReplaysAMinuteWithoutBrokerInOrder()
+    {
+        MosquittoBroker broker;
+        MosquittoBroker::Options lasting;
+        lasting.persistence = true;
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        FlowSim sim("1");
+        QVERIFY(sim.started);
+        ProgramRunner p;
+        publishTo(p.configDir(), broker, "replay/station");
+        const QString topic = "replay/station/line1/meter1/state";
+        Subscriber sub(broker.port(), topic, true);
+        QVERIFY(sub.ready());
+        QVERIFY(startStation(p, sim, "1"));
+        QVERIFY(waitUntil([&] { return readingTimes(sub.on(topic)).size() >= 3; }, 30000));
+        broker.stop();
+        const QDateTime stopped = QDateTime::currentDateTime();
+        QVERIFY(p.waitFor("MQTT: broker not reachable", 20000));
+        QTest::qWait(60000);
+        const QDateTime restarted = QDateTime::currentDateTime();
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        // The back-off may have reached 60 s, and the lasting session comes back on its own.
+        QVERIFY(waitUntil([&] {
+            const QList<QDateTime> t = readingTimes(sub.on(topic));
+            return !t.isEmpty() && t.last() > restarted.addSecs(2);
+        }, 90000));
+        const QList<QDateTime> times = readingTimes(sub.on(topic));
+        int during = 0;
+        for (int i = 1; i < times.size(); ++i) {
+            QVERIFY2(times[i] > times[i - 1], qPrintable(times[i].toString(Qt::ISODateWithMs)));
+            // One a second: a reading lost would leave a hole.
+            QVERIFY2(times[i - 1].msecsTo(times[i]) < 3000,
+                     qPrintable(times[i - 1].toString(Qt::ISODateWithMs) + " .. " + times[i].toString(Qt::ISODateWithMs)));
+            during += times[i] > stopped.addSecs(1) && times[i] < restarted ? 1 : 0;
+        }
+        QVERIFY2(during >= 50, qPrintable(QString::number(during)));
+        QVERIFY(p.log().contains("Flow meter plugin: MQTT: connected"));
+        QVERIFY(p.stop());
+    }
+
+    // A wrong password: the log says so in words and the program tries again, ever later, not in
+    // a loop; the password itself is in no line of the log and not in the settings file.
+    void programWithAWrongPasswordSaysSoAndBacksOff()
+    {
+        QTemporaryDir dir;
+        const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
+        QVERIFY(!passwd.isEmpty());
+        QString out;
+        const QString file = dir.filePath("passwords");
+        QVERIFY2(run(passwd, {"-c", "-b", file, "station", "s3cret-Pw"}, &out), qPrintable(out));
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        MosquittoBroker broker;
+        MosquittoBroker::Options o;
+        o.passwordFile = file;
+        QVERIFY2(broker.start(o), qPrintable(broker.error()));
+        FlowSim sim("1");
+        QVERIFY(sim.started);
+        ProgramRunner p;
+        publishTo(p.configDir(), broker, "auth/station", {{"user", "station"}});
+        QVERIFY(startStation(p, sim, "1", {{"CORVANE_FLOWMETER_MQTT_PASSWORD", "wrong-Pw-5521"}}));
+        QVERIFY(p.waitFor("MQTT: refused: wrong user name or password", 20000));
+        QTest::qWait(6000);
+        // Waits of 1, 2 and 4 s: at most four tries in the first seven seconds.
+        const int tries = int(broker.log().count("not authorised"));
+        QVERIFY2(tries >= 2 && tries <= 4, qPrintable(broker.log()));
+        const QString log = p.log();
+        const int two = int(log.indexOf("wrong user name or password - next try in 2 s"));
+        QVERIFY2(two > 0 && log.indexOf("wrong user name or password - next try in 4 s") > two, qPrintable(log));
+        QVERIFY(log.contains("MQTT: the password is taken from the environment"));
+        QVERIFY(p.stop());
+        QVERIFY(!p.log().contains("wrong-Pw-5521"));
+        QVERIFY(!p.out().contains("wrong-Pw-5521") && !p.err().contains("wrong-Pw-5521"));
+        QFile settings(p.configDir() + "/Tessmark/Corvane.conf");
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QByteArray stored = settings.readAll();
+        QVERIFY2(stored.contains("mqtt\\user=station"), stored.constData());
+        QVERIFY(!stored.contains("wrong-Pw-5521"));
+        QVERIFY(!stored.contains("password"));
+    }
+
+    // With no broker and a spool of a few KiB the oldest readings go; how many is in the status
+    // line and in the log, which says it once per drop, not once per message.
+    void publisherSaysWhatAFullSpoolDropped()
+    {
+        ModelProblem problem;
+        const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/tessmark-fm1.json"), &problem);
+        QVERIFY(model);
+        MqttSettings s;
+        s.enabled = true;
+        s.host = "127.0.0.1";
+        s.port = MosquittoBroker::freePort();
+        s.topicPrefix = "full";
+        s.clientId = "full";
+        s.spoolLimitBytes = 4096;
+        QStringList logged;
+        QTemporaryDir spool;
+        MqttPublisher publisher([&](const QString& line) { logged << line; });
+        publisher.start(s, spool.path());
+        QVERIFY(publisher.running());
+        MqttPublisher::Line line;
+        line.config.meters = {MeterConfig{1, model->name(), "one"}, MeterConfig{2, model->name(), "two"}};
+        const QMap<QString, MeterModel> models{{model->name(), *model}};
+        const ValueFormat format(DisplayUnits(), QLocale::c());
+        for (int i = 0; i < 20; ++i) {
+            for (int id : {1, 2}) {
+                MeterState& st = line.units[id];
+                st.online = true;
+                st.lastGood = QDateTime::currentDateTime().addSecs(i);
+                st.values = QVector<double>(model->values.size(), double(i));
+                st.wholes = QVector<quint64>(model->values.size(), 0);
+                st.problems = QVector<ReadingCheck::Problem>(model->values.size(), ReadingCheck::Valid);
+            }
+            publisher.tick({line}, models, format);
+        }
+        QVERIFY(publisher.currentLink()->spoolDropped() > 0);
+        QVERIFY(waitUntil([&] { return publisher.dropped() == publisher.currentLink()->spoolDropped(); }));
+        const QString n = QString::number(publisher.dropped());
+        QVERIFY2(publisher.statusText().startsWith("MQTT: "), qPrintable(publisher.statusText()));
+        QVERIFY2(publisher.statusText().contains(", " + n + " reading"), qPrintable(publisher.statusText()));
+        QVERIFY2(logged.filter("spool full").size() >= 1 && logged.filter(", " + n + " in all").size() == 1, qPrintable(logged.join('\n')));
+        // What is left is the newest: the spool's oldest state is of a late tick.
+        QVERIFY(publisher.currentLink()->spooled() > 0);
+        publisher.stop();
+        MqttSpool kept(spool.path(), 4096);
+        QVERIFY(kept.open());
+        MqttSpool::Message m;
+        QVERIFY(kept.peek(&m));
+        QVERIFY2(QJsonDocument::fromJson(m.payload).object().value("values").toObject().value("flow_rate")
+                     .toObject().value("value").toDouble() >= 10, m.payload.constData());
     }
 };
 

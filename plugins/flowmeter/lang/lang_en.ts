@@ -839,6 +839,13 @@
         <source>Line %1 (%2), unit %3: %4</source>
         <translation>Line %1 (%2), unit %3: %4</translation>
     </message>
+    <message numerus="yes">
+        <source>%n reading(s) dropped from the full spool</source>
+        <translation>
+            <numerusform>%n reading dropped from the full spool</numerusform>
+            <numerusform>%n readings dropped from the full spool</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>MqttLink</name>

@@ -859,6 +859,117 @@
         <source>Line %1 (%2), unit %3: %4</source>
         <translation>Linje %1 (%2), enhet %3: %4</translation>
     </message>
+    <message>
+        <source>MQTT: the password could not be stored: %1</source>
+        <translation>MQTT: lösenordet kunde inte sparas: %1</translation>
+    </message>
+    <message>
+        <source>connecting</source>
+        <translation>ansluter</translation>
+    </message>
+    <message>
+        <source>MQTT: %1</source>
+        <translation>MQTT: %1</translation>
+    </message>
+    <message>
+        <source>CA certificate</source>
+        <translation>CA-certifikat</translation>
+    </message>
+    <message>
+        <source>Certificates (*.pem *.crt);;All files (*)</source>
+        <translation>Certifikat (*.pem *.crt);;Alla filer (*)</translation>
+    </message>
+    <message>
+        <source>MQTT: the broker's host is missing</source>
+        <translation>MQTT: brokerns värd saknas</translation>
+    </message>
+    <message>
+        <source>MQTT: the CA file %1 cannot be read</source>
+        <translation>MQTT: CA-filen %1 kan inte läsas</translation>
+    </message>
+    <message>
+        <source>MQTT: the topic prefix may not hold + or #</source>
+        <translation>MQTT: ämnesprefixet får inte innehålla + eller #</translation>
+    </message>
+    <message>
+        <source>Publishing to an MQTT broker</source>
+        <translation>Publicering till en MQTT-broker</translation>
+    </message>
+    <message>
+        <source>Publish the meters</source>
+        <translation>Publicera mätarna</translation>
+    </message>
+    <message>
+        <source>Encrypted (TLS)</source>
+        <translation>Krypterad (TLS)</translation>
+    </message>
+    <message>
+        <source>Announce the meters to Home Assistant</source>
+        <translation>Anmäl mätarna till Home Assistant</translation>
+    </message>
+    <message>
+        <source>made from the host name</source>
+        <translation>bildas av värdnamnet</translation>
+    </message>
+    <message>
+        <source>the system's certificate authorities</source>
+        <translation>systemets certifikatutfärdare</translation>
+    </message>
+    <message>
+        <source>Publishing:</source>
+        <translation>Publicering:</translation>
+    </message>
+    <message>
+        <source>Broker host:</source>
+        <translation>Brokerns värd:</translation>
+    </message>
+    <message>
+        <source>Client id:</source>
+        <translation>Klient-id:</translation>
+    </message>
+    <message>
+        <source>User name:</source>
+        <translation>Användarnamn:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Lösenord:</translation>
+    </message>
+    <message>
+        <source>Encryption:</source>
+        <translation>Kryptering:</translation>
+    </message>
+    <message>
+        <source>CA file:</source>
+        <translation>CA-fil:</translation>
+    </message>
+    <message>
+        <source>Topic prefix:</source>
+        <translation>Ämnesprefix:</translation>
+    </message>
+    <message>
+        <source>Publish every:</source>
+        <translation>Publicera var:</translation>
+    </message>
+    <message>
+        <source>Delivery (QoS):</source>
+        <translation>Leverans (QoS):</translation>
+    </message>
+    <message>
+        <source>Discovery:</source>
+        <translation>Upptäckt:</translation>
+    </message>
+    <message>
+        <source>Spool limit:</source>
+        <translation>Kögräns:</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n reading(s) dropped from the full spool</source>
+        <translation>
+            <numerusform>%n avläsning kastad ur den fulla kön</numerusform>
+            <numerusform>%n avläsningar kastade ur den fulla kön</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>MqttLink</name>

@@ -1,0 +1,224 @@
+#include "MqttPublisher.h"
+
+#include "MqttPayload.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+MqttPublisher::MqttPublisher(Log log, QObject* parent) : QObject(parent), log(std::move(log))
+{
+    qRegisterMetaType<MqttLink::State>();
+}
+
+MqttPublisher::~MqttPublisher()
+{
+    stop();
+}
+
+namespace {
+
+bool sameSettings(const MqttSettings& a, const MqttSettings& b)
+{
+    return a.host == b.host && a.port == b.port && a.clientId == b.clientId && a.userName == b.userName
+        && a.password == b.password && a.tls == b.tls && a.caFile == b.caFile && a.topicPrefix == b.topicPrefix
+        && a.qos == b.qos && a.homeAssistantDiscovery == b.homeAssistantDiscovery
+        && a.spoolLimitBytes == b.spoolLimitBytes;
+}
+
+} // namespace
+
+void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFolder)
+{
+    if (link && folder == spoolFolder && sameSettings(cfg, settings)) {
+        // The interval is the caller's timer: nothing of the link changes with it.
+        cfg.publishIntervalS = settings.publishIntervalS;
+        return;
+    }
+    stop();
+    cfg = settings;
+    folder = spoolFolder;
+    link = std::make_unique<MqttLink>(cfg, folder);
+    // The link signals from its own thread; these run queued on ours.
+    connect(link.get(), &MqttLink::stateChanged, this, &MqttPublisher::onLinkState, Qt::QueuedConnection);
+    connect(link.get(), &MqttLink::messagesDropped, this, &MqttPublisher::onDropped, Qt::QueuedConnection);
+    log(QString("MQTT: publishing to %1:%2%3 as %4 under %5")
+            .arg(cfg.host)
+            .arg(cfg.port)
+            .arg(cfg.tls ? QStringLiteral(" (TLS)") : QString())
+            .arg(link->clientId(), link->prefix()));
+    if (!link->start())
+        log(QString("MQTT: no spool, readings are lost while the broker cannot be reached: %1").arg(link->error()));
+    droppedTotal = link->spoolDropped();
+    if (droppedTotal > 0)
+        log(QString("MQTT: %1 readings dropped from the full spool so far").arg(droppedTotal));
+    state = QCoreApplication::translate("FlowMeter", "connecting");
+    linkNow = MqttLink::State::Connecting;
+    availability.clear();
+    announced.clear();
+    emit statusChanged();
+}
+
+void MqttPublisher::stop()
+{
+    if (!link)
+        return;
+    link->stop();
+    // Whatever it still queued for us is of a link gone.
+    link->disconnect(this);
+    link.reset();
+    log("MQTT: stopped");
+    state.clear();
+    linkNow = MqttLink::State::Stopped;
+    emit statusChanged();
+}
+
+void MqttPublisher::tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& all, const ValueFormat& format)
+{
+    if (!link)
+        return;
+    models = all;
+    const QString prefix = link->prefix();
+    const int qos = cfg.qos != 0 ? 1 : 0;
+    for (int l = 0; l < lines.size(); ++l) {
+        for (const MeterConfig& m : lines[l].config.meters) {
+            const auto model = all.constFind(m.model);
+            if (model == all.constEnd())
+                continue;
+            const QPair<int, int> key(l, m.id);
+            modelOf.insert(key, m.model);
+            MeterState s = lines[l].units.value(m.id);
+            s.line = l;
+            s.id = m.id;
+            if (cfg.homeAssistantDiscovery && !announced.contains(key)) {
+                announce(l, m, *model, format);
+                announced.insert(key);
+            }
+            const auto was = availability.constFind(key);
+            if (was == availability.constEnd() || *was != s.online) {
+                availability.insert(key, s.online);
+                link->publish(MqttPayload::availabilityTopic(prefix, l, m.id), MqttPayload::availability(s), qos, true);
+            }
+            // Stamped with the reading's own time: replayed from the spool, it still says when.
+            link->publish(MqttPayload::stateTopic(prefix, l, m.id), MqttPayload::state(s, *model, format), qos, true,
+                          s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
+        }
+    }
+}
+
+void MqttPublisher::onMeterEvent(const MeterEvent& event)
+{
+    if (!link)
+        return;
+    const QString prefix = link->prefix();
+    const int qos = cfg.qos != 0 ? 1 : 0;
+    const QPair<int, int> key(event.line, event.id);
+    switch (event.kind) {
+    case MeterEvent::AlarmRaised:
+    case MeterEvent::AlarmCleared: {
+        const auto model = models.constFind(modelOf.value(key));
+        const QByteArray payload = MqttPayload::alarm(event, model == models.constEnd() ? nullptr : &*model);
+        // An event, not a state: a subscriber that comes later is not told of an old alarm.
+        link->publish(MqttPayload::alarmTopic(prefix, event.line, event.id), payload, qos, false, event.wall);
+        break;
+    }
+    case MeterEvent::WentOffline:
+    case MeterEvent::CameBack: {
+        const bool online = event.kind == MeterEvent::CameBack;
+        if (availability.value(key, !online) == online)
+            break;
+        availability.insert(key, online);
+        link->publish(MqttPayload::availabilityTopic(prefix, event.line, event.id),
+                      online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"), qos, true, event.wall);
+        break;
+    }
+    case MeterEvent::TotalizerReset:
+        break;
+    }
+}
+
+QString MqttPublisher::statusText() const
+{
+    if (!link)
+        return QString();
+    QString s = QCoreApplication::translate("FlowMeter", "MQTT: %1").arg(state);
+    if (droppedTotal > 0)
+        s += QStringLiteral(", ") + QCoreApplication::translate("FlowMeter", "%n reading(s) dropped from the full spool", nullptr, int(droppedTotal));
+    return s;
+}
+
+void MqttPublisher::onLinkState(MqttLink::State s, const QString& text)
+{
+    if (!link)
+        return;
+    linkNow = s;
+    state = text;
+    // The link's words never hold the password; a change only, as the link signals changes.
+    log(QString("MQTT: %1").arg(text));
+    emit statusChanged();
+}
+
+void MqttPublisher::onDropped(qint64 total)
+{
+    if (!link || total == droppedTotal)
+        return;
+    log(QString("MQTT: spool full (limit %1 bytes): %2 oldest readings dropped, %3 in all")
+            .arg(cfg.spoolLimitBytes)
+            .arg(total - droppedTotal)
+            .arg(total));
+    droppedTotal = total;
+    emit statusChanged();
+}
+
+QString MqttPublisher::discoveryTopic(const QString& nodeId, int line, int unitId, const ModelValue& value)
+{
+    return QString("homeassistant/sensor/%1/line%2_meter%3_%4/config")
+        .arg(MqttLink::topicLevel(nodeId))
+        .arg(line + 1)
+        .arg(unitId)
+        .arg(MqttPayload::valueKey(value));
+}
+
+QByteArray MqttPublisher::discoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
+                                           const QString& meterName, const MeterModel& model, const ModelValue& value,
+                                           const ValueFormat& format)
+{
+    if (value.function == 5 || value.role == ValueRole::ResetCommand || ValueFormat::isBitField(value))
+        return QByteArray();
+    const QString key = MqttPayload::valueKey(value);
+    const QString device = QString("%1_line%2_meter%3").arg(MqttLink::topicLevel(nodeId)).arg(line + 1).arg(unitId);
+    QJsonObject o;
+    o.insert("name", key);
+    o.insert("unique_id", device + "_" + key);
+    o.insert("object_id", device + "_" + key);
+    o.insert("state_topic", MqttPayload::stateTopic(prefix, line, unitId));
+    o.insert("value_template", QString("{{ value_json['values']['%1']['value'] }}").arg(key));
+    const QString unit = format.unitText(value);
+    if (!unit.isEmpty())
+        o.insert("unit_of_measurement", unit);
+    if (value.role == ValueRole::FlowRate || value.role == ValueRole::Temperature)
+        o.insert("state_class", "measurement");
+    else if (value.role == ValueRole::Totalizer)
+        o.insert("state_class", "total_increasing");
+    // Gone when either the program or the meter is.
+    o.insert("availability", QJsonArray{QJsonObject{{"topic", prefix + "/status"}},
+                                        QJsonObject{{"topic", MqttPayload::availabilityTopic(prefix, line, unitId)}}});
+    o.insert("availability_mode", "all");
+    o.insert("device", QJsonObject{{"identifiers", QJsonArray{device}},
+                                   {"name", meterName.isEmpty() ? QString("line %1 meter %2").arg(line + 1).arg(unitId)
+                                                                : meterName},
+                                   {"manufacturer", model.maker},
+                                   {"model", model.model}});
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+void MqttPublisher::announce(int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format)
+{
+    for (const ModelValue& v : model.values) {
+        const QByteArray payload =
+            discoveryPayload(link->prefix(), link->clientId(), line, meter.id, meter.name, model, v, format);
+        if (!payload.isEmpty())
+            link->publish(discoveryTopic(link->clientId(), line, meter.id, v), payload, cfg.qos != 0 ? 1 : 0, true);
+    }
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "FlowConfig.h"
+#include "MeterEvent.h"
+#include "MeterModel.h"
+#include "MeterState.h"
+#include "MqttLink.h"
+#include "MqttSettings.h"
+#include "ValueFormat.h"
+
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QSet>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+// The plug-in's side of publishing to a broker (docs/mqtt.md): at each tick every meter's state
+// and, when it changed, its availability, both retained; alarms the moment a line sees them;
+// the meters announced to Home Assistant when asked. It only forms payloads and hands them to
+// the link, whose own thread does all the talking to the network, so the GUI thread that calls
+// this never waits for the broker (at most for one write to the spool on disk).
+class MqttPublisher : public QObject
+{
+    Q_OBJECT
+public:
+    struct Line
+    {
+        LineConfig config;
+        QMap<int, MeterState> units;
+    };
+    using Log = std::function<void(const QString&)>;
+
+    explicit MqttPublisher(Log log, QObject* parent = nullptr);
+    ~MqttPublisher() override;
+
+    // (Re)starts the link with `settings`, its spool in `spoolFolder`. An unchanged setting
+    // keeps the running link (and its connection).
+    void start(const MqttSettings& settings, const QString& spoolFolder);
+    void stop();
+    bool running() const { return link != nullptr; }
+
+    // One publication of every meter of `lines`.
+    void tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
+    // From the lines (queued): alarms and availability go out at once.
+    void onMeterEvent(const MeterEvent& event);
+
+    // "connected", "connecting", ... as the link says it; empty while stopped.
+    QString stateText() const { return state; }
+    MqttLink::State linkState() const { return linkNow; }
+    // Readings dropped from a full spool, kept with the spool across starts.
+    qint64 dropped() const { return droppedTotal; }
+    // The status area's line: "MQTT: connected", with the readings dropped when there are.
+    QString statusText() const;
+    const MqttLink* currentLink() const { return link.get(); }
+
+    // Home Assistant's discovery topic and payload for value `value` of a meter; empty for a
+    // value it has nothing to show of (a command, text).
+    static QString discoveryTopic(const QString& nodeId, int line, int unitId, const ModelValue& value);
+    static QByteArray discoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
+                                       const QString& meterName, const MeterModel& model, const ModelValue& value,
+                                       const ValueFormat& format);
+
+signals:
+    // The state or the dropped count changed: statusText() has the new words.
+    void statusChanged();
+
+private:
+    void onLinkState(MqttLink::State s, const QString& text);
+    void onDropped(qint64 total);
+    void announce(int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format);
+
+    Log log;
+    MqttSettings cfg;
+    QString folder;
+    std::unique_ptr<MqttLink> link;
+    QString state;
+    MqttLink::State linkNow = MqttLink::State::Stopped;
+    qint64 droppedTotal = 0;
+    // What each meter's availability topic was last told, so that it is sent on a change only.
+    QMap<QPair<int, int>, bool> availability;
+    // Meters announced to Home Assistant since the link started.
+    QSet<QPair<int, int>> announced;
+    // The models of the last tick, for the words of an alarm event.
+    QMap<QPair<int, int>, QString> modelOf;
+    QMap<QString, MeterModel> models;
+};
