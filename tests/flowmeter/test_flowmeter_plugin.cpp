@@ -318,7 +318,11 @@ class TestFlowmeterPlugin : public QObject
 {
     Q_OBJECT
 
+    // Recordings and the alarm list of one run are not the next run's: each run starts without.
+    QTemporaryDir dataHome;
+
 private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit()); }
     void pagesShowTheSelectedMeter();
     void scanFindsExactlyTheMetersOnTheBus();
     void resetTotalizerHoldsTheGuiAndZeroes();

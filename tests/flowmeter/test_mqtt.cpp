@@ -164,6 +164,37 @@ int linkChild(int argc, char** argv, int port, const QString& prefix)
     }
 }
 
+// The test's own CA ("ca.crt"), a stranger's ("other.crt"), a server certificate for 127.0.0.1
+// signed by the first ("server.crt", "server.key") and a password file ("passwords") with the
+// user "station" and the password "s3cret-Pw", all in `dir`.
+bool makePki(const QString& dir, QString* failed)
+{
+    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
+    if (openssl.isEmpty() || passwd.isEmpty()) {
+        *failed = QStringLiteral("openssl or mosquitto_passwd is not installed");
+        return false;
+    }
+    auto p = [&](const QString& f) { return dir + '/' + f; };
+    QFile ext(p("ext.cnf"));
+    if (!ext.open(QIODevice::WriteOnly))
+        return false;
+    ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    ext.close();
+    for (const QString& name : {QStringLiteral("ca"), QStringLiteral("other")})
+        if (!run(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test " + name,
+                           "-keyout", p(name + ".key"), "-out", p(name + ".crt")}, failed))
+            return false;
+    if (!run(openssl, {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", p("server.key"),
+                       "-out", p("server.csr")}, failed)
+        || !run(openssl, {"x509", "-req", "-in", p("server.csr"), "-CA", p("ca.crt"), "-CAkey", p("ca.key"),
+                          "-CAcreateserial", "-days", "2", "-extfile", p("ext.cnf"), "-out", p("server.crt")}, failed)
+        || !run(passwd, {"-c", "-b", p("passwords"), "station", "s3cret-Pw"}, failed))
+        return false;
+    QFile::setPermissions(p("passwords"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}
+
 // A first run's settings that publish every second to `broker` under `prefix`, plus `more`
 // (keys of the plug-in's group).
 void publishTo(const QString& configDir, const MosquittoBroker& broker, const QString& prefix,
@@ -606,27 +637,9 @@ private slots:
     void tlsAndPasswords()
     {
         QTemporaryDir pki;
-        const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
-        QVERIFY2(!openssl.isEmpty(), "openssl is not installed");
+        QString failed;
+        QVERIFY2(makePki(pki.path(), &failed), qPrintable(failed));
         auto p = [&](const QString& f) { return pki.filePath(f); };
-        QString out;
-        QFile ext(p("ext.cnf"));
-        QVERIFY(ext.open(QIODevice::WriteOnly));
-        ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-        ext.close();
-        for (const QString& name : {QStringLiteral("ca"), QStringLiteral("other")})
-            QVERIFY2(run(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                                   "/CN=Test " + name, "-keyout", p(name + ".key"), "-out", p(name + ".crt")}, &out),
-                     qPrintable(out));
-        QVERIFY2(run(openssl, {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
-                               p("server.key"), "-out", p("server.csr")}, &out), qPrintable(out));
-        QVERIFY2(run(openssl, {"x509", "-req", "-in", p("server.csr"), "-CA", p("ca.crt"), "-CAkey", p("ca.key"),
-                               "-CAcreateserial", "-days", "2", "-extfile", p("ext.cnf"), "-out", p("server.crt")}, &out),
-                 qPrintable(out));
-        const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
-        QVERIFY(!passwd.isEmpty());
-        QVERIFY2(run(passwd, {"-c", "-b", p("passwords"), "station", "s3cret-Pw"}, &out), qPrintable(out));
-        QFile::setPermissions(p("passwords"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
         MosquittoBroker broker;
         MosquittoBroker::Options o;
@@ -806,25 +819,26 @@ private slots:
         QVERIFY(p.stop());
     }
 
-    // A wrong password: the log says so in words and the program tries again, ever later, not in
-    // a loop; the password itself is in no line of the log and not in the settings file.
-    void programWithAWrongPasswordSaysSoAndBacksOff()
+    // Over TLS with the test's CA: a wrong password is said in words and the program tries again,
+    // ever later, not in a loop; the password itself is in no line of the log and not in the
+    // settings file. With the right one it connects and its readings arrive.
+    void programOverTlsWithAWrongPasswordSaysSoAndBacksOff()
     {
-        QTemporaryDir dir;
-        const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
-        QVERIFY(!passwd.isEmpty());
-        QString out;
-        const QString file = dir.filePath("passwords");
-        QVERIFY2(run(passwd, {"-c", "-b", file, "station", "s3cret-Pw"}, &out), qPrintable(out));
-        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QTemporaryDir pki;
+        QString failed;
+        QVERIFY2(makePki(pki.path(), &failed), qPrintable(failed));
         MosquittoBroker broker;
         MosquittoBroker::Options o;
-        o.passwordFile = file;
+        o.caFile = pki.filePath("ca.crt");
+        o.certFile = pki.filePath("server.crt");
+        o.keyFile = pki.filePath("server.key");
+        o.passwordFile = pki.filePath("passwords");
         QVERIFY2(broker.start(o), qPrintable(broker.error()));
         FlowSim sim("1");
         QVERIFY(sim.started);
         ProgramRunner p;
-        publishTo(p.configDir(), broker, "auth/station", {{"user", "station"}});
+        publishTo(p.configDir(), broker, "auth/station",
+                  {{"user", "station"}, {"tls", true}, {"caFile", pki.filePath("ca.crt")}});
         QVERIFY(startStation(p, sim, "1", {{"CORVANE_FLOWMETER_MQTT_PASSWORD", "wrong-Pw-5521"}}));
         QVERIFY(p.waitFor("MQTT: refused: wrong user name or password", 20000));
         QTest::qWait(6000);
@@ -844,6 +858,17 @@ private slots:
         QVERIFY2(stored.contains("mqtt\\user=station"), stored.constData());
         QVERIFY(!stored.contains("wrong-Pw-5521"));
         QVERIFY(!stored.contains("password"));
+
+        ProgramRunner right;
+        publishTo(right.configDir(), broker, "auth/station",
+                  {{"user", "station"}, {"tls", true}, {"caFile", pki.filePath("ca.crt")}});
+        QVERIFY(startStation(right, sim, "1", {{"CORVANE_FLOWMETER_MQTT_PASSWORD", "s3cret-Pw"}}));
+        QVERIFY2(right.waitFor("Flow meter plugin: MQTT: connected", 20000), qPrintable(right.log()));
+        QVERIFY(right.log().contains("MQTT: publishing to 127.0.0.1:" + QString::number(broker.port()) + " (TLS)"));
+        QVERIFY2(waitUntil([&] { return broker.log().contains("'auth/station/line1/meter1/state'"); }, 20000),
+                 qPrintable(broker.log()));
+        QVERIFY(right.stop());
+        QVERIFY(!right.log().contains("s3cret-Pw"));
     }
 
     // With no broker and a spool of a few KiB the oldest readings go; how many is in the status
