@@ -1300,7 +1300,9 @@ void cFlowMeterPlugin::showMqtt()
     }
     mqttMark->setVisible(!text.isEmpty());
     mqttMark->setText(text);
-    const bool bad = mqtt->linkState() == MqttLink::State::Refused || mqtt->linkState() == MqttLink::State::TlsFailure;
+    const bool bad = mqtt->linkState() == MqttLink::State::Refused || mqtt->linkState() == MqttLink::State::TlsFailure
+        || !mqtt->spoolProblemText().isEmpty();
+    mqttMark->setToolTip(mqtt->spoolProblemText());
     mqttMark->setStyleSheet(bad ? "QLabel { color: #d32f2f; font-weight: bold; }" : QString());
 }
 

@@ -6,7 +6,9 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstring>
 
 namespace {
@@ -106,7 +108,10 @@ bool MqttLink::start()
         ok = spool->open();
         if (!ok)
             lastError = spool->error();
-        droppedSeen = spool->dropped();
+        droppedSeen = spool->dropped() + droppedWaiting;
+        droppedTotal.store(droppedSeen);
+        spoolCount.store(spool->count());
+        threadRunning = true;
     }
     stopping.store(false);
     attempts.store(0);
@@ -121,6 +126,21 @@ void MqttLink::stop(int graceMs)
         stopping.store(true);
         wake.notify_all();
         worker.join();
+        qint64 droppedNow = -1;
+        {
+            std::lock_guard<std::mutex> g(lock);
+            threadRunning = false;
+            // Handed over after the thread's last look: kept all the same.
+            std::vector<MqttSpool::Message> late(std::make_move_iterator(incoming.begin()),
+                                                 std::make_move_iterator(incoming.end()));
+            incoming.clear();
+            incomingBytes = 0;
+            if (!late.empty() && !spool->append(late))
+                lastError = spool->error();
+            noteSpoolLocked(&droppedNow);
+        }
+        if (droppedNow >= 0)
+            emit messagesDropped(droppedNow);
         setState(State::Stopped, tr("stopped"));
     }
     if (libraryTaken) {
@@ -144,7 +164,7 @@ QString MqttLink::stateText() const
 int MqttLink::spooled() const
 {
     std::lock_guard<std::mutex> g(lock);
-    return spool->count();
+    return spoolCount.load() + int(incoming.size()) + (draining ? drainingCount : 0);
 }
 
 int MqttLink::refusedMessages() const
@@ -164,8 +184,7 @@ int MqttLink::unconfirmed() const
 
 std::int64_t MqttLink::spoolDropped() const
 {
-    std::lock_guard<std::mutex> g(lock);
-    return spool->dropped();
+    return droppedTotal.load();
 }
 
 QString MqttLink::error() const
@@ -205,27 +224,123 @@ bool MqttLink::publish(const QString& topic, const QByteArray& payload, int qos,
         return false;
     }
     qint64 droppedNow = -1;
-    bool ok;
+    bool ok = true;
     {
         std::lock_guard<std::mutex> g(lock);
-        if (connected && spool->isEmpty() && spoolSent == 0) {
+        if (!threadRunning) {
+            // No thread to hand it to: the caller waits for the disk itself.
+            ok = spoolLocked(m);
+            noteSpoolLocked(&droppedNow);
+        } else if (connected && spoolCount.load() == 0 && spoolSent == 0 && incoming.empty() && !draining) {
             // A failed hand-over stays in flight unconfirmed, and goes into the spool with the
             // rest when the connection ends.
             if (!sendLocked(m, false))
                 settle();
             return true;
+        } else {
+            incomingBytes += waitingSize(m);
+            incoming.push_back(std::move(m));
+            ++arrivals;
+            keepWaitingBoundedLocked(&droppedNow);
         }
-        ok = spoolLocked(m);
-        if (spool->dropped() != droppedSeen) {
-            droppedSeen = spool->dropped();
-            droppedNow = droppedSeen;
-        }
-        if (connected)
-            pump();
     }
+    wake.notify_all();
     if (droppedNow >= 0)
         emit messagesDropped(droppedNow);
     return ok;
+}
+
+void MqttLink::noteSpoolLocked(qint64* droppedNow)
+{
+    spoolCount.store(spool->count());
+    const std::int64_t total = spool->dropped() + droppedWaiting;
+    droppedTotal.store(total);
+    if (total != droppedSeen) {
+        droppedSeen = total;
+        *droppedNow = total;
+    }
+}
+
+void MqttLink::drainIncoming()
+{
+    std::vector<MqttSpool::Message> batch;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        if (incoming.empty())
+            return;
+        if (connected && spoolCount.load() == 0 && spoolSent == 0) {
+            // Nothing older waits: straight out, as publish() would have sent them.
+            for (const MqttSpool::Message& m : incoming)
+                if (!sendLocked(m, false))
+                    settle();
+            incoming.clear();
+            incomingBytes = 0;
+            return;
+        }
+        if (spoolBroken && std::chrono::steady_clock::now() < spoolRetryAt)
+            return;
+        batch.assign(std::make_move_iterator(incoming.begin()), std::make_move_iterator(incoming.end()));
+        incoming.clear();
+        incomingBytes = 0;
+        draining = true;
+        drainingCount = int(batch.size());
+    }
+    // Only this thread touches the spool while it runs, so the disk is waited for without the
+    // lock: publish() and the status go on meanwhile.
+    const bool ok = spool->append(batch);
+    const QString failed = ok ? QString() : spool->error();
+    qint64 droppedNow = -1;
+    bool changed;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        draining = false;
+        drainingCount = 0;
+        if (!ok) {
+            // A full disk or a spool that could not be opened: the messages wait in memory,
+            // before anything newer, and the spool is tried again in a second.
+            lastError = failed;
+            std::move(incoming.begin(), incoming.end(), std::back_inserter(batch));
+            incoming.assign(std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
+            incomingBytes = 0;
+            for (const MqttSpool::Message& m : incoming)
+                incomingBytes += waitingSize(m);
+            keepWaitingBoundedLocked(&droppedNow);
+            spoolRetryAt = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        }
+        changed = spoolBroken != !ok;
+        spoolBroken = !ok;
+        noteSpoolLocked(&droppedNow);
+        if (connected)
+            pump();
+    }
+    if (changed)
+        emit spoolFailed(failed);
+    if (droppedNow >= 0)
+        emit messagesDropped(droppedNow);
+}
+
+std::int64_t MqttLink::waitingSize(const MqttSpool::Message& m)
+{
+    return m.topic.size() * 2 + m.payload.size() + 64;
+}
+
+void MqttLink::keepWaitingBoundedLocked(qint64* droppedNow)
+{
+    // The spool itself keeps to its limit; this bounds what waits in memory for a thread held
+    // up by a slow or full disk, or by a connect that takes long.
+    const std::int64_t bound = std::clamp<std::int64_t>(cfg.spoolLimitBytes, 4 << 20, 64 << 20);
+    std::int64_t gone = 0;
+    while (incomingBytes > bound && incoming.size() > 1) {
+        incomingBytes -= waitingSize(incoming.front());
+        incoming.pop_front();
+        ++gone;
+    }
+    // The spool is the link thread's alone: only this count is changed here.
+    if (gone > 0) {
+        droppedWaiting += gone;
+        droppedSeen = droppedTotal.fetch_add(gone) + gone;
+        *droppedNow = droppedSeen;
+    }
 }
 
 bool MqttLink::spoolLocked(const MqttSpool::Message& m)
@@ -357,6 +472,7 @@ void MqttLink::settle()
     if (confirmed > 0) {
         spool->removeOldest(confirmed);
         spoolSent -= confirmed;
+        spoolCount.store(spool->count());
     }
 }
 
@@ -464,6 +580,7 @@ void MqttLink::serve()
         err = errno;
         if (rc != MOSQ_ERR_SUCCESS)
             break;
+        drainIncoming();
     }
     bool wasConnected;
     int refused;
@@ -517,20 +634,29 @@ void MqttLink::sayOffline()
 
 void MqttLink::takeBack()
 {
-    std::lock_guard<std::mutex> g(lock);
-    connected = false;
-    // Handed straight to the broker, not confirmed: into the spool (empty while such
-    // messages go out), so they leave again first. Spool messages in flight never left it.
-    for (const Sent& s : inFlight)
-        if (!s.fromSpool && !s.done)
-            spoolLocked(s.message);
-    inFlight.clear();
-    spoolSent = 0;
-    statusMid = -1;
-    if (client) {
-        mosquitto_destroy(client);
-        client = nullptr;
+    std::vector<MqttSpool::Message> back;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        connected = false;
+        // Handed straight to the broker, not confirmed: into the spool (empty while such
+        // messages go out), so they leave again first. Spool messages in flight never left it.
+        for (const Sent& s : inFlight)
+            if (!s.fromSpool && !s.done)
+                back.push_back(s.message);
+        inFlight.clear();
+        spoolSent = 0;
+        statusMid = -1;
+        if (client) {
+            mosquitto_destroy(client);
+            client = nullptr;
+        }
+        // Before whatever publish() handed over meanwhile; into the spool with it.
+        for (auto it = back.rbegin(); it != back.rend(); ++it) {
+            incomingBytes += waitingSize(*it);
+            incoming.push_front(std::move(*it));
+        }
     }
+    drainIncoming();
 }
 
 void MqttLink::waitBackOff(int seconds)
@@ -543,9 +669,23 @@ void MqttLink::waitBackOff(int seconds)
         words = text;
     }
     setState(s, words + QCoreApplication::translate("MqttLink", " - next try in %n s", nullptr, seconds));
+    // Bounded by the back-off; stop() cuts it short. What is published meanwhile goes into the
+    // spool as it comes (a spool that failed is tried again each second).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::unique_lock<std::mutex> g(lock);
-    // Bounded by the back-off; stop() cuts it short.
-    wake.wait_for(g, std::chrono::seconds(seconds), [this] { return stopping.load(); });
+    while (!stopping.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until)
+            break;
+        const auto next = incoming.empty() ? until : std::min(until, now + std::chrono::seconds(1));
+        const std::uint64_t seen = arrivals;
+        wake.wait_until(g, next, [&] { return stopping.load() || arrivals != seen; });
+        if (stopping.load())
+            break;
+        g.unlock();
+        drainIncoming();
+        g.lock();
+    }
 }
 
 void MqttLink::run()

@@ -8,12 +8,14 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -21,8 +23,9 @@ struct mosquitto_message;
 // One connection to an MQTT broker, kept on a thread of its own (docs/mqtt.md).
 //
 // publish() may be called from any thread. While the link is connected and nothing waits in
-// the spool, a message goes straight out; otherwise it goes into the spool on disk, which is
-// sent first, oldest first, once the broker is back. A message handed to the broker and not yet
+// the spool, a message goes straight out; otherwise the link's thread puts it into the spool on
+// disk (many at once, with one fdatasync), which is sent first, oldest first, once the broker
+// is back. A message handed to the broker and not yet
 // acknowledged (QoS 1) or not yet written out (QoS 0) when the connection drops goes into the
 // spool too, before anything newer, so nothing is lost and the order holds. Each (re)connection
 // is a fresh client, so the library never sends again what the spool already sends.
@@ -45,8 +48,9 @@ public:
     // was not acknowledged stays in the spool for the next start.
     void stop(int graceMs = 2000);
 
-    // Never blocks on the network; blocks for one fdatasync when the message is spooled.
-    // False when the message was lost: spool not open, or larger than its limit.
+    // Never waits for the network or the disk (but after stop(), when it spools the message
+    // itself). False when the topic cannot be published to; a message the spool then cannot
+    // keep is said by error() and, dropped to keep the limit, counted in spoolDropped().
     bool publish(const QString& topic, const QByteArray& payload, int qos, bool retain,
                  const QDateTime& time = QDateTime());
 
@@ -61,6 +65,7 @@ public:
     // Attempts to connect since start().
     int connectAttempts() const { return attempts.load(std::memory_order_relaxed); }
     int connections() const { return accepted.load(std::memory_order_relaxed); }
+    // Messages waiting to be sent: in the spool, or handed over and on their way into it.
     int spooled() const;
     // Messages the library would not send at all (counted as gone).
     int refusedMessages() const;
@@ -80,6 +85,9 @@ signals:
     void stateChanged(MqttLink::State state, const QString& text);
     // Messages dropped from the spool to keep within its limit: the total so far.
     void messagesDropped(qint64 total);
+    // The spool could not be written (a full disk, a folder gone), in words; empty once it can
+    // be again. Meanwhile messages wait in memory, the oldest dropped past a bound.
+    void spoolFailed(const QString& words);
 
 private:
     struct Sent
@@ -104,6 +112,15 @@ private:
     void settle();
     bool sendLocked(const MqttSpool::Message& m, bool fromSpool);
     bool spoolLocked(const MqttSpool::Message& m);
+    // On the link's thread: what publish() handed over goes into the spool, without the lock
+    // held while the disk is waited for.
+    void drainIncoming();
+    // With `lock` held: the spool's count for other threads; the new total of dropped messages
+    // in `droppedNow` when it changed.
+    void noteSpoolLocked(qint64* droppedNow);
+    // With `lock` held: drops the oldest waiting past the memory's bound.
+    void keepWaitingBoundedLocked(qint64* droppedNow);
+    static std::int64_t waitingSize(const MqttSpool::Message& m);
 
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
@@ -126,6 +143,23 @@ private:
     bool connected = false;
     // In flight, oldest first; spool messages among them are still in the spool.
     std::deque<Sent> inFlight;
+    // Handed over by publish(), not yet in the spool; bounded in memory as the spool is on disk.
+    std::deque<MqttSpool::Message> incoming;
+    std::int64_t incomingBytes = 0;
+    // The link's thread is writing a batch taken from `incoming` to the spool.
+    bool draining = false;
+    int drainingCount = 0;
+    // Messages handed over so far, for the back-off's wait to see new ones.
+    std::uint64_t arrivals = 0;
+    // The last write to the spool failed; tried again from spoolRetryAt (link thread only).
+    bool spoolBroken = false;
+    std::chrono::steady_clock::time_point spoolRetryAt;
+    bool threadRunning = false;
+    // Dropped from `incoming` because the link's thread could not keep up (never written).
+    std::int64_t droppedWaiting = 0;
+    // The spool's count, kept for other threads: only the link's thread touches the spool.
+    std::atomic<int> spoolCount{0};
+    std::atomic<std::int64_t> droppedTotal{0};
     int spoolSent = 0;
     State current = State::Stopped;
     QString text;

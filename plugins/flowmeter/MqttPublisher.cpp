@@ -43,6 +43,8 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
     // The link signals from its own thread; these run queued on ours.
     connect(link.get(), &MqttLink::stateChanged, this, &MqttPublisher::onLinkState, Qt::QueuedConnection);
     connect(link.get(), &MqttLink::messagesDropped, this, &MqttPublisher::onDropped, Qt::QueuedConnection);
+    connect(link.get(), &MqttLink::spoolFailed, this, &MqttPublisher::onSpoolFailed, Qt::QueuedConnection);
+    spoolProblem.clear();
     log(QString("MQTT: publishing to %1:%2%3 as %4 under %5")
             .arg(cfg.host)
             .arg(cfg.port)
@@ -143,6 +145,8 @@ QString MqttPublisher::statusText() const
     if (!link)
         return QString();
     QString s = QCoreApplication::translate("FlowMeter", "MQTT: %1").arg(state);
+    if (!spoolProblem.isEmpty())
+        s += QStringLiteral(", ") + QCoreApplication::translate("FlowMeter", "readings kept in memory only");
     if (droppedTotal > 0)
         s += QStringLiteral(", ") + QCoreApplication::translate("FlowMeter", "%n reading(s) dropped from the full spool", nullptr, int(droppedTotal));
     return s;
@@ -156,6 +160,18 @@ void MqttPublisher::onLinkState(MqttLink::State s, const QString& text)
     state = text;
     // The link's words never hold the password; a change only, as the link signals changes.
     log(QString("MQTT: %1").arg(text));
+    emit statusChanged();
+}
+
+void MqttPublisher::onSpoolFailed(const QString& words)
+{
+    if (!link || words == spoolProblem)
+        return;
+    if (words.isEmpty())
+        log("MQTT: the spool is written again");
+    else
+        log(QString("MQTT: %1; readings wait in memory until it can be written").arg(words));
+    spoolProblem = words;
     emit statusChanged();
 }
 

@@ -51,6 +51,8 @@ public:
     // "connected", "connecting", ... as the link says it; empty while stopped.
     QString stateText() const { return state; }
     MqttLink::State linkState() const { return linkNow; }
+    // Why the spool cannot be written (readings then wait in memory); empty while it can.
+    QString spoolProblemText() const { return spoolProblem; }
     // Readings dropped from a full spool, kept with the spool across starts.
     qint64 dropped() const { return droppedTotal; }
     // The status area's line: "MQTT: connected", with the readings dropped when there are.
@@ -71,6 +73,7 @@ signals:
 private:
     void onLinkState(MqttLink::State s, const QString& text);
     void onDropped(qint64 total);
+    void onSpoolFailed(const QString& words);
     void announce(int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format);
 
     Log log;
@@ -80,6 +83,8 @@ private:
     QString state;
     MqttLink::State linkNow = MqttLink::State::Stopped;
     qint64 droppedTotal = 0;
+    // Why the spool cannot be written; empty while it can.
+    QString spoolProblem;
     // What each meter's availability topic was last told, so that it is sent on a change only.
     QMap<QPair<int, int>, bool> availability;
     // Meters announced to Home Assistant since the link started.

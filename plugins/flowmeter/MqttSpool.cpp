@@ -242,49 +242,76 @@ bool MqttSpool::decode(const QByteArray& b, Message* out)
 
 bool MqttSpool::append(const Message& message)
 {
+    bool tooLarge = false;
+    return appendAll(std::vector<Message>{message}, &tooLarge) && !tooLarge;
+}
+
+bool MqttSpool::append(const std::vector<Message>& batch)
+{
+    bool tooLarge = false;
+    return appendAll(batch, &tooLarge);
+}
+
+bool MqttSpool::appendAll(const std::vector<Message>& batch, bool* tooLargeSeen)
+{
     if (fd < 0) {
         if (lastError.isEmpty())
             lastError = tr("The MQTT spool is not open");
         return false;
     }
-    const QByteArray body = encode(message);
-    const std::int64_t size = frameSize + body.size();
-    if (size > limitBytes) {
-        ++droppedCount;
-        writeHeader();
-        lastError = tr("A message of %1 bytes is larger than the MQTT spool's limit").arg(size);
-        return false;
+    const std::int64_t start = end;
+    const std::int64_t droppedBefore = droppedCount;
+    std::int64_t tooLarge = 0;
+    QByteArray frames;
+    for (const Message& message : batch) {
+        const QByteArray body = encode(message);
+        const std::int64_t size = frameSize + body.size();
+        if (size > limitBytes) {
+            ++droppedCount;
+            tooLarge = size;
+            continue;
+        }
+        // Room is made from the oldest, which may be of this same batch.
+        while (!entries.empty() && liveBytes + size > limitBytes) {
+            liveBytes -= entries.front().size;
+            entries.pop_front();
+            ++droppedCount;
+        }
+        char frame[frameSize];
+        qToLittleEndian<quint32>(recordMagic, frame);
+        qToLittleEndian<quint32>(quint32(body.size()), frame + 4);
+        qToLittleEndian<quint32>(crc32(body.constData(), size_t(body.size())), frame + 8);
+        frames.append(frame, frameSize);
+        frames.append(body);
+        entries.push_back({end, size});
+        end += size;
+        liveBytes += size;
     }
-    bool droppedAny = false;
-    while (!entries.empty() && liveBytes + size > limitBytes) {
-        const Entry e = entries.front();
-        entries.pop_front();
-        liveBytes -= e.size;
-        ++droppedCount;
-        droppedAny = true;
-    }
-    if (droppedAny) {
+    const bool droppedAny = droppedCount != droppedBefore;
+    if (droppedAny)
         head = entries.empty() ? end : entries.front().offset;
-        if (!writeHeader())
-            return fail(tr("Cannot write the MQTT spool %1: %2"));
-    }
-
-    QByteArray frame(int(frameSize), Qt::Uninitialized);
-    qToLittleEndian<quint32>(recordMagic, frame.data());
-    qToLittleEndian<quint32>(quint32(body.size()), frame.data() + 4);
-    qToLittleEndian<quint32>(crc32(body.constData(), size_t(body.size())), frame.data() + 8);
-    frame.append(body);
-    if (!writeAll(fd, frame.constData(), frame.size(), end) || ::fdatasync(fd) != 0) {
+    // The header (when it moved) and the messages are made durable by one fdatasync.
+    bool ok = (!droppedAny || writeHeader(false))
+        && (frames.isEmpty() || writeAll(fd, frames.constData(), frames.size(), start));
+    ok = ok && (frames.isEmpty() && !droppedAny ? true : ::fdatasync(fd) == 0);
+    if (!ok) {
         const int saved = errno;
-        // Leave the file ending at a whole message.
+        // Leave the file ending at a whole message; the batch is not in it.
+        while (!entries.empty() && entries.back().offset >= start) {
+            liveBytes -= entries.back().size;
+            entries.pop_back();
+        }
+        end = start;
+        head = entries.empty() ? end : entries.front().offset;
         if (::ftruncate(fd, off_t(end)) != 0) {
         }
         errno = saved;
         return fail(tr("Cannot write the MQTT spool %1: %2"));
     }
-    entries.push_back({end, size});
-    end += size;
-    liveBytes += size;
+    if (tooLarge > 0) {
+        lastError = tr("A message of %1 bytes is larger than the MQTT spool's limit").arg(tooLarge);
+        *tooLargeSeen = true;
+    }
     if (droppedAny)
         compactIfWorthIt();
     return true;

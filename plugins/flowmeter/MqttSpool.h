@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 // Messages kept on disk while the broker cannot be reached, oldest first (docs/mqtt.md).
 //
@@ -16,7 +17,7 @@
 // header (one small write, made durable with the next append: a crash may send some confirmed
 // messages again, never lose one); the file is rewritten without the removed messages
 // when they are most of it. Bounded: an append that would pass the limit first drops the oldest.
-// Used from one thread at a time (the link holds its lock around it).
+// Used from one thread at a time (the link's own).
 class MqttSpool
 {
 public:
@@ -44,6 +45,10 @@ public:
     // Durable when it returns true. Drops the oldest to make room; a message larger than the
     // whole limit is itself dropped (and counted), and false is returned.
     bool append(const Message& message);
+    // The messages in their order, with one write and one fdatasync for them all. False only
+    // when that write failed, and then none of them is kept. Room is made as for each alone; one
+    // larger than the whole limit is dropped, counted and said in error().
+    bool append(const std::vector<Message>& batch);
     // The `index`-th oldest (0: the oldest); false when there are not that many or it cannot be
     // read back.
     bool peek(Message* out, int index = 0) const;
@@ -78,7 +83,7 @@ private:
     // `sync`: made durable at once; otherwise with the next append's fdatasync (or the system's
     // own writeback), which at worst sends confirmed messages again after a crash.
     bool writeHeader(bool sync = true);
-    bool dropOldest();
+    bool appendAll(const std::vector<Message>& batch, bool* tooLarge);
     // Rewrites the file with the live messages only, when the removed ones are most of it.
     void compactIfWorthIt();
     bool readBody(const Entry& e, QByteArray* body) const;
