@@ -846,6 +846,10 @@
             <numerusform>%n readings dropped from the full spool</numerusform>
         </translation>
     </message>
+    <message>
+        <source>readings kept in memory only</source>
+        <translation>readings kept in memory only</translation>
+    </message>
 </context>
 <context>
     <name>MqttLink</name>

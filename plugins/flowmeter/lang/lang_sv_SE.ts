@@ -970,6 +970,10 @@
             <numerusform>%n avläsningar kastade ur den fulla kön</numerusform>
         </translation>
     </message>
+    <message>
+        <source>readings kept in memory only</source>
+        <translation>avläsningar hålls bara i minnet</translation>
+    </message>
 </context>
 <context>
     <name>MqttLink</name>
