@@ -1,6 +1,7 @@
 // The real program with the real flowmeter.plg, talking to the real simulator over its
 // pseudo-terminals: readings as served, faults and recovery, settings across restarts.
 #include "FlowSim.h"
+#include "MosquittoBroker.h"
 
 #include <ProgramRunner.h>
 #include <RecordedFile.h>
@@ -510,7 +511,8 @@ void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay_data()
 }
 
 // A station without a screen: the shipped unit's command line and environment, with a settings
-// file as one copied over from a desktop, poll the meters and record their readings; and the
+// file as one copied over from a desktop, poll the meters, record their readings and publish
+// them to a broker; and the
 // same without the display-less platform says what to do in one line and ends with status 1.
 void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay()
 {
@@ -522,6 +524,8 @@ void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay()
 
     FlowSim sim("1,2");
     QVERIFY(sim.started);
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
     QTemporaryDir recordings;
     ProgramRunner p;
     recordInto(p.configDir(), recordings.path());
@@ -529,6 +533,11 @@ void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay()
         QSettings s(p.configDir() + "/Tessmark/Corvane.conf", QSettings::IniFormat);
         s.setValue("FlowMeter/port", sim.link);
         s.setValue("FlowMeter/ids", "1,2");
+        s.setValue("FlowMeter/mqtt/enabled", true);
+        s.setValue("FlowMeter/mqtt/host", "127.0.0.1");
+        s.setValue("FlowMeter/mqtt/port", broker.port());
+        s.setValue("FlowMeter/mqtt/topicPrefix", "plant/station");
+        s.setValue("FlowMeter/mqtt/interval", 1);
     }
     QProcessEnvironment env = serviceEnvironment(p.process().processEnvironment(), unit);
     // Nothing of the first run's environment: the settings file alone says where the meters are.
@@ -540,6 +549,10 @@ void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay()
     QVERIFY2(waitUntil([&] { return recordedIn(recordings.path()).of(1).size() >= 2
                                     && recordedIn(recordings.path()).of(2).size() >= 2; }, 20000),
              qPrintable(p.out()));
+    // The broker's own log: the states of both meters came in.
+    QVERIFY2(waitUntil([&] { return broker.log().contains("'plant/station/line1/meter1/state'")
+                                    && broker.log().contains("'plant/station/line1/meter2/state'"); }, 20000),
+             qPrintable(broker.log()));
     QVERIFY(p.stop());
     QCOMPARE(p.exitCode(), 0);
     const RecordedFile recorded = recordedIn(recordings.path());
