@@ -329,8 +329,8 @@ int publisherFigures()
     std::sort(tickMs.begin(), tickMs.end());
     auto pct = [](const std::vector<double>& v, double p) { return v.empty() ? 0.0 : v[std::min(v.size() - 1, size_t(v.size() * p))]; };
     std::printf("publisher: %d meters once a second for %d s at QoS 1 (states only counted):\n", meters, seconds);
-    std::printf("  messages lost %d of %d; tick to subscriber: median %.2f ms, p99 %.2f ms (the last of %d states)\n",
-                expected - std::min(got, expected), expected, pct(lat, 0.5), pct(lat, 0.99), meters);
+    std::printf("  messages lost %d of %d; tick to subscriber, each of the %d states: median %.2f ms, p99 %.2f ms\n",
+                expected - std::min(got, expected), expected, meters, pct(lat, 0.5), pct(lat, 0.99));
     std::printf("  a tick on the calling thread: median %.2f ms, max %.2f ms; CPU of the process %.1f %% of one core\n",
                 pct(tickMs, 0.5), tickMs.empty() ? 0.0 : tickMs.back(), 100.0 * cpu / wall);
     publisher.stop();

@@ -7,14 +7,30 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-MqttPublisher::MqttPublisher(Log log, QObject* parent) : QObject(parent), log(std::move(log))
+MqttPublisher::MqttPublisher(Log log, QObject* parent)
+    : QObject(parent), log(std::move(log)), composerContext(std::make_unique<QObject>())
 {
     qRegisterMetaType<MqttLink::State>();
+    composer.setObjectName(QStringLiteral("MQTT composer"));
+    composerContext->moveToThread(&composer);
+    composer.start();
 }
 
 MqttPublisher::~MqttPublisher()
 {
     stop();
+    composer.quit();
+    composer.wait();
+}
+
+void MqttPublisher::post(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(composerContext.get(), std::move(work), Qt::QueuedConnection);
+}
+
+void MqttPublisher::finishComposing()
+{
+    QMetaObject::invokeMethod(composerContext.get(), [] {}, Qt::BlockingQueuedConnection);
 }
 
 namespace {
@@ -57,8 +73,10 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
         log(QString("MQTT: %1 readings dropped from the full spool so far").arg(droppedTotal));
     state = QCoreApplication::translate("FlowMeter", "connecting");
     linkNow = MqttLink::State::Connecting;
-    availability.clear();
-    announced.clear();
+    post([this] {
+        availability.clear();
+        announced.clear();
+    });
     emit statusChanged();
 }
 
@@ -66,6 +84,8 @@ void MqttPublisher::stop()
 {
     if (!link)
         return;
+    // What was given to the composer goes to the link (and its spool) before the link goes.
+    finishComposing();
     link->stop();
     // Whatever it still queued for us is of a link gone.
     link->disconnect(this);
@@ -80,9 +100,27 @@ void MqttPublisher::tick(const QVector<Line>& lines, const QMap<QString, MeterMo
 {
     if (!link)
         return;
-    models = all;
-    const QString prefix = link->prefix();
+    MqttLink* to = link.get();
     const int qos = cfg.qos != 0 ? 1 : 0;
+    const bool discovery = cfg.homeAssistantDiscovery;
+    // Copies (shared until changed): the composer forms the payloads while this thread goes on.
+    post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery); });
+}
+
+void MqttPublisher::onMeterEvent(const MeterEvent& event)
+{
+    if (!link)
+        return;
+    MqttLink* to = link.get();
+    const int qos = cfg.qos != 0 ? 1 : 0;
+    post([this, to, event, qos] { composeEvent(to, event, qos); });
+}
+
+void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& all,
+                            const ValueFormat& format, int qos, bool discovery)
+{
+    models = all;
+    const QString prefix = to->prefix();
     for (int l = 0; l < lines.size(); ++l) {
         for (const MeterConfig& m : lines[l].config.meters) {
             const auto model = all.constFind(m.model);
@@ -93,28 +131,25 @@ void MqttPublisher::tick(const QVector<Line>& lines, const QMap<QString, MeterMo
             MeterState s = lines[l].units.value(m.id);
             s.line = l;
             s.id = m.id;
-            if (cfg.homeAssistantDiscovery && !announced.contains(key)) {
-                announce(l, m, *model, format);
+            if (discovery && !announced.contains(key)) {
+                announce(to, l, m, *model, format, qos);
                 announced.insert(key);
             }
             const auto was = availability.constFind(key);
             if (was == availability.constEnd() || *was != s.online) {
                 availability.insert(key, s.online);
-                link->publish(MqttPayload::availabilityTopic(prefix, l, m.id), MqttPayload::availability(s), qos, true);
+                to->publish(MqttPayload::availabilityTopic(prefix, l, m.id), MqttPayload::availability(s), qos, true);
             }
             // Stamped with the reading's own time: replayed from the spool, it still says when.
-            link->publish(MqttPayload::stateTopic(prefix, l, m.id), MqttPayload::state(s, *model, format), qos, true,
-                          s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
+            to->publish(MqttPayload::stateTopic(prefix, l, m.id), MqttPayload::state(s, *model, format), qos, true,
+                        s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
         }
     }
 }
 
-void MqttPublisher::onMeterEvent(const MeterEvent& event)
+void MqttPublisher::composeEvent(MqttLink* to, const MeterEvent& event, int qos)
 {
-    if (!link)
-        return;
-    const QString prefix = link->prefix();
-    const int qos = cfg.qos != 0 ? 1 : 0;
+    const QString prefix = to->prefix();
     const QPair<int, int> key(event.line, event.id);
     switch (event.kind) {
     case MeterEvent::AlarmRaised:
@@ -122,7 +157,7 @@ void MqttPublisher::onMeterEvent(const MeterEvent& event)
         const auto model = models.constFind(modelOf.value(key));
         const QByteArray payload = MqttPayload::alarm(event, model == models.constEnd() ? nullptr : &*model);
         // An event, not a state: a subscriber that comes later is not told of an old alarm.
-        link->publish(MqttPayload::alarmTopic(prefix, event.line, event.id), payload, qos, false, event.wall);
+        to->publish(MqttPayload::alarmTopic(prefix, event.line, event.id), payload, qos, false, event.wall);
         break;
     }
     case MeterEvent::WentOffline:
@@ -131,8 +166,8 @@ void MqttPublisher::onMeterEvent(const MeterEvent& event)
         if (availability.value(key, !online) == online)
             break;
         availability.insert(key, online);
-        link->publish(MqttPayload::availabilityTopic(prefix, event.line, event.id),
-                      online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"), qos, true, event.wall);
+        to->publish(MqttPayload::availabilityTopic(prefix, event.line, event.id),
+                    online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"), qos, true, event.wall);
         break;
     }
     case MeterEvent::TotalizerReset:
@@ -229,12 +264,12 @@ QByteArray MqttPublisher::discoveryPayload(const QString& prefix, const QString&
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-void MqttPublisher::announce(int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format)
+void MqttPublisher::announce(MqttLink* to, int line, const MeterConfig& meter, const MeterModel& model,
+                             const ValueFormat& format, int qos)
 {
     for (const ModelValue& v : model.values) {
-        const QByteArray payload =
-            discoveryPayload(link->prefix(), link->clientId(), line, meter.id, meter.name, model, v, format);
+        const QByteArray payload = discoveryPayload(to->prefix(), to->clientId(), line, meter.id, meter.name, model, v, format);
         if (!payload.isEmpty())
-            link->publish(discoveryTopic(link->clientId(), line, meter.id, v), payload, cfg.qos != 0 ? 1 : 0, true);
+            to->publish(discoveryTopic(to->clientId(), line, meter.id, v), payload, qos, true);
     }
 }

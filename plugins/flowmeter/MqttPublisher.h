@@ -13,6 +13,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QThread>
 #include <QVector>
 
 #include <functional>
@@ -20,9 +21,10 @@
 
 // The plug-in's side of publishing to a broker (docs/mqtt.md): at each tick every meter's state
 // and, when it changed, its availability, both retained; alarms the moment a line sees them;
-// the meters announced to Home Assistant when asked. It only forms payloads and hands them to
-// the link, whose own thread does all the talking to the network, so the GUI thread that calls
-// this never waits for the broker (at most for one write to the spool on disk).
+// the meters announced to Home Assistant when asked. The caller's thread (the GUI's) only takes
+// copies of the states: a thread of the publisher's own forms the payloads and hands them to the
+// link, whose own thread talks to the network and writes the spool. So the window never waits
+// for the broker, the disk or the forming of many meters' messages.
 class MqttPublisher : public QObject
 {
     Q_OBJECT
@@ -74,7 +76,16 @@ private:
     void onLinkState(MqttLink::State s, const QString& text);
     void onDropped(qint64 total);
     void onSpoolFailed(const QString& words);
-    void announce(int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format);
+    // On the composer's thread: the messages of one tick, of one event, of one meter's announcement.
+    void compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& models,
+                 const ValueFormat& format, int qos, bool discovery);
+    void composeEvent(MqttLink* to, const MeterEvent& event, int qos);
+    void announce(MqttLink* to, int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format,
+                  int qos);
+    // Runs `work` on the composer's thread, after all that was given before.
+    void post(std::function<void()> work);
+    // Returns once the composer has done all it was given.
+    void finishComposing();
 
     Log log;
     MqttSettings cfg;
@@ -85,7 +96,10 @@ private:
     qint64 droppedTotal = 0;
     // Why the spool cannot be written; empty while it can.
     QString spoolProblem;
-    // What each meter's availability topic was last told, so that it is sent on a change only.
+    QThread composer;
+    std::unique_ptr<QObject> composerContext;
+    // The composer's own, touched on its thread only:
+    // what each meter's availability topic was last told, so that it is sent on a change only.
     QMap<QPair<int, int>, bool> availability;
     // Meters announced to Home Assistant since the link started.
     QSet<QPair<int, int>> announced;
