@@ -542,7 +542,9 @@ private slots:
             QVERIFY(link.publish(QStringLiteral("outage/seq"), p, 1, false));
             QTest::qWait(50);
         }
-        QVERIFY2(link.stateText().contains(QStringLiteral("not reachable")), qPrintable(link.stateText()));
+        // Between two tries it says why the last failed (while trying, "connecting").
+        QVERIFY2(waitUntil([&] { return link.stateText().contains(QStringLiteral("not reachable")); }, 10000),
+                 qPrintable(link.stateText()));
         QVERIFY(link.spooled() > 0);
         const QDateTime restarted = QDateTime::currentDateTime();
         QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
