@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -30,43 +31,60 @@ std::int64_t nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Counts arrivals and, for payloads that carry their send time, the latency.
-struct Receiver
+// A subscriber to `filter` on loopback; `onMessage` runs on its own thread, with the arrival time.
+struct BenchSubscriber
 {
+    using Handler = std::function<void(const mosquitto_message*, std::int64_t arrivedNs)>;
     mosquitto* m = nullptr;
-    std::mutex lock;
-    std::vector<double> latencyMs;
-    std::atomic<int> got{0};
     std::atomic<bool> subscribed{false};
+    QByteArray filter;
+    Handler onMessage;
 
-    explicit Receiver(int port)
+    BenchSubscriber(int port, const char* id, const char* topicFilter, Handler handler)
+        : filter(topicFilter), onMessage(std::move(handler))
     {
-        m = mosquitto_new("bench-receiver", true, this);
+        m = mosquitto_new(id, true, this);
         mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
-            auto* r = static_cast<Receiver*>(self);
             const std::int64_t now = nowNs();
-            std::int64_t sent = 0;
-            if (msg->payloadlen >= int(sizeof sent))
-                std::memcpy(&sent, msg->payload, sizeof sent);
-            std::lock_guard<std::mutex> g(r->lock);
-            r->latencyMs.push_back((now - sent) / 1e6);
-            r->got.fetch_add(1);
+            static_cast<BenchSubscriber*>(self)->onMessage(msg, now);
         });
         mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
-            static_cast<Receiver*>(self)->subscribed.store(true);
+            static_cast<BenchSubscriber*>(self)->subscribed.store(true);
         });
-        mosquitto_connect_callback_set(m, [](mosquitto* mq, void*, int rc) {
+        mosquitto_connect_callback_set(m, [](mosquitto* mq, void* self, int rc) {
             if (rc == 0)
-                mosquitto_subscribe(mq, nullptr, "bench/#", 1);
+                mosquitto_subscribe(mq, nullptr, static_cast<BenchSubscriber*>(self)->filter.constData(), 1);
         });
         mosquitto_connect(m, "127.0.0.1", port, 30);
         mosquitto_loop_start(m);
     }
-    ~Receiver()
+    ~BenchSubscriber()
     {
         mosquitto_disconnect(m);
         mosquitto_loop_stop(m, false);
         mosquitto_destroy(m);
+    }
+};
+
+// Counts arrivals and, for payloads that carry their send time, the latency.
+struct Receiver
+{
+    std::mutex lock;
+    std::vector<double> latencyMs;
+    std::atomic<int> got{0};
+    // Last: it calls back into the members above as soon as it is made.
+    BenchSubscriber sub;
+
+    explicit Receiver(int port)
+        : sub(port, "bench-receiver", "bench/#", [this](const mosquitto_message* msg, std::int64_t now) {
+              std::int64_t sent = 0;
+              if (msg->payloadlen >= int(sizeof sent))
+                  std::memcpy(&sent, msg->payload, sizeof sent);
+              std::lock_guard<std::mutex> g(lock);
+              latencyMs.push_back((now - sent) / 1e6);
+              got.fetch_add(1);
+          })
+    {
     }
     void reset()
     {
@@ -138,7 +156,7 @@ int measure()
         return 1;
     }
     Receiver receiver(broker.port());
-    if (!waitFor([&] { return receiver.subscribed.load(); }, 10)) {
+    if (!waitFor([&] { return receiver.sub.subscribed.load(); }, 10)) {
         std::fprintf(stderr, "bench_mqtt: the subscriber did not subscribe\n");
         return 1;
     }
@@ -165,7 +183,8 @@ int measure()
                 q1.median, q1.p99, q1.lost, q0.p99 > 0 ? q1.p99 / q0.p99 : 0.0);
 
     // The same messages sent while connected, as fast as publish() takes them: the reference.
-    const int m = 3000;
+    // A minute of 247 meters once a second: what a 60 s outage leaves in the spool.
+    const int m = 247 * 60;
     receiver.reset();
     auto t0 = Clock::now();
     for (int i = 0; i < m; ++i)
@@ -182,7 +201,7 @@ int measure()
     const int spooled = link.spooled();
     broker.start(options);
     // The receiver's own session ended with the broker; it comes back within its 1 s retry.
-    receiver.subscribed.store(false);
+    receiver.sub.subscribed.store(false);
     waitFor([&] { return link.state() == MqttLink::State::Connected; }, 70);
     t0 = Clock::now();
     const bool caughtUp = waitFor([&] { return link.spooled() == 0; }, 120);
@@ -201,38 +220,19 @@ int measure()
 // Arrival times of the meters' state messages, for the publisher's figures.
 struct StateCounter
 {
-    mosquitto* m = nullptr;
     std::mutex lock;
     std::vector<std::int64_t> arrivals;
-    std::atomic<bool> subscribed{false};
+    BenchSubscriber sub;
 
     explicit StateCounter(int port)
+        : sub(port, "bench-states", "station/#", [this](const mosquitto_message* msg, std::int64_t now) {
+              const std::size_t len = std::strlen(msg->topic);
+              if (len > 6 && std::strcmp(msg->topic + len - 6, "/state") == 0) {
+                  std::lock_guard<std::mutex> g(lock);
+                  arrivals.push_back(now);
+              }
+          })
     {
-        m = mosquitto_new("bench-states", true, this);
-        mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
-            auto* c = static_cast<StateCounter*>(self);
-            const std::int64_t now = nowNs();
-            const std::size_t len = std::strlen(msg->topic);
-            if (len > 6 && std::strcmp(msg->topic + len - 6, "/state") == 0) {
-                std::lock_guard<std::mutex> g(c->lock);
-                c->arrivals.push_back(now);
-            }
-        });
-        mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
-            static_cast<StateCounter*>(self)->subscribed.store(true);
-        });
-        mosquitto_connect_callback_set(m, [](mosquitto* mq, void*, int rc) {
-            if (rc == 0)
-                mosquitto_subscribe(mq, nullptr, "station/#", 1);
-        });
-        mosquitto_connect(m, "127.0.0.1", port, 30);
-        mosquitto_loop_start(m);
-    }
-    ~StateCounter()
-    {
-        mosquitto_disconnect(m);
-        mosquitto_loop_stop(m, false);
-        mosquitto_destroy(m);
     }
 };
 
@@ -263,7 +263,7 @@ int publisherFigures()
         return 1;
     }
     StateCounter counter(broker.port());
-    if (!waitFor([&] { return counter.subscribed.load(); }, 10))
+    if (!waitFor([&] { return counter.sub.subscribed.load(); }, 10))
         return 1;
     MqttSettings s;
     s.host = QStringLiteral("127.0.0.1");

@@ -176,10 +176,7 @@ int MqttLink::refusedMessages() const
 int MqttLink::unconfirmed() const
 {
     std::lock_guard<std::mutex> g(lock);
-    int n = 0;
-    for (const Sent& s : inFlight)
-        n += s.done ? 0 : 1;
-    return n;
+    return openInFlight;
 }
 
 std::int64_t MqttLink::spoolDropped() const
@@ -372,15 +369,15 @@ bool MqttLink::sendLocked(const MqttSpool::Message& m, bool fromSpool)
                             .arg(m.topic, QString::fromUtf8(mosquitto_strerror(rc)));
         }
     }
+    if (!s.done)
+        ++openInFlight;
     inFlight.push_back(std::move(s));
     return rc == MOSQ_ERR_SUCCESS;
 }
 
 void MqttLink::pump()
 {
-    int window = 0;
-    for (const Sent& s : inFlight)
-        window += s.done ? 0 : 1;
+    int window = openInFlight;
     while (connected && window < spoolWindow && spoolSent < spool->count()) {
         MqttSpool::Message m;
         if (!spool->peek(&m, spoolSent)) {
@@ -454,6 +451,7 @@ void MqttLink::onPublish(mosquitto*, void* self, int mid)
     for (Sent& s : link->inFlight)
         if (s.mid == mid && !s.done) {
             s.done = true;
+            --link->openInFlight;
             break;
         }
     link->settle();
@@ -644,6 +642,7 @@ void MqttLink::takeBack()
             if (!s.fromSpool && !s.done)
                 back.push_back(s.message);
         inFlight.clear();
+        openInFlight = 0;
         spoolSent = 0;
         statusMid = -1;
         if (client) {

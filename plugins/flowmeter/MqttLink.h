@@ -143,6 +143,8 @@ private:
     bool connected = false;
     // In flight, oldest first; spool messages among them are still in the spool.
     std::deque<Sent> inFlight;
+    // Of those, the ones not yet confirmed (kept as a count: bursts of thousands are in flight).
+    int openInFlight = 0;
     // Handed over by publish(), not yet in the spool; bounded in memory as the spool is on disk.
     std::deque<MqttSpool::Message> incoming;
     std::int64_t incomingBytes = 0;

@@ -324,16 +324,7 @@ bool SecretStore::write(const QString& key, const QString& secret, QString* erro
         const KeychainResult r = runKeychain(Op::Write, key, secret);
         if (r.answer == Answer::Done) {
             // An older copy in the file would be found first and hide the new one.
-            std::lock_guard<std::mutex> g(fileLock());
-            QJsonObject secrets;
-            bool exists = false;
-            if (!loadFile(&secrets, &exists, error))
-                return false;
-            if (secrets.contains(key)) {
-                secrets.remove(key);
-                return saveFile(secrets, error);
-            }
-            return true;
+            return removeFromFile(key, error);
         }
         if (r.answer == Answer::Denied) {
             if (error)
@@ -389,20 +380,23 @@ std::optional<QString> SecretStore::read(const QString& key, QString* error)
     return std::nullopt;
 }
 
+bool SecretStore::removeFromFile(const QString& key, QString* error) const
+{
+    std::lock_guard<std::mutex> g(fileLock());
+    QJsonObject secrets;
+    bool exists = false;
+    if (!loadFile(&secrets, &exists, error))
+        return false;
+    if (!secrets.contains(key))
+        return true;
+    secrets.remove(key);
+    return saveFile(secrets, error);
+}
+
 bool SecretStore::remove(const QString& key, QString* error)
 {
-    {
-        std::lock_guard<std::mutex> g(fileLock());
-        QJsonObject secrets;
-        bool exists = false;
-        if (!loadFile(&secrets, &exists, error))
-            return false;
-        if (secrets.contains(key)) {
-            secrets.remove(key);
-            if (!saveFile(secrets, error))
-                return false;
-        }
-    }
+    if (!removeFromFile(key, error))
+        return false;
     if (!keychainUsable())
         return true;
     const KeychainResult r = runKeychain(Op::Remove, key, {});

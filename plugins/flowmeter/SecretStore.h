@@ -48,6 +48,8 @@ private:
     bool loadFile(QJsonObject* out, bool* exists, QString* error) const;
     // Replaces the file whole; removes it when nothing is left.
     bool saveFile(const QJsonObject& secrets, QString* error) const;
+    // Takes `key` out of the file, when it is there.
+    bool removeFromFile(const QString& key, QString* error) const;
 
     QString m_filePath;
     std::atomic<int> m_waitMs{10000};
