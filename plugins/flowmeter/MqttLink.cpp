@@ -34,6 +34,9 @@ void releaseLibrary()
 
 // Messages of ours in flight before the rest of the spool waits for them to be confirmed.
 const int spoolWindow = 64;
+// Sent straight out and not yet confirmed, before the rest goes by the spool: a broker that is
+// there but slow to confirm must not make memory grow without end.
+const int directWindow = 2000;
 const int keepAliveS = 30;
 
 } // namespace
@@ -228,7 +231,8 @@ bool MqttLink::publish(const QString& topic, const QByteArray& payload, int qos,
             // No thread to hand it to: the caller waits for the disk itself.
             ok = spoolLocked(m);
             noteSpoolLocked(&droppedNow);
-        } else if (connected && spoolCount.load() == 0 && spoolSent == 0 && incoming.empty() && !draining) {
+        } else if (connected && spoolCount.load() == 0 && spoolSent == 0 && incoming.empty() && !draining
+                   && openInFlight < directWindow) {
             // A failed hand-over stays in flight unconfirmed, and goes into the spool with the
             // rest when the connection ends.
             if (!sendLocked(m, false))
@@ -265,7 +269,8 @@ void MqttLink::drainIncoming()
         std::lock_guard<std::mutex> g(lock);
         if (incoming.empty())
             return;
-        if (connected && spoolCount.load() == 0 && spoolSent == 0) {
+        if (connected && spoolCount.load() == 0 && spoolSent == 0
+            && openInFlight + int(incoming.size()) <= directWindow) {
             // Nothing older waits: straight out, as publish() would have sent them.
             for (const MqttSpool::Message& m : incoming)
                 if (!sendLocked(m, false))
@@ -283,8 +288,9 @@ void MqttLink::drainIncoming()
         drainingCount = int(batch.size());
     }
     // Only this thread touches the spool while it runs, so the disk is waited for without the
-    // lock: publish() and the status go on meanwhile.
-    const bool ok = spool->append(batch);
+    // lock: publish() and the status go on meanwhile. One that could not be opened (a folder
+    // not there yet, a full disk at the start) is tried again.
+    const bool ok = (spool->isOpen() || spool->open()) && spool->append(batch);
     const QString failed = ok ? QString() : spool->error();
     qint64 droppedNow = -1;
     bool changed;
@@ -306,6 +312,8 @@ void MqttLink::drainIncoming()
         }
         changed = spoolBroken != !ok;
         spoolBroken = !ok;
+        if (ok)
+            forgetEvictedLocked(spool->evictedByLastAppend());
         noteSpoolLocked(&droppedNow);
         if (connected)
             pump();
@@ -314,6 +322,24 @@ void MqttLink::drainIncoming()
         emit spoolFailed(failed);
     if (droppedNow >= 0)
         emit messagesDropped(droppedNow);
+}
+
+void MqttLink::forgetEvictedLocked(std::int64_t evicted)
+{
+    // The spool made room by dropping its oldest, and those may be the ones in flight: they are
+    // no longer the spool's first messages, so their confirmation must not remove others, and
+    // the next to send is that many places nearer the front.
+    const int n = int(std::min<std::int64_t>(evicted, spoolSent));
+    int marked = 0;
+    for (Sent& s : inFlight) {
+        if (marked == n)
+            break;
+        if (s.fromSpool && !s.evicted) {
+            s.evicted = true;
+            ++marked;
+        }
+    }
+    spoolSent -= marked;
 }
 
 std::int64_t MqttLink::waitingSize(const MqttSpool::Message& m)
@@ -463,7 +489,7 @@ void MqttLink::settle()
     // Confirmations may come out of order; the spool gives up its oldest only.
     int confirmed = 0;
     while (!inFlight.empty() && inFlight.front().done) {
-        if (inFlight.front().fromSpool)
+        if (inFlight.front().fromSpool && !inFlight.front().evicted)
             ++confirmed;
         inFlight.pop_front();
     }
@@ -479,7 +505,9 @@ void MqttLink::onLog(mosquitto*, void* self, int level, const char* line)
     if (!(level & MOSQ_LOG_ERR) || !line)
         return;
     auto* link = static_cast<MqttLink*>(self);
-    std::lock_guard<std::mutex> g(link->lock);
+    // Not `lock`: the library calls this holding a lock of its own, which a publish() under
+    // `lock` on another thread may be waiting for.
+    std::lock_guard<std::mutex> g(link->libraryErrorLock);
     link->libraryError = QString::fromUtf8(line);
 }
 
@@ -529,12 +557,17 @@ bool MqttLink::connectOnce()
         std::lock_guard<std::mutex> g(lock);
         client = m;
         refusal = 0;
+    }
+    {
+        std::lock_guard<std::mutex> g(libraryErrorLock);
         libraryError.clear();
     }
     setState(State::Connecting, tr("connecting to %1:%2").arg(cfg.host).arg(cfg.port));
     attempts.fetch_add(1, std::memory_order_relaxed);
     const QByteArray host = cfg.host.toUtf8();
-    const int rc = mosquitto_connect(m, host.constData(), cfg.port, keepAliveS);
+    // Without waiting for the broker's answer (a host that drops the packets takes minutes to
+    // fail): the loop in serve() completes it, and stop() is heard meanwhile.
+    const int rc = mosquitto_connect_async(m, host.constData(), cfg.port, keepAliveS);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int err = errno;
         setState(rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ? State::TlsFailure : State::Unreachable,
@@ -548,7 +581,7 @@ QString MqttLink::endWords(int rc, int err) const
 {
     QString detail;
     {
-        std::lock_guard<std::mutex> g(lock);
+        std::lock_guard<std::mutex> g(libraryErrorLock);
         detail = libraryError;
     }
     switch (rc) {

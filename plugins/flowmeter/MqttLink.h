@@ -95,11 +95,13 @@ private:
         int mid = 0;
         bool fromSpool = false;
         bool done = false;
+        // A spool message the spool dropped (full) while it was in flight.
+        bool evicted = false;
         MqttSpool::Message message;
     };
 
     void run();
-    // Makes a new client and connects it; false when the broker cannot be reached.
+    // Makes a new client and starts connecting it; false when that fails at once.
     bool connectOnce();
     void serve();
     // After the connection ended: what was not confirmed goes back to the spool, in order.
@@ -118,6 +120,8 @@ private:
     // With `lock` held: the spool's count for other threads; the new total of dropped messages
     // in `droppedNow` when it changed.
     void noteSpoolLocked(qint64* droppedNow);
+    // With `lock` held, after an append that dropped `evicted` of the spool's oldest.
+    void forgetEvictedLocked(std::int64_t evicted);
     // With `lock` held: drops the oldest waiting past the memory's bound.
     void keepWaitingBoundedLocked(qint64* droppedNow);
     static std::int64_t waitingSize(const MqttSpool::Message& m);
@@ -177,6 +181,7 @@ private:
     int refusal = 0;
     // The library's last error line (a TLS verification's reason); no password is in these.
     QString libraryError;
+    mutable std::mutex libraryErrorLock;
     int statusMid = -1;
     bool statusDone = false;
     std::atomic<int> graceLeftMs{0};

@@ -56,10 +56,21 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
     cfg = settings;
     folder = spoolFolder;
     link = std::make_unique<MqttLink>(cfg, folder);
-    // The link signals from its own thread; these run queued on ours.
-    connect(link.get(), &MqttLink::stateChanged, this, &MqttPublisher::onLinkState, Qt::QueuedConnection);
-    connect(link.get(), &MqttLink::messagesDropped, this, &MqttPublisher::onDropped, Qt::QueuedConnection);
-    connect(link.get(), &MqttLink::spoolFailed, this, &MqttPublisher::onSpoolFailed, Qt::QueuedConnection);
+    // The link signals from its own thread; these run queued on ours, and what an earlier link
+    // had queued before it went is not taken for this one's.
+    const int generation = ++linkGeneration;
+    connect(link.get(), &MqttLink::stateChanged, this, [this, generation](MqttLink::State st, const QString& text) {
+        if (generation == linkGeneration)
+            onLinkState(st, text);
+    }, Qt::QueuedConnection);
+    connect(link.get(), &MqttLink::messagesDropped, this, [this, generation](qint64 total) {
+        if (generation == linkGeneration)
+            onDropped(total);
+    }, Qt::QueuedConnection);
+    connect(link.get(), &MqttLink::spoolFailed, this, [this, generation](const QString& words) {
+        if (generation == linkGeneration)
+            onSpoolFailed(words);
+    }, Qt::QueuedConnection);
     spoolProblem.clear();
     log(QString("MQTT: publishing to %1:%2%3 as %4 under %5")
             .arg(cfg.host)
@@ -88,6 +99,7 @@ void MqttPublisher::stop()
     finishComposing();
     link->stop();
     // Whatever it still queued for us is of a link gone.
+    ++linkGeneration;
     link->disconnect(this);
     link.reset();
     log("MQTT: stopped");

@@ -94,6 +94,8 @@ private:
     QString state;
     MqttLink::State linkNow = MqttLink::State::Stopped;
     qint64 droppedTotal = 0;
+    // Which link is the current one, for its queued signals.
+    int linkGeneration = 0;
     // Why the spool cannot be written; empty while it can.
     QString spoolProblem;
     QThread composer;

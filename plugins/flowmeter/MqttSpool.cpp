@@ -261,6 +261,8 @@ bool MqttSpool::appendAll(const std::vector<Message>& batch, bool* tooLargeSeen)
     }
     const std::int64_t start = end;
     const std::int64_t droppedBefore = droppedCount;
+    lastEvicted = 0;
+    std::int64_t evictedOld = 0;
     std::int64_t tooLarge = 0;
     QByteArray frames;
     for (const Message& message : batch) {
@@ -273,6 +275,8 @@ bool MqttSpool::appendAll(const std::vector<Message>& batch, bool* tooLargeSeen)
         }
         // Room is made from the oldest, which may be of this same batch.
         while (!entries.empty() && liveBytes + size > limitBytes) {
+            if (entries.front().offset < start)
+                ++evictedOld;
             liveBytes -= entries.front().size;
             entries.pop_front();
             ++droppedCount;
@@ -308,6 +312,7 @@ bool MqttSpool::appendAll(const std::vector<Message>& batch, bool* tooLargeSeen)
         errno = saved;
         return fail(tr("Cannot write the MQTT spool %1: %2"));
     }
+    lastEvicted = evictedOld;
     if (tooLarge > 0) {
         lastError = tr("A message of %1 bytes is larger than the MQTT spool's limit").arg(tooLarge);
         *tooLargeSeen = true;

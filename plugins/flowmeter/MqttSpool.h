@@ -63,6 +63,9 @@ public:
     std::int64_t bytes() const { return liveBytes; }
     std::int64_t limit() const { return limitBytes; }
     void setLimit(std::int64_t bytes);
+    // Of the messages there before the last successful append, how many it dropped to make room
+    // (the oldest; not counting those of the batch itself).
+    std::int64_t evictedByLastAppend() const { return lastEvicted; }
     // Messages dropped to keep within the limit, since the file was made (kept in the file).
     std::int64_t dropped() const { return droppedCount; }
     // Bytes of a torn tail cut off at the last open.
@@ -98,5 +101,6 @@ private:
     std::int64_t liveBytes = 0;
     std::int64_t droppedCount = 0;
     std::int64_t repaired = 0;
+    std::int64_t lastEvicted = 0;
     QString lastError;
 };
