@@ -4,6 +4,9 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
+# The tests mostly wait (for serial answers, brokers, time-outs): twice as many as there are
+# cores keep the machine busy. The one that needs the machine to itself says so (RUN_SERIAL).
+TEST_JOBS ?= $(shell echo $$(( 2 * $$(nproc) )))
 
 .PHONY: all deps configure build run test bench package package-check clean
 
@@ -30,7 +33,7 @@ run:
 	@bash scripts/run-corvane $(BUILD)
 
 test: build
-	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 
 bench: build
 	@bash scripts/run-bench $(BUILD)
