@@ -144,17 +144,28 @@ Latency latency(MqttLink& link, Receiver& r, int qos, int n)
     return out;
 }
 
+// As a broker tuned for readings is: else its QoS 0 deliveries wait for the subscriber's
+// delayed ACK, and the figures measure the broker rather than the link.
+MosquittoBroker::Options tunedBroker()
+{
+    MosquittoBroker::Options options;
+    options.tcpNoDelay = true;
+    return options;
+}
+
+bool startBroker(MosquittoBroker& broker)
+{
+    if (broker.start(tunedBroker()))
+        return true;
+    std::fprintf(stderr, "bench_mqtt: %s\n", qPrintable(broker.error()));
+    return false;
+}
+
 int measure()
 {
     MosquittoBroker broker;
-    MosquittoBroker::Options options;
-    // As a broker tuned for readings is: else its QoS 0 deliveries wait for the subscriber's
-    // delayed ACK, and the reference measures the broker rather than the link.
-    options.tcpNoDelay = true;
-    if (!broker.start(options)) {
-        std::fprintf(stderr, "bench_mqtt: %s\n", qPrintable(broker.error()));
+    if (!startBroker(broker))
         return 1;
-    }
     Receiver receiver(broker.port());
     if (!waitFor([&] { return receiver.sub.subscribed.load(); }, 10)) {
         std::fprintf(stderr, "bench_mqtt: the subscriber did not subscribe\n");
@@ -199,7 +210,7 @@ int measure()
         link.publish(QStringLiteral("bench/replay"), stamped(300), 1, false);
     const double spoolS = std::chrono::duration<double>(Clock::now() - t0).count();
     const int spooled = link.spooled();
-    broker.start(options);
+    broker.start(tunedBroker());
     // The receiver's own session ended with the broker; it comes back within its 1 s retry.
     receiver.sub.subscribed.store(false);
     waitFor([&] { return link.state() == MqttLink::State::Connected; }, 70);
@@ -256,12 +267,8 @@ int publisherFigures()
         return 1;
     }
     MosquittoBroker broker;
-    MosquittoBroker::Options options;
-    options.tcpNoDelay = true;
-    if (!broker.start(options)) {
-        std::fprintf(stderr, "bench_mqtt: %s\n", qPrintable(broker.error()));
+    if (!startBroker(broker))
         return 1;
-    }
     StateCounter counter(broker.port());
     if (!waitFor([&] { return counter.sub.subscribed.load(); }, 10))
         return 1;

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <type_traits>
+#include <vector>
 
 MeterHistories::MeterHistories(QObject* parent) : QObject(parent)
 {
@@ -103,31 +105,25 @@ void MeterHistories::feed(int line, const QMap<int, MeterState>& units, const Me
 void MeterHistories::moveLines(const QMap<int, int>& oldToNew)
 {
     // Taken out whole and put back under their new keys: the nodes, and with them what `of`
-    // handed out, stay where they are.
-    std::vector<std::map<Key, FlowHistory>::node_type> histories;
-    for (auto it = kept.begin(); it != kept.end();) {
-        const auto next = std::next(it);
-        if (oldToNew.value(it->first.first, it->first.first) != it->first.first || !oldToNew.contains(it->first.first))
-            histories.push_back(kept.extract(it));
-        it = next;
-    }
-    std::vector<std::map<Key, double>::node_type> fed;
-    for (auto it = fedUpTo.begin(); it != fedUpTo.end();) {
-        const auto next = std::next(it);
-        if (oldToNew.value(it->first.first, it->first.first) != it->first.first || !oldToNew.contains(it->first.first))
-            fed.push_back(fedUpTo.extract(it));
-        it = next;
-    }
-    for (auto& n : histories)
-        if (oldToNew.contains(n.key().first)) {
-            n.key().first = oldToNew.value(n.key().first);
-            kept.insert(std::move(n));
+    // handed out, stay where they are. All are taken out before any goes back, so that a line
+    // moving into the place of another does not meet it.
+    auto rekey = [&oldToNew](auto& byMeter) {
+        std::vector<typename std::decay_t<decltype(byMeter)>::node_type> moving;
+        for (auto it = byMeter.begin(); it != byMeter.end();) {
+            const auto next = std::next(it);
+            const int line = it->first.first;
+            if (!oldToNew.contains(line) || oldToNew.value(line) != line)
+                moving.push_back(byMeter.extract(it));
+            it = next;
         }
-    for (auto& n : fed)
-        if (oldToNew.contains(n.key().first)) {
-            n.key().first = oldToNew.value(n.key().first);
-            fedUpTo.insert(std::move(n));
-        }
+        for (auto& n : moving)
+            if (oldToNew.contains(n.key().first)) {
+                n.key().first = oldToNew.value(n.key().first);
+                byMeter.insert(std::move(n));
+            }
+    };
+    rekey(kept);
+    rekey(fedUpTo);
 }
 
 const FlowHistory* MeterHistories::of(int line, int id) const

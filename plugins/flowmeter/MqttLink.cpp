@@ -167,7 +167,7 @@ QString MqttLink::stateText() const
 int MqttLink::spooled() const
 {
     std::lock_guard<std::mutex> g(lock);
-    return spoolCount.load() + int(incoming.size()) + (draining ? drainingCount : 0);
+    return spoolCount.load() + int(incoming.size()) + drainingCount;
 }
 
 int MqttLink::refusedMessages() const
@@ -231,7 +231,7 @@ bool MqttLink::publish(const QString& topic, const QByteArray& payload, int qos,
             // No thread to hand it to: the caller waits for the disk itself.
             ok = spoolLocked(m);
             noteSpoolLocked(&droppedNow);
-        } else if (connected && spoolCount.load() == 0 && spoolSent == 0 && incoming.empty() && !draining
+        } else if (connected && spoolCount.load() == 0 && spoolSent == 0 && incoming.empty() && drainingCount == 0
                    && openInFlight < directWindow) {
             // A failed hand-over stays in flight unconfirmed, and goes into the spool with the
             // rest when the connection ends.
@@ -284,7 +284,6 @@ void MqttLink::drainIncoming()
         batch.assign(std::make_move_iterator(incoming.begin()), std::make_move_iterator(incoming.end()));
         incoming.clear();
         incomingBytes = 0;
-        draining = true;
         drainingCount = int(batch.size());
     }
     // Only this thread touches the spool while it runs, so the disk is waited for without the
@@ -296,7 +295,6 @@ void MqttLink::drainIncoming()
     bool changed;
     {
         std::lock_guard<std::mutex> g(lock);
-        draining = false;
         drainingCount = 0;
         if (!ok) {
             // A full disk or a spool that could not be opened: the messages wait in memory,

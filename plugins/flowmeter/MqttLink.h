@@ -152,8 +152,7 @@ private:
     // Handed over by publish(), not yet in the spool; bounded in memory as the spool is on disk.
     std::deque<MqttSpool::Message> incoming;
     std::int64_t incomingBytes = 0;
-    // The link's thread is writing a batch taken from `incoming` to the spool.
-    bool draining = false;
+    // Taken from `incoming` by the link's thread and being written to the spool (0: none).
     int drainingCount = 0;
     // Messages handed over so far, for the back-off's wait to see new ones.
     std::uint64_t arrivals = 0;
