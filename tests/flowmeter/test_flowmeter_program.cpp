@@ -213,18 +213,10 @@ void TestFlowmeterProgram::readingsAreWhatTheSimulatorServed()
     for (int unit : {1, 2}) {
         Reading r;
         QVERIFY(lastReading(p.log(), unit, &r));
-        // The simulator prints an answer after it has sent it: give its output a moment.
-        bool matched = false;
-        QElapsedTimer t;
-        t.start();
-        while (!matched && t.elapsed() < 3000) {
-            sim.proc.waitForReadyRead(50);
-            for (const QVector<float>& a : sim.answers(unit)) {
-                matched = matched || (QString::number(a[0], 'f', 3) == r.flow &&
-                                      QString::number(a[1], 'f', 3) == r.total &&
-                                      QString::number(a[2], 'f', 2) == r.temperature);
-            }
-        }
+        const bool matched = sim.answered(unit, [&](const QVector<float>& a) {
+            return QString::number(a[0], 'f', 3) == r.flow && QString::number(a[1], 'f', 3) == r.total &&
+                   QString::number(a[2], 'f', 2) == r.temperature;
+        });
         QVERIFY2(matched, qPrintable(QString("unit %1 logged %2 / %3 / %4, which no answer held")
                                          .arg(unit).arg(r.flow, r.total, r.temperature)));
         // Unit n's base flow is 8 + 4(n-1) m³/h, swinging by at most 20 % plus noise.

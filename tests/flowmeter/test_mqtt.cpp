@@ -919,9 +919,9 @@ private slots:
             QCOMPARE(flow.value("unit").toString(), QString::fromUtf8("m³/h"));
             const double published = flow.value("value").toDouble(std::nan(""));
             const double total = o.value("values").toObject().value("totalizer").toObject().value("value").toDouble();
-            bool matched = false;
-            for (const QVector<float>& a : sim.answers(unit))
-                matched = matched || (std::abs(double(a[0]) - published) < 1e-4 && std::abs(double(a[1]) - total) < 1e-2);
+            const bool matched = sim.answered(unit, [&](const QVector<float>& a) {
+                return std::abs(double(a[0]) - published) < 1e-4 && std::abs(double(a[1]) - total) < 1e-2;
+            });
             QVERIFY2(matched, qPrintable(QString("unit %1 published flow %2, total %3, which no answer held")
                                              .arg(unit).arg(published).arg(total)));
             QVERIFY(sub.waitFor(QString("test/station/line1/meter%1/availability").arg(unit), "online"));

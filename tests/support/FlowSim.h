@@ -102,6 +102,22 @@ public:
         return all;
     }
 
+    // Whether `unit` sent an answer that `held` accepts. The simulator prints an answer after it
+    // has sent it, so a value the program already has may reach this output a moment later.
+    template <typename Held>
+    bool answered(int unit, Held held, int ms = 3000)
+    {
+        QElapsedTimer t;
+        t.start();
+        do {
+            for (const QVector<float>& a : answers(unit))
+                if (held(a))
+                    return true;
+            proc.waitForReadyRead(50);
+        } while (t.elapsed() < ms);
+        return false;
+    }
+
     // One request frame as it arrived: the CLOCK_MONOTONIC microseconds of its first and last
     // byte (the clock of std::chrono::steady_clock on Linux) and its length.
     struct Frame
