@@ -67,8 +67,11 @@ void AlarmLog::open(const QString& newFolder)
     beginResetModel();
     const QDateTime now = QDateTime::currentDateTime();
     bool changedFile = !read.problem.isEmpty();
+    // Only what this run had before is compared: two entries of the file alike to the
+    // millisecond are still two.
+    const qsizetype had = list.size();
     for (AlarmEntry& e : read.entries) {
-        if (std::any_of(list.begin(), list.end(), [&](const AlarmEntry& o) { return o.sameAs(e); }))
+        if (std::any_of(list.begin(), list.begin() + had, [&](const AlarmEntry& o) { return o.sameAs(e); }))
             continue;
         if (e.carried && (e.kind == AlarmEntry::General || !atStart)) {
             e.carried = false;

@@ -928,6 +928,27 @@ void TestFlowmeterWidgets::alarmListFollowsTheEventsAndOutlivesARestart()
     QCOMPARE(cell(again, 0, AlarmLog::EndColumn), QString("ongoing"));
     again.onLineRound(0);
     QCOMPARE(again.entries().last().end, back.wall);
+
+    // An alarm raised, ended and raised again within one millisecond: two entries in the file,
+    // and two read back.
+    QTemporaryDir twice;
+    {
+        AlarmLog first;
+        first.open(twice.path());
+        first.raiseGeneral("same");
+        first.endGeneral("same");
+    }
+    QJsonArray alike = fileEntries(twice.path());
+    QCOMPARE(alike.size(), 1);
+    alike.append(alike[0]);
+    {
+        QFile f(twice.path() + "/alarms.json");
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QJsonDocument(QJsonObject{{"version", 1}, {"entries", alike}}).toJson());
+    }
+    AlarmLog both;
+    both.open(twice.path());
+    QCOMPARE(both.rowCount(), 2);
 }
 
 void TestFlowmeterWidgets::anUnreadableListIsSetAsideAndNeverWrittenOver()
