@@ -70,8 +70,22 @@ bool MosquittoBroker::start(const Options& o)
         lastError = QStringLiteral("no mosquitto (install the Debian package mosquitto)");
         return false;
     }
-    if (portNumber == 0)
+    if (portNumber != 0)
+        return startOn(o);
+    // The port was free when asked, but tests running beside this one (their brokers, their
+    // clients' own ends) may take it before the broker binds it: then another.
+    for (int attempt = 0; attempt < 5; ++attempt) {
         portNumber = freePort();
+        if (startOn(o))
+            return true;
+        if (!lastError.contains(QStringLiteral("Address already in use")))
+            break;
+    }
+    return false;
+}
+
+bool MosquittoBroker::startOn(const Options& o)
+{
     const QString conf = dir.filePath(QStringLiteral("mosquitto.conf"));
     QFile f(conf);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -103,6 +117,7 @@ bool MosquittoBroker::start(const Options& o)
     out.flush();
     f.close();
 
+    const qsizetype logged = log().size();
     proc.setProcessChannelMode(QProcess::MergedChannels);
     proc.start(program(), {QStringLiteral("-c"), conf});
     if (!proc.waitForStarted(10000)) {
@@ -111,13 +126,14 @@ bool MosquittoBroker::start(const Options& o)
     }
     QElapsedTimer t;
     t.start();
-    // Bounded: a broker that does not listen within 10 s will not.
-    while (!listening(portNumber)) {
+    // Bounded: a broker that does not listen within 10 s will not. Its own word that it runs,
+    // not only a listener on the port: that may be another test's broker.
+    while (!(log().mid(logged).contains(QStringLiteral(" running")) && listening(portNumber))) {
         if (proc.state() != QProcess::Running || t.elapsed() > 10000) {
             proc.waitForFinished(100);
             lastError = QStringLiteral("mosquitto did not listen on %1: %2 %3")
                             .arg(portNumber)
-                            .arg(QString::fromLocal8Bit(proc.readAll()), log());
+                            .arg(QString::fromLocal8Bit(proc.readAll()), log().mid(logged));
             stop();
             return false;
         }

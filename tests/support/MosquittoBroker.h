@@ -56,6 +56,8 @@ public:
     static bool listening(int port);
 
 private:
+    bool startOn(const Options& options);
+
     QTemporaryDir dir;
     QProcess proc;
     int portNumber = 0;
