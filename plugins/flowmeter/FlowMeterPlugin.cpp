@@ -268,6 +268,10 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
                     Qt::QueuedConnection);
             connect(p.get(), &LinePoller::writeDone, this, &cFlowMeterPlugin::onWriteDone, Qt::QueuedConnection);
             connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
+            // Straight from the line's thread to the publisher's queue: a reading does not wait
+            // for the window to be free before it goes to the broker. The lines end before the
+            // publisher does.
+            connect(p.get(), &LinePoller::reading, mqtt, &MqttPublisher::reading, Qt::DirectConnection);
             p->setLogPolls(pollLines);
             connect(p.get(), &LinePoller::changed, alarms, &AlarmLog::onLineRound, Qt::QueuedConnection);
             pollers[i] = std::move(p);

@@ -397,6 +397,7 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
     bool cameBack = false;
     bool becameInvalid = false;
     QVector<MeterEvent> events;
+    MeterState taken;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!unitStates.contains(id))
@@ -448,8 +449,17 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
             }
             s.total = total;
         }
+        if (valid) {
+            taken = u;
+            // Shared with the line's trend, the copy would make its next point copy it all.
+            taken.trend = FlowTrend();
+            taken.line = lineIndex;
+            taken.id = id;
+        }
     }
     emitEvents(events);
+    if (valid)
+        emit reading(taken);
     const QString tag = unitTag(id);
     if (cameBack)
         log(tag + " online");

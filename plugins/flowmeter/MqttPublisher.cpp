@@ -87,6 +87,9 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
     post([this] {
         availability.clear();
         announced.clear();
+        tickLink = nullptr;
+        publishedInInterval.clear();
+        publishedReadingMs.clear();
     });
     emit statusChanged();
 }
@@ -95,7 +98,9 @@ void MqttPublisher::stop()
 {
     if (!link)
         return;
-    // What was given to the composer goes to the link (and its spool) before the link goes.
+    // What was given to the composer goes to the link (and its spool) before the link goes;
+    // readings that come after are not for it.
+    post([this] { tickLink = nullptr; });
     finishComposing();
     link->stop();
     // Whatever it still queued for us is of a link gone.
@@ -128,11 +133,19 @@ void MqttPublisher::onMeterEvent(const MeterEvent& event)
     post([this, to, event, qos] { composeEvent(to, event, qos); });
 }
 
+void MqttPublisher::reading(const MeterState& state)
+{
+    post([this, state] { composeReading(state); });
+}
+
 void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& all,
                             const ValueFormat& format, int qos, bool discovery)
 {
     models = all;
-    const QString prefix = to->prefix();
+    tickLink = to;
+    tickQos = qos;
+    tickFormat = format;
+    tickDiscovery = discovery;
     for (int l = 0; l < lines.size(); ++l) {
         for (const MeterConfig& m : lines[l].config.meters) {
             const auto model = all.constFind(m.model);
@@ -147,16 +160,44 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
                 announce(to, l, m, *model, format, qos);
                 announced.insert(key);
             }
-            const auto was = availability.constFind(key);
-            if (was == availability.constEnd() || *was != s.online) {
-                availability.insert(key, s.online);
-                to->publish(MqttPayload::availabilityTopic(prefix, l, m.id), MqttPayload::availability(s), qos, true);
-            }
-            // Stamped with the reading's own time: replayed from the spool, it still says when.
-            to->publish(MqttPayload::stateTopic(prefix, l, m.id), MqttPayload::state(s, *model, format), qos, true,
-                        s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
+            // Published with its reading in this interval already.
+            if (!publishedInInterval.contains(key))
+                publishState(to, key, s, *model, format, qos);
         }
     }
+    publishedInInterval.clear();
+}
+
+void MqttPublisher::composeReading(const MeterState& s)
+{
+    const QPair<int, int> key(s.line, s.id);
+    // Before the link's first tick nothing says which models, units and announcements hold:
+    // that tick publishes every meter.
+    if (!tickLink || publishedInInterval.contains(key) || (tickDiscovery && !announced.contains(key)))
+        return;
+    const auto model = models.constFind(modelOf.value(key));
+    if (model == models.constEnd())
+        return;
+    // A reading published at the tick already (taken just before it, handed over just after).
+    if (publishedReadingMs.value(key, -1) == s.lastGoodMs)
+        return;
+    publishState(tickLink, key, s, *model, tickFormat, tickQos);
+    publishedInInterval.insert(key);
+}
+
+void MqttPublisher::publishState(MqttLink* to, const QPair<int, int>& key, const MeterState& s, const MeterModel& model,
+                                 const ValueFormat& format, int qos)
+{
+    const QString prefix = to->prefix();
+    const auto was = availability.constFind(key);
+    if (was == availability.constEnd() || *was != s.online) {
+        availability.insert(key, s.online);
+        to->publish(MqttPayload::availabilityTopic(prefix, key.first, key.second), MqttPayload::availability(s), qos, true);
+    }
+    // Stamped with the reading's own time: replayed from the spool, it still says when.
+    to->publish(MqttPayload::stateTopic(prefix, key.first, key.second), MqttPayload::state(s, model, format), qos, true,
+                s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
+    publishedReadingMs.insert(key, s.lastGoodMs);
 }
 
 void MqttPublisher::composeEvent(MqttLink* to, const MeterEvent& event, int qos)

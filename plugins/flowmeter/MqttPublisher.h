@@ -19,9 +19,10 @@
 #include <functional>
 #include <memory>
 
-// The plug-in's side of publishing to a broker (docs/mqtt.md): at each tick every meter's state
-// and, when it changed, its availability, both retained; alarms the moment a line sees them;
-// the meters announced to Home Assistant when asked. The caller's thread (the GUI's) only takes
+// The plug-in's side of publishing to a broker (docs/mqtt.md): once each interval every meter's
+// state, the moment its new reading is taken or, for a meter without one, at the tick that ends
+// the interval; its availability when it changed, both retained; alarms the moment a line sees
+// them; the meters announced to Home Assistant when asked. The caller's thread (the GUI's) only takes
 // copies of the states: a thread of the publisher's own forms the payloads and hands them to the
 // link, whose own thread talks to the network and writes the spool. So the window never waits
 // for the broker, the disk or the forming of many meters' messages.
@@ -45,8 +46,12 @@ public:
     void stop();
     bool running() const { return link != nullptr; }
 
-    // One publication of every meter of `lines`.
+    // The interval's end: every meter of `lines` not yet published in it is published now.
     void tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
+    // A meter's new reading, from its line's thread (its `line` and `id` set): published at once
+    // when the meter has not been in this interval, after the first tick of the link. Only
+    // queued: safe from any thread while the publisher lives, and the line never waits.
+    void reading(const MeterState& state);
     // From the lines (queued): alarms and availability go out at once.
     void onMeterEvent(const MeterEvent& event);
 
@@ -80,6 +85,10 @@ private:
     void compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& models,
                  const ValueFormat& format, int qos, bool discovery);
     void composeEvent(MqttLink* to, const MeterEvent& event, int qos);
+    void composeReading(const MeterState& state);
+    // One meter's state, and its availability when that changed.
+    void publishState(MqttLink* to, const QPair<int, int>& key, const MeterState& s, const MeterModel& model,
+                      const ValueFormat& format, int qos);
     void announce(MqttLink* to, int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format,
                   int qos);
     // Runs `work` on the composer's thread, after all that was given before.
@@ -105,7 +114,16 @@ private:
     QMap<QPair<int, int>, bool> availability;
     // Meters announced to Home Assistant since the link started.
     QSet<QPair<int, int>> announced;
-    // The models of the last tick, for the words of an alarm event.
+    // The models of the last tick, for the words of an alarm event and the readings.
     QMap<QPair<int, int>, QString> modelOf;
     QMap<QString, MeterModel> models;
+    // What the last tick was given, for the readings until the next: null before the link's
+    // first tick and after it stopped.
+    MqttLink* tickLink = nullptr;
+    int tickQos = 0;
+    bool tickDiscovery = false;
+    ValueFormat tickFormat{DisplayUnits(), QLocale::c()};
+    // Meters published since the last tick, and the reading each was last published with.
+    QSet<QPair<int, int>> publishedInInterval;
+    QMap<QPair<int, int>, qint64> publishedReadingMs;
 };

@@ -25,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
 #include <mosquitto.h>
 
 #include <csignal>
@@ -1063,6 +1065,82 @@ private slots:
                  qPrintable(broker.log()));
         QVERIFY(right.stop());
         QVERIFY(!right.log().contains("s3cret-Pw"));
+    }
+
+    // A reading taken on a line's thread goes out at once, not at the next tick; each meter once
+    // an interval: a second reading within it waits, and the tick publishes only the meters
+    // that had none.
+    void readingsGoOutAtOnceOnceAnInterval()
+    {
+        ModelProblem problem;
+        const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/tessmark-fm1.json"), &problem);
+        QVERIFY(model);
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        Subscriber sub(broker.port(), "fresh/#");
+        QVERIFY(sub.ready());
+        QTemporaryDir spool;
+        MqttPublisher publisher([](const QString&) {});
+        publisher.start(settingsFor(broker, "fresh"), spool.path());
+        QVERIFY(waitUntil([&] { return publisher.currentLink()->state() == MqttLink::State::Connected; }));
+        MqttPublisher::Line line;
+        line.config.meters = {MeterConfig{1, model->name(), "one"}, MeterConfig{2, model->name(), "two"}};
+        const QMap<QString, MeterModel> models{{model->name(), *model}};
+        const ValueFormat format(DisplayUnits(), QLocale::c());
+        const QDateTime t0 = QDateTime::currentDateTime();
+        auto read = [&](int id, int second) {
+            MeterState st;
+            st.line = 0;
+            st.id = id;
+            st.model = model->name();
+            st.online = st.seen = true;
+            st.lastGood = t0.addSecs(second);
+            st.lastGoodMs = 1000 * (second + 1);
+            st.values = QVector<double>(model->values.size(), double(second));
+            st.wholes = QVector<quint64>(model->values.size(), 0);
+            st.problems = QVector<ReadingCheck::Problem>(model->values.size(), ReadingCheck::Valid);
+            return st;
+        };
+        auto flows = [&](int id) {
+            QList<int> out;
+            for (const auto& g : sub.on(QString("fresh/line1/meter%1/state").arg(id)))
+                out << int(QJsonDocument::fromJson(g.payload).object().value("values").toObject().value("flow_rate")
+                               .toObject().value("value").toDouble());
+            return out;
+        };
+        auto readOnALine = [&](const MeterState& st) {
+            std::thread lineThread([&] { publisher.reading(st); });
+            lineThread.join();
+        };
+
+        // Before the link's first tick nothing says how to publish: the tick does.
+        readOnALine(read(1, 0));
+        line.units[1] = read(1, 0);
+        line.units[2] = read(2, 0);
+        publisher.tick({line}, models, format);
+        QVERIFY(waitUntil([&] { return flows(1).size() == 1 && flows(2).size() == 1; }));
+        // Meter 1's next reading, without a tick.
+        readOnALine(read(1, 1));
+        QVERIFY(waitUntil([&] { return flows(1) == QList<int>({0, 1}); }));
+        // Its third in the same interval waits; at the tick only meter 2 goes out.
+        readOnALine(read(1, 2));
+        line.units[1] = read(1, 2);
+        publisher.tick({line}, models, format);
+        QVERIFY(waitUntil([&] { return flows(2).size() == 2; }));
+        QCOMPARE(flows(1), QList<int>({0, 1}));
+        // A new interval: at once again, and a reading the tick already took is not sent twice.
+        readOnALine(read(1, 3));
+        QVERIFY(waitUntil([&] { return flows(1) == QList<int>({0, 1, 3}); }));
+        line.units[1] = read(1, 4);
+        line.units[2] = read(2, 4);
+        publisher.tick({line}, models, format);
+        readOnALine(read(2, 4));
+        readOnALine(read(2, 5));
+        QVERIFY(waitUntil([&] { return flows(2) == QList<int>({0, 0, 4, 5}); }));
+        QCOMPARE(flows(1), QList<int>({0, 1, 3}));
+        // A line may still read after the link stopped: nothing goes to a link gone.
+        publisher.stop();
+        readOnALine(read(1, 6));
     }
 
     // With no broker and a spool of a few KiB the oldest readings go; how many is in the status
