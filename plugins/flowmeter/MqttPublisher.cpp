@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <utility>
+
 MqttPublisher::MqttPublisher(Log log, QObject* parent)
     : QObject(parent), log(std::move(log)), composerContext(std::make_unique<QObject>())
 {
@@ -89,6 +91,7 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
         announced.clear();
         tickLink = nullptr;
         publishedInInterval.clear();
+        publishedInPrevious.clear();
         publishedReadingMs.clear();
     });
     emit statusChanged();
@@ -160,12 +163,14 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
                 announce(to, l, m, *model, format, qos);
                 announced.insert(key);
             }
-            // Published with its reading in this interval already.
-            if (!publishedInInterval.contains(key))
+            // A meter read about as often as the interval may have its reading just before
+            // this tick or just after: only one that had none in this interval nor the one
+            // before is published from here, with what it last had.
+            if (!publishedInInterval.contains(key) && !publishedInPrevious.contains(key))
                 publishState(to, key, s, *model, format, qos);
         }
     }
-    publishedInInterval.clear();
+    publishedInPrevious = std::exchange(publishedInInterval, {});
 }
 
 void MqttPublisher::composeReading(const MeterState& s)

@@ -20,9 +20,9 @@
 #include <memory>
 
 // The plug-in's side of publishing to a broker (docs/mqtt.md): once each interval every meter's
-// state, the moment its new reading is taken or, for a meter without one, at the tick that ends
-// the interval; its availability when it changed, both retained; alarms the moment a line sees
-// them; the meters announced to Home Assistant when asked. The caller's thread (the GUI's) only takes
+// state, the moment its new reading is taken or, for a meter without one in that interval and
+// the one before, at the tick that ends the interval; its availability when it changed, both
+// retained; alarms the moment a line sees them; the meters announced to Home Assistant when asked. The caller's thread (the GUI's) only takes
 // copies of the states: a thread of the publisher's own forms the payloads and hands them to the
 // link, whose own thread talks to the network and writes the spool. So the window never waits
 // for the broker, the disk or the forming of many meters' messages.
@@ -46,7 +46,8 @@ public:
     void stop();
     bool running() const { return link != nullptr; }
 
-    // The interval's end: every meter of `lines` not yet published in it is published now.
+    // The interval's end: every meter of `lines` without a new reading published in it nor in
+    // the interval before is published now.
     void tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
     // A meter's new reading, from its line's thread (its `line` and `id` set): published at once
     // when the meter has not been in this interval, after the first tick of the link. Only
@@ -123,7 +124,9 @@ private:
     int tickQos = 0;
     bool tickDiscovery = false;
     ValueFormat tickFormat{DisplayUnits(), QLocale::c()};
-    // Meters published since the last tick, and the reading each was last published with.
+    // Meters published with a new reading since the last tick and in the interval before, and
+    // the reading each was last published with.
     QSet<QPair<int, int>> publishedInInterval;
+    QSet<QPair<int, int>> publishedInPrevious;
     QMap<QPair<int, int>, qint64> publishedReadingMs;
 };

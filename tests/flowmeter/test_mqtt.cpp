@@ -1068,8 +1068,8 @@ private slots:
     }
 
     // A reading taken on a line's thread goes out at once, not at the next tick; each meter once
-    // an interval: a second reading within it waits, and the tick publishes only the meters
-    // that had none.
+    // an interval: a second reading within it is not sent, and the tick publishes only the
+    // meters that had none.
     void readingsGoOutAtOnceOnceAnInterval()
     {
         ModelProblem problem;
@@ -1138,6 +1138,13 @@ private slots:
         readOnALine(read(2, 5));
         QVERIFY(waitUntil([&] { return flows(2) == QList<int>({0, 0, 4, 5}); }));
         QCOMPARE(flows(1), QList<int>({0, 1, 3}));
+        // Read just before a tick, a meter is not sent again at the next: the tick sends a meter
+        // only after a whole interval without a reading.
+        line.units[1] = read(1, 7);
+        publisher.tick({line}, models, format);
+        publisher.tick({line}, models, format);
+        QVERIFY(waitUntil([&] { return flows(1) == QList<int>({0, 1, 3, 7}); }));
+        QCOMPARE(flows(2), QList<int>({0, 0, 4, 5}));
         // A line may still read after the link stopped: nothing goes to a link gone.
         publisher.stop();
         readOnALine(read(1, 6));
