@@ -785,7 +785,8 @@ void TestFlowmeterWidgets::everyNewTextHasItsSwedish()
 {
     QStringList marked;
     for (const char* file : {"ValueFormat.cpp", "MeterValuesView.cpp", "UnitsChooser.cpp", "LinesEditor.cpp", "AlarmLimitEditor.cpp",
-                             "TrendView.cpp", "AlarmLog.cpp", "AlarmListView.cpp", "DesktopNotifier.cpp"}) {
+                             "TrendView.cpp", "AlarmLog.cpp", "AlarmListView.cpp", "DesktopNotifier.cpp",
+                             "Recorder.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY2(f.open(QIODevice::ReadOnly), file);
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");

@@ -1,8 +1,14 @@
 // The record files: a header once per file across restarts, whole rows only, the sibling file
 // when the header changes, the repair of a torn last line, day changes, and the file-system
-// faults (a full and a read-only file system, on a small tmpfs the test mounts as root).
+// faults (a full and a read-only file system, on a small tmpfs the test mounts as root). The
+// recorder over them: event rows that outlive a failed append.
 #include "Csv.h"
+#include "MeterModelLoader.h"
 #include "RecordFile.h"
+#include "RecordRow.h"
+#include "Recorder.h"
+
+#include <RecordedFile.h>
 
 #include <QDir>
 #include <QFile>
@@ -60,6 +66,43 @@ QStringList rowsFrom(int first, int count)
     return rows;
 }
 
+// A file where the records folder should be: no one, root included, can append there. What the
+// folder held waits beside it.
+bool block(const QString& folder)
+{
+    if (QFileInfo::exists(folder) && !QDir().rename(folder, folder + ".away"))
+        return false;
+    QFile f(folder);
+    return f.open(QIODevice::WriteOnly) && f.write("not a folder\n") > 0;
+}
+
+bool unblock(const QString& folder)
+{
+    return QFile::remove(folder) && (!QFileInfo::exists(folder + ".away") || QDir().rename(folder + ".away", folder));
+}
+
+// The reset of unit 5's totalizer, seen at `wall`, with its value before in m³.
+MeterEvent resetAt(const QDateTime& wall, double before)
+{
+    MeterEvent e;
+    e.kind = MeterEvent::TotalizerReset;
+    e.line = 0;
+    e.id = 5;
+    e.wall = wall;
+    e.detail = "totalizer reset from Corvane";
+    e.value = before;
+    e.unit = "m3";
+    return e;
+}
+
+QStringList timesOf(const QVector<QStringList>& rows)
+{
+    QStringList out;
+    for (const QStringList& r : rows)
+        out << r.value(0);
+    return out;
+}
+
 bool runs(const QString& program, const QStringList& args, QString* output)
 {
     QProcess p;
@@ -78,6 +121,15 @@ class TestRecording : public QObject
 
     QTemporaryDir tmp;
     QString mountPoint; // a tmpfs of this test while mounted
+    QMap<QString, MeterModel> models;
+    // One line of one meter, unit 5, that does not answer: a row at every interval all the same.
+    QVector<Recorder::Line> lines;
+    const QDateTime t0 = QDateTime(day1, QTime(10, 0));
+
+    void tick(Recorder& recorder, int second)
+    {
+        recorder.tick(t0.addSecs(second), lines, models, DisplayUnits());
+    }
 
     QString pathOf(const QString& folder, const QDate& day, int part = 1) const
     {
@@ -112,6 +164,17 @@ class TestRecording : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        ModelProblem problem;
+        const auto fm1 = MeterModelLoader::parseFile(CORVANE_SOURCE_DIR "/plugins/flowmeter/models/tessmark-fm1.json", &problem);
+        QVERIFY2(fm1, qPrintable(problem.reason));
+        models.insert(fm1->name(), *fm1);
+        Recorder::Line line;
+        line.config.meters = {MeterConfig{5, fm1->name(), "FT-105"}};
+        lines = {line};
+    }
+
     void cleanup()
     {
         if (mountPoint.isEmpty())
@@ -455,6 +518,92 @@ private slots:
         r = file.append(day1, header1, rowsFrom(3, 1));
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, rowsFrom(0, 2) + rowsFrom(3, 1)));
+    }
+
+    // A totalizer reset in an interval that could not be written is written at the next one
+    // that writes: with its own time, in order, once; also when the outcome of the append that
+    // carried it comes in only after the next interval was handed over.
+    void resetRowOutlivesAFailedAppend()
+    {
+        const QString folder = tmp.path() + "/kept/records";
+        QStringList said;
+        Recorder recorder([&](const QString& line) { said << line; });
+        recorder.start(folder);
+        tick(recorder, 0);
+        recorder.flush();
+        QVERIFY(!recorder.failing());
+
+        QVERIFY(block(folder));
+        const MeterEvent first = resetAt(t0.addMSecs(1500), 1234.5);
+        recorder.onMeterEvent(first);
+        tick(recorder, 2);
+        recorder.flush();
+        QVERIFY(recorder.failing());
+        const MeterEvent second = resetAt(t0.addMSecs(2500), 0.25);
+        recorder.onMeterEvent(second);
+        tick(recorder, 3);
+        recorder.flush();
+        QVERIFY(unblock(folder));
+        tick(recorder, 4);
+        recorder.flush();
+        QVERIFY(!recorder.failing());
+        tick(recorder, 5);
+        recorder.flush();
+
+        const MeterEvent third = resetAt(t0.addMSecs(5500), 7);
+        recorder.onMeterEvent(third);
+        tick(recorder, 6);
+        tick(recorder, 7);
+        recorder.flush();
+
+        const RecordedFile f(pathOf(folder, day1));
+        QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+        QCOMPARE(f.headers, 1);
+        const QVector<QStringList> resets = f.of(5, "reset");
+        QCOMPARE(timesOf(resets), QStringList({RecordRow::time(first.wall), RecordRow::time(second.wall),
+                                               RecordRow::time(third.wall)}));
+        const int total = f.column("totalizer [m³]");
+        QCOMPARE(resets[0][total], QString("1234.5"));
+        QCOMPARE(resets[1][total], QString("0.25"));
+        // The meter's rows of the intervals not written are a gap, said once.
+        QStringList written;
+        for (int s : {0, 4, 5, 6, 7})
+            written << RecordRow::time(t0.addSecs(s));
+        QCOMPARE(timesOf(f.of(5, "offline")), written);
+        QCOMPARE(said.filter("Recording stopped: ").size(), 1);
+        QCOMPARE(said.filter("Recording resumed").size(), 1);
+    }
+
+    // What is kept while nothing can be written is bounded: beyond the bound the oldest rows go,
+    // said once, and the newest are written once the folder can be written again.
+    void keptRowsAreBounded()
+    {
+        const QString folder = tmp.path() + "/bounded/records";
+        QVERIFY(QDir().mkpath(tmp.path() + "/bounded"));
+        QVERIFY(block(folder));
+        QStringList said;
+        Recorder recorder([&](const QString& line) { said << line; });
+        recorder.start(folder);
+        const int many = Recorder::kMaxKeptRows + 10;
+        for (int n = 0; n < many; ++n)
+            recorder.onMeterEvent(resetAt(t0.addMSecs(n), n));
+        tick(recorder, 4);
+        recorder.flush();
+        recorder.onMeterEvent(resetAt(t0.addMSecs(4500), many));
+        tick(recorder, 5);
+        recorder.flush();
+        QCOMPARE(said.filter("the oldest are dropped").size(), 1);
+
+        QVERIFY(unblock(folder));
+        tick(recorder, 6);
+        recorder.flush();
+        const RecordedFile f(pathOf(folder, day1));
+        QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+        const QVector<QStringList> resets = f.of(5, "reset");
+        QCOMPARE(resets.size(), Recorder::kMaxKeptRows);
+        const int total = f.column("totalizer [m³]");
+        QCOMPARE(resets.first()[total], Csv::number(many + 1 - Recorder::kMaxKeptRows));
+        QCOMPARE(resets.last()[total], Csv::number(many));
     }
 };
 
