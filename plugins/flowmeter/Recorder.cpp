@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include "FolderLock.h"
 #include "RecordRow.h"
 #include "RecordWriter.h"
 
@@ -30,10 +31,17 @@ Recorder::~Recorder()
     writer.reset();
 }
 
+void Recorder::setFolderLock(FolderLock* l)
+{
+    lock = l;
+}
+
 void Recorder::start(const QString& folder)
 {
     const bool moved = on && folder != where;
     where = folder;
+    if (lock)
+        lock->setFolder(folder);
     if (on && !moved)
         return;
     on = true;
@@ -82,6 +90,10 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
 {
     if (!on)
         return;
+    if (lock && !FolderLock::sameFolder(lock->folder(), where))
+        lock->setFolder(where);
+    else if (lock)
+        lock->take();
     const QVector<MeterEvent> seen = std::exchange(events, {});
     const qint64 nowMs = FlowTrend::Stamp::now().monotonicMs;
     const quint64 firstBatch = lastBatch + 1;
@@ -149,8 +161,15 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
                 if (k.batch >= firstBatch)
                     k.batch = 0;
     };
-    if (batches.isEmpty())
+    if (lock && lock->busy()) {
+        handBack();
+        fail(kFolderBusy, lock->problem());
         return;
+    }
+    if (batches.isEmpty()) {
+        clear({kFolderBusy});
+        return;
+    }
     if (!writer->post(std::move(batches))) {
         handBack();
         fail(kWriterBehind,
@@ -193,8 +212,8 @@ void Recorder::settle(quint64 batch, bool written)
 void Recorder::moveLines(const QMap<int, int>& oldToNew)
 {
     const bool wasFailing = failing();
-    // Lines are counted from 1 in the failures (0: the writer fell behind) and from 0 in the
-    // rows.
+    // Lines are counted from 1 in the failures (0 and below: the folder or the writer) and
+    // from 0 in the rows.
     QMap<int, QString> errors;
     for (auto it = lineErrors.begin(); it != lineErrors.end(); ++it)
         if (it.key() <= kWriterBehind)
@@ -233,8 +252,9 @@ void Recorder::onAppended(int line, quint64 batch, const RecordFile::Result& r)
         fail(line, r.error);
         return;
     }
-    // A writer that fell behind has caught up once an append is done.
-    clear({line, kWriterBehind});
+    // A writer that fell behind has caught up once an append is done, and a folder taken over
+    // from another program is written again.
+    clear({line, kWriterBehind, kFolderBusy});
 }
 
 void Recorder::fail(int line, const QString& error)

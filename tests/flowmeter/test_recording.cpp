@@ -1,8 +1,9 @@
 // The record files: a header once per file across restarts, whole rows only, the sibling file
 // when the header changes, the repair of a torn last line, day changes, and the file-system
 // faults (a full and a read-only file system, on a small tmpfs the test mounts as root). The
-// recorder over them: event rows that outlive a failed append.
+// recorder over them: event rows that outlive a failed append, and one recorder a folder.
 #include "Csv.h"
+#include "FolderLock.h"
 #include "MeterModelLoader.h"
 #include "RecordFile.h"
 #include "RecordRow.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -604,6 +606,75 @@ private slots:
         const int total = f.column("totalizer [m³]");
         QCOMPARE(resets.first()[total], Csv::number(many + 1 - Recorder::kMaxKeptRows));
         QCOMPARE(resets.last()[total], Csv::number(many));
+    }
+
+    // Two programs on one records folder: the second writes nothing there and says why, the
+    // first's file stays whole; once the first ends, the second takes over at its next interval
+    // and writes what it kept meanwhile. A lock left by a process that is gone is taken over.
+    void oneRecorderAFolder()
+    {
+        const QString folder = tmp.path() + "/shared";
+        QVERIFY(QDir().mkpath(folder));
+        const QString lockFile = folder + "/" + FolderLock::kFileName;
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            QLockFile dying(lockFile);
+            ::_exit(dying.tryLock(0) ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY(QFile::exists(lockFile));
+
+        auto firstLock = std::make_unique<FolderLock>();
+        auto first = std::make_unique<Recorder>([](const QString&) {});
+        first->setFolderLock(firstLock.get());
+        first->start(folder);
+        QVERIFY(firstLock->held());
+        tick(*first, 0);
+        first->flush();
+
+        FolderLock secondLock;
+        QStringList said;
+        Recorder second([&](const QString& line) { said << line; });
+        second.setFolderLock(&secondLock);
+        QSignalSpy failed(&second, &Recorder::failed);
+        second.start(folder);
+        const MeterEvent reset = resetAt(t0.addMSecs(1500), 99);
+        second.onMeterEvent(reset);
+        tick(second, 1);
+        second.flush();
+        QCOMPARE(failed.size(), 1);
+        const QString why = failed[0][0].toString();
+        QVERIFY2(why.startsWith(QString("the records folder %1 is in use by another Corvane (process %2 on ")
+                                    .arg(folder)
+                                    .arg(QCoreApplication::applicationPid())),
+                 qPrintable(why));
+        QCOMPARE(second.error(), why);
+        QVERIFY(said.contains("Recording stopped: " + why + "; trying again at each interval"));
+        tick(*first, 2);
+        first->flush();
+        tick(second, 2);
+        second.flush();
+        QCOMPARE(failed.size(), 1);
+        const QByteArray firstsOwn = bytesOf(pathOf(folder, day1));
+        const RecordedFile before(pathOf(folder, day1));
+        QCOMPARE(timesOf(before.rows), QStringList({RecordRow::time(t0), RecordRow::time(t0.addSecs(2))}));
+
+        first.reset();
+        firstLock.reset();
+        tick(second, 3);
+        second.flush();
+        QVERIFY(secondLock.held());
+        QVERIFY(!second.failing());
+        QVERIFY(said.contains("Recording resumed"));
+        const RecordedFile after(pathOf(folder, day1));
+        QVERIFY2(after.problem.isEmpty(), qPrintable(after.problem));
+        QCOMPARE(after.headers, 1);
+        QVERIFY(bytesOf(pathOf(folder, day1)).startsWith(firstsOwn));
+        QCOMPARE(timesOf(after.rows).mid(before.rows.size()),
+                 QStringList({RecordRow::time(reset.wall), RecordRow::time(t0.addSecs(3))}));
     }
 };
 
