@@ -1,5 +1,6 @@
 #include "AlarmLog.h"
 #include "AlarmStore.h"
+#include "FolderLock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,6 +35,15 @@ QString AlarmLog::path() const
     return folder.isEmpty() ? QString() : QDir(folder).filePath(AlarmStore::kFileName);
 }
 
+void AlarmLog::setFolderLock(FolderLock* l)
+{
+    if (lock)
+        disconnect(lock, nullptr, this, nullptr);
+    lock = l;
+    if (lock)
+        connect(lock, &FolderLock::stateChanged, this, &AlarmLog::onFolderLock);
+}
+
 void AlarmLog::open(const QString& newFolder)
 {
     if (QDir::cleanPath(newFolder) == QDir::cleanPath(folder) && !folder.isEmpty())
@@ -45,6 +55,32 @@ void AlarmLog::open(const QString& newFolder)
     folder = newFolder;
     writable = true;
     writeFailed = false;
+    waiting = false;
+    if (lock) {
+        lock->setFolder(folder);
+        if (lock->busy()) {
+            waiting = true;
+            emit logLine(QString("Alarm list %1 is kept in memory only: %2").arg(path(), lock->problem()));
+            return;
+        }
+    }
+    join(atStart);
+}
+
+void AlarmLog::onFolderLock()
+{
+    if (!waiting || !lock || !lock->held() || !FolderLock::sameFolder(lock->folder(), folder))
+        return;
+    waiting = false;
+    emit logLine(QString("Alarm list %1 taken over from the Corvane that held the folder").arg(path()));
+    join(false);
+    // What this program saw meanwhile goes into the file now, even were the file's own list
+    // all there is.
+    saveTimer->start();
+}
+
+void AlarmLog::join(bool atStart)
+{
     const QString file = path();
     AlarmStore::Contents read = AlarmStore::read(file);
     if (read.unreadable) {
@@ -319,7 +355,7 @@ void AlarmLog::flush()
 
 void AlarmLog::save()
 {
-    if (folder.isEmpty() || !writable)
+    if (folder.isEmpty() || !writable || waiting)
         return;
     QString why;
     if (!AlarmStore::write(path(), list, &why)) {

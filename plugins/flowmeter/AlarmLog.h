@@ -6,9 +6,11 @@
 #include <QAbstractTableModel>
 #include <QMap>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 
+class FolderLock;
 class QTimer;
 
 // The alarm list: every alarm, every meter gone offline and whatever else the plug-in wants
@@ -19,6 +21,10 @@ class QTimer;
 // the meter's first answer ends an offline entry (its first failure confirms it), and ends an
 // alarm entry unless the same answer reports the same alarm again. Entries of no meter have no
 // one to confirm them and end at the restart.
+//
+// A folder another Corvane holds (FolderLock) is not ours to write: its file is neither read
+// nor written, and the list is kept in memory until the other program lets go of the folder;
+// then the file is read and joined to the list, as for a folder met later.
 class AlarmLog : public QAbstractTableModel
 {
     Q_OBJECT
@@ -40,6 +46,10 @@ public:
 
     explicit AlarmLog(QObject* parent = nullptr);
     ~AlarmLog() override;
+
+    // The records folder's lock, shared with the recorder; set before the first open(). None:
+    // the folder is taken as this program's alone.
+    void setFolderLock(FolderLock* lock);
 
     // Keeps the list in `folder` from now on: its file is read and joined to the list in memory.
     // A file that cannot be read is said in the log and set aside, never written over.
@@ -98,6 +108,10 @@ private:
     void save();
     void countChanged();
     QString meterName(int line, int id) const;
+    // Reads the folder's file and joins it to the list.
+    void join(bool atStart);
+    // The folder's lock changed hands: a folder that was another program's may be ours now.
+    void onFolderLock();
 
     QVector<AlarmEntry> list;
     QMap<QPair<int, int>, Meter> meters;
@@ -106,6 +120,9 @@ private:
     // write over.
     bool writable = true;
     bool writeFailed = false;
+    QPointer<FolderLock> lock;
+    // The folder is another program's: its file is left alone until the lock is ours.
+    bool waiting = false;
     int lastCount = 0;
     QTimer* saveTimer;
 };

@@ -1,5 +1,6 @@
 #include "FlowConfig.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 
@@ -29,4 +30,9 @@ QString RecordingConfig::defaultFolder()
 QString RecordingConfig::path() const
 {
     return folder.isEmpty() ? defaultFolder() : folder;
+}
+
+QString MeterConfig::shownName() const
+{
+    return name.isEmpty() ? QCoreApplication::translate("FlowMeter", "Meter %1").arg(id) : name;
 }

@@ -21,6 +21,9 @@ struct MeterConfig
     QString model;
     // The user's name for it ("FT-101 inlet"); empty: the pages call it "Meter <id>".
     QString name;
+
+    // What the pages, the log and the recordings call it.
+    QString shownName() const;
 };
 
 struct LineConfig

@@ -8,6 +8,7 @@
 #include "AlarmListView.h"
 #include "AlarmLog.h"
 #include "DesktopNotifier.h"
+#include "FolderLock.h"
 #include "LinePoller.h"
 #include "LinesEditor.h"
 #include "MeterHistories.h"
@@ -139,6 +140,11 @@ cFlowMeterPlugin::cFlowMeterPlugin(cMainWindow* window) : cPlugin(window, "FLOWM
     histories = new MeterHistories(this);
     connect(histories, &MeterHistories::loaded, this, &cFlowMeterPlugin::onHistoryLoaded);
     makeAlarmList();
+    // One claim on the records folder for the recordings and the alarm list alike; made after
+    // both, so that it goes after the alarm list has written its last.
+    folderLock = new FolderLock(this);
+    recorder->setFolderLock(folderLock);
+    alarms->setFolderLock(folderLock);
     mqtt = new MqttPublisher([this](const QString& line) { log("%s", line.toLocal8Bit().constData()); }, this);
     mqtt->setObjectName("flowmeterMqtt");
     connect(this, &cFlowMeterPlugin::meterEvent, mqtt, &MqttPublisher::onMeterEvent);
@@ -218,6 +224,8 @@ LinePoller* cFlowMeterPlugin::poller(int line) const
 void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
 {
     config = c;
+    folderLock->setRetryInterval(
+        std::clamp(c.recording.intervalS, RecordingConfig::kMinIntervalS, RecordingConfig::kMaxIntervalS) * 1000);
     alarms->open(c.recording.path());
     // Where each line kept went (old place -> new): what is kept of its meters goes with it.
     QMap<int, int> moved;

@@ -29,6 +29,7 @@ class QLabel;
 class QTabWidget;
 class AlarmListView;
 class AlarmLog;
+class FolderLock;
 class DesktopNotifier;
 class QTreeWidgetItem;
 class LinePoller;
@@ -196,6 +197,7 @@ private:
     void retranslateAlarmList();
     QTabWidget* displayTabs = nullptr;
     AlarmLog* alarms = nullptr;
+    FolderLock* folderLock = nullptr;
     AlarmListView* alarmView = nullptr;
     DesktopNotifier* notifier = nullptr;
 

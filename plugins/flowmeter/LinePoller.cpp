@@ -102,7 +102,7 @@ LinePoller::~LinePoller()
 
 QString LinePoller::meterName(const MeterConfig& m)
 {
-    return m.name.isEmpty() ? QCoreApplication::translate("FlowMeter", "Meter %1").arg(m.id) : m.name;
+    return m.shownName();
 }
 
 QString LinePoller::unitTag(int id) const

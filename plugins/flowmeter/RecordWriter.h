@@ -29,6 +29,8 @@ public:
         QDate day;
         QString header;
         QStringList rows;
+        // The poster's own, handed back with the outcome: what the batch carried is known by it.
+        quint64 id = 0;
     };
     // Called on the writer's thread after each append, in the order posted.
     using Report = std::function<void(const Batch& batch, const RecordFile::Result& result)>;

@@ -1,11 +1,12 @@
 #include "Recorder.h"
 
-#include "LinePoller.h"
+#include "FolderLock.h"
 #include "RecordRow.h"
 #include "RecordWriter.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -20,7 +21,8 @@ Recorder::Recorder(Log l, QObject* parent) : QObject(parent), log(std::move(l))
     writer = std::make_unique<RecordWriter>([this](const RecordWriter::Batch& b, const RecordFile::Result& r) {
         // Queued to the GUI thread; dropped by Qt if the recorder is gone by then (it is not:
         // the writer ends in the destructor, before the object does).
-        QMetaObject::invokeMethod(this, [this, line = b.line, r] { onAppended(line, r); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, line = b.line, id = b.id, r] { onAppended(line, id, r); },
+                                  Qt::QueuedConnection);
     });
 }
 
@@ -29,10 +31,17 @@ Recorder::~Recorder()
     writer.reset();
 }
 
+void Recorder::setFolderLock(FolderLock* l)
+{
+    lock = l;
+}
+
 void Recorder::start(const QString& folder)
 {
     const bool moved = on && folder != where;
     where = folder;
+    if (lock)
+        lock->setFolder(folder);
     if (on && !moved)
         return;
     on = true;
@@ -47,7 +56,13 @@ void Recorder::stop()
     if (!on)
         return;
     on = false;
+    // Stopped by hand, the recording ends with what it could not write: rows kept for a later
+    // interval would land in the next recording, which the user starts when and where they
+    // choose, as events of a time it did not record. The meters' rows of those intervals are
+    // a gap alike.
     events.clear();
+    kept.clear();
+    droppedSaid = false;
     const bool wasFailing = failing();
     lineErrors.clear();
     log("Recording stopped");
@@ -75,8 +90,13 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
 {
     if (!on)
         return;
+    if (lock && !FolderLock::sameFolder(lock->folder(), where))
+        lock->setFolder(where);
+    else if (lock)
+        lock->take();
     const QVector<MeterEvent> seen = std::exchange(events, {});
     const qint64 nowMs = FlowTrend::Stamp::now().monotonicMs;
+    const quint64 firstBatch = lastBatch + 1;
     QVector<RecordWriter::Batch> batches;
     for (int i = 0; i < lines.size(); ++i) {
         const Line& l = lines[i];
@@ -86,6 +106,7 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
             lineModels << (found == models.constEnd() ? nullptr : &found.value());
         }
         const RecordRow rows(lineModels, units);
+        const QString header = rows.header();
         auto modelOf = [&](int id) -> const MeterModel* {
             for (int k = 0; k < l.config.meters.size(); ++k)
                 if (l.config.meters[k].id == id)
@@ -95,14 +116,23 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
         auto nameOf = [&](int id) {
             for (const MeterConfig& m : l.config.meters)
                 if (m.id == id)
-                    return LinePoller::meterName(m);
-            return LinePoller::meterName(MeterConfig{id, QString(), QString()});
+                    return m.shownName();
+            return MeterConfig{id, QString(), QString()}.shownName();
         };
-        // Rows by day: an event of before midnight goes to the file of its own day.
-        QMap<QDate, QStringList> byDay;
+        // An event of before midnight goes to the file of its own day, under the header of the
+        // line as it was then.
         for (const MeterEvent& e : seen)
             if (e.line == i)
-                byDay[(e.wall.isValid() ? e.wall : at).date()] << rows.reset(e, nameOf(e.id), modelOf(e.id));
+                keep(i, Kept{(e.wall.isValid() ? e.wall : at).date(), header, rows.reset(e, nameOf(e.id), modelOf(e.id))});
+        // Rows by file, the kept ones first. While an earlier batch carries some of them, the
+        // rest wait for its outcome: a row is carried by one batch at a time, and in order.
+        QMap<QPair<QDate, QString>, QStringList> byFile;
+        auto found = kept.find(i);
+        const bool carry = found != kept.end() &&
+                           std::none_of(found->begin(), found->end(), [](const Kept& k) { return k.batch != 0; });
+        if (carry)
+            for (const Kept& k : *found)
+                byFile[qMakePair(k.day, k.header)] << k.row;
         for (const MeterConfig& m : l.config.meters) {
             const MeterState u = l.units.value(m.id);
             const QPair<int, int> key(i, m.id);
@@ -112,32 +142,82 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
             const qint64 age = nowMs - u.lastGoodMs;
             const bool stale = u.online && u.lastGoodMs > 0 && lastRowMs.value(key, 0) == u.lastGoodMs &&
                                age > qint64(l.config.periodMs) + l.config.answerTimeoutMs + kLateMs;
-            byDay[at.date()] << rows.meter(at, i, LinePoller::meterName(m), m.id, modelOf(m.id), u, stale);
+            byFile[qMakePair(at.date(), header)] << rows.meter(at, i, m.shownName(), m.id, modelOf(m.id), u, stale);
             lastRowMs[key] = u.lastGoodMs;
         }
-        for (auto it = byDay.begin(); it != byDay.end(); ++it)
-            batches << RecordWriter::Batch{where, i + 1, it.key(), rows.header(), it.value()};
+        for (auto it = byFile.begin(); it != byFile.end(); ++it) {
+            const quint64 id = ++lastBatch;
+            if (carry)
+                for (Kept& k : *found)
+                    if (k.day == it.key().first && k.header == it.key().second)
+                        k.batch = id;
+            batches << RecordWriter::Batch{where, i + 1, it.key().first, it.key().second, it.value(), id};
+        }
     }
-    if (batches.isEmpty())
+    // Kept rows not handed over after all wait for the next interval.
+    auto handBack = [&] {
+        for (QVector<Kept>& line : kept)
+            for (Kept& k : line)
+                if (k.batch >= firstBatch)
+                    k.batch = 0;
+    };
+    if (lock && lock->busy()) {
+        handBack();
+        fail(kFolderBusy, lock->problem());
         return;
-    if (!writer->post(std::move(batches))) {
-        RecordFile::Result behind;
-        behind.ok = false;
-        behind.path = where;
-        behind.error =
-            QCoreApplication::translate("FlowMeter", "the disk does not keep up with the recording in %1").arg(where);
-        onAppended(0, behind);
     }
+    if (batches.isEmpty()) {
+        clear({kFolderBusy});
+        return;
+    }
+    if (!writer->post(std::move(batches))) {
+        handBack();
+        fail(kWriterBehind,
+             QCoreApplication::translate("FlowMeter", "the disk does not keep up with the recording in %1").arg(where));
+    }
+}
+
+void Recorder::keep(int line, Kept row)
+{
+    QVector<Kept>& rows = kept[line];
+    rows << row;
+    if (rows.size() <= kMaxKeptRows)
+        return;
+    rows.removeFirst();
+    if (!droppedSaid)
+        log(QString("Recording: more than %1 event rows of line %2 wait to be written; the oldest are dropped")
+                .arg(kMaxKeptRows)
+                .arg(line + 1));
+    droppedSaid = true;
+}
+
+void Recorder::settle(quint64 batch, bool written)
+{
+    if (batch == 0)
+        return;
+    for (auto line = kept.begin(); line != kept.end();) {
+        QVector<Kept>& rows = line.value();
+        if (written)
+            rows.removeIf([batch](const Kept& k) { return k.batch == batch; });
+        else
+            for (Kept& k : rows)
+                if (k.batch == batch)
+                    k.batch = 0;
+        line = rows.isEmpty() ? kept.erase(line) : std::next(line);
+    }
+    if (kept.isEmpty())
+        droppedSaid = false;
 }
 
 void Recorder::moveLines(const QMap<int, int>& oldToNew)
 {
     const bool wasFailing = failing();
-    // Lines are counted from 1 in the failures (0: the writer fell behind) and from 0 in the rows.
+    // Lines are counted from 1 in the failures (0 and below: the folder or the writer) and
+    // from 0 in the rows.
     QMap<int, QString> errors;
     for (auto it = lineErrors.begin(); it != lineErrors.end(); ++it)
-        if (it.key() == 0)
-            errors.insert(0, it.value());
+        if (it.key() <= kWriterBehind)
+            errors.insert(it.key(), it.value());
         else if (oldToNew.contains(it.key() - 1))
             errors.insert(oldToNew.value(it.key() - 1) + 1, it.value());
     lineErrors = errors;
@@ -146,6 +226,12 @@ void Recorder::moveLines(const QMap<int, int>& oldToNew)
         if (oldToNew.contains(it.key().first))
             rows.insert(qMakePair(oldToNew.value(it.key().first), it.key().second), it.value());
     lastRowMs = rows;
+    // The event rows of a line removed go with it: its number is another line's now.
+    QMap<int, QVector<Kept>> moved;
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        if (oldToNew.contains(it.key()))
+            moved.insert(oldToNew.value(it.key()), it.value());
+    kept = moved;
     if (wasFailing && !failing()) {
         log("Recording resumed");
         emit resumed();
@@ -153,29 +239,43 @@ void Recorder::moveLines(const QMap<int, int>& oldToNew)
     }
 }
 
-void Recorder::onAppended(int line, const RecordFile::Result& r)
+void Recorder::onAppended(int line, quint64 batch, const RecordFile::Result& r)
 {
     if (r.repairedBytes > 0)
         log(QString("Record file %1 ended in a torn line: %2 bytes cut back to the last whole row")
                 .arg(r.path)
                 .arg(r.repairedBytes));
+    settle(batch, r.ok);
     if (!on)
         return;
     if (!r.ok) {
-        // Each line names its own file: a failure is said when a line's error changes, not
-        // at every interval of every line.
-        const bool news = lineErrors.value(line) != r.error;
-        lineErrors[line] = r.error;
-        if (news) {
-            log(QString("Recording stopped: %1; trying again at each interval").arg(r.error));
-            emit failed(r.error);
-            emit stateChanged();
-        }
+        fail(line, r.error);
         return;
     }
-    // A writer that fell behind has caught up once an append is done.
-    const bool cleared = lineErrors.remove(line) + lineErrors.remove(0) > 0;
-    if (!cleared)
+    // A writer that fell behind has caught up once an append is done, and a folder taken over
+    // from another program is written again.
+    clear({line, kWriterBehind, kFolderBusy});
+}
+
+void Recorder::fail(int line, const QString& error)
+{
+    // Each line names its own file: a failure is said when a line's error changes, not at
+    // every interval of every line.
+    const bool news = lineErrors.value(line) != error;
+    lineErrors[line] = error;
+    if (!news)
+        return;
+    log(QString("Recording stopped: %1; trying again at each interval").arg(error));
+    emit failed(error);
+    emit stateChanged();
+}
+
+void Recorder::clear(std::initializer_list<int> lines)
+{
+    int cleared = 0;
+    for (int line : lines)
+        cleared += int(lineErrors.remove(line));
+    if (cleared == 0)
         return;
     if (!failing()) {
         log("Recording resumed");

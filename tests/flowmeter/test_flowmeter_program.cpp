@@ -195,6 +195,7 @@ private slots:
     void withoutSerialDebuggingOnlyChangesOfStateAreLogged();
     void recordingSurvivesKillsAtRandomMoments();
     void recordingStopsOnAFullDiskAndResumes();
+    void aSecondProgramOnTheFolderWaitsItsTurn();
     void serviceUnitsPollWithoutADisplay_data();
     void serviceUnitsPollWithoutADisplay();
 };
@@ -494,6 +495,45 @@ void TestFlowmeterProgram::recordingStopsOnAFullDiskAndResumes()
     QCOMPARE(after.rows.mid(0, before.rows.size()), before.rows);
 }
 
+// Two programs on one records folder, as a desktop and a service on one station, each polling a
+// meter of its own: the second writes neither rows nor its alarm list there and says why, the
+// first's file stays whole; once the first has ended, the second takes the folder over.
+void TestFlowmeterProgram::aSecondProgramOnTheFolderWaitsItsTurn()
+{
+    FlowSim firstSim("1");
+    FlowSim secondSim("2");
+    QVERIFY(firstSim.started && secondSim.started);
+    QTemporaryDir records;
+    ProgramRunner first;
+    ProgramRunner second;
+    recordInto(first.configDir(), records.path());
+    recordInto(second.configDir(), records.path());
+    QVERIFY(startProgram(first, firstSim.link, "1", QString(), false));
+    QVERIFY(waitUntil([&] { return !recordedIn(records.path()).of(1).isEmpty(); }, 20000));
+    QVERIFY(startProgram(second, secondSim.link, "2", QString(), false));
+    const QString inUse = "the records folder " + records.path() + " is in use by another Corvane (process " +
+                          QString::number(first.process().processId()) + " on ";
+    const int busy = waitAfter(second, 0, "Flow meter plugin: Recording stopped: " + inUse);
+    QVERIFY2(busy >= 0, qPrintable(second.log().right(2000)));
+    QVERIFY(second.log().contains("Alarm list " + records.path() + "/alarms.json is kept in memory only: " + inUse));
+    // Intervals of the first's alone.
+    const int firstRows = int(recordedIn(records.path()).of(1).size());
+    QVERIFY(waitUntil([&] { return recordedIn(records.path()).of(1).size() >= firstRows + 2; }));
+    QVERIFY(recordedIn(records.path()).of(2).isEmpty());
+
+    QVERIFY(first.stop());
+    const RecordedFile firsts = recordedIn(records.path());
+    QVERIFY2(firsts.problem.isEmpty(), qPrintable(firsts.problem));
+    QVERIFY(waitAfter(second, busy, "Flow meter plugin: Recording resumed") >= 0);
+    QVERIFY(waitUntil([&] { return !recordedIn(records.path()).of(2).isEmpty(); }));
+    QVERIFY(second.log().contains("Alarm list " + records.path() + "/alarms.json taken over"));
+    QVERIFY(second.stop());
+    const RecordedFile all = recordedIn(records.path());
+    QVERIFY2(all.problem.isEmpty(), qPrintable(all.problem));
+    QCOMPARE(all.headers, 1);
+    QCOMPARE(all.rows.mid(0, firsts.rows.size()), firsts.rows);
+    QVERIFY(!QFile::exists(records.filePath(".corvane.lock")));
+}
 
 void TestFlowmeterProgram::serviceUnitsPollWithoutADisplay_data()
 {

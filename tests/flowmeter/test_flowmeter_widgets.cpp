@@ -8,6 +8,7 @@
 #include "AlarmStore.h"
 #include "Csv.h"
 #include "FlowHistory.h"
+#include "FolderLock.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
 #include "TrendView.h"
@@ -177,6 +178,7 @@ private slots:
     void alarmListFollowsTheEventsAndOutlivesARestart();
     void anUnreadableListIsSetAsideAndNeverWrittenOver();
     void theListIsBoundedAndKeepsWhatIsOpen();
+    void aFolderAnotherProgramHoldsIsNotWrittenUntilItLetsGo();
     void unacknowledgedEntriesStandOutInLightAndDark();
 };
 
@@ -785,7 +787,8 @@ void TestFlowmeterWidgets::everyNewTextHasItsSwedish()
 {
     QStringList marked;
     for (const char* file : {"ValueFormat.cpp", "MeterValuesView.cpp", "UnitsChooser.cpp", "LinesEditor.cpp", "AlarmLimitEditor.cpp",
-                             "TrendView.cpp", "AlarmLog.cpp", "AlarmListView.cpp", "DesktopNotifier.cpp"}) {
+                             "TrendView.cpp", "AlarmLog.cpp", "AlarmListView.cpp", "DesktopNotifier.cpp",
+                             "FolderLock.cpp", "Recorder.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY2(f.open(QIODevice::ReadOnly), file);
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -1063,6 +1066,58 @@ void TestFlowmeterWidgets::theListIsBoundedAndKeepsWhatIsOpen()
     QCOMPARE(log.entries()[1].text, QString("entry 2"));
     log.flush();
     QCOMPARE(fileEntries(dir.path()).size(), AlarmLog::kMaxEntries);
+}
+
+// Two programs on one records folder: the second neither reads nor writes the first's list, says
+// why, and keeps its own in memory; once the first lets go, the second takes the folder over
+// and the file holds both lists.
+void TestFlowmeterWidgets::aFolderAnotherProgramHoldsIsNotWrittenUntilItLetsGo()
+{
+    QTemporaryDir dir;
+    auto firstLock = std::make_unique<FolderLock>();
+    auto first = std::make_unique<AlarmLog>();
+    first->setFolderLock(firstLock.get());
+    first->open(dir.path());
+    QVERIFY(firstLock->held());
+    QVERIFY(QFile::exists(dir.filePath(FolderLock::kFileName)));
+    first->raiseGeneral("first's");
+    first->flush();
+
+    FolderLock secondLock;
+    AlarmLog second;
+    QSignalSpy secondLines(&second, &AlarmLog::logLine);
+    second.setFolderLock(&secondLock);
+    second.open(dir.path());
+    QVERIFY(secondLock.busy());
+    QCOMPARE(secondLines.size(), 1);
+    const QString said = secondLines[0][0].toString();
+    QVERIFY2(said.startsWith("Alarm list " + dir.filePath("alarms.json") + " is kept in memory only: the records folder " +
+                             dir.path() + " is in use by another Corvane (process " +
+                             QString::number(QCoreApplication::applicationPid()) + " on "),
+             qPrintable(said));
+    QCOMPARE(second.rowCount(), 0);
+    second.raiseGeneral("second's");
+    second.flush();
+    QCOMPARE(fileEntries(dir.path()).size(), 1);
+    QCOMPARE(fileEntries(dir.path())[0].toObject().value("text").toString(), QString("first's"));
+    first->raiseGeneral("first's again");
+    first->flush();
+    QJsonArray entries = fileEntries(dir.path());
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries[1].toObject().value("text").toString(), QString("first's again"));
+
+    // The first ends; the second, trying again at its interval, takes over and writes both.
+    first.reset();
+    firstLock.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(secondLock.held(), 10000);
+    QTRY_COMPARE(fileEntries(dir.path()).size(), 3);
+    QStringList texts;
+    for (const QJsonValue& v : fileEntries(dir.path()))
+        texts << v.toObject().value("text").toString();
+    texts.sort();
+    QCOMPARE(texts, QStringList({"first's", "first's again", "second's"}));
+    QCOMPARE(second.rowCount(), 3);
+    QVERIFY(secondLines.last()[0].toString().contains("taken over"));
 }
 
 void TestFlowmeterWidgets::unacknowledgedEntriesStandOutInLightAndDark()

@@ -1,8 +1,15 @@
 // The record files: a header once per file across restarts, whole rows only, the sibling file
 // when the header changes, the repair of a torn last line, day changes, and the file-system
-// faults (a full and a read-only file system, on a small tmpfs the test mounts as root).
+// faults (a full and a read-only file system, on a small tmpfs the test mounts as root). The
+// recorder over them: event rows that outlive a failed append, and one recorder a folder.
 #include "Csv.h"
+#include "FolderLock.h"
+#include "MeterModelLoader.h"
 #include "RecordFile.h"
+#include "RecordRow.h"
+#include "Recorder.h"
+
+#include <RecordedFile.h>
 
 #include <QDir>
 #include <QFile>
@@ -60,6 +67,43 @@ QStringList rowsFrom(int first, int count)
     return rows;
 }
 
+// A file where the records folder should be: no one, root included, can append there. What the
+// folder held waits beside it.
+bool block(const QString& folder)
+{
+    if (QFileInfo::exists(folder) && !QDir().rename(folder, folder + ".away"))
+        return false;
+    QFile f(folder);
+    return f.open(QIODevice::WriteOnly) && f.write("not a folder\n") > 0;
+}
+
+bool unblock(const QString& folder)
+{
+    return QFile::remove(folder) && (!QFileInfo::exists(folder + ".away") || QDir().rename(folder + ".away", folder));
+}
+
+// The reset of unit 5's totalizer, seen at `wall`, with its value before in m³.
+MeterEvent resetAt(const QDateTime& wall, double before)
+{
+    MeterEvent e;
+    e.kind = MeterEvent::TotalizerReset;
+    e.line = 0;
+    e.id = 5;
+    e.wall = wall;
+    e.detail = "totalizer reset from Corvane";
+    e.value = before;
+    e.unit = "m3";
+    return e;
+}
+
+QStringList timesOf(const QVector<QStringList>& rows)
+{
+    QStringList out;
+    for (const QStringList& r : rows)
+        out << r.value(0);
+    return out;
+}
+
 bool runs(const QString& program, const QStringList& args, QString* output)
 {
     QProcess p;
@@ -78,6 +122,15 @@ class TestRecording : public QObject
 
     QTemporaryDir tmp;
     QString mountPoint; // a tmpfs of this test while mounted
+    QMap<QString, MeterModel> models;
+    // One line of one meter, unit 5, that does not answer: a row at every interval all the same.
+    QVector<Recorder::Line> lines;
+    const QDateTime t0 = QDateTime(day1, QTime(10, 0));
+
+    void tick(Recorder& recorder, int second)
+    {
+        recorder.tick(t0.addSecs(second), lines, models, DisplayUnits());
+    }
 
     QString pathOf(const QString& folder, const QDate& day, int part = 1) const
     {
@@ -112,6 +165,17 @@ class TestRecording : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        ModelProblem problem;
+        const auto fm1 = MeterModelLoader::parseFile(CORVANE_SOURCE_DIR "/plugins/flowmeter/models/tessmark-fm1.json", &problem);
+        QVERIFY2(fm1, qPrintable(problem.reason));
+        models.insert(fm1->name(), *fm1);
+        Recorder::Line line;
+        line.config.meters = {MeterConfig{5, fm1->name(), "FT-105"}};
+        lines = {line};
+    }
+
     void cleanup()
     {
         if (mountPoint.isEmpty())
@@ -455,6 +519,150 @@ private slots:
         r = file.append(day1, header1, rowsFrom(3, 1));
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(bytesOf(pathOf(folder, day1)), expected(header1, rowsFrom(0, 2) + rowsFrom(3, 1)));
+    }
+
+    // A totalizer reset in an interval that could not be written is written at the next one
+    // that writes: with its own time, in order, once; also when the outcome of the append that
+    // carried it comes in only after the next interval was handed over.
+    void resetRowOutlivesAFailedAppend()
+    {
+        const QString folder = tmp.path() + "/kept/records";
+        QStringList said;
+        Recorder recorder([&](const QString& line) { said << line; });
+        recorder.start(folder);
+        tick(recorder, 0);
+        recorder.flush();
+        QVERIFY(!recorder.failing());
+
+        QVERIFY(block(folder));
+        const MeterEvent first = resetAt(t0.addMSecs(1500), 1234.5);
+        recorder.onMeterEvent(first);
+        tick(recorder, 2);
+        recorder.flush();
+        QVERIFY(recorder.failing());
+        const MeterEvent second = resetAt(t0.addMSecs(2500), 0.25);
+        recorder.onMeterEvent(second);
+        tick(recorder, 3);
+        recorder.flush();
+        QVERIFY(unblock(folder));
+        tick(recorder, 4);
+        recorder.flush();
+        QVERIFY(!recorder.failing());
+        tick(recorder, 5);
+        recorder.flush();
+
+        const MeterEvent third = resetAt(t0.addMSecs(5500), 7);
+        recorder.onMeterEvent(third);
+        tick(recorder, 6);
+        tick(recorder, 7);
+        recorder.flush();
+
+        const RecordedFile f(pathOf(folder, day1));
+        QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+        QCOMPARE(f.headers, 1);
+        const QVector<QStringList> resets = f.of(5, "reset");
+        QCOMPARE(timesOf(resets), QStringList({RecordRow::time(first.wall), RecordRow::time(second.wall),
+                                               RecordRow::time(third.wall)}));
+        const int total = f.column("totalizer [m³]");
+        QCOMPARE(resets[0][total], QString("1234.5"));
+        QCOMPARE(resets[1][total], QString("0.25"));
+        // The meter's rows of the intervals not written are a gap, said once.
+        QStringList written;
+        for (int s : {0, 4, 5, 6, 7})
+            written << RecordRow::time(t0.addSecs(s));
+        QCOMPARE(timesOf(f.of(5, "offline")), written);
+        QCOMPARE(said.filter("Recording stopped: ").size(), 1);
+        QCOMPARE(said.filter("Recording resumed").size(), 1);
+    }
+
+    // What is kept while nothing can be written is bounded: beyond the bound the oldest rows go,
+    // said once, and the newest are written once the folder can be written again.
+    void keptRowsAreBounded()
+    {
+        const QString folder = tmp.path() + "/bounded/records";
+        QVERIFY(QDir().mkpath(tmp.path() + "/bounded"));
+        QVERIFY(block(folder));
+        QStringList said;
+        Recorder recorder([&](const QString& line) { said << line; });
+        recorder.start(folder);
+        const int many = Recorder::kMaxKeptRows + 10;
+        for (int n = 0; n < many; ++n)
+            recorder.onMeterEvent(resetAt(t0.addMSecs(n), n));
+        tick(recorder, 4);
+        recorder.flush();
+        recorder.onMeterEvent(resetAt(t0.addMSecs(4500), many));
+        tick(recorder, 5);
+        recorder.flush();
+        QCOMPARE(said.filter("the oldest are dropped").size(), 1);
+
+        QVERIFY(unblock(folder));
+        tick(recorder, 6);
+        recorder.flush();
+        const RecordedFile f(pathOf(folder, day1));
+        QVERIFY2(f.problem.isEmpty(), qPrintable(f.problem));
+        const QVector<QStringList> resets = f.of(5, "reset");
+        QCOMPARE(resets.size(), Recorder::kMaxKeptRows);
+        const int total = f.column("totalizer [m³]");
+        QCOMPARE(resets.first()[total], Csv::number(many + 1 - Recorder::kMaxKeptRows));
+        QCOMPARE(resets.last()[total], Csv::number(many));
+    }
+
+    // Two programs on one records folder: the second writes nothing there and says why, the
+    // first's file stays whole; once the first ends, the second takes over at its next interval
+    // and writes what it kept meanwhile. (The lock a killed program leaves is taken over by the
+    // next run: the program test that kills it while recording needs that to go on.)
+    void oneRecorderAFolder()
+    {
+        const QString folder = tmp.path() + "/shared";
+        QVERIFY(QDir().mkpath(folder));
+        auto firstLock = std::make_unique<FolderLock>();
+        auto first = std::make_unique<Recorder>([](const QString&) {});
+        first->setFolderLock(firstLock.get());
+        first->start(folder);
+        QVERIFY(firstLock->held());
+        tick(*first, 0);
+        first->flush();
+
+        FolderLock secondLock;
+        QStringList said;
+        Recorder second([&](const QString& line) { said << line; });
+        second.setFolderLock(&secondLock);
+        QSignalSpy failed(&second, &Recorder::failed);
+        second.start(folder);
+        const MeterEvent reset = resetAt(t0.addMSecs(1500), 99);
+        second.onMeterEvent(reset);
+        tick(second, 1);
+        second.flush();
+        QCOMPARE(failed.size(), 1);
+        const QString why = failed[0][0].toString();
+        QVERIFY2(why.startsWith(QString("the records folder %1 is in use by another Corvane (process %2 on ")
+                                    .arg(folder)
+                                    .arg(QCoreApplication::applicationPid())),
+                 qPrintable(why));
+        QCOMPARE(second.error(), why);
+        QVERIFY(said.contains("Recording stopped: " + why + "; trying again at each interval"));
+        tick(*first, 2);
+        first->flush();
+        tick(second, 2);
+        second.flush();
+        QCOMPARE(failed.size(), 1);
+        const QByteArray firstsOwn = bytesOf(pathOf(folder, day1));
+        const RecordedFile before(pathOf(folder, day1));
+        QCOMPARE(timesOf(before.rows), QStringList({RecordRow::time(t0), RecordRow::time(t0.addSecs(2))}));
+
+        first.reset();
+        firstLock.reset();
+        tick(second, 3);
+        second.flush();
+        QVERIFY(secondLock.held());
+        QVERIFY(!second.failing());
+        QVERIFY(said.contains("Recording resumed"));
+        const RecordedFile after(pathOf(folder, day1));
+        QVERIFY2(after.problem.isEmpty(), qPrintable(after.problem));
+        QCOMPARE(after.headers, 1);
+        QVERIFY(bytesOf(pathOf(folder, day1)).startsWith(firstsOwn));
+        QCOMPARE(timesOf(after.rows).mid(before.rows.size()),
+                 QStringList({RecordRow::time(reset.wall), RecordRow::time(t0.addSecs(3))}));
     }
 };
 

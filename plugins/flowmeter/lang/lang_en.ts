@@ -728,6 +728,26 @@
         <translation>the disk does not keep up with the recording in %1</translation>
     </message>
     <message>
+        <source>the records folder %1 cannot be made</source>
+        <translation>the records folder %1 cannot be made</translation>
+    </message>
+    <message>
+        <source>the records folder %1 is in use by another Corvane (process %2 on %3)</source>
+        <translation>the records folder %1 is in use by another Corvane (process %2 on %3)</translation>
+    </message>
+    <message>
+        <source>the records folder %1 is in use by another Corvane</source>
+        <translation>the records folder %1 is in use by another Corvane</translation>
+    </message>
+    <message>
+        <source>no lock can be made in the records folder %1: no permission</source>
+        <translation>no lock can be made in the records folder %1: no permission</translation>
+    </message>
+    <message>
+        <source>no lock can be made in the records folder %1</source>
+        <translation>no lock can be made in the records folder %1</translation>
+    </message>
+    <message>
         <source>Span:</source>
         <translation>Span:</translation>
     </message>

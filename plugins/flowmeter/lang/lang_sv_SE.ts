@@ -752,6 +752,26 @@
         <translation>disken hinner inte med inspelningen i %1</translation>
     </message>
     <message>
+        <source>the records folder %1 cannot be made</source>
+        <translation>mappen %1 för inspelningarna kan inte skapas</translation>
+    </message>
+    <message>
+        <source>the records folder %1 is in use by another Corvane (process %2 on %3)</source>
+        <translation>mappen %1 för inspelningarna används av en annan Corvane (process %2 på %3)</translation>
+    </message>
+    <message>
+        <source>the records folder %1 is in use by another Corvane</source>
+        <translation>mappen %1 för inspelningarna används av en annan Corvane</translation>
+    </message>
+    <message>
+        <source>no lock can be made in the records folder %1: no permission</source>
+        <translation>inget lås kan skapas i mappen %1 för inspelningarna: behörighet saknas</translation>
+    </message>
+    <message>
+        <source>no lock can be made in the records folder %1</source>
+        <translation>inget lås kan skapas i mappen %1 för inspelningarna</translation>
+    </message>
+    <message>
         <source>Span:</source>
         <translation>Tidsspann:</translation>
     </message>
