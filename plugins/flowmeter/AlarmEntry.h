@@ -37,6 +37,17 @@ struct AlarmEntry
     // When its meter first answered in this run, while the entry was carried over: unless that
     // same answer reports the alarm again, the entry ends there.
     QDateTime answered;
+    // How many times it began: a meter back within the settle time of this entry's end goes on
+    // in it rather than in an entry of its own. In the file when above 1.
+    int repeats = 1;
+    // When it last began, while `repeats` is above 1.
+    QDateTime latest;
+    // The monotonic clock at `end`, when an event of this run ended it (0 when not known): how
+    // long ago it ended is measured by it, as the wall clock may be set in between. Not kept.
+    qint64 endMs = 0;
+    // Acknowledged, and its return told since: a meter that keeps flapping is told once per
+    // acknowledgement. Not kept: at worst the next run tells it once more.
+    bool toldAgain = false;
     // The entry as the file writes it, kept until the entry changes: the list is written whole
     // at each change, and most entries never change again.
     QByteArray json;
