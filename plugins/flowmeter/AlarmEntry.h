@@ -11,7 +11,7 @@ struct AlarmEntry
     enum Kind {
         // An alarm bit of the meter's model: `text` names the bits, in the model's words.
         Alarm,
-        // The meter stopped answering: `text` says why.
+        // The meter stopped answering: `text` says why (the last time, when it went more than once).
         Offline,
         // Anything else the plug-in wants seen (recording stopped, ...): `text` says it all.
         General,
@@ -54,10 +54,11 @@ struct AlarmEntry
 
     bool isOpen() const { return !end.isValid(); }
     bool isAcknowledged() const { return acknowledged.isValid(); }
-    // The same happening, whichever copy of the list it comes from.
+    // The same happening, whichever copy of the list it comes from. An offline entry's text
+    // follows the latest time away, so one copy may be older than the other.
     bool sameAs(const AlarmEntry& o) const
     {
-        return kind == o.kind && line == o.line && id == o.id && text == o.text &&
+        return kind == o.kind && line == o.line && id == o.id && (kind == Offline || text == o.text) &&
                start.toMSecsSinceEpoch() == o.start.toMSecsSinceEpoch();
     }
 };

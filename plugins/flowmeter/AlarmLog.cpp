@@ -162,7 +162,7 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
         const AlarmEntry a = entry(AlarmEntry::Offline);
         const int back = settling(a, false, e.monotonicMs);
         if (back >= 0)
-            resume(back, when);
+            resume(back, a);
         else
             add(a);
         return;
@@ -191,7 +191,7 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
         const AlarmEntry a = entry(AlarmEntry::Alarm);
         const int back = settling(a, true, e.monotonicMs);
         if (back >= 0)
-            resume(back, when);
+            resume(back, a);
         else
             add(a);
         return;
@@ -227,7 +227,7 @@ void AlarmLog::raiseGeneral(const QString& text)
     a.text = text;
     const int back = settling(a, true, now.monotonicMs);
     if (back >= 0)
-        resume(back, now.wall);
+        resume(back, a);
     else
         add(a);
 }
@@ -268,13 +268,16 @@ int AlarmLog::settling(const AlarmEntry& like, bool sameText, qint64 whenMs) con
     return -1;
 }
 
-void AlarmLog::resume(int index, const QDateTime& when)
+void AlarmLog::resume(int index, const AlarmEntry& like)
 {
     AlarmEntry& e = list[index];
     e.end = QDateTime();
     e.endMs = 0;
     ++e.repeats;
-    e.latest = std::max(when, e.start);
+    e.latest = std::max(like.start, e.start);
+    // Why it is away this time: a port lost after a few missed answers is the news. The
+    // recordings keep each reason.
+    e.text = like.text;
     changed(index);
     // It stays acknowledged: the user took in this trouble, and a flapping meter would otherwise
     // have them acknowledge it again every few seconds; the count of those not acknowledged

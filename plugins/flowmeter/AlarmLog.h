@@ -105,7 +105,8 @@ private:
     // The ended entry that `like`, about to begin, goes on in instead, or -1. `whenMs`: its start
     // on the monotonic clock, 0 when not known.
     int settling(const AlarmEntry& like, bool sameText, qint64 whenMs) const;
-    void resume(int index, const QDateTime& when);
+    // `like`: the entry that would have begun instead.
+    void resume(int index, const AlarmEntry& like);
     void add(AlarmEntry e);
     // `when` by value: it may be a time of the entry itself. `whenMs` on the monotonic clock,
     // 0 when not known.

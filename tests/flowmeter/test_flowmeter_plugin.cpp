@@ -2711,6 +2711,9 @@ void TestFlowmeterPlugin::notificationReachesTheDesktop()
     QCOMPARE(h.log.text().count(noService), 1);
 
     // The meters go offline: each told by name; meter 2's replaces its alarm on the desktop.
+    // (An answer missed on a loaded machine may have opened an entry that this continues: one
+    // acknowledged is told.)
+    h.click("acknowledgeAllButton");
     h.answerBoxes(QMessageBox::Ok);
     QVERIFY(sim.command("vanish 1500"));
     QVERIFY(waitUntil([&] {

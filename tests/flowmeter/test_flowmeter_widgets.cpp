@@ -1092,7 +1092,7 @@ void TestFlowmeterWidgets::aFlappingMeterKeepsOneEntry()
         log.setMeters(kMeters);
         QSignalSpy raised(&log, &AlarmLog::raised);
         for (int i = 0; i < 20; ++i) {
-            log.onMeterEvent(at(MeterEvent::WentOffline, 2, i % 2 ? "corrupt check sum" : "no answer", i * 10));
+            log.onMeterEvent(at(MeterEvent::WentOffline, 2, i % 2 ? "no answer" : "corrupt check sum", i * 10));
             log.onMeterEvent(at(MeterEvent::AlarmRaised, 1, "Flow above limit", i * 10 + 2));
             log.onMeterEvent(at(MeterEvent::CameBack, 2, QString(), i * 10 + 5));
             log.onMeterEvent(at(MeterEvent::AlarmCleared, 1, QString(), i * 10 + 7));
@@ -1100,6 +1100,7 @@ void TestFlowmeterWidgets::aFlappingMeterKeepsOneEntry()
         QCOMPARE(log.rowCount(), 2);
         QCOMPARE(raised.size(), 2);
         QCOMPARE(log.unacknowledged(), 2);
+        // Why it went away the last time.
         QCOMPARE(textOf(log, "no answer"), QString("Offline: no answer (away 20 times)"));
         QCOMPARE(textOf(log, "Flow above"), QString("Flow above limit (20 times)"));
         // From the first time to the last end.
@@ -1175,6 +1176,14 @@ void TestFlowmeterWidgets::aFlappingMeterKeepsOneEntry()
     QCOMPARE(before.rowCount(), 1);
     QCOMPARE(cell(before, 0, AlarmLog::TextColumn), QString("Offline: no answer (away 2 times)"));
     QCOMPARE(raisedBefore.size(), 0);
+    // Its reason changed while the list was kept elsewhere: back in the folder, still one entry.
+    before.onMeterEvent(meterEvent(MeterEvent::CameBack, 2, QString()));
+    QTemporaryDir elsewhere;
+    before.open(elsewhere.path());
+    before.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "corrupt check sum"));
+    before.open(old.path());
+    QCOMPARE(before.rowCount(), 1);
+    QCOMPARE(cell(before, 0, AlarmLog::TextColumn), QString("Offline: corrupt check sum (away 3 times)"));
 }
 
 void TestFlowmeterWidgets::unacknowledgedEntriesStandOutInLightAndDark()
