@@ -1120,8 +1120,8 @@ void TestFlowmeterWidgets::aFlappingMeterKeepsOneEntry()
         QCOMPARE(raised.size(), 4);
         QCOMPARE(cell(log, 0, AlarmLog::TextColumn), QString("Offline: no answer"));
 
-        // Acknowledged, and back: told once more, the meter's notification replaced; still
-        // acknowledged, and quiet at the returns after that.
+        // Acknowledged, and back: told once more; still acknowledged, and quiet at the returns
+        // after that.
         log.acknowledgeAll();
         for (int s = 260; s < 300; s += 10) {
             log.onMeterEvent(at(MeterEvent::CameBack, 2, QString(), s));
@@ -1153,19 +1153,13 @@ void TestFlowmeterWidgets::aFlappingMeterKeepsOneEntry()
     // wall clock, all that is left of the last run).
     QTemporaryDir old;
     const QDateTime ended = QDateTime::currentDateTime().addSecs(-20);
+    const QJsonObject entry{{"kind", "offline"}, {"start", AlarmStore::timeText(ended.addSecs(-60))},
+                            {"end", AlarmStore::timeText(ended)}, {"line", 1}, {"unit id", 2}, {"meter", "Meter 2"},
+                            {"port", "/dev/ttyUSB0"}, {"text", "no answer"}};
     {
         QFile f(old.path() + "/alarms.json");
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject{{"version", 1},
-                                          {"entries", QJsonArray{QJsonObject{{"kind", "offline"},
-                                                                             {"start", AlarmStore::timeText(ended.addSecs(-60))},
-                                                                             {"end", AlarmStore::timeText(ended)},
-                                                                             {"line", 1},
-                                                                             {"unit id", 2},
-                                                                             {"meter", "Meter 2"},
-                                                                             {"port", "/dev/ttyUSB0"},
-                                                                             {"text", "no answer"}}}}})
-                    .toJson());
+        f.write(QJsonDocument(QJsonObject{{"version", 1}, {"entries", QJsonArray{entry}}}).toJson());
     }
     AlarmLog before;
     QSignalSpy raisedBefore(&before, &AlarmLog::raised);
