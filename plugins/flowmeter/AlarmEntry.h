@@ -11,7 +11,7 @@ struct AlarmEntry
     enum Kind {
         // An alarm bit of the meter's model: `text` names the bits, in the model's words.
         Alarm,
-        // The meter stopped answering: `text` says why.
+        // The meter stopped answering: `text` says why (the last time, when it went more than once).
         Offline,
         // Anything else the plug-in wants seen (recording stopped, ...): `text` says it all.
         General,
@@ -37,16 +37,28 @@ struct AlarmEntry
     // When its meter first answered in this run, while the entry was carried over: unless that
     // same answer reports the alarm again, the entry ends there.
     QDateTime answered;
+    // How many times it began: a meter back within the settle time of this entry's end goes on
+    // in it rather than in an entry of its own. In the file when above 1.
+    int repeats = 1;
+    // When it last began, while `repeats` is above 1.
+    QDateTime latest;
+    // The monotonic clock at `end`, when an event of this run ended it (0 when not known): how
+    // long ago it ended is measured by it, as the wall clock may be set in between. Not kept.
+    qint64 endMs = 0;
+    // Acknowledged, and its return told since: a meter that keeps flapping is told once per
+    // acknowledgement. Not kept: at worst the next run tells it once more.
+    bool toldAgain = false;
     // The entry as the file writes it, kept until the entry changes: the list is written whole
     // at each change, and most entries never change again.
     QByteArray json;
 
     bool isOpen() const { return !end.isValid(); }
     bool isAcknowledged() const { return acknowledged.isValid(); }
-    // The same happening, whichever copy of the list it comes from.
+    // The same happening, whichever copy of the list it comes from. An offline entry's text
+    // follows the latest time away, so one copy may be older than the other.
     bool sameAs(const AlarmEntry& o) const
     {
-        return kind == o.kind && line == o.line && id == o.id && text == o.text &&
+        return kind == o.kind && line == o.line && id == o.id && (kind == Offline || text == o.text) &&
                start.toMSecsSinceEpoch() == o.start.toMSecsSinceEpoch();
     }
 };

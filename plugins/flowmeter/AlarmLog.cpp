@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -14,6 +15,14 @@ QString shownTime(const QDateTime& t)
 {
     return t.isValid() ? t.toLocalTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
 }
+
+// Now on both clocks; the monotonic one as the lines stamp their events.
+struct Now
+{
+    QDateTime wall = QDateTime::currentDateTime();
+    qint64 monotonicMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+};
 
 } // namespace
 
@@ -130,10 +139,10 @@ void AlarmLog::setMeters(const QVector<Meter>& all)
     meters.clear();
     for (const Meter& m : all)
         meters.insert(qMakePair(m.line, m.id), m);
-    const QDateTime now = QDateTime::currentDateTime();
+    const Now now;
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].kind != AlarmEntry::General && !meters.contains(qMakePair(list[i].line, list[i].id)))
-            end(i, now);
+            end(i, now.wall, now.monotonicMs);
 }
 
 void AlarmLog::moveLines(const QMap<int, int>& oldToNew)
@@ -185,13 +194,19 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
             list[open].carried = false;
             return;
         }
-        add(entry(AlarmEntry::Offline));
+        // Whatever the reason this time: the trouble is the meter's, one entry for it.
+        const AlarmEntry a = entry(AlarmEntry::Offline);
+        const int back = settling(a, false, e.monotonicMs);
+        if (back >= 0)
+            resume(back, a);
+        else
+            add(a);
         return;
     }
     case MeterEvent::CameBack: {
         const int open = openOf(AlarmEntry::Offline, e.line, e.id);
         if (open >= 0)
-            end(open, when);
+            end(open, when, e.monotonicMs);
         // The last run's alarm, unless the meter reports it again with this answer (its events
         // follow this one; the line's round ends after them).
         const int alarm = openOf(AlarmEntry::Alarm, e.line, e.id);
@@ -208,14 +223,19 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
         }
         // Other bits came on: the alarm as it is now is a new entry, the one before ends here.
         if (open >= 0)
-            end(open, when);
-        add(entry(AlarmEntry::Alarm));
+            end(open, when, e.monotonicMs);
+        const AlarmEntry a = entry(AlarmEntry::Alarm);
+        const int back = settling(a, true, e.monotonicMs);
+        if (back >= 0)
+            resume(back, a);
+        else
+            add(a);
         return;
     }
     case MeterEvent::AlarmCleared: {
         const int open = openOf(AlarmEntry::Alarm, e.line, e.id);
         if (open >= 0)
-            end(open, when);
+            end(open, when, e.monotonicMs);
         return;
     }
     case MeterEvent::TotalizerReset:
@@ -227,7 +247,7 @@ void AlarmLog::onLineRound(int line)
 {
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].line == line && list[i].carried && list[i].answered.isValid())
-            end(i, list[i].answered);
+            end(i, list[i].answered, 0);
 }
 
 void AlarmLog::raiseGeneral(const QString& text)
@@ -235,27 +255,75 @@ void AlarmLog::raiseGeneral(const QString& text)
     for (const AlarmEntry& e : list)
         if (e.isOpen() && e.kind == AlarmEntry::General && e.text == text)
             return;
+    // A recording that fails, resumes and fails again (a disk about full) flaps as a meter does.
+    const Now now;
     AlarmEntry a;
     a.kind = AlarmEntry::General;
-    a.start = QDateTime::currentDateTime();
+    a.start = now.wall;
     a.text = text;
-    add(a);
+    const int back = settling(a, true, now.monotonicMs);
+    if (back >= 0)
+        resume(back, a);
+    else
+        add(a);
 }
 
 void AlarmLog::endGeneral(const QString& text)
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const Now now;
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].kind == AlarmEntry::General && list[i].text == text)
-            end(i, now);
+            end(i, now.wall, now.monotonicMs);
 }
 
 void AlarmLog::endAllGeneral()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const Now now;
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].kind == AlarmEntry::General)
-            end(i, now);
+            end(i, now.wall, now.monotonicMs);
+}
+
+int AlarmLog::settling(const AlarmEntry& like, bool sameText, qint64 whenMs) const
+{
+    const QDateTime& when = like.start;
+    for (int i = list.size() - 1; i >= 0; --i) {
+        const AlarmEntry& e = list[i];
+        // The port and the name too: a line removed moves the ones below it up, and another
+        // meter may now have the place and the unit id of one whose entry just ended.
+        if (e.kind != like.kind || e.line != like.line || e.id != like.id || e.port != like.port || e.meter != like.meter ||
+            (sameText && e.text != like.text))
+            continue;
+        if (e.isOpen())
+            return -1;
+        // Ended in this run: by the monotonic clock. Ended in the last one, the wall clock is all
+        // there is; an end after `when` means the clock went back, and nothing is known.
+        const qint64 gap = e.endMs > 0 && whenMs > 0 ? whenMs - e.endMs : e.end.msecsTo(when);
+        return gap >= 0 && gap <= kSettleMs ? i : -1;
+    }
+    return -1;
+}
+
+void AlarmLog::resume(int index, const AlarmEntry& like)
+{
+    AlarmEntry& e = list[index];
+    e.end = QDateTime();
+    e.endMs = 0;
+    ++e.repeats;
+    e.latest = std::max(like.start, e.start);
+    // Why it is away this time: a port lost after a few missed answers is the news. The
+    // recordings keep each reason.
+    e.text = like.text;
+    changed(index);
+    // It stays acknowledged: the user took in this trouble, and a flapping meter would otherwise
+    // have them acknowledge it again every few seconds; the count of those not acknowledged
+    // does not grow either. Not acknowledged, its notification is still on the desktop or the
+    // list shows it in red: another one tells nothing new. Acknowledged, the user took it as
+    // over, so its return is told, once, in place of the meter's last notification.
+    if (e.isAcknowledged() && !e.toldAgain) {
+        e.toldAgain = true;
+        emit raised(e);
+    }
 }
 
 void AlarmLog::add(AlarmEntry e)
@@ -270,13 +338,14 @@ void AlarmLog::add(AlarmEntry e)
     emit raised(e);
 }
 
-void AlarmLog::end(int index, QDateTime when)
+void AlarmLog::end(int index, QDateTime when, qint64 whenMs)
 {
     AlarmEntry& e = list[index];
     e.carried = false;
     e.answered = QDateTime();
     // Never before it began, whatever the clocks did in between.
     e.end = std::max(when, e.start);
+    e.endMs = whenMs;
     changed(index);
 }
 
@@ -306,6 +375,15 @@ void AlarmLog::trim()
         endRemoveRows();
         saveTimer->start();
     }
+}
+
+QString AlarmLog::countedText(const AlarmEntry& e)
+{
+    if (e.repeats <= 1)
+        return e.text;
+    const QString times = QString::number(e.repeats);
+    return e.kind == AlarmEntry::Offline ? QCoreApplication::translate("FlowMeter", "%1 (away %2 times)").arg(e.text, times)
+                                         : QCoreApplication::translate("FlowMeter", "%1 (%2 times)").arg(e.text, times);
 }
 
 int AlarmLog::unacknowledged() const
@@ -398,6 +476,9 @@ QVariant AlarmLog::data(const QModelIndex& index, int role) const
         return e.isOpen();
     if (role == Qt::ToolTipRole && index.column() == LineColumn)
         return e.port;
+    if (role == Qt::ToolTipRole && index.column() == TextColumn && e.repeats > 1 && e.latest.isValid())
+        return QCoreApplication::translate("FlowMeter", "%1 times since %2, the last time at %3")
+            .arg(QString::number(e.repeats), shownTime(e.start), shownTime(e.latest));
     if (role != Qt::DisplayRole)
         return QVariant();
     switch (index.column()) {
@@ -408,7 +489,8 @@ QVariant AlarmLog::data(const QModelIndex& index, int role) const
     case MeterColumn:
         return e.meter;
     case TextColumn:
-        return e.kind == AlarmEntry::Offline ? QCoreApplication::translate("FlowMeter", "Offline: %1").arg(e.text) : e.text;
+        return e.kind == AlarmEntry::Offline ? QCoreApplication::translate("FlowMeter", "Offline: %1").arg(countedText(e))
+                                             : countedText(e);
     case EndColumn:
         return e.isOpen() ? QCoreApplication::translate("FlowMeter", "ongoing") : shownTime(e.end);
     case AcknowledgedColumn:

@@ -17,6 +17,11 @@ class QTimer;
 // seen, from when to when, and whether the user acknowledged it; newest first as a table.
 // Kept in alarms.json in the recordings' folder, written at each change. GUI thread only.
 //
+// A meter on a bad cable, or a flow swinging about its limit, comes and goes every few seconds:
+// back within kSettleMs of the end of its last entry (offline; or the same alarm, the same text
+// of no meter), it goes on in that entry, which counts the times. Only the list settles so: the
+// recordings and the published events follow every change.
+//
 // Entries open when the program last ended stay open until their meter's state is known:
 // the meter's first answer ends an offline entry (its first failure confirms it), and ends an
 // alarm entry unless the same answer reports the same alarm again. Entries of no meter have no
@@ -34,6 +39,9 @@ public:
     enum Role { UnacknowledgedRole = Qt::UserRole + 1, OpenRole };
     // The oldest entries go beyond this, those acknowledged and ended first; never open ones.
     static constexpr int kMaxEntries = 1000;
+    // Long enough to take in a cable that drops out every few polls, or a flow that crosses its
+    // limit back and forth; short enough that a meter back after a real repair is a new entry.
+    static constexpr qint64 kSettleMs = 60000;
 
     // A meter of the setup: what entries of it are called.
     struct Meter
@@ -66,6 +74,9 @@ public:
     const QVector<AlarmEntry>& entries() const { return list; }
     // The entry shown at `row` (newest first).
     const AlarmEntry& entryAt(int row) const { return list[list.size() - 1 - row]; }
+    // The entry's text with the times it began, when more than once, in the language now in
+    // use.
+    static QString countedText(const AlarmEntry& e);
     int unacknowledged() const;
     void acknowledge(const QList<int>& rows);
     void acknowledgeAll();
@@ -92,7 +103,8 @@ public slots:
     void endAllGeneral();
 
 signals:
-    // A new entry (not one carried over from the last run, nor one raised again while open).
+    // A new entry (not one carried over from the last run, nor one raised again while open),
+    // or an acknowledged one back within the settle time, once per acknowledgement.
     void raised(const AlarmEntry& entry);
     void unacknowledgedChanged(int count);
     // A line for the plug-in's log.
@@ -100,9 +112,15 @@ signals:
 
 private:
     int openOf(AlarmEntry::Kind kind, int line, int id) const;
+    // The ended entry that `like`, about to begin, goes on in instead, or -1. `whenMs`: its start
+    // on the monotonic clock, 0 when not known.
+    int settling(const AlarmEntry& like, bool sameText, qint64 whenMs) const;
+    // `like`: the entry that would have begun instead.
+    void resume(int index, const AlarmEntry& like);
     void add(AlarmEntry e);
-    // `when` by value: it may be a time of the entry itself.
-    void end(int index, QDateTime when);
+    // `when` by value: it may be a time of the entry itself. `whenMs` on the monotonic clock,
+    // 0 when not known.
+    void end(int index, QDateTime when, qint64 whenMs);
     void changed(int index);
     void trim();
     void save();

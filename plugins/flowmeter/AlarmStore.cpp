@@ -35,6 +35,12 @@ QJsonObject toJson(const AlarmEntry& e)
     if (!e.meter.isEmpty())
         o["meter"] = e.meter;
     o["text"] = e.text;
+    // Only where there is something to count, so that the program of before reads the same.
+    if (e.repeats > 1) {
+        o["repeats"] = e.repeats;
+        if (e.latest.isValid())
+            o["last"] = AlarmStore::timeText(e.latest);
+    }
     return o;
 }
 
@@ -71,6 +77,13 @@ bool fromJson(const QJsonValue& value, AlarmEntry* e)
     e->meter = o.value("meter").toString();
     if (e->kind != AlarmEntry::General && (e->line < 0 || e->id < 1 || e->id > 247))
         return false;
+    // The count is worth less than the entry: one that makes no sense counts once, and the
+    // entry stays.
+    e->repeats = std::max(1, o.value("repeats").toInt(1));
+    if (e->repeats > 1)
+        timeOf(o, "last", true, &e->latest);
+    if (!e->latest.isValid() || e->latest < e->start)
+        e->latest = QDateTime();
     e->carried = e->isOpen();
     return true;
 }

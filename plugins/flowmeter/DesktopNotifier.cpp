@@ -1,4 +1,5 @@
 #include "DesktopNotifier.h"
+#include "AlarmLog.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -37,7 +38,7 @@ void DesktopNotifier::onRaised(const AlarmEntry& e)
     QString key;
     if (e.kind == AlarmEntry::General) {
         summary = QCoreApplication::translate("FlowMeter", "Flow meter");
-        body = e.text;
+        body = AlarmLog::countedText(e);
         key = "general:" + e.text;
     } else {
         summary = e.kind == AlarmEntry::Alarm ? QCoreApplication::translate("FlowMeter", "Alarm: %1").arg(e.meter)
@@ -46,7 +47,7 @@ void DesktopNotifier::onRaised(const AlarmEntry& e)
                    .arg(e.line + 1)
                    .arg(e.port)
                    .arg(e.id)
-                   .arg(e.text);
+                   .arg(AlarmLog::countedText(e));
         key = QString("%1:%2").arg(e.line).arg(e.id);
     }
     notify(Note{key, summary, body, e.kind == AlarmEntry::Alarm});

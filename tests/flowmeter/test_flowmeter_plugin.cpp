@@ -2696,14 +2696,24 @@ void TestFlowmeterPlugin::notificationReachesTheDesktop()
     NotificationService service;
     QVERIFY(own.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
     QVERIFY(own.registerService("org.freedesktop.Notifications"));
+    // The alarm of before back within a minute, not yet acknowledged: its entry counts it, and
+    // nothing new pops up.
     QVERIFY(sim.command("set 2 6 4"));
+    QVERIFY(waitUntil([&] { return h.alarm(h.alarmRow("FT-102 outlet", hot), AlarmText) == hot + " (2 times)"; }));
+    // Acknowledged, and back once more: told.
+    h.click("acknowledgeAllButton");
+    QVERIFY(sim.command("set 2 6 1"));
     QVERIFY(waitUntil([&] { return service.summaries.contains("Alarm: FT-102 outlet"); }));
     const int alarm = int(service.summaries.indexOf("Alarm: FT-102 outlet"));
-    QVERIFY2(service.bodies[alarm].contains(hot) && service.bodies[alarm].contains("unit 2"), qPrintable(service.bodies[alarm]));
+    QVERIFY2(service.bodies[alarm].contains("Flow above limit (2 times)") && service.bodies[alarm].contains("unit 2"),
+             qPrintable(service.bodies[alarm]));
     QCOMPARE(service.hints[alarm].value("urgency").toInt(), 2);
     QCOMPARE(h.log.text().count(noService), 1);
 
     // The meters go offline: each told by name; meter 2's replaces its alarm on the desktop.
+    // (An answer missed on a loaded machine may have opened an entry that this continues: one
+    // acknowledged is told.)
+    h.click("acknowledgeAllButton");
     h.answerBoxes(QMessageBox::Ok);
     QVERIFY(sim.command("vanish 1500"));
     QVERIFY(waitUntil([&] {

@@ -179,6 +179,7 @@ private slots:
     void anUnreadableListIsSetAsideAndNeverWrittenOver();
     void theListIsBoundedAndKeepsWhatIsOpen();
     void aFolderAnotherProgramHoldsIsNotWrittenUntilItLetsGo();
+    void aFlappingMeterKeepsOneEntry();
     void unacknowledgedEntriesStandOutInLightAndDark();
 };
 
@@ -880,7 +881,7 @@ void TestFlowmeterWidgets::alarmListFollowsTheEventsAndOutlivesARestart()
         QVERIFY(!log.index(3, 0).data(AlarmLog::UnacknowledgedRole).toBool());
         // The file follows each change within the same turn of the event loop.
         QTRY_COMPARE(fileEntries(dir.path()).size(), 4);
-        log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+        log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "No flow"));
         QCOMPARE(log.rowCount(), 5);
     }
     // Written whole at the last change (the log went before its timer fired).
@@ -904,7 +905,7 @@ void TestFlowmeterWidgets::alarmListFollowsTheEventsAndOutlivesARestart()
     QVERIFY(cell(log, 1, AlarmLog::EndColumn) != "ongoing");
     // The same alarm still on at the first answer: the entry of before goes on, no new one.
     log.onMeterEvent(meterEvent(MeterEvent::CameBack, 1, QString()));
-    log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "Flow above limit"));
+    log.onMeterEvent(meterEvent(MeterEvent::AlarmRaised, 1, "No flow"));
     log.onLineRound(0);
     QCOMPARE(cell(log, 0, AlarmLog::EndColumn), QString("ongoing"));
     // Meter 2 answers again: its time away ends.
@@ -1118,6 +1119,120 @@ void TestFlowmeterWidgets::aFolderAnotherProgramHoldsIsNotWrittenUntilItLetsGo()
     QCOMPARE(texts, QStringList({"first's", "first's again", "second's"}));
     QCOMPARE(second.rowCount(), 3);
     QVERIFY(secondLines.last()[0].toString().contains("taken over"));
+}
+
+// A meter on a bad cable, a flow swinging about its limit: back within a minute of its entry's
+// end, it is that entry again, counted; told to the desktop once; the count kept in the file.
+void TestFlowmeterWidgets::aFlappingMeterKeepsOneEntry()
+{
+    QTemporaryDir dir;
+    const QDateTime t0 = QDateTime::currentDateTime().addSecs(-3600);
+    const qint64 m0 = 5000000;
+    // `s` seconds after t0 on both clocks; the wall clock `jump` seconds further.
+    auto at = [&](MeterEvent::Kind kind, int id, const QString& detail, int s, int jump = 0) {
+        MeterEvent e = meterEvent(kind, id, detail);
+        e.wall = t0.addSecs(s + jump);
+        e.monotonicMs = m0 + s * 1000LL;
+        return e;
+    };
+    auto textOf = [](const AlarmLog& log, const QString& text) {
+        for (int row = 0; row < log.rowCount(); ++row)
+            if (cell(log, row, AlarmLog::TextColumn).contains(text))
+                return cell(log, row, AlarmLog::TextColumn);
+        return QString();
+    };
+    {
+        AlarmLog log;
+        log.open(dir.path());
+        log.setMeters(kMeters);
+        QSignalSpy raised(&log, &AlarmLog::raised);
+        for (int i = 0; i < 20; ++i) {
+            log.onMeterEvent(at(MeterEvent::WentOffline, 2, i % 2 ? "no answer" : "corrupt check sum", i * 10));
+            log.onMeterEvent(at(MeterEvent::AlarmRaised, 1, "Flow above limit", i * 10 + 2));
+            log.onMeterEvent(at(MeterEvent::CameBack, 2, QString(), i * 10 + 5));
+            log.onMeterEvent(at(MeterEvent::AlarmCleared, 1, QString(), i * 10 + 7));
+        }
+        QCOMPARE(log.rowCount(), 2);
+        QCOMPARE(raised.size(), 2);
+        QCOMPARE(log.unacknowledged(), 2);
+        // Why it went away the last time.
+        QCOMPARE(textOf(log, "no answer"), QString("Offline: no answer (away 20 times)"));
+        QCOMPARE(textOf(log, "Flow above"), QString("Flow above limit (20 times)"));
+        // From the first time to the last end.
+        QCOMPARE(log.entries()[0].start, t0);
+        QCOMPARE(log.entries()[0].end, t0.addSecs(195));
+        QVERIFY(log.index(1, AlarmLog::TextColumn).data(Qt::ToolTipRole).toString().contains(
+            t0.addSecs(190).toString("yyyy-MM-dd hh:mm:ss")));
+
+        // The wall clock set an hour ahead meanwhile: five seconds are five seconds.
+        log.onMeterEvent(at(MeterEvent::AlarmRaised, 1, "Flow above limit", 202, 3600));
+        QCOMPARE(textOf(log, "Flow above"), QString("Flow above limit (21 times)"));
+        QVERIFY(log.entries()[1].isOpen());
+        // Another alarm is another entry; back after more than a minute, a new one.
+        log.onMeterEvent(at(MeterEvent::AlarmRaised, 1, "No flow", 203, 3600));
+        log.onMeterEvent(at(MeterEvent::WentOffline, 2, "no answer", 195 + 61));
+        QCOMPARE(log.rowCount(), 4);
+        QCOMPARE(raised.size(), 4);
+        QCOMPARE(cell(log, 0, AlarmLog::TextColumn), QString("Offline: no answer"));
+
+        // Acknowledged, and back: told once more; still acknowledged, and quiet at the returns
+        // after that.
+        log.acknowledgeAll();
+        for (int s = 260; s < 300; s += 10) {
+            log.onMeterEvent(at(MeterEvent::CameBack, 2, QString(), s));
+            log.onMeterEvent(at(MeterEvent::WentOffline, 2, "no answer", s + 5));
+        }
+        QCOMPARE(raised.size(), 5);
+        QCOMPARE(raised.last().first().value<AlarmEntry>().text, QString("no answer"));
+        QCOMPARE(log.unacknowledged(), 0);
+        QCOMPARE(cell(log, 0, AlarmLog::TextColumn), QString("Offline: no answer (away 5 times)"));
+
+        // A line above removed: another meter now has meter 2's place, and an entry of its own.
+        log.onMeterEvent(at(MeterEvent::CameBack, 2, QString(), 300));
+        log.setMeters({kMeters[0], {0, 2, "FT-302 moved up", "/dev/ttyUSB1"}});
+        log.onMeterEvent(at(MeterEvent::WentOffline, 2, "corrupt check sum", 305));
+        QCOMPARE(log.rowCount(), 5);
+        QCOMPARE(cell(log, 0, AlarmLog::MeterColumn), QString("FT-302 moved up"));
+    }
+    const QJsonArray saved = fileEntries(dir.path());
+    QCOMPARE(saved.size(), 5);
+    QCOMPARE(saved[0].toObject().value("repeats").toInt(), 20);
+    QCOMPARE(saved[3].toObject().value("repeats").toInt(), 5);
+    QVERIFY(!saved[2].toObject().contains("repeats"));
+    AlarmLog again;
+    again.open(dir.path());
+    QCOMPARE(textOf(again, "no answer"), QString("Offline: no answer (away 5 times)"));
+    QCOMPARE(textOf(again, "Flow above"), QString("Flow above limit (21 times)"));
+
+    // A file of before, without counts: read as it was, and its entry goes on as well (by the
+    // wall clock, all that is left of the last run).
+    QTemporaryDir old;
+    const QDateTime ended = QDateTime::currentDateTime().addSecs(-20);
+    const QJsonObject entry{{"kind", "offline"}, {"start", AlarmStore::timeText(ended.addSecs(-60))},
+                            {"end", AlarmStore::timeText(ended)}, {"line", 1}, {"unit id", 2}, {"meter", "Meter 2"},
+                            {"port", "/dev/ttyUSB0"}, {"text", "no answer"}};
+    {
+        QFile f(old.path() + "/alarms.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(QJsonObject{{"version", 1}, {"entries", QJsonArray{entry}}}).toJson());
+    }
+    AlarmLog before;
+    QSignalSpy raisedBefore(&before, &AlarmLog::raised);
+    before.open(old.path());
+    before.setMeters(kMeters);
+    QCOMPARE(cell(before, 0, AlarmLog::TextColumn), QString("Offline: no answer"));
+    before.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "no answer"));
+    QCOMPARE(before.rowCount(), 1);
+    QCOMPARE(cell(before, 0, AlarmLog::TextColumn), QString("Offline: no answer (away 2 times)"));
+    QCOMPARE(raisedBefore.size(), 0);
+    // Its reason changed while the list was kept elsewhere: back in the folder, still one entry.
+    before.onMeterEvent(meterEvent(MeterEvent::CameBack, 2, QString()));
+    QTemporaryDir elsewhere;
+    before.open(elsewhere.path());
+    before.onMeterEvent(meterEvent(MeterEvent::WentOffline, 2, "corrupt check sum"));
+    before.open(old.path());
+    QCOMPARE(before.rowCount(), 1);
+    QCOMPARE(cell(before, 0, AlarmLog::TextColumn), QString("Offline: corrupt check sum (away 3 times)"));
 }
 
 void TestFlowmeterWidgets::unacknowledgedEntriesStandOutInLightAndDark()

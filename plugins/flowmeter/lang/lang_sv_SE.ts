@@ -192,6 +192,18 @@
         <translation>Frånkopplad: %1</translation>
     </message>
     <message>
+        <source>%1 (away %2 times)</source>
+        <translation>%1 (borta %2 gånger)</translation>
+    </message>
+    <message>
+        <source>%1 (%2 times)</source>
+        <translation>%1 (%2 gånger)</translation>
+    </message>
+    <message>
+        <source>%1 times since %2, the last time at %3</source>
+        <translation>%1 gånger sedan %2, senast %3</translation>
+    </message>
+    <message>
         <source>not read yet</source>
         <translation>inte läst än</translation>
     </message>
