@@ -1,6 +1,7 @@
 // The MQTT link on loopback, against a mosquitto broker started here: the latency from
 // publish() to a subscriber's callback at QoS 1, against QoS 0 in the same run; and how fast the
 // spool is replayed after the broker was away, against the same messages sent while connected.
+#include "MeterReading.h"
 #include "MosquittoBroker.h"
 #include "MeterModelLoader.h"
 #include "MqttLink.h"
@@ -319,22 +320,14 @@ int publisherFigures(double linkP99)
         return 1;
     const int meters = 247;
     MqttPublisher::Line line;
+    line.config.port = QStringLiteral("/dev/ttyUSB0");
+    const QString port = line.config.port;
     for (int id = 1; id <= meters; ++id)
         line.config.meters.push_back(MeterConfig{id, model->name(), QString()});
     const QMap<QString, MeterModel> models{{model->name(), *model}};
     const ValueFormat format(DisplayUnits(), QLocale::c());
     auto reading = [&](int id, int k) {
-        MeterState st;
-        st.line = 0;
-        st.id = id;
-        st.model = model->name();
-        st.online = st.seen = true;
-        st.lastGood = QDateTime::currentDateTime();
-        st.lastGoodMs = nowNs() / 1000000;
-        st.values = QVector<double>(model->values.size(), 10.0 + id * 0.01 + k);
-        st.wholes = QVector<quint64>(model->values.size(), 0);
-        st.problems = QVector<ReadingCheck::Problem>(model->values.size(), ReadingCheck::Valid);
-        return st;
+        return meterReading(*model, 0, id, 10.0 + id * 0.01 + k, QDateTime::currentDateTime(), nowNs() / 1000000);
     };
     for (int id = 1; id <= meters; ++id)
         line.units[id] = reading(id, 0);
@@ -354,7 +347,7 @@ int publisherFigures(double linkP99)
             for (int id = 1; id <= meters; ++id) {
                 std::this_thread::sleep_until(start + std::chrono::seconds(k) + std::chrono::microseconds(4000 * (id - 1)));
                 readAt[id].push_back(nowNs());
-                publisher.reading(reading(id, k + 1));
+                publisher.reading(port, reading(id, k + 1));
             }
     });
     for (int k = 1; k <= seconds; ++k) {

@@ -45,9 +45,11 @@ struct AlarmEntry
     // The monotonic clock at `end`, when an event of this run ended it (0 when not known): how
     // long ago it ended is measured by it, as the wall clock may be set in between. Not kept.
     qint64 endMs = 0;
-    // Acknowledged, and its return told since: a meter that keeps flapping is told once per
-    // acknowledgement. Not kept: at worst the next run tells it once more.
+    // Its return after an acknowledgement told on the desktop: a meter that keeps flapping is
+    // told once. Not kept: at worst the next run tells it once more.
     bool toldAgain = false;
+    // Acknowledged after it had ended: the user took it as over. Not kept.
+    bool acknowledgedAsOver = false;
     // The entry as the file writes it, kept until the entry changes: the list is written whole
     // at each change, and most entries never change again.
     QByteArray json;

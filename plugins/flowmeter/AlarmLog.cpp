@@ -61,12 +61,15 @@ void AlarmLog::open(const QString& newFolder)
     // A list met later (the folder changed while running) was not watched meanwhile, and its
     // meters, already answering, will not say so again: what it holds open ends now.
     const bool atStart = folder.isEmpty();
+    // Moved before the list is: what the lock says of the new folder while it moves is this
+    // function's to say.
+    if (lock)
+        lock->setFolder(newFolder);
     folder = newFolder;
     writable = true;
     writeFailed = false;
     waiting = false;
     if (lock) {
-        lock->setFolder(folder);
         if (lock->busy()) {
             waiting = true;
             emit logLine(QString("Alarm list %1 is kept in memory only: %2").arg(path(), lock->problem()));
@@ -78,7 +81,16 @@ void AlarmLog::open(const QString& newFolder)
 
 void AlarmLog::onFolderLock()
 {
-    if (!waiting || !lock || !lock->held() || !FolderLock::sameFolder(lock->folder(), folder))
+    if (!lock || !FolderLock::sameFolder(lock->folder(), folder))
+        return;
+    // A folder that could not be locked (not there yet, no permission) was written without the
+    // lock; another Corvane that has taken it since is not written over.
+    if (!waiting && lock->busy()) {
+        waiting = true;
+        emit logLine(QString("Alarm list %1 is kept in memory only: %2").arg(path(), lock->problem()));
+        return;
+    }
+    if (!waiting || !lock->held())
         return;
     waiting = false;
     emit logLine(QString("Alarm list %1 taken over from the Corvane that held the folder").arg(path()));
@@ -195,12 +207,7 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
             return;
         }
         // Whatever the reason this time: the trouble is the meter's, one entry for it.
-        const AlarmEntry a = entry(AlarmEntry::Offline);
-        const int back = settling(a, false, e.monotonicMs);
-        if (back >= 0)
-            resume(back, a);
-        else
-            add(a);
+        startEntry(entry(AlarmEntry::Offline), false, e.monotonicMs);
         return;
     }
     case MeterEvent::CameBack: {
@@ -224,12 +231,7 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
         // Other bits came on: the alarm as it is now is a new entry, the one before ends here.
         if (open >= 0)
             end(open, when, e.monotonicMs);
-        const AlarmEntry a = entry(AlarmEntry::Alarm);
-        const int back = settling(a, true, e.monotonicMs);
-        if (back >= 0)
-            resume(back, a);
-        else
-            add(a);
+        startEntry(entry(AlarmEntry::Alarm), true, e.monotonicMs);
         return;
     }
     case MeterEvent::AlarmCleared: {
@@ -261,11 +263,7 @@ void AlarmLog::raiseGeneral(const QString& text)
     a.kind = AlarmEntry::General;
     a.start = now.wall;
     a.text = text;
-    const int back = settling(a, true, now.monotonicMs);
-    if (back >= 0)
-        resume(back, a);
-    else
-        add(a);
+    startEntry(a, true, now.monotonicMs);
 }
 
 void AlarmLog::endGeneral(const QString& text)
@@ -304,6 +302,15 @@ int AlarmLog::settling(const AlarmEntry& like, bool sameText, qint64 whenMs) con
     return -1;
 }
 
+void AlarmLog::startEntry(const AlarmEntry& e, bool sameText, qint64 whenMs)
+{
+    const int back = settling(e, sameText, whenMs);
+    if (back >= 0)
+        resume(back, e);
+    else
+        add(e);
+}
+
 void AlarmLog::resume(int index, const AlarmEntry& like)
 {
     AlarmEntry& e = list[index];
@@ -314,13 +321,21 @@ void AlarmLog::resume(int index, const AlarmEntry& like)
     // Why it is away this time: a port lost after a few missed answers is the news. The
     // recordings keep each reason.
     e.text = like.text;
+    // Acknowledged while it lasted, it stays so: the user took in this trouble, and a flapping
+    // meter would otherwise have them acknowledge it again every few seconds. Acknowledged once
+    // it had ended, the user took it as over: back, it is not acknowledged any more (in red and
+    // counted again, were the meter to stay away for days). Not acknowledged, its notification
+    // is still on the desktop or the list shows it in red: another one tells nothing new; a
+    // return after an acknowledgement is told, once, in place of the meter's last notification.
+    const bool wasAcknowledged = e.isAcknowledged();
+    if (wasAcknowledged && e.acknowledgedAsOver) {
+        e.acknowledged = QDateTime();
+        e.acknowledgedAsOver = false;
+    }
     changed(index);
-    // It stays acknowledged: the user took in this trouble, and a flapping meter would otherwise
-    // have them acknowledge it again every few seconds; the count of those not acknowledged
-    // does not grow either. Not acknowledged, its notification is still on the desktop or the
-    // list shows it in red: another one tells nothing new. Acknowledged, the user took it as
-    // over, so its return is told, once, in place of the meter's last notification.
-    if (e.isAcknowledged() && !e.toldAgain) {
+    if (!e.isAcknowledged())
+        countChanged();
+    if (wasAcknowledged && !e.toldAgain) {
         e.toldAgain = true;
         emit raised(e);
     }
@@ -410,6 +425,7 @@ void AlarmLog::acknowledge(const QList<int>& rows)
         if (e.isAcknowledged())
             continue;
         e.acknowledged = now;
+        e.acknowledgedAsOver = !e.isOpen();
         changed(list.size() - 1 - row);
     }
     countChanged();

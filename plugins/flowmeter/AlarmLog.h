@@ -104,7 +104,7 @@ public slots:
 
 signals:
     // A new entry (not one carried over from the last run, nor one raised again while open),
-    // or an acknowledged one back within the settle time, once per acknowledgement.
+    // or the first return within the settle time of one acknowledged.
     void raised(const AlarmEntry& entry);
     void unacknowledgedChanged(int count);
     // A line for the plug-in's log.
@@ -115,6 +115,8 @@ private:
     // The ended entry that `like`, about to begin, goes on in instead, or -1. `whenMs`: its start
     // on the monotonic clock, 0 when not known.
     int settling(const AlarmEntry& like, bool sameText, qint64 whenMs) const;
+    // `e` begins: as an entry of its own, or going on in the one it settles into.
+    void startEntry(const AlarmEntry& e, bool sameText, qint64 whenMs);
     // `like`: the entry that would have begun instead.
     void resume(int index, const AlarmEntry& like);
     void add(AlarmEntry e);

@@ -226,6 +226,9 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
     config = c;
     folderLock->setRetryInterval(
         std::clamp(c.recording.intervalS, RecordingConfig::kMinIntervalS, RecordingConfig::kMaxIntervalS) * 1000);
+    // The lock may move with the folder: the writer's last rows for the old one go first.
+    if (!FolderLock::sameFolder(c.recording.path(), folderLock->folder()))
+        recorder->flush();
     alarms->open(c.recording.path());
     // Where each line kept went (old place -> new): what is kept of its meters goes with it.
     QMap<int, int> moved;
@@ -278,7 +281,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             connect(p.get(), &LinePoller::meterEvent, this, &cFlowMeterPlugin::meterEvent, Qt::QueuedConnection);
             // Straight from the line's thread to the publisher's queue: a reading does not wait
             // for the window to be free before it goes to the broker. The lines end before the
-            // publisher does.
+            // publisher does. What a line reads while lines move is told by its port.
             connect(p.get(), &LinePoller::reading, mqtt, &MqttPublisher::reading, Qt::DirectConnection);
             p->setLogPolls(pollLines);
             connect(p.get(), &LinePoller::changed, alarms, &AlarmLog::onLineRound, Qt::QueuedConnection);

@@ -398,6 +398,7 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
     bool becameInvalid = false;
     QVector<MeterEvent> events;
     MeterState taken;
+    QString port;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         if (!unitStates.contains(id))
@@ -449,17 +450,15 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
             }
             s.total = total;
         }
-        if (valid) {
-            taken = u;
-            // Shared with the line's trend, the copy would make its next point copy it all.
-            taken.trend = FlowTrend();
-            taken.line = lineIndex;
-            taken.id = id;
-        }
+        taken = u;
+        // Shared with the line's trend, the copy would make its next point copy it all.
+        taken.trend = FlowTrend();
+        taken.line = lineIndex;
+        taken.id = id;
+        port = line.port;
     }
     emitEvents(events);
-    if (valid)
-        emit reading(taken);
+    emit reading(port, taken);
     const QString tag = unitTag(id);
     if (cameBack)
         log(tag + " online");

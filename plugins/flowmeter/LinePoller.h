@@ -90,10 +90,11 @@ signals:
     void writeDone(int line, int id, bool ok, QString failure);
     // A meter's state changed (emitted from the line's thread, in the order seen).
     void meterEvent(MeterEvent event);
-    // A meter answered with a valid reading: its state as it now is (its `line` and `id` set,
-    // without the trend). Emitted from the line's thread the moment the reading is taken, for
+    // A meter answered: its state as it now is (its `line` and `id` set, without the trend),
+    // and the port of the line that read it, which says whose the line's place was should lines
+    // move meanwhile. Emitted from the line's thread the moment the answer is taken, for
     // receivers that only hand it on (connected directly, they must not block the line).
-    void reading(MeterState state);
+    void reading(QString port, MeterState state);
 
 private:
     void log(const QString& text) const;

@@ -92,7 +92,8 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
         tickLink = nullptr;
         publishedInInterval.clear();
         publishedInPrevious.clear();
-        publishedReadingMs.clear();
+        publishedReading.clear();
+        tickPorts.clear();
     });
     emit statusChanged();
 }
@@ -136,9 +137,9 @@ void MqttPublisher::onMeterEvent(const MeterEvent& event)
     post([this, to, event, qos] { composeEvent(to, event, qos); });
 }
 
-void MqttPublisher::reading(const MeterState& state)
+void MqttPublisher::reading(const QString& port, const MeterState& state)
 {
-    post([this, state] { composeReading(state); });
+    post([this, port, state] { composeReading(port, state); });
 }
 
 void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& all,
@@ -149,6 +150,15 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
     tickQos = qos;
     tickFormat = format;
     tickDiscovery = discovery;
+    tickPorts.resize(lines.size());
+    for (int l = 0; l < lines.size(); ++l) {
+        // Another line in this place: what was published of the one before says nothing of it.
+        if (tickPorts[l] != lines[l].config.port) {
+            tickPorts[l] = lines[l].config.port;
+            for (QSet<QPair<int, int>>* set : {&publishedInInterval, &publishedInPrevious})
+                set->removeIf([l](const QPair<int, int>& key) { return key.first == l; });
+        }
+    }
     for (int l = 0; l < lines.size(); ++l) {
         for (const MeterConfig& m : lines[l].config.meters) {
             const auto model = all.constFind(m.model);
@@ -173,18 +183,23 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
     publishedInPrevious = std::exchange(publishedInInterval, {});
 }
 
-void MqttPublisher::composeReading(const MeterState& s)
+void MqttPublisher::composeReading(const QString& port, const MeterState& s)
 {
     const QPair<int, int> key(s.line, s.id);
     // Before the link's first tick nothing says which models, units and announcements hold:
-    // that tick publishes every meter.
-    if (!tickLink || publishedInInterval.contains(key) || (tickDiscovery && !announced.contains(key)))
+    // that tick publishes every meter. Lines moved, or a meter given another model, since the
+    // last tick: its topic or its words may be another meter's, and the next tick tells.
+    if (!tickLink || publishedInInterval.contains(key) || (tickDiscovery && !announced.contains(key))
+        || tickPorts.value(s.line) != port || modelOf.value(key) != s.model)
         return;
-    const auto model = models.constFind(modelOf.value(key));
+    const auto model = models.constFind(s.model);
     if (model == models.constEnd())
         return;
-    // A reading published at the tick already (taken just before it, handed over just after).
-    if (publishedReadingMs.value(key, -1) == s.lastGoodMs)
+    // Nothing new: an answer as invalid as the last, or a reading published at the tick
+    // already (taken just before it, handed over just after).
+    const QPair<qint64, bool> now(s.lastGoodMs, s.readingValid());
+    const auto was = publishedReading.constFind(key);
+    if (was != publishedReading.constEnd() && *was == now)
         return;
     publishState(tickLink, key, s, *model, tickFormat, tickQos);
     publishedInInterval.insert(key);
@@ -202,7 +217,7 @@ void MqttPublisher::publishState(MqttLink* to, const QPair<int, int>& key, const
     // Stamped with the reading's own time: replayed from the spool, it still says when.
     to->publish(MqttPayload::stateTopic(prefix, key.first, key.second), MqttPayload::state(s, model, format), qos, true,
                 s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
-    publishedReadingMs.insert(key, s.lastGoodMs);
+    publishedReading.insert(key, qMakePair(s.lastGoodMs, s.readingValid()));
 }
 
 void MqttPublisher::composeEvent(MqttLink* to, const MeterEvent& event, int qos)

@@ -49,10 +49,12 @@ public:
     // The interval's end: every meter of `lines` without a new reading published in it nor in
     // the interval before is published now.
     void tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
-    // A meter's new reading, from its line's thread (its `line` and `id` set): published at once
-    // when the meter has not been in this interval, after the first tick of the link. Only
+    // A meter's answer, from the thread of the line on `port` (its `line` and `id` set):
+    // published at once when it is a new reading (or one no longer valid) and the meter has not
+    // been published in this interval, from the link's first tick on. One of a line whose place
+    // the last tick does not give to `port` (lines moved meanwhile) waits for the tick. Only
     // queued: safe from any thread while the publisher lives, and the line never waits.
-    void reading(const MeterState& state);
+    void reading(const QString& port, const MeterState& state);
     // From the lines (queued): alarms and availability go out at once.
     void onMeterEvent(const MeterEvent& event);
 
@@ -86,7 +88,7 @@ private:
     void compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& models,
                  const ValueFormat& format, int qos, bool discovery);
     void composeEvent(MqttLink* to, const MeterEvent& event, int qos);
-    void composeReading(const MeterState& state);
+    void composeReading(const QString& port, const MeterState& state);
     // One meter's state, and its availability when that changed.
     void publishState(MqttLink* to, const QPair<int, int>& key, const MeterState& s, const MeterModel& model,
                       const ValueFormat& format, int qos);
@@ -124,9 +126,11 @@ private:
     int tickQos = 0;
     bool tickDiscovery = false;
     ValueFormat tickFormat{DisplayUnits(), QLocale::c()};
+    // The lines' ports by place at the last tick.
+    QVector<QString> tickPorts;
     // Meters published with a new reading since the last tick and in the interval before, and
-    // the reading each was last published with.
+    // the reading each was last published with (its time, and whether it was valid).
     QSet<QPair<int, int>> publishedInInterval;
     QSet<QPair<int, int>> publishedInPrevious;
-    QMap<QPair<int, int>, qint64> publishedReadingMs;
+    QMap<QPair<int, int>, QPair<qint64, bool>> publishedReading;
 };

@@ -39,15 +39,23 @@ void Recorder::setFolderLock(FolderLock* l)
 void Recorder::start(const QString& folder)
 {
     const bool moved = on && folder != where;
+    // What the writer still has for the old folder is written there while it is still ours.
+    if (moved)
+        flush();
     where = folder;
     if (lock)
         lock->setFolder(folder);
     if (on && !moved)
         return;
     on = true;
+    // The failures were the old folder's: whoever waits for them to end (the alarm list's
+    // entry) is told, and the new folder says its own at its first interval.
+    const bool wasFailing = failing();
     lineErrors.clear();
     lastRowMs.clear();
     log(moved ? QString("Recording moved to %1").arg(folder) : QString("Recording to %1").arg(folder));
+    if (wasFailing)
+        emit resumed();
     emit stateChanged();
 }
 

@@ -1,6 +1,7 @@
 // The MQTT link against a real mosquitto broker started by the test, its spool on real files,
 // and the payloads from the shipped meter model.
 #include "MeterModelLoader.h"
+#include "MeterReading.h"
 #include "MosquittoBroker.h"
 #include "MqttLink.h"
 #include "MqttPayload.h"
@@ -1084,23 +1085,12 @@ private slots:
         publisher.start(settingsFor(broker, "fresh"), spool.path());
         QVERIFY(waitUntil([&] { return publisher.currentLink()->state() == MqttLink::State::Connected; }));
         MqttPublisher::Line line;
+        line.config.port = "/dev/ttyUSB0";
         line.config.meters = {MeterConfig{1, model->name(), "one"}, MeterConfig{2, model->name(), "two"}};
         const QMap<QString, MeterModel> models{{model->name(), *model}};
         const ValueFormat format(DisplayUnits(), QLocale::c());
         const QDateTime t0 = QDateTime::currentDateTime();
-        auto read = [&](int id, int second) {
-            MeterState st;
-            st.line = 0;
-            st.id = id;
-            st.model = model->name();
-            st.online = st.seen = true;
-            st.lastGood = t0.addSecs(second);
-            st.lastGoodMs = 1000 * (second + 1);
-            st.values = QVector<double>(model->values.size(), double(second));
-            st.wholes = QVector<quint64>(model->values.size(), 0);
-            st.problems = QVector<ReadingCheck::Problem>(model->values.size(), ReadingCheck::Valid);
-            return st;
-        };
+        auto read = [&](int id, int second) { return meterReading(*model, 0, id, second, t0.addSecs(second), 1000 * (second + 1)); };
         auto flows = [&](int id) {
             QList<int> out;
             for (const auto& g : sub.on(QString("fresh/line1/meter%1/state").arg(id)))
@@ -1108,8 +1098,8 @@ private slots:
                                .toObject().value("value").toDouble());
             return out;
         };
-        auto readOnALine = [&](const MeterState& st) {
-            std::thread lineThread([&] { publisher.reading(st); });
+        auto readOnALine = [&](const MeterState& st, const QString& port = "/dev/ttyUSB0") {
+            std::thread lineThread([&] { publisher.reading(port, st); });
             lineThread.join();
         };
 
@@ -1145,6 +1135,18 @@ private slots:
         publisher.tick({line}, models, format);
         QVERIFY(waitUntil([&] { return flows(1) == QList<int>({0, 1, 3, 7}); }));
         QCOMPARE(flows(2), QList<int>({0, 0, 4, 5}));
+        // The same reading turned out of range is news: sent, its flow without a number.
+        MeterState invalid = read(1, 7);
+        invalid.problems[model->indexOf(ValueRole::FlowRate)] = ReadingCheck::OutOfRange;
+        readOnALine(invalid);
+        QVERIFY(waitUntil([&] { return flows(1).size() == 5; }));
+        QVERIFY(QJsonDocument::fromJson(sub.on("fresh/line1/meter1/state").back().payload).object().value("values")
+                    .toObject().value("flow_rate").toObject().value("value").isNull());
+        // A line that read in a place the last tick gave to another port (lines moved since):
+        // its reading waits for the tick, rather than going out as the other line's meter.
+        readOnALine(read(2, 9), "/dev/ttyUSB1");
+        readOnALine(read(2, 10));
+        QVERIFY(waitUntil([&] { return flows(2) == QList<int>({0, 0, 4, 5, 10}); }));
         // A line may still read after the link stopped: nothing goes to a link gone.
         publisher.stop();
         readOnALine(read(1, 6));
@@ -1174,14 +1176,8 @@ private slots:
         const QMap<QString, MeterModel> models{{model->name(), *model}};
         const ValueFormat format(DisplayUnits(), QLocale::c());
         for (int i = 0; i < 20; ++i) {
-            for (int id : {1, 2}) {
-                MeterState& st = line.units[id];
-                st.online = true;
-                st.lastGood = QDateTime::currentDateTime().addSecs(i);
-                st.values = QVector<double>(model->values.size(), double(i));
-                st.wholes = QVector<quint64>(model->values.size(), 0);
-                st.problems = QVector<ReadingCheck::Problem>(model->values.size(), ReadingCheck::Valid);
-            }
+            for (int id : {1, 2})
+                line.units[id] = meterReading(*model, 0, id, i, QDateTime::currentDateTime().addSecs(i), 1000 * (i + 1));
             publisher.tick({line}, models, format);
         }
         // Handed over: two availabilities and forty states of some hundred bytes; once the

@@ -663,6 +663,20 @@ private slots:
         QVERIFY(bytesOf(pathOf(folder, day1)).startsWith(firstsOwn));
         QCOMPARE(timesOf(after.rows).mid(before.rows.size()),
                  QStringList({RecordRow::time(reset.wall), RecordRow::time(t0.addSecs(3))}));
+
+        // Moved to a folder of its own instead of waiting: the busy folder's failure is over,
+        // and whoever waits for its end (the alarm list's entry) is told.
+        FolderLock thirdLock;
+        Recorder third([](const QString&) {});
+        third.setFolderLock(&thirdLock);
+        QSignalSpy thirdResumed(&third, &Recorder::resumed);
+        third.start(folder);
+        tick(third, 4);
+        third.flush();
+        QVERIFY(third.failing());
+        third.start(tmp.path() + "/own");
+        QVERIFY(!third.failing());
+        QCOMPARE(thirdResumed.size(), 1);
     }
 };
 
