@@ -352,10 +352,8 @@ int publisherFigures(double linkP99)
     });
     for (int k = 1; k <= seconds; ++k) {
         // The interval's end, after its readings: the tick has nothing left to publish.
-        while (Clock::now() < start + std::chrono::seconds(k) - std::chrono::milliseconds(5)) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        std::this_thread::sleep_until(start + std::chrono::seconds(k) - std::chrono::milliseconds(5));
+        QCoreApplication::processEvents();
         publisher.tick({line}, models, format);
     }
     lineThread.join();
@@ -379,7 +377,9 @@ int publisherFigures(double linkP99)
                 linkP99 > 0 ? percentile(lat, 0.99) / linkP99 : 0.0);
     std::printf("  CPU of the process %.1f %% of one core\n", 100.0 * cpu / wall);
 
-    // No new readings: every meter from the tick, all at once.
+    // No new readings: every meter from the tick, all at once (once a whole interval has
+    // passed without one; the first tick only ends the interval of the last readings).
+    publisher.tick({line}, models, format);
     const int ticks = 10;
     std::vector<std::int64_t> tickAt;
     std::vector<double> tickMs;
