@@ -35,7 +35,8 @@ endif()
 # bench_alarm_list runs the plug-in's alarm list alone, as the plug-in's GUI thread runs it.
 if(TARGET bench_alarm_list AND TARGET flowmeter)
   target_sources(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmLog.cpp
-    ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmStore.cpp ${PROJECT_SOURCE_DIR}/plugins/flowmeter/FolderLock.cpp)
+    ${PROJECT_SOURCE_DIR}/plugins/flowmeter/AlarmStore.cpp ${PROJECT_SOURCE_DIR}/plugins/flowmeter/FolderLock.cpp
+    ${PROJECT_SOURCE_DIR}/plugins/flowmeter/FlowTrend.cpp)
   target_include_directories(bench_alarm_list PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
   target_link_libraries(bench_alarm_list PRIVATE flowmeter_models)
 endif()

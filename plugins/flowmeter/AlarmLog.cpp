@@ -1,5 +1,6 @@
 #include "AlarmLog.h"
 #include "AlarmStore.h"
+#include "FlowTrend.h"
 #include "FolderLock.h"
 
 #include <QCoreApplication>
@@ -7,7 +8,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
@@ -15,14 +15,6 @@ QString shownTime(const QDateTime& t)
 {
     return t.isValid() ? t.toLocalTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
 }
-
-// Now on both clocks; the monotonic one as the lines stamp their events.
-struct Now
-{
-    QDateTime wall = QDateTime::currentDateTime();
-    qint64 monotonicMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-};
 
 } // namespace
 
@@ -69,14 +61,17 @@ void AlarmLog::open(const QString& newFolder)
     writable = true;
     writeFailed = false;
     waiting = false;
-    if (lock) {
-        if (lock->busy()) {
-            waiting = true;
-            emit logLine(QString("Alarm list %1 is kept in memory only: %2").arg(path(), lock->problem()));
-            return;
-        }
+    if (lock && lock->busy()) {
+        waitForFolder();
+        return;
     }
     join(atStart);
+}
+
+void AlarmLog::waitForFolder()
+{
+    waiting = true;
+    emit logLine(QString("Alarm list %1 is kept in memory only: %2").arg(path(), lock->problem()));
 }
 
 void AlarmLog::onFolderLock()
@@ -86,8 +81,7 @@ void AlarmLog::onFolderLock()
     // A folder that could not be locked (not there yet, no permission) was written without the
     // lock; another Corvane that has taken it since is not written over.
     if (!waiting && lock->busy()) {
-        waiting = true;
-        emit logLine(QString("Alarm list %1 is kept in memory only: %2").arg(path(), lock->problem()));
+        waitForFolder();
         return;
     }
     if (!waiting || !lock->held())
@@ -151,7 +145,7 @@ void AlarmLog::setMeters(const QVector<Meter>& all)
     meters.clear();
     for (const Meter& m : all)
         meters.insert(qMakePair(m.line, m.id), m);
-    const Now now;
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].kind != AlarmEntry::General && !meters.contains(qMakePair(list[i].line, list[i].id)))
             end(i, now.wall, now.monotonicMs);
@@ -258,7 +252,7 @@ void AlarmLog::raiseGeneral(const QString& text)
         if (e.isOpen() && e.kind == AlarmEntry::General && e.text == text)
             return;
     // A recording that fails, resumes and fails again (a disk about full) flaps as a meter does.
-    const Now now;
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     AlarmEntry a;
     a.kind = AlarmEntry::General;
     a.start = now.wall;
@@ -268,7 +262,7 @@ void AlarmLog::raiseGeneral(const QString& text)
 
 void AlarmLog::endGeneral(const QString& text)
 {
-    const Now now;
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].kind == AlarmEntry::General && list[i].text == text)
             end(i, now.wall, now.monotonicMs);
@@ -276,7 +270,7 @@ void AlarmLog::endGeneral(const QString& text)
 
 void AlarmLog::endAllGeneral()
 {
-    const Now now;
+    const FlowTrend::Stamp now = FlowTrend::Stamp::now();
     for (int i = 0; i < list.size(); ++i)
         if (list[i].isOpen() && list[i].kind == AlarmEntry::General)
             end(i, now.wall, now.monotonicMs);

@@ -132,6 +132,8 @@ private:
     void join(bool atStart);
     // The folder's lock changed hands: a folder that was another program's may be ours now.
     void onFolderLock();
+    // Another program holds the folder: the list is neither read nor written there meanwhile.
+    void waitForFolder();
 
     QVector<AlarmEntry> list;
     QMap<QPair<int, int>, Meter> meters;

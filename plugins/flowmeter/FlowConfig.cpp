@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 DisplayUnit::Unit DisplayUnits::shown(DisplayUnit::Unit modelUnit) const
 {
     switch (DisplayUnit::quantity(modelUnit)) {
@@ -30,6 +32,11 @@ QString RecordingConfig::defaultFolder()
 QString RecordingConfig::path() const
 {
     return folder.isEmpty() ? defaultFolder() : folder;
+}
+
+int RecordingConfig::intervalMs() const
+{
+    return std::clamp(intervalS, kMinIntervalS, kMaxIntervalS) * 1000;
 }
 
 QString MeterConfig::shownName() const

@@ -65,6 +65,8 @@ struct RecordingConfig
     static QString defaultFolder();
     // The folder in use: `folder`, or the default one.
     QString path() const;
+    // The interval in use, within its bounds.
+    int intervalMs() const;
 };
 
 struct FlowConfig

@@ -224,8 +224,7 @@ LinePoller* cFlowMeterPlugin::poller(int line) const
 void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
 {
     config = c;
-    folderLock->setRetryInterval(
-        std::clamp(c.recording.intervalS, RecordingConfig::kMinIntervalS, RecordingConfig::kMaxIntervalS) * 1000);
+    folderLock->setRetryInterval(c.recording.intervalMs());
     // The lock may move with the folder: the writer's last rows for the old one go first.
     if (!FolderLock::sameFolder(c.recording.path(), folderLock->folder()))
         recorder->flush();
@@ -299,7 +298,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
     QVector<AlarmLog::Meter> meters;
     for (int i = 0; i < c.lines.size(); ++i)
         for (const MeterConfig& m : c.lines[i].meters)
-            meters.push_back(AlarmLog::Meter{i, m.id, LinePoller::meterName(m), c.lines[i].port});
+            meters.push_back(AlarmLog::Meter{i, m.id, m.shownName(), c.lines[i].port});
     alarms->setMeters(meters);
     for (auto& p : gone) {
         p->stopAndWait();
@@ -629,7 +628,7 @@ void cFlowMeterPlugin::retranslate()
     for (auto it = items.begin(); it != items.end(); ++it)
         for (const MeterConfig& m : config.lines.value(it.key().first).meters)
             if (m.id == it.key().second)
-                it.value()->setText(0, LinePoller::meterName(m));
+                it.value()->setText(0, m.shownName());
     refreshPages();
     reportedState.clear();
     reportDeviceState();
@@ -685,7 +684,7 @@ void cFlowMeterPlugin::mkItemTree()
         topItem->addChild(lineItem);
         lineItems << lineItem;
         for (const MeterConfig& m : l.meters) {
-            auto* item = new QTreeWidgetItem(QStringList{LinePoller::meterName(m), QString(), QString::number(m.id)});
+            auto* item = new QTreeWidgetItem(QStringList{m.shownName(), QString(), QString::number(m.id)});
             item->setIcon(0, QIcon(kIconOffline));
             lineItem->addChild(item);
             items.insert(qMakePair(i, m.id), item);
@@ -789,7 +788,7 @@ void cFlowMeterPlugin::onResetTotalizer()
     if (selectedId)
         for (const MeterConfig& m : config.lines.value(selectedLine).meters)
             if (m.id == selectedId)
-                which = LinePoller::meterName(m);
+                which = m.shownName();
     const auto answer = QMessageBox::question(mainWindow, QCoreApplication::translate("FlowMeter", "Reset totalizer"),
                                               QCoreApplication::translate("FlowMeter", "Reset the totalizer of %1 to zero?").arg(which),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
@@ -999,7 +998,7 @@ void cFlowMeterPlugin::refreshPages()
     const MeterState& u = units[shown.second];
     const MeterModel* model = loader.model(u.model);
     const ValueFormat f = format();
-    display->show(model, u, LinePoller::meterName(meter), f);
+    display->show(model, u, meter.shownName(), f);
     showHistory(shown, model, f);
     info->show(model, u, l.port, l.periodMs, f);
 }
@@ -1032,7 +1031,7 @@ void cFlowMeterPlugin::onWriteDone(int line, int id, bool ok, QString failure)
     QString which = QCoreApplication::translate("FlowMeter", "Meter %1").arg(id);
     for (const MeterConfig& m : config.lines.value(line).meters)
         if (m.id == id)
-            which = LinePoller::meterName(m);
+            which = m.shownName();
     emit mainWindow->statusBarMsgSignal(
         ok ? QCoreApplication::translate("FlowMeter", "%1: alarm limit written").arg(which)
            : QCoreApplication::translate("FlowMeter", "%1: alarm limit not written (%2)").arg(which, failure));
@@ -1056,7 +1055,7 @@ void cFlowMeterPlugin::reportDeviceState()
                 continue;
             const MeterState& u = units[m.id];
             const MeterModel* model = loader.model(u.model);
-            const QString name = LinePoller::meterName(m);
+            const QString name = m.shownName();
             // A meter away keeps the alarm it had: nothing says it is over.
             const int a = model ? model->indexOf(ValueRole::AlarmBits) : -1;
             const quint64 bits = a >= 0 && a < u.values.size() ? ValueFormat::alarmBits(model->values[a], u.values[a]) : 0;
@@ -1132,8 +1131,7 @@ void cFlowMeterPlugin::stopRecording()
 
 void cFlowMeterPlugin::armLoggerTimer()
 {
-    const qint64 interval = qint64(std::clamp(config.recording.intervalS, RecordingConfig::kMinIntervalS,
-                                              RecordingConfig::kMaxIntervalS)) * 1000;
+    const qint64 interval = config.recording.intervalMs();
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 local = now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000;
     // Half an interval ahead: a tick a little early for its round time is not given a second

@@ -100,11 +100,6 @@ LinePoller::~LinePoller()
     stopAndWait();
 }
 
-QString LinePoller::meterName(const MeterConfig& m)
-{
-    return m.shownName();
-}
-
 QString LinePoller::unitTag(int id) const
 {
     const int index = lineIndex;
@@ -734,7 +729,7 @@ void LinePoller::runReset(const MeterLink& link)
         else
             log(unitTag(id) + ": totalizer reset failed (" + (reason.isEmpty() ? QString("not confirmed") : reason) + ")");
         if (!confirmed && failureText.isEmpty())
-            failureText = meterName(m) + ": " +
+            failureText = m.shownName() + ": " +
                           (reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not confirmed") : reason);
         ok = ok && confirmed;
     }
@@ -764,7 +759,7 @@ void LinePoller::runSetupWrites(const MeterLink& link)
                 log(unitTag(m.id) + ": damping not written (" + w.reason + ")");
                 // Saved all the same, and written when the meter is next back; but said now.
                 emit statusMessage(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
-                                       .arg(meterName(m), w.reason));
+                                       .arg(m.shownName(), w.reason));
             }
         }
         const ModelValue* f = model.find(ValueRole::CalibrationFactor);

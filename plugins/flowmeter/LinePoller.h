@@ -63,8 +63,6 @@ public:
     // Writes a value of meter `id`'s model (the alarm limit), in the model's unit.
     void requestWrite(int id, ValueRole role, double value);
 
-    // The name the pages give a meter: the user's, or "Meter <id>".
-    static QString meterName(const MeterConfig& m);
     // Whether every poll writes its line to the log (the host's serial debugging), or only
     // changes of state do.
     void setLogPolls(bool on) { logPolls = on; }

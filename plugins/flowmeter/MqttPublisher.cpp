@@ -158,8 +158,6 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
             for (QSet<QPair<int, int>>* set : {&publishedInInterval, &publishedInPrevious})
                 set->removeIf([l](const QPair<int, int>& key) { return key.first == l; });
         }
-    }
-    for (int l = 0; l < lines.size(); ++l) {
         for (const MeterConfig& m : lines[l].config.meters) {
             const auto model = all.constFind(m.model);
             if (model == all.constEnd())

@@ -98,10 +98,9 @@ void Recorder::tick(const QDateTime& at, const QVector<Line>& lines, const QMap<
 {
     if (!on)
         return;
-    if (lock && !FolderLock::sameFolder(lock->folder(), where))
+    // Tried again before writing, whatever the lock's own timer's phase.
+    if (lock)
         lock->setFolder(where);
-    else if (lock)
-        lock->take();
     const QVector<MeterEvent> seen = std::exchange(events, {});
     const qint64 nowMs = FlowTrend::Stamp::now().monotonicMs;
     const quint64 firstBatch = lastBatch + 1;
