@@ -340,6 +340,8 @@ private slots:
     void trendKeepsFiveMinutesOfMonotonicTime();
     void trendShowsTheRecordingsAfterStart();
     void unusableSettingsAreRefusedWithALine();
+    void recordFolderMustBeAbsoluteAndNotTheRoot_data();
+    void recordFolderMustBeAbsoluteAndNotTheRoot();
     void overlongValuesGoAndTheRestStaysByteForByte();
     void failedSaveIsSaidAndTheInputKept();
     void scanKeepsPollingAndCanBeCancelled();
@@ -350,6 +352,7 @@ private slots:
     void silenceBetweenFramesFollowsTheRate_data();
     void silenceBetweenFramesFollowsTheRate();
     void portBoxOffersTheDevicesPresent();
+    void portChangedOnTheSetupPageIsNoAlarm();
 
     // lines
     void idListReadsRangesAndNamesWhatItLeavesOut();
@@ -673,7 +676,8 @@ void TestFlowmeterPlugin::everyTextHasItsSwedish()
     // Every text the sources mark is in the catalogue, and the Swedish one translates it.
     QStringList marked;
     for (const char* file : {"FlowMeterPlugin.cpp", "FlowPages.cpp", "ReadingCheck.cpp", "LinePoller.cpp", "MeterLink.cpp",
-                             "Recorder.cpp", "RecordingEditor.cpp", "TrendView.cpp", "MqttPublisher.cpp", "MqttEditor.cpp"}) {
+                             "Recorder.cpp", "RecordingEditor.cpp", "TrendView.cpp", "MqttPublisher.cpp", "MqttEditor.cpp",
+                             "FlowConfig.cpp"}) {
         QFile f(QStringLiteral(FLOWMETER_SOURCE_DIR) + "/" + file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         static const QRegularExpression mark("(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"FlowMeter\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"");
@@ -954,6 +958,69 @@ void TestFlowmeterPlugin::unusableSettingsAreRefusedWithALine()
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     h.plugin->prepareSetup();
     QCOMPARE(h.plugin->setupWidget->findChild<QDoubleSpinBox*>("calibrationSpin")->value(), 1.0);
+    h.plugin->rejectSetup();
+}
+
+void TestFlowmeterPlugin::recordFolderMustBeAbsoluteAndNotTheRoot_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("problem");
+    const QString relative = "The recording folder must be an absolute path, starting with /.";
+    const QString root = "The recording folder cannot be the root folder /.";
+    QTest::newRow("root") << "/" << root;
+    QTest::newRow("root, written longer") << "//" << root;
+    QTest::newRow("root, through a folder") << "/tmp/.." << root;
+    QTest::newRow("relative") << "records" << relative;
+    QTest::newRow("relative to here") << "./records" << relative;
+    QTest::newRow("home, unexpanded") << "~/records" << relative;
+    QTest::newRow("absolute") << QDir::tempPath() + "/corvane-records" << QString();
+}
+
+// A records folder the program would take relative to wherever it was started, or the root
+// (as root it wrote /line1-....csv there), is refused: from the settings file with a line and
+// the default folder, on the setup page under the field and with Save refused.
+void TestFlowmeterPlugin::recordFolderMustBeAbsoluteAndNotTheRoot()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, problem);
+    const QString fallback = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Tessmark/Corvane/records";
+    FlowSim sim("1");
+    QVERIFY(sim.started);
+    Host h;
+    setRecording(h.store, folder, 1, false);
+    QVERIFY(h.start(sim.link, "1"));
+    const QString refusedLine = "Flow meter plugin: Setting recordFolder: '" + folder + "' is ";
+    QCOMPARE(h.log.text().contains(refusedLine), !problem.isEmpty());
+    if (!problem.isEmpty())
+        QVERIFY2(h.log.text().contains("; the default folder " + fallback + " is used\n"), qPrintable(h.log.text()));
+    auto* setup = h.plugin->setupWidget;
+    auto* folderEdit = setup->findChild<QLineEdit*>("recordFolderEdit");
+    auto* shown = setup->findChild<QLabel*>("recordFolderProblem");
+    QVERIFY(folderEdit && shown);
+    h.plugin->prepareSetup();
+    QCOMPARE(folderEdit->text(), problem.isEmpty() ? folder : QString());
+    QVERIFY(!shown->isVisibleTo(setup));
+
+    // Typed on the page: said under the field as it is entered, and Save takes nothing.
+    const QString before = QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/recordFolder").toString();
+    folderEdit->setText(folder);
+    QCOMPARE(shown->isVisibleTo(setup), !problem.isEmpty());
+    QCOMPARE(shown->text(), problem);
+    QSignalSpy status(h.window.get(), &cMainWindow::statusBarMsgSignal);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QSettings stored(h.store.file(), QSettings::IniFormat);
+    if (problem.isEmpty()) {
+        QCOMPARE(stored.value("FlowMeter/recordFolder").toString(), folder);
+        return;
+    }
+    QCOMPARE(stored.value("FlowMeter/recordFolder").toString(), before);
+    QVERIFY(h.log.text().contains("Flow meter plugin: Setup not saved: the recording folder '" + folder + "' is "));
+    QVERIFY2(texts(status).contains("Flow meter: setup not saved: " + problem), qPrintable(texts(status).join('|')));
+    // The page comes back as it was entered, with what is wrong with it.
+    h.plugin->prepareSetup();
+    QCOMPARE(folderEdit->text(), folder);
+    QVERIFY(shown->isVisibleTo(setup));
     h.plugin->rejectSetup();
 }
 
@@ -1280,6 +1347,38 @@ void TestFlowmeterPlugin::portBoxOffersTheDevicesPresent()
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
     QCOMPARE(QSettings(h.store.file(), QSettings::IniFormat).value("FlowMeter/port").toString(), typed);
+}
+
+// A port the user changes on the setup page is said in the log, not raised as an alarm: a meter
+// that answers on the new port as it did on the old is never offline on the way.
+void TestFlowmeterPlugin::portChangedOnTheSetupPageIsNoAlarm()
+{
+    FlowSim sim("1");
+    FlowSim other("1");
+    QVERIFY(sim.started && other.started);
+    Host h;
+    storePatientLine(h.store);
+    QVERIFY(h.start(sim.link, "1"));
+    EventLog events;
+    QVERIFY(QObject::connect(h.plugin, SIGNAL(meterEvent(MeterEvent)), &events, SLOT(take(MeterEvent))));
+    h.select(1);
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+
+    h.plugin->prepareSetup();
+    h.plugin->setupWidget->findChild<QLineEdit*>("portEdit")->setText(other.link);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY(h.waitLog("Flow meter plugin: Opened port " + other.link + " at 9600 8N1\n"));
+    const int opened = int(h.log.text().indexOf("Flow meter plugin: Opened port " + other.link));
+    QVERIFY(waitUntil([&] { return h.log.text().mid(opened).count("Flow meter plugin: Unit 1: flow") >= 3; }));
+    QVERIFY2(h.log.text().contains("Flow meter plugin: Line 1: port " + sim.link + " at 9600 8N1 changed to " +
+                                   other.link + " at 9600 8N1; the meters keep their state while it opens\n"),
+             qPrintable(h.log.text()));
+    for (const MeterEvent& e : events.all)
+        QVERIFY2(e.kind != MeterEvent::WentOffline || !e.detail.startsWith("port changed"), qPrintable(e.detail));
+    QVERIFY(!h.log.text().contains("offline: port changed"));
+    QCOMPARE(h.alarmCount("Meter 1", "port changed"), 0);
+    QCOMPARE(h.label("stateValue"), QString("Online"));
 }
 
 void TestFlowmeterPlugin::idListReadsRangesAndNamesWhatItLeavesOut()

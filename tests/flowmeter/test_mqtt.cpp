@@ -9,6 +9,7 @@
 #include "MqttSpool.h"
 #include "WaitUntil.h"
 #include "FlowSim.h"
+#include "HostFixture.h"
 #include "ProgramRunner.h"
 #include "SmallTmpfs.h"
 
@@ -972,6 +973,76 @@ private slots:
         p.process().kill();
         p.process().waitForFinished(10000);
         QVERIFY(sub.waitFor("test/station/status", "offline", 20000));
+    }
+
+    void programQuitLeavesTheMetersAsTheyWere_data()
+    {
+        QTest::addColumn<bool>("menu");
+        QTest::newRow("quit through the menu") << true;
+        QTest::newRow("SIGTERM") << false;
+    }
+
+    // A station that quits says so on its status topic; its meters, fine all along, are neither
+    // raised as alarms nor said offline or lost: the lines stop before their ports close.
+    void programQuitLeavesTheMetersAsTheyWere()
+    {
+        QFETCH(bool, menu);
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        FlowSim sim("1,2");
+        QVERIFY(sim.started);
+        QTemporaryDir root;
+        const QString bin = ProgramRunner::stageProgram(root.path());
+        QVERIFY(!bin.isEmpty() && ProgramRunner::stageFlowmeter(bin));
+        // Loaded after the flow meter, it quits through the window's menu action, answering Yes.
+        const QString quitNow = root.filePath("quit-now");
+        if (menu)
+            QVERIFY(QFile::copy(testPlugin("tp_driver"), bin + "/plugins/zdriver.plg"));
+        ProgramRunner p;
+        p.setProgramDir(bin);
+        publishTo(p.configDir(), broker, "quit/station");
+        Subscriber sub(broker.port(), "quit/station/#", false, 0);
+        QVERIFY(sub.ready());
+        QVERIFY(startStation(p, sim, "1,2", {{"CORVANE_TEST_QUIT_AFTER", quitNow}}));
+        for (int unit : {1, 2})
+            QVERIFY(sub.waitFor(QString("quit/station/line1/meter%1/availability").arg(unit), "online", 30000));
+        QVERIFY(waitUntil([&] { return p.log().count("Flow meter plugin: Unit 2: flow") >= 3; }, 30000));
+
+        if (menu) {
+            QVERIFY(QFile(quitNow).open(QIODevice::WriteOnly));
+            QVERIFY(p.process().waitForFinished(30000));
+            p.collect();
+            QCOMPARE(p.process().exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 0);
+            QVERIFY(p.log().contains("driver: quitting"));
+        } else {
+            QVERIFY(p.stop());
+        }
+        QVERIFY(sub.waitFor("quit/station/status", "offline", 20000));
+
+        const QString log = p.log();
+        QVERIFY2(!log.contains("lost (device gone)") && !log.contains(" offline: "), qPrintable(log.right(3000)));
+        QVERIFY2(!p.err().contains("port that is not in port list"), qPrintable(p.err().right(3000)));
+        QVERIFY2(!p.err().contains("Transaction thread not running"), qPrintable(p.err().right(3000)));
+        QFile alarms(p.dataDir() + "/Tessmark/Corvane/records/alarms.json");
+        if (alarms.open(QIODevice::ReadOnly)) {
+            const QByteArray json = alarms.readAll();
+            QVERIFY2(QJsonDocument::fromJson(json).object().value("entries").toArray().isEmpty(), json.constData());
+        }
+        // What a subscriber that comes later is told of the meters: as they were.
+        Subscriber late(broker.port(), "quit/station/#", false, 0);
+        QVERIFY(late.ready());
+        for (int unit : {1, 2}) {
+            const QString topic = QString("quit/station/line1/meter%1/availability").arg(unit);
+            QVERIFY(late.waitFor(topic, "online"));
+            for (const Subscriber::Got& g : sub.on(topic))
+                QCOMPARE(g.payload, QByteArray("online"));
+            const QString state = QString("quit/station/line1/meter%1/state").arg(unit);
+            QVERIFY(waitUntil([&] { return !late.on(state).empty(); }));
+            QCOMPARE(QJsonDocument::fromJson(late.on(state).back().payload).object().value("state").toString(),
+                     QString("online"));
+        }
+        QVERIFY(late.waitFor("quit/station/status", "offline"));
     }
 
     // The broker gone for a minute while the program polls, then back: every reading of that

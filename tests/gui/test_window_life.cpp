@@ -1,5 +1,8 @@
 // The main window's construction, quit question and ordered shutdown.
 #include "HostFixture.h"
+#include "PtyPair.h"
+
+#include <serial/cSerial.h>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -160,6 +163,35 @@ private slots:
         w->actionQuit->trigger();
         QCOMPARE(answer.count(), 1);
         QVERIFY(w->isVisible());
+    }
+
+    // A quit stops the plug-ins' threads before it closes the ports: a port closed under a
+    // plug-in that still reads it looks to the plug-in like a device pulled out. The plug-ins
+    // themselves stay loaded until the event loop has ended.
+    void quitStopsThePluginsBeforeThePortsClose()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        StdStreamCapture so(1), se(2);
+        QVERIFY(fx->load({"tp_alpha"}));
+        cPlugin* plugin = HostFixture::plugin(0);
+        QVERIFY(plugin->running);
+        cSerial* port = fx->window->openPort(pty.slavePath());
+        QVERIFY(port);
+        const QString pluginId = QString::asprintf("cThread @ 0x%08X: ", plugin->id);
+        const QString portId = QString::asprintf("cSerial @ 0x%08X: ", port->id);
+        fx->answerBoxes(QMessageBox::Yes);
+        QVERIFY(fx->window->close());
+        so.stop();
+        se.stop();
+        QVERIFY(!plugin->running);
+        QCOMPARE(pluginList.size(), 1);
+        QVERIFY(fx->window->portList.isEmpty());
+        QVERIFY(fx->log.text().contains("cMainWindow: Stopping the plugins' threads before the ports close\n"));
+        // Both lines go to the console in the order they happened.
+        const int stopped = so.text().indexOf(pluginId + "Alpha THREAD thread ->exited\n");
+        const int closed = so.text().indexOf(portId + "Closed '" + QString::fromStdString(pty.slavePath()) + "'\n");
+        QVERIFY2(stopped >= 0 && closed > stopped, qPrintable(so.text()));
     }
 
     // Running threads are stopped with the handshake before the window says goodbye.

@@ -22,7 +22,9 @@
 //                      each the parent of the next
 //   TP_DRIVER          once loaded, the plug-in drives the window as a user would: selects its
 //                      first device, opens its setup, saves it answering Yes, and quits
-//                      answering Yes; its saveSettings writes a value to the settings store
+//                      answering Yes; its saveSettings writes a value to the settings store.
+//                      With CORVANE_TEST_QUIT_AFTER naming a file, it quits once that file is
+//                      there, so that a test chooses the moment
 //
 // The plug-in leaves its top-level item in the tree when it goes, as a careless plug-in would,
 // so that a reload meets a stale item of the same text.
@@ -34,6 +36,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -276,6 +279,9 @@ public:
             ui->buttonBox->button(QDialogButtonBox::Save)->click();
             break;
         case 3:
+            if (!qEnvironmentVariableIsEmpty("CORVANE_TEST_QUIT_AFTER") &&
+                !QFile::exists(qEnvironmentVariable("CORVANE_TEST_QUIT_AFTER")))
+                return;
             record("driver: quitting");
             answerYes();
             mainWindow->close();
