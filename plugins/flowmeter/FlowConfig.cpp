@@ -34,6 +34,42 @@ QString RecordingConfig::path() const
     return folder.isEmpty() ? defaultFolder() : folder;
 }
 
+RecordingConfig::FolderProblem RecordingConfig::folderProblem(const QString& folder)
+{
+    if (folder.isEmpty())
+        return FolderProblem::None;
+    // "~" is no folder to the file system either: nothing here expands it.
+    if (!folder.startsWith('/'))
+        return FolderProblem::Relative;
+    return QDir::cleanPath(folder) == "/" ? FolderProblem::Root : FolderProblem::None;
+}
+
+QString RecordingConfig::folderProblemLogText(const QString& folder)
+{
+    switch (folderProblem(folder)) {
+    case FolderProblem::Relative:
+        return QString("'%1' is not an absolute path").arg(folder);
+    case FolderProblem::Root:
+        return QString("'%1' is the root folder").arg(folder);
+    case FolderProblem::None:
+        break;
+    }
+    return {};
+}
+
+QString RecordingConfig::folderProblemText(const QString& folder)
+{
+    switch (folderProblem(folder)) {
+    case FolderProblem::Relative:
+        return QCoreApplication::translate("FlowMeter", "The recording folder must be an absolute path, starting with /.");
+    case FolderProblem::Root:
+        return QCoreApplication::translate("FlowMeter", "The recording folder cannot be the root folder /.");
+    case FolderProblem::None:
+        break;
+    }
+    return {};
+}
+
 int RecordingConfig::intervalMs() const
 {
     return std::clamp(intervalS, kMinIntervalS, kMaxIntervalS) * 1000;

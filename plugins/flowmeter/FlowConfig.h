@@ -65,6 +65,14 @@ struct RecordingConfig
     static QString defaultFolder();
     // The folder in use: `folder`, or the default one.
     QString path() const;
+    // What makes a folder no place for the recordings. A relative one would follow whatever
+    // folder the program happens to be started from, and the root is the system's (as root the
+    // files would land there). Empty (the default) is fine.
+    enum class FolderProblem { None, Relative, Root };
+    static FolderProblem folderProblem(const QString& folder);
+    // The problem for the log (English), and in the user's words; empty for None.
+    static QString folderProblemLogText(const QString& folder);
+    static QString folderProblemText(const QString& folder);
     // The interval in use, within its bounds.
     int intervalMs() const;
 };

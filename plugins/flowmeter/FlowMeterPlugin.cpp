@@ -360,7 +360,13 @@ void cFlowMeterPlugin::runHandler(void*)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    // The lines end with this thread and give their ports back: at a quit the host stops this
+    // thread before it closes every port, and a port closed under a running line would be
+    // taken for a device pulled out. Whoever stops this thread (the host, deinit, the
+    // destructor) waits for it on the GUI thread, so the port registry still has one user at
+    // a time.
     stopLines();
+    closePorts();
 }
 
 void cFlowMeterPlugin::init()
@@ -498,11 +504,17 @@ void cFlowMeterPlugin::saveSettings()
         // Two meters at one id would mix their readings, two lines on one port fight over it:
         // such a setup is not taken at all, not even its other fields. What was entered is
         // kept for the page's next opening, problems and all.
-        const QStringList conflicts = setup->lines->conflicts();
-        if (!conflicts.isEmpty()) {
+        // Nor is a recording folder that is no place for files of ours.
+        QStringList conflicts = setup->lines->conflicts();
+        const QString badFolder = RecordingConfig::folderProblemLogText(c.recording.folder);
+        if (!conflicts.isEmpty() || !badFolder.isEmpty()) {
             refused = c;
             for (const QString& why : conflicts)
                 log("Setup not saved: %s", local(why).constData());
+            if (!badFolder.isEmpty()) {
+                log("Setup not saved: the recording folder %s", local(badFolder).constData());
+                conflicts << setup->recording->problem();
+            }
             emit mainWindow->statusBarMsgSignal(
                 QCoreApplication::translate("FlowMeter", "Flow meter: setup not saved: %1").arg(conflicts.join(" ")));
             return;
@@ -864,6 +876,9 @@ void cFlowMeterPlugin::deinit()
 
 void cFlowMeterPlugin::onPortWanted(int)
 {
+    // Asked for just before the lines stopped with this plug-in's thread: nobody reads it now.
+    if (!running)
+        return;
     // Every line that waits is served, whatever index the signal carries: a line's index moves
     // when a line above it is removed, and the signal may have been sent before.
     for (int line = 0;; ++line) {

@@ -81,6 +81,11 @@ FlowConfig FlowSettings::load(QSettings& s, const Log& log, bool* oldForm)
     c.units.volume = unit("volumeUnit", c.units.volume);
     c.units.temperature = unit("temperatureUnit", c.units.temperature);
     c.recording.folder = read.text("recordFolder", QString()).trimmed();
+    if (RecordingConfig::folderProblem(c.recording.folder) != RecordingConfig::FolderProblem::None) {
+        log(QString("Setting recordFolder: %1; the default folder %2 is used")
+                .arg(RecordingConfig::folderProblemLogText(c.recording.folder), RecordingConfig::defaultFolder()));
+        c.recording.folder.clear();
+    }
     c.recording.intervalS = read.integer("recordInterval", c.recording.intervalS, RecordingConfig::kMinIntervalS,
                                          RecordingConfig::kMaxIntervalS);
     c.recording.on = read.value("recording", false).toBool();

@@ -143,6 +143,10 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
 {
     std::lock_guard<std::mutex> g(stateMutex);
     const bool portChanged = !line.port.isEmpty() && (l.port != line.port || l.line != line.line);
+    if (portChanged)
+        log(QString("Line %1: port %2 at %3 changed to %4 at %5; the meters keep their state while it opens")
+                .arg(lineIndex + 1)
+                .arg(line.port, QString::fromStdString(line.line.text()), l.port, QString::fromStdString(l.line.text())));
     line = l;
     dampingTenths = damping;
     calibration = cal;
@@ -299,9 +303,13 @@ void LinePoller::runHandler(void*)
             const QString path = c.port;
             // While an open is on its way the meters keep the state they had.
             QString reason;
-            if (reopenPort)
+            // A port the user changed is no fault of the meters: no alarm, and no flap of their
+            // availability while the new one opens. Whether they answer there, the polls tell.
+            bool away = true;
+            if (reopenPort) {
                 reason = QCoreApplication::translate("FlowMeter", "port changed to %1").arg(path);
-            else if (port)
+                away = false;
+            } else if (port)
                 reason = QCoreApplication::translate("FlowMeter", "port %1 lost (device gone)").arg(path);
             else if (openFailed) {
                 reason = QCoreApplication::translate("FlowMeter", "port %1 cannot be opened").arg(path);
@@ -309,7 +317,7 @@ void LinePoller::runHandler(void*)
                 if (!words.isEmpty())
                     reason += ": " + words;
             }
-            if (!reason.isEmpty() && !portRequested)
+            if (away && !reason.isEmpty() && !portRequested)
                 markAllOffline(reason);
             if (!portRequested && cycleStart - lastOpenTry >= std::chrono::milliseconds(kReopenEveryMs)) {
                 lastOpenTry = cycleStart;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QPalette>
 #include <QSpinBox>
 
 RecordingEditor::RecordingEditor(QWidget* parent) : QWidget(parent)
@@ -25,14 +26,23 @@ RecordingEditor::RecordingEditor(QWidget* parent) : QWidget(parent)
     auto* row = new QHBoxLayout;
     row->addWidget(folder, 1);
     row->addWidget(choose);
+    folderProblem = new QLabel;
+    folderProblem->setObjectName("recordFolderProblem");
+    folderProblem->setWordWrap(true);
+    QPalette warning = folderProblem->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x20, 0x20));
+    folderProblem->setPalette(warning);
     interval = new QSpinBox;
     interval->setObjectName("recordIntervalSpin");
     interval->setRange(RecordingConfig::kMinIntervalS, RecordingConfig::kMaxIntervalS);
     interval->setSuffix(" s");
     form->addRow(new QLabel, row);
+    form->addRow(QString(), folderProblem);
+    form->setRowVisible(folderProblem, false);
     form->addRow(new QLabel, interval);
     v->addLayout(form);
     connect(choose, &QPushButton::clicked, this, &RecordingEditor::chooseFolder);
+    connect(folder, &QLineEdit::textChanged, this, &RecordingEditor::showProblem);
     retranslate();
 }
 
@@ -52,6 +62,18 @@ RecordingConfig RecordingEditor::recording() const
     return r;
 }
 
+QString RecordingEditor::problem() const
+{
+    return RecordingConfig::folderProblemText(folder->text().trimmed());
+}
+
+void RecordingEditor::showProblem()
+{
+    const QString text = problem();
+    folderProblem->setText(text);
+    form->setRowVisible(folderProblem, !text.isEmpty());
+}
+
 void RecordingEditor::chooseFolder()
 {
     RecordingConfig r = recording();
@@ -68,7 +90,9 @@ void RecordingEditor::retranslate()
     folder->setToolTip(QCoreApplication::translate("FlowMeter", "Empty: %1").arg(RecordingConfig::defaultFolder()));
     choose->setText(QCoreApplication::translate("FlowMeter", "Choose..."));
     const char* names[] = {QT_TRANSLATE_NOOP("FlowMeter", "Folder:"), QT_TRANSLATE_NOOP("FlowMeter", "Interval:")};
+    // The problem's row, between the two, has no label.
     for (int i = 0; i < 2; ++i)
-        static_cast<QLabel*>(form->itemAt(i, QFormLayout::LabelRole)->widget())
+        static_cast<QLabel*>(form->itemAt(i == 0 ? 0 : 2, QFormLayout::LabelRole)->widget())
             ->setText(QCoreApplication::translate("FlowMeter", names[i]));
+    showProblem();
 }

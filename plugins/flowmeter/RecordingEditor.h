@@ -22,14 +22,19 @@ public:
     void setRecording(const RecordingConfig& r);
     // What the page holds, with `on` as it was set.
     RecordingConfig recording() const;
+    // Why the folder entered cannot be taken, in the user's words; empty when it can. Also
+    // shown under the field while it is entered.
+    QString problem() const;
     void retranslate();
 
     QLineEdit* folder;
     QPushButton* choose;
     QSpinBox* interval;
+    QLabel* folderProblem;
 
 private:
     void chooseFolder();
+    void showProblem();
 
     QFormLayout* form;
     QLabel* heading;

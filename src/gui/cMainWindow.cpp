@@ -5,6 +5,7 @@
 #include "cSetup.h"
 #include "corvaneVersion.h"
 #include "../core/cLog.h"
+#include "../plugin/cPlugin.h"
 #include "../plugin/cPluginEntry.h"
 
 #include <QAction>
@@ -16,6 +17,24 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+
+namespace {
+
+void stopPluginThreads(cMainWindow& w)
+{
+    // A plug-in that "MAIN" is loading meanwhile holds the lock: its ports close under it.
+    if (!w.pluginListMutex.tryLock(100)) {
+        cLog::line(w.logStream(), "cMainWindow: WARNING -> Unable to unlock mutex after 100 ms");
+        return;
+    }
+    cLog::line(w.logStream(), "cMainWindow: Stopping the plugins' threads before the ports close");
+    for (cPluginEntry& e : pluginList)
+        if (cPlugin* p = e.handler.plugin)
+            p->stopAndWait();
+    w.pluginListMutex.unlock();
+}
+
+} // namespace
 
 cMainWindow::cMainWindow(QWidget* parent, QApplication* application, QString& path, FILE* out, FILE* err)
     : QMainWindow(parent, Qt::WindowFlags()),
@@ -161,6 +180,10 @@ void cMainWindow::closeEvent(QCloseEvent* event)
         QMessageBox::warning(this, "Corvane: " + tr("Quit"), tr("Do you really want to quit?"),
                              QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
     if (answer == QMessageBox::Yes) {
+        // A port closed under a plug-in that still reads it looks to the plug-in like a device
+        // pulled out, and a quit is none: the plug-ins' threads stop first, as their unload
+        // begins. The rest of the unload follows once the event loop has ended.
+        stopPluginThreads(*this);
         closeAllPorts();
         QApplication::closeAllWindows();
         event->accept();

@@ -1004,8 +1004,11 @@ private slots:
         Subscriber sub(broker.port(), "quit/station/#", false, 0);
         QVERIFY(sub.ready());
         QVERIFY(startStation(p, sim, "1,2", {{"CORVANE_TEST_QUIT_AFTER", quitNow}}));
-        for (int unit : {1, 2})
+        for (int unit : {1, 2}) {
             QVERIFY(sub.waitFor(QString("quit/station/line1/meter%1/availability").arg(unit), "online", 30000));
+            const QString state = QString("quit/station/line1/meter%1/state").arg(unit);
+            QVERIFY(waitUntil([&] { return !sub.on(state).empty(); }, 30000));
+        }
         QVERIFY(waitUntil([&] { return p.log().count("Flow meter plugin: Unit 2: flow") >= 3; }, 30000));
 
         if (menu) {

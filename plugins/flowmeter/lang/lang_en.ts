@@ -708,6 +708,14 @@
         <translation>Recording folder</translation>
     </message>
     <message>
+        <source>The recording folder must be an absolute path, starting with /.</source>
+        <translation>The recording folder must be an absolute path, starting with /.</translation>
+    </message>
+    <message>
+        <source>The recording folder cannot be the root folder /.</source>
+        <translation>The recording folder cannot be the root folder /.</translation>
+    </message>
+    <message>
         <source>Empty: %1</source>
         <translation>Empty: %1</translation>
     </message>

@@ -744,6 +744,14 @@
         <translation>Mapp för inspelningar</translation>
     </message>
     <message>
+        <source>The recording folder must be an absolute path, starting with /.</source>
+        <translation>Mappen för inspelningar måste anges med fullständig sökväg, som börjar med /.</translation>
+    </message>
+    <message>
+        <source>The recording folder cannot be the root folder /.</source>
+        <translation>Mappen för inspelningar kan inte vara rotmappen /.</translation>
+    </message>
+    <message>
         <source>Empty: %1</source>
         <translation>Tom: %1</translation>
     </message>
