@@ -145,6 +145,16 @@ QByteArray modelFile(const char* values, const char* maker = "Test")
 }
 
 const char* const kFlow = R"({ "role": "flowRate", "function": 3, "address": 0, "type": "f32", "unit": "m3/h" })";
+
+// The flow and extra values up to `count` values in all, each a register of its own.
+QByteArray modelWithValues(int count)
+{
+    QByteArray values = kFlow;
+    for (int i = 1; i < count; ++i)
+        values += QByteArray(R"(, { "name": "E)") + QByteArray::number(i) + R"(", "function": 4, "address": )" +
+                  QByteArray::number(i) + " }";
+    return modelFile(values.constData());
+}
 const char* const kTotal = R"({ "role": "totalizer", "function": 3, "address": 2, "type": "f32", "unit": "m3" })";
 
 bool writeFile(const QString& path, const QByteArray& data)
@@ -171,6 +181,7 @@ private slots:
     void reportsEachBadFile_data();
     void reportsEachBadFile();
     void refusesFilesThatAreNone();
+    void valuesUpToTheLimit();
     void userFolderOverrides();
     void shippedModelsLoadClean();
 };
@@ -632,6 +643,8 @@ void TestMeterModel::reportsEachBadFile_data()
         "$.values[2].confirmBelow", "must not be negative");
     row("command on another value", withFlow(R"({ "role": "damping", "function": 3, "address": 12, "command": 1 })"),
         "$.values[1].command", "only the resetCommand");
+    row("more values than a model may have", modelWithValues(MeterModelLoader::kMaxValues + 1), "$.values",
+        "257 values, more than the 256 a model may have");
 }
 
 // Each bad file is named with its place and reason, and the good file beside it still loads.
@@ -661,6 +674,14 @@ void TestMeterModel::reportsEachBadFile()
     ModelProblem direct;
     QVERIFY(!MeterModelLoader::parse(content, "x.json", &direct));
     QCOMPARE(direct.place, place);
+}
+
+void TestMeterModel::valuesUpToTheLimit()
+{
+    ModelProblem problem;
+    const auto model = MeterModelLoader::parse(modelWithValues(MeterModelLoader::kMaxValues), "x.json", &problem);
+    QVERIFY2(model, qPrintable(problem.text()));
+    QCOMPARE(model->values.size(), MeterModelLoader::kMaxValues);
 }
 
 void TestMeterModel::refusesFilesThatAreNone()
