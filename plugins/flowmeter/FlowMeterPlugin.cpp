@@ -991,7 +991,7 @@ void cFlowMeterPlugin::refreshPages()
         return;
     }
     const LineConfig l = p->config();
-    const QString failure = p->openFailure();
+    const QString failure = p->openFailure().text();
     const QString line = QString::fromStdString(l.line.text());
     info->line->setText(failure.isEmpty() ? line
                                           : QCoreApplication::translate("FlowMeter", "%1, not open: %2").arg(line, failure));

@@ -323,9 +323,9 @@ void TestMeterModel::encodesWhatItDecodes()
     QFETCH(QByteArray, bytes);
     ModelValue v = valueOf(ValueType(type), WordOrder(order));
     v.writable = true;
-    QString why;
+    Reason why;
     const std::vector<uint16_t> words = ValueCodec::encode(v, number, &why);
-    QVERIFY2(!words.empty(), qPrintable(why));
+    QVERIFY2(!words.empty(), qPrintable(why.english()));
     QCOMPARE(words, arrange(bytes, v.order));
     double raw = 0;
     QVERIFY(ValueCodec::raw(v, words.data(), words.size(), &raw));
@@ -334,7 +334,7 @@ void TestMeterModel::encodesWhatItDecodes()
 
 void TestMeterModel::refusesUnsoundWrites()
 {
-    QString why;
+    Reason why;
     ModelValue damping = valueOf(ValueType::U16, WordOrder::ABCD);
     damping.scale = 0.1;
     damping.unit = "s";
@@ -382,7 +382,7 @@ void TestMeterModel::refusesUnsoundWrites()
         {"negative scale turns a positive value negative", negativeScale, 1},
     };
     for (const Case& c : cases) {
-        why.clear();
+        why = Reason();
         QVERIFY2(ValueCodec::encode(c.value, c.number, &why).empty(), c.what);
         QVERIFY2(!why.isEmpty(), c.what);
     }
@@ -395,7 +395,8 @@ void TestMeterModel::refusesUnsoundWrites()
     QCOMPARE(ValueCodec::encode(reset, reset.commandValue, &why), std::vector<uint16_t>{1});
     QCOMPARE(ValueCodec::encode(negativeScale, -2, &why), std::vector<uint16_t>{4});
 
-    // The reason reaches the setup page in the user's language, its numbers in their locale.
+    // The reason reaches the setup page in the user's language, its numbers in their locale;
+    // the log takes it in English.
     QTranslator swedish;
     QVERIFY(swedish.load(qEnvironmentVariable("CORVANE_BIN_DIR") + "/lang/flowmeter/lang_sv_SE.qm"));
     QCoreApplication::installTranslator(&swedish);
@@ -405,9 +406,11 @@ void TestMeterModel::refusesUnsoundWrites()
     calibration.minimum = 0.5;
     calibration.maximum = 2;
     QVERIFY(ValueCodec::encode(calibration, 0.25, &why).empty());
-    const QString swedishWhy = why;
+    const QString swedishWhy = why.text();
+    QCOMPARE(why.english(), QString("below the lowest value, 0.5"));
     QVERIFY(ValueCodec::encode(u16, 70000.5, &why).empty());
-    const QString swedishRange = why;
+    const QString swedishRange = why.text();
+    QCOMPARE(why.english(), QString("outside what the register can hold (0 to 65535)"));
     QCoreApplication::removeTranslator(&swedish);
     QLocale::setDefault(QLocale::c());
     QCOMPARE(swedishWhy, QString::fromUtf8("under det lägsta värdet, 0,5"));
