@@ -155,9 +155,9 @@ bool AlarmLimitEditor::submit()
         }
         value = limit.maximum;
     }
-    QString why;
+    Reason why;
     if (ValueCodec::encode(limit, value, &why).empty()) {
-        say(QCoreApplication::translate("FlowMeter", "Not written: %1").arg(why), true);
+        say(QCoreApplication::translate("FlowMeter", "Not written: %1").arg(why.text()), true);
         return false;
     }
     say(QCoreApplication::translate("FlowMeter", "Sending %1 to the meter.").arg(format.text(limit, value)), false);

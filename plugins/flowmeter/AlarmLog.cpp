@@ -188,7 +188,8 @@ void AlarmLog::onMeterEvent(const MeterEvent& e)
         a.id = e.id;
         a.port = meters.value(qMakePair(e.line, e.id)).port;
         a.meter = meterName(e.line, e.id);
-        a.text = e.detail;
+        // The list is read by people: a reason in their language, the model's words as it has them.
+        a.text = e.why.isEmpty() ? e.detail : e.why.text();
         return a;
     };
     switch (e.kind) {

@@ -190,29 +190,29 @@ void cFlowMeterPlugin::log(const char* format, ...)
     FlowLog::line(outStream(), line);
 }
 
-QString cFlowMeterPlugin::openErrorText(const cOpenError& e)
+Reason cFlowMeterPlugin::openErrorText(const cOpenError& e)
 {
     const QString detail = QString::fromLocal8Bit(e.detail.c_str());
     switch (e.reason) {
     case cOpenError::None:
         return {};
     case cOpenError::NoPermission:
-        return QCoreApplication::translate("FlowMeter",
-                                           "no permission; on Debian: sudo adduser $USER dialout, then log in again");
+        return Reason(QT_TRANSLATE_NOOP("FlowMeter",
+                                        "no permission; on Debian: sudo adduser $USER dialout, then log in again"));
     case cOpenError::NotPresent:
-        return QCoreApplication::translate("FlowMeter", "not present; is the adapter plugged in?");
+        return Reason(QT_TRANSLATE_NOOP("FlowMeter", "not present; is the adapter plugged in?"));
     case cOpenError::InUse:
-        return QCoreApplication::translate("FlowMeter", "in use by another program: %1").arg(detail);
+        return Reason(QT_TRANSLATE_NOOP("FlowMeter", "in use by another program: %1")).arg(detail);
     case cOpenError::NotSerial:
-        return QCoreApplication::translate("FlowMeter", "not a serial device");
+        return Reason(QT_TRANSLATE_NOOP("FlowMeter", "not a serial device"));
     case cOpenError::OtherSettings:
-        return QCoreApplication::translate("FlowMeter", "open at other line settings: %1").arg(detail);
+        return Reason(QT_TRANSLATE_NOOP("FlowMeter", "open at other line settings: %1")).arg(detail);
     case cOpenError::BadSettings:
-        return QCoreApplication::translate("FlowMeter", "the device refused the line settings");
+        return Reason(QT_TRANSLATE_NOOP("FlowMeter", "the device refused the line settings"));
     case cOpenError::Failed:
         break;
     }
-    return detail;
+    return Reason::verbatim(detail);
 }
 
 LinePoller* cFlowMeterPlugin::poller(int line) const
@@ -287,7 +287,7 @@ void cFlowMeterPlugin::applyConfig(const FlowConfig& c)
             pollers[i] = std::move(p);
         }
         for (size_t i = 0; i < pollers.size(); ++i)
-            pollers[i]->setConfig(c.lines[int(i)], c.dampingTenths, c.calibration, loader.models());
+            pollers[i]->setConfig(c.lines[int(i)], loader.models());
     }
     failedOpenOf = failed;
     alarms->moveLines(moved);
@@ -524,6 +524,12 @@ void cFlowMeterPlugin::saveSettings()
             selectedId = 0;
         }
         const RecordingConfig was = config.recording;
+        // Only what the user changed goes to the meters: a meter keeps every setting of its
+        // own that this Save did not touch (another make's damping, set at its panel).
+        if (c.dampingTenths != config.dampingTenths)
+            owedDamping = c.dampingTenths;
+        if (mainWindow->factoryMode && c.calibration != config.calibration)
+            owedCalibration = c.calibration;
         applyConfig(c);
         if (takeMqttSetup())
             startMqtt(mqttConfig);
@@ -596,13 +602,15 @@ void cFlowMeterPlugin::prepareSetup()
 void cFlowMeterPlugin::acceptSetup()
 {
     setupOpen = false;
+    const std::optional<int> damping = std::exchange(owedDamping, std::nullopt);
+    const std::optional<float> calibration = std::exchange(owedCalibration, std::nullopt);
     // A refused setup changed nothing: nothing to write, no tree to rebuild.
     if (refused)
         return;
     {
         std::lock_guard<std::mutex> g(pollersMutex);
         for (auto& p : pollers)
-            p->requestSetupWrites(mainWindow->factoryMode);
+            p->requestSetupWrites(damping, calibration);
     }
     // The host unlocks the window after this returns; a tree rebuild asked for now would be
     // dropped while it is still locked.
@@ -906,8 +914,9 @@ void cFlowMeterPlugin::openPortOf(int line, LinePoller* p)
     } else {
         // Tried again every second until the device is there: said once in the log, and the
         // registry's "Opening: " in the status bar is followed by what came of it.
-        const QString words = openErrorText(why);
-        p->portFailed(words);
+        const Reason failure = openErrorText(why);
+        const QString words = failure.text();
+        p->portFailed(failure);
         if (failedOpenOf.value(line) != path + words) {
             log("Cannot open port %s; trying again every second", local(path).constData());
             if (why.failed())
@@ -997,7 +1006,7 @@ void cFlowMeterPlugin::refreshPages()
         return;
     }
     const LineConfig l = p->config();
-    const QString failure = p->openFailure();
+    const QString failure = p->openFailure().text();
     const QString line = QString::fromStdString(l.line.text());
     info->line->setText(failure.isEmpty() ? line
                                           : QCoreApplication::translate("FlowMeter", "%1, not open: %2").arg(line, failure));
@@ -1027,15 +1036,16 @@ void cFlowMeterPlugin::onLimitWanted(double value)
     const QMap<int, MeterState> units = p ? p->units() : QMap<int, MeterState>();
     const MeterModel* model = units.contains(shown.second) ? loader.model(units.value(shown.second).model) : nullptr;
     const ModelValue* limit = model ? model->find(ValueRole::AlarmLimit) : nullptr;
-    QString why;
+    Reason why;
     // Checked here as the meter will take it, so that a refusal is said before anything is sent.
     if (!limit)
-        why = QCoreApplication::translate("FlowMeter", "the meter's model has no alarm limit");
+        why = Reason(QT_TRANSLATE_NOOP("FlowMeter", "the meter's model has no alarm limit"));
     else if (ValueCodec::encode(*limit, value, &why).empty() && why.isEmpty())
-        why = QCoreApplication::translate("FlowMeter", "not a value the meter can take");
+        why = Reason(QT_TRANSLATE_NOOP("FlowMeter", "not a value the meter can take"));
     if (!why.isEmpty()) {
-        log("Alarm limit %s not written: %s", local(QString::number(value)).constData(), local(why).constData());
-        emit mainWindow->statusBarMsgSignal(QCoreApplication::translate("FlowMeter", "Alarm limit not written: %1").arg(why));
+        log("Alarm limit %s not written: %s", local(QString::number(value)).constData(), local(why.english()).constData());
+        emit mainWindow->statusBarMsgSignal(
+            QCoreApplication::translate("FlowMeter", "Alarm limit not written: %1").arg(why.text()));
         return;
     }
     p->requestWrite(shown.second, ValueRole::AlarmLimit, value);

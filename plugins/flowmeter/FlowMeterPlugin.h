@@ -73,7 +73,7 @@ public:
     void runHandler(void* arg) override;
 
     // Why the port would not open, in the user's language.
-    static QString openErrorText(const cOpenError& e);
+    static Reason openErrorText(const cOpenError& e);
 
 signals:
     // Every line's meterEvent, passed on to the GUI thread in the order each line saw them.
@@ -138,6 +138,9 @@ private:
     bool setupOpen = false;
     // What Save refused (see saveSettings), shown again when the page next opens.
     std::optional<FlowConfig> refused;
+    // What Save changed that the meters are to be given when the setup is accepted.
+    std::optional<int> owedDamping;
+    std::optional<float> owedCalibration;
     bool guiLocked = false;
     bool scanning = false;
     int scanLine = 0;

@@ -133,7 +133,7 @@ void FlowDisplayPage::show(const MeterModel* model, const MeterState& u, const Q
     total->setStyleSheet(totalInvalid ? invalidStyle : QString());
     temperature->setStyleSheet(temperatureInvalid ? invalidStyle : QString());
     if (!u.online) {
-        state->setText(QCoreApplication::translate("FlowMeter", "Offline: %1").arg(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not read yet") : u.reason));
+        state->setText(QCoreApplication::translate("FlowMeter", "Offline: %1").arg(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not read yet") : u.reason.text()));
         state->setStyleSheet("color: #c02020;");
     } else if (!valid && model) {
         state->setText(QCoreApplication::translate("FlowMeter", "No valid measurement: %1").arg(invalidReadingText(*model, u.problems, true)));
@@ -242,7 +242,7 @@ void FlowInfoPage::show(const MeterModel* m, const MeterState& u, const QString&
     port->setToolTip(portName);
     modbusId->setText(QString::number(u.id));
     period->setText(QCoreApplication::translate("FlowMeter", "%1 ms").arg(format.locale().toString(periodMs)));
-    lastError->setText(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "none") : u.reason);
+    lastError->setText(u.reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "none") : u.reason.text());
     values->setLocale(format.locale());
     values->setUnits(format.units());
     if (m)

@@ -139,7 +139,7 @@ QSet<int> LinePoller::offlineIds() const
     return ids;
 }
 
-void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QMap<QString, MeterModel>& known)
+void LinePoller::setConfig(const LineConfig& l, const QMap<QString, MeterModel>& known)
 {
     std::lock_guard<std::mutex> g(stateMutex);
     const bool portChanged = !line.port.isEmpty() && (l.port != line.port || l.line != line.line);
@@ -148,8 +148,6 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
                 .arg(lineIndex + 1)
                 .arg(line.port, QString::fromStdString(line.line.text()), l.port, QString::fromStdString(l.line.text())));
     line = l;
-    dampingTenths = damping;
-    calibration = cal;
     answerTimeoutMs = l.answerTimeoutMs;
     models.clear();
     plans.clear();
@@ -165,6 +163,7 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
         // A meter given another model starts afresh: its values are another model's.
         if (u.model != m.model || !model) {
             said.remove(m.id);
+            owed.remove(m.id);
             u = MeterState();
             u.values.fill(std::nan(""), model ? model->values.size() : 0);
             u.wholes.fill(0, model ? model->values.size() : 0);
@@ -175,13 +174,15 @@ void LinePoller::setConfig(const LineConfig& l, int damping, float cal, const QM
         u.model = m.model;
         if (!model) {
             u.online = false;
-            u.reason = QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model);
+            u.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "model %1 not found")).arg(m.model);
         }
         kept.insert(m.id, u);
     }
     unitStates = kept;
     for (auto it = said.begin(); it != said.end();)
         it = kept.contains(it.key()) ? std::next(it) : said.erase(it);
+    for (auto it = owed.begin(); it != owed.end();)
+        it = kept.contains(it.key()) ? std::next(it) : owed.erase(it);
     if (portChanged)
         reopenPort = true;
 }
@@ -207,7 +208,7 @@ QMap<int, MeterState> LinePoller::units() const
     return unitStates;
 }
 
-QString LinePoller::openFailure() const
+Reason LinePoller::openFailure() const
 {
     std::lock_guard<std::mutex> g(stateMutex);
     return failure;
@@ -217,18 +218,18 @@ void LinePoller::portOpened(cSerial* p)
 {
     {
         std::lock_guard<std::mutex> g(stateMutex);
-        failure.clear();
+        failure = Reason();
     }
     openFailed = false;
     port = p;
     portRequested = false;
 }
 
-void LinePoller::portFailed(const QString& words)
+void LinePoller::portFailed(const Reason& why)
 {
     {
         std::lock_guard<std::mutex> g(stateMutex);
-        failure = words;
+        failure = why;
     }
     openFailed = true;
     portRequested = false;
@@ -271,9 +272,20 @@ void LinePoller::requestWrite(int id, ValueRole role, double value)
     writesRequested = true;
 }
 
-void LinePoller::requestSetupWrites(bool factory)
+void LinePoller::requestSetupWrites(std::optional<int> dampingTenths, std::optional<float> calibration)
 {
-    factoryWrites = factory;
+    if (!dampingTenths && !calibration)
+        return;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        for (const MeterConfig& m : line.meters) {
+            Owed& o = owed[m.id];
+            if (dampingTenths)
+                o.dampingTenths = dampingTenths;
+            if (calibration)
+                o.calibration = calibration;
+        }
+    }
     setupWritesRequested = true;
 }
 
@@ -292,30 +304,27 @@ void LinePoller::runHandler(void*)
     while (running) {
         const auto cycleStart = std::chrono::steady_clock::now();
         LineConfig c;
-        int damping = 10;
         {
             std::lock_guard<std::mutex> g(stateMutex);
             c = line;
-            damping = dampingTenths;
         }
         cSerial* p = usablePort();
         if (!p) {
             const QString path = c.port;
             // While an open is on its way the meters keep the state they had.
-            QString reason;
+            Reason reason;
             // A port the user changed is no fault of the meters: no alarm, and no flap of their
             // availability while the new one opens. Whether they answer there, the polls tell.
             bool away = true;
             if (reopenPort) {
-                reason = QCoreApplication::translate("FlowMeter", "port changed to %1").arg(path);
+                reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "port changed to %1")).arg(path);
                 away = false;
             } else if (port)
-                reason = QCoreApplication::translate("FlowMeter", "port %1 lost (device gone)").arg(path);
+                reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "port %1 lost (device gone)")).arg(path);
             else if (openFailed) {
-                reason = QCoreApplication::translate("FlowMeter", "port %1 cannot be opened").arg(path);
-                const QString words = openFailure();
-                if (!words.isEmpty())
-                    reason += ": " + words;
+                const Reason why = openFailure();
+                reason = why.isEmpty() ? Reason(QT_TRANSLATE_NOOP("FlowMeter", "port %1 cannot be opened")).arg(path)
+                                       : Reason(QT_TRANSLATE_NOOP("FlowMeter", "port %1 cannot be opened: %2")).arg(path).arg(why);
             }
             if (away && !reason.isEmpty() && !portRequested)
                 markAllOffline(reason);
@@ -326,7 +335,8 @@ void LinePoller::runHandler(void*)
                 emit portWanted(lineIndex);
             }
             // A scan or reset asked for meanwhile ends here, saying why.
-            const QString why = reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason;
+            const QString why =
+                reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "no port") : reason.text();
             if (scanRequested.exchange(false))
                 emit scanDone(lineIndex, QString(), why);
             if (resetRequested.exchange(false))
@@ -355,7 +365,7 @@ void LinePoller::runHandler(void*)
         for (const MeterConfig& m : c.meters) {
             if (!running)
                 break;
-            pollUnit(link, m, damping);
+            pollUnit(link, m);
         }
         emit changed(lineIndex);
         const auto spent = std::chrono::steady_clock::now() - cycleStart;
@@ -365,7 +375,7 @@ void LinePoller::runHandler(void*)
     }
 }
 
-void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int wanted)
+void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter)
 {
     const int id = meter.id;
     MeterModel model;
@@ -474,21 +484,10 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
             log(QString::asprintf("%s: totalizer fell at the meter from %.3f %s", local(tag).constData(), e.value,
                                   local(logUnit(model.values[totalIndex])).constData()));
     }
-    // A meter met for the first time, or back after being away (replaced, restarted, set by
-    // hand), is given the damping of the setup.
-    const int dampingIndex = model.indexOf(ValueRole::Damping);
-    if (cameBack && dampingIndex >= 0 && model.values[dampingIndex].writable) {
-        const ModelValue& d = model.values[dampingIndex];
-        const double had = values[dampingIndex];
-        const double seconds = wanted / 10.0;
-        if (std::isnan(had) || std::lround(had * 10) != wanted) {
-            const MeterLink::Result w = link.writeValue(id, d, seconds);
-            if (w.ok)
-                log(QString::asprintf("%s: damping set to %.1f s (it had %.1f s)", local(tag).constData(), seconds, had));
-            else
-                log(tag + ": damping not written (" + w.reason + ")");
-        }
-    }
+    // A meter back after being away is given only what Save could not write to it then: a
+    // setting the user did not change for it stays as the meter has it.
+    if (cameBack)
+        writeOwed(link, id, model, values);
     // Every reading only while the host's serial debugging is on; the log would otherwise grow
     // by a line per meter and poll, day and night.
     if (valid && logPolls) {
@@ -510,7 +509,7 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter, int w
     }
 }
 
-void LinePoller::recordFailure(int id, const QString& reason)
+void LinePoller::recordFailure(int id, const Reason& reason)
 {
     bool wentOffline = false;
     int errors = 0;
@@ -531,17 +530,18 @@ void LinePoller::recordFailure(int id, const QString& reason)
         if (!u.online && u.failuresInRow >= kOfflineAfter && s.presence != Said::Offline) {
             s.presence = Said::Offline;
             events << event(MeterEvent::WentOffline, id);
-            events.back().detail = reason;
+            events.back().detail = reason.english();
+            events.back().why = reason;
         }
     }
     emitEvents(events);
     if (logPolls)
-        log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason).arg(errors));
+        log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason.english()).arg(errors));
     if (wentOffline)
-        log(unitTag(id) + " offline: " + reason);
+        log(unitTag(id) + " offline: " + reason.english());
 }
 
-void LinePoller::markAllOffline(const QString& reason)
+void LinePoller::markAllOffline(const Reason& reason)
 {
     QList<int> changedIds;
     QVector<MeterEvent> events;
@@ -563,13 +563,14 @@ void LinePoller::markAllOffline(const QString& reason)
             if (s.presence != Said::Offline) {
                 s.presence = Said::Offline;
                 events << event(MeterEvent::WentOffline, u.id);
-                events.back().detail = reason;
+                events.back().detail = reason.english();
+                events.back().why = reason;
             }
         }
     }
     emitEvents(events);
     for (int id : changedIds)
-        log(unitTag(id) + " offline: " + reason);
+        log(unitTag(id) + " offline: " + reason.english());
     if (!changedIds.isEmpty())
         emit changed(lineIndex);
 }
@@ -582,11 +583,9 @@ void LinePoller::runScan(const MeterLink& link)
     // empty bus takes 247 answer time-outs, half a minute, and their values must not stand
     // still meanwhile as if they were current.
     LineConfig c;
-    int damping = 10;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         c = line;
-        damping = dampingTenths;
     }
     // The question comes from the line's model: its firmware register, else its first value.
     ModelValue probe;
@@ -636,7 +635,7 @@ void LinePoller::runScan(const MeterLink& link)
             for (const MeterConfig& m : c.meters) {
                 if (!running)
                     break;
-                pollUnit(link, m, damping);
+                pollUnit(link, m);
             }
             emit changed(lineIndex);
         }
@@ -670,14 +669,14 @@ void LinePoller::runReset(const MeterLink& link)
         }
         const ModelValue* command = model.find(ValueRole::ResetCommand);
         const ModelValue* total = model.find(ValueRole::Totalizer);
-        QString reason;
+        Reason reason;
         bool confirmed = false;
         bool knewBefore = false;
         double totalBefore = std::nan("");
         double totalAfter = std::nan("");
         if (!command) {
-            reason = model.values.isEmpty() ? QCoreApplication::translate("FlowMeter", "model %1 not found").arg(m.model)
-                                            : QCoreApplication::translate("FlowMeter", "its model has no reset command");
+            reason = model.values.isEmpty() ? Reason(QT_TRANSLATE_NOOP("FlowMeter", "model %1 not found")).arg(m.model)
+                                            : Reason(QT_TRANSLATE_NOOP("FlowMeter", "its model has no reset command"));
         } else {
             const bool byTotal = command->confirm == ResetConfirm::TotalizerFalls && total;
             // The totalizer is read before and after: a meter that takes the command and does
@@ -692,7 +691,10 @@ void LinePoller::runReset(const MeterLink& link)
                 // done for a reason nobody is told.
                 const ReadingCheck::Problem problem = check(*total, *value);
                 if (problem != ReadingCheck::Valid) {
-                    reason = QCoreApplication::translate("FlowMeter", "totalizer") + " " + ReadingCheck::text(problem);
+                    // Two words of the catalogue side by side.
+                    reason = Reason("%1 %2")
+                                 .arg(Reason(QT_TRANSLATE_NOOP("FlowMeter", "totalizer")))
+                                 .arg(Reason(ReadingCheck::name(problem)));
                     return false;
                 }
                 return true;
@@ -700,7 +702,7 @@ void LinePoller::runReset(const MeterLink& link)
             double before = 0;
             knewBefore = byTotal && readTotal(&before);
             totalBefore = knewBefore ? before : std::nan("");
-            reason.clear();
+            reason = Reason();
             const MeterLink::Result done = link.command(id, *command);
             if (!done.ok)
                 reason = done.reason;
@@ -735,10 +737,10 @@ void LinePoller::runReset(const MeterLink& link)
         if (confirmed)
             log(unitTag(id) + ": totalizer reset");
         else
-            log(unitTag(id) + ": totalizer reset failed (" + (reason.isEmpty() ? QString("not confirmed") : reason) + ")");
+            log(unitTag(id) + ": totalizer reset failed (" + (reason.isEmpty() ? QString("not confirmed") : reason.english()) + ")");
         if (!confirmed && failureText.isEmpty())
             failureText = m.shownName() + ": " +
-                          (reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not confirmed") : reason);
+                          (reason.isEmpty() ? QCoreApplication::translate("FlowMeter", "not confirmed") : reason.text());
         ok = ok && confirmed;
     }
     emit resetDone(lineIndex, ok, failureText);
@@ -747,36 +749,78 @@ void LinePoller::runReset(const MeterLink& link)
 void LinePoller::runSetupWrites(const MeterLink& link)
 {
     LineConfig c;
-    int damping = 10;
-    float cal = 1.0f;
     QMap<int, MeterModel> byId;
     {
         std::lock_guard<std::mutex> g(stateMutex);
         c = line;
-        damping = dampingTenths;
-        cal = calibration;
         for (const MeterConfig& m : c.meters)
-            if (const MeterModel* model = modelOf(m.id))
+            if (const MeterModel* model = modelOf(m.id); model && owed.contains(m.id))
                 byId.insert(m.id, *model);
     }
     for (const MeterConfig& m : c.meters) {
-        const MeterModel model = byId.value(m.id);
-        if (const ModelValue* d = model.find(ValueRole::Damping); d && d->writable) {
-            const MeterLink::Result w = link.writeValue(m.id, *d, damping / 10.0);
-            if (!w.ok) {
-                log(unitTag(m.id) + ": damping not written (" + w.reason + ")");
-                // Saved all the same, and written when the meter is next back; but said now.
-                emit statusMessage(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
-                                       .arg(m.shownName(), w.reason));
-            }
-        }
-        const ModelValue* f = model.find(ValueRole::CalibrationFactor);
-        if (factoryWrites && f && f->writable) {
-            const MeterLink::Result w = link.writeValue(m.id, *f, double(cal));
-            if (!w.ok)
-                log(unitTag(m.id) + ": calibration factor not written (" + w.reason + ")");
+        if (!running)
+            break;
+        if (byId.contains(m.id))
+            writeOwed(link, m.id, byId.value(m.id), {});
+    }
+}
+
+void LinePoller::writeOwed(const MeterLink& link, int id, const MeterModel& model, const QVector<double>& values)
+{
+    Owed o;
+    QString name;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        const auto it = owed.constFind(id);
+        if (it == owed.constEnd())
+            return;
+        o = *it;
+        for (const MeterConfig& m : line.meters)
+            if (m.id == id)
+                name = m.shownName();
+    }
+    const QString tag = unitTag(id);
+    const int dampingIndex = model.indexOf(ValueRole::Damping);
+    const ModelValue* d = dampingIndex >= 0 ? &model.values[dampingIndex] : nullptr;
+    // A meter without the value writable owes nothing.
+    bool dampingDone = !o.dampingTenths || !d || !d->writable;
+    if (!dampingDone) {
+        const double seconds = *o.dampingTenths / 10.0;
+        const double had = dampingIndex < values.size() ? values[dampingIndex] : std::nan("");
+        const MeterLink::Result w = link.writeValue(id, *d, seconds);
+        dampingDone = w.ok;
+        if (w.ok && std::isnan(had))
+            log(QString::asprintf("%s: damping set to %.1f s", local(tag).constData(), seconds));
+        else if (w.ok)
+            log(QString::asprintf("%s: damping set to %.1f s (it had %.1f s)", local(tag).constData(), seconds, had));
+        else {
+            log(tag + ": damping not written (" + w.reason.english() + ")");
+            // Kept, and written when the meter is next back; but said now.
+            emit statusMessage(QCoreApplication::translate("FlowMeter", "%1: damping not written (%2)")
+                                   .arg(name, w.reason.text()));
         }
     }
+    const ModelValue* f = model.find(ValueRole::CalibrationFactor);
+    bool calibrationDone = !o.calibration || !f || !f->writable;
+    if (!calibrationDone) {
+        const MeterLink::Result w = link.writeValue(id, *f, double(*o.calibration));
+        calibrationDone = w.ok;
+        if (w.ok)
+            log(QString::asprintf("%s: calibration factor set to %.4f", local(tag).constData(), double(*o.calibration)));
+        else
+            log(tag + ": calibration factor not written (" + w.reason.english() + ")");
+    }
+    std::lock_guard<std::mutex> g(stateMutex);
+    auto it = owed.find(id);
+    if (it == owed.end())
+        return;
+    // A later Save may have asked for another value meanwhile: that one stays owed.
+    if (dampingDone && it->dampingTenths == o.dampingTenths)
+        it->dampingTenths.reset();
+    if (calibrationDone && it->calibration == o.calibration)
+        it->calibration.reset();
+    if (!it->dampingTenths && !it->calibration)
+        owed.erase(it);
 }
 
 void LinePoller::runWrites(const MeterLink& link)
@@ -803,7 +847,7 @@ void LinePoller::runWrites(const MeterLink& link)
             log(QString::asprintf("%s: alarm limit set to %.3f %s", local(unitTag(w.id)).constData(), w.value,
                                   local(logUnit(*v)).constData()));
         else
-            log(unitTag(w.id) + ": alarm limit not written (" + r.reason + ")");
-        emit writeDone(lineIndex, w.id, r.ok, r.reason);
+            log(unitTag(w.id) + ": alarm limit not written (" + r.reason.english() + ")");
+        emit writeDone(lineIndex, w.id, r.ok, r.reason.text());
     }
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 class cSerial;
 class MeterLink;
@@ -39,16 +40,15 @@ public:
     bool wantsPort() const { return portRequested; }
     // GUI thread. A port or its line settings changed make the port be opened again. `models`
     // holds the models known; a meter of another is not polled and shown offline with why.
-    void setConfig(const LineConfig& line, int dampingTenths, float calibration,
-                   const QMap<QString, MeterModel>& models);
+    void setConfig(const LineConfig& line, const QMap<QString, MeterModel>& models);
     LineConfig config() const;
     // Copies for the pages and the tree.
     QMap<int, MeterState> units() const;
-    QString openFailure() const;
+    Reason openFailure() const;
 
     // GUI thread, in answer to portWanted: the port now open, or why it did not open.
     void portOpened(cSerial* p);
-    void portFailed(const QString& words);
+    void portFailed(const Reason& why);
     // GUI thread, after the thread has stopped: the port to be closed, if any.
     cSerial* takePort();
 
@@ -59,7 +59,10 @@ public:
     // Unit 0: every meter of the line.
     void requestReset(int id);
     bool takeResetRequest() { return resetRequested.exchange(false); }
-    void requestSetupWrites(bool factory);
+    // After Save: the damping (tenths of a second) and calibration factor the user changed go
+    // to the line's meters that have them writable; one not given is not written. A meter that
+    // does not take one is given it when it is next back: no setting is ever written unasked.
+    void requestSetupWrites(std::optional<int> dampingTenths, std::optional<float> calibration);
     // Writes a value of meter `id`'s model (the alarm limit), in the model's unit.
     void requestWrite(int id, ValueRole role, double value);
 
@@ -97,13 +100,16 @@ signals:
 private:
     void log(const QString& text) const;
     cSerial* usablePort() const;
-    // One read of a meter by its model; a meter that is back is given the setup's damping.
-    void pollUnit(const MeterLink& link, const MeterConfig& meter, int wantedDamping);
+    // One read of a meter by its model; a meter that is back is given what Save still owes it.
+    void pollUnit(const MeterLink& link, const MeterConfig& meter);
+    // Writes what Save owes meter `id` of `model` (whose last reading is `values`); what the
+    // meter does not take stays owed.
+    void writeOwed(const MeterLink& link, int id, const MeterModel& model, const QVector<double>& values);
     void runWrites(const MeterLink& link);
     // The meter's model, or null (under stateMutex).
     const MeterModel* modelOf(int id) const;
-    void recordFailure(int id, const QString& reason);
-    void markAllOffline(const QString& reason);
+    void recordFailure(int id, const Reason& reason);
+    void markAllOffline(const Reason& reason);
     void runScan(const MeterLink& link);
     void runReset(const MeterLink& link);
     void runSetupWrites(const MeterLink& link);
@@ -119,8 +125,6 @@ private:
     // copy, never across a transaction.
     mutable std::mutex stateMutex;
     LineConfig line;
-    int dampingTenths = 10;
-    float calibration = 1.0f;
     QMap<int, MeterState> unitStates;
     QMap<QString, MeterModel> models;
     QMap<QString, QVector<ReadRequest>> plans;
@@ -131,6 +135,13 @@ private:
         double value = 0;
     };
     QVector<Write> writes;
+    // Per meter, the settings Save changed that have not reached it yet.
+    struct Owed
+    {
+        std::optional<int> dampingTenths;
+        std::optional<float> calibration;
+    };
+    QMap<int, Owed> owed;
     // What the events have said of each meter so far, so that a change is said once and
     // only a change is said.
     struct Said
@@ -143,8 +154,8 @@ private:
         double total = std::nan("");
     };
     QMap<int, Said> said;
-    // Why the port is not open, in words; empty while it is or is on its way.
-    QString failure;
+    // Why the port is not open; empty while it is or is on its way.
+    Reason failure;
 
     std::atomic<cSerial*> port{nullptr};
     std::atomic<bool> portRequested{false};
@@ -156,7 +167,6 @@ private:
     std::atomic<bool> resetRequested{false};
     std::atomic<int> resetUnit{0};
     std::atomic<bool> setupWritesRequested{false};
-    std::atomic<bool> factoryWrites{false};
     std::atomic<bool> writesRequested{false};
     std::atomic<bool> logPolls{false};
 };

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QMetaType>
+
+#include "Reason.h"
 #include <QString>
 
 #include <cmath>
@@ -33,7 +35,10 @@ struct MeterEvent
     // When it was seen, on both clocks (the monotonic one for ages).
     QDateTime wall;
     qint64 monotonicMs = 0;
+    // In English, for the log, the records and the broker.
     QString detail;
+    // What `detail` says of a meter gone offline, for the pages to say in the user's language.
+    Reason why;
     double value = std::nan("");
     QString unit;
     quint64 bits = 0;

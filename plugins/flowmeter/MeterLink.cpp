@@ -22,8 +22,8 @@ MeterLink::Result MeterLink::exchange(const std::vector<uint8_t>& request, unsig
                                                   0, (unsigned short)answerTimeoutMs, nullptr, 1);
     if (state != TRSC_OK) {
         r.portGone = port->handle < 0 || !port->running;
-        r.reason = r.portGone ? QCoreApplication::translate("FlowMeter", "device gone")
-                              : QCoreApplication::translate("FlowMeter", "transaction failed");
+        r.reason = Reason(r.portGone ? QT_TRANSLATE_NOOP("FlowMeter", "device gone")
+                                     : QT_TRANSLATE_NOOP("FlowMeter", "transaction failed"));
         return r;
     }
     int exception = 0;
@@ -33,19 +33,19 @@ MeterLink::Result MeterLink::exchange(const std::vector<uint8_t>& request, unsig
         r.ok = true;
         break;
     case modbus::Check::NoAnswer:
-        r.reason = QCoreApplication::translate("FlowMeter", "no answer");
+        r.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "no answer"));
         break;
     case modbus::Check::Short:
-        r.reason = QCoreApplication::translate("FlowMeter", "short answer (%1 of %2 bytes)").arg(received).arg(answerSize);
+        r.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "short answer (%1 of %2 bytes)")).arg(received).arg(answerSize);
         break;
     case modbus::Check::BadCrc:
-        r.reason = QCoreApplication::translate("FlowMeter", "corrupt check sum");
+        r.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "corrupt check sum"));
         break;
     case modbus::Check::WrongUnit:
-        r.reason = QCoreApplication::translate("FlowMeter", "answer from another unit");
+        r.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "answer from another unit"));
         break;
     case modbus::Check::Exception:
-        r.reason = QCoreApplication::translate("FlowMeter", "MODBUS exception %1").arg(exception);
+        r.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "MODBUS exception %1")).arg(exception);
         break;
     case modbus::Check::Malformed:
         markMalformed(&r);
@@ -58,7 +58,7 @@ void MeterLink::markMalformed(Result* r)
 {
     r->ok = false;
     r->check = modbus::Check::Malformed;
-    r->reason = QCoreApplication::translate("FlowMeter", "malformed answer");
+    r->reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "malformed answer"));
 }
 
 MeterLink::Result MeterLink::readHolding(int id, uint16_t address, uint16_t count) const
@@ -129,7 +129,7 @@ MeterLink::Result MeterLink::readValue(int id, const ModelValue& value, double* 
 
 MeterLink::Result MeterLink::writeValue(int id, const ModelValue& value, double engineeringValue) const
 {
-    QString why;
+    Reason why;
     const std::vector<uint16_t> words = ValueCodec::encode(value, engineeringValue, &why);
     if (words.empty()) {
         Result refused;

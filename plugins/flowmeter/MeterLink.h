@@ -3,6 +3,7 @@
 #include "MeterModel.h"
 #include "ModbusRtu.h"
 #include "ReadPlan.h"
+#include "Reason.h"
 
 #include <QString>
 #include <QVector>
@@ -22,8 +23,8 @@ public:
         bool ok = false;
         // The registers of a read that was answered.
         std::vector<uint16_t> registers;
-        // Why it failed, in the user's language; empty on success.
-        QString reason;
+        // Why it failed; empty on success.
+        Reason reason;
         modbus::Check check = modbus::Check::NoAnswer;
         // Whether the port itself is gone (device unplugged), not only the meter silent.
         bool portGone = false;

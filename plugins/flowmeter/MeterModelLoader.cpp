@@ -492,6 +492,10 @@ std::optional<MeterModel> MeterModelLoader::parse(const QByteArray& json, const 
         fail(p, "$.values", "a model needs at least one value");
         return std::nullopt;
     }
+    if (values.size() > kMaxValues) {
+        fail(p, "$.values", QString("%1 values, more than the %2 a model may have").arg(values.size()).arg(kMaxValues));
+        return std::nullopt;
+    }
     for (int i = 0; i < values.size(); ++i) {
         const QString at = QString("$.values[%1]").arg(i);
         ModelValue v;

@@ -29,6 +29,9 @@ class MeterModelLoader
 public:
     // Files bigger than this are refused unread: no model comes near it.
     static constexpr qint64 kMaxFileBytes = 1 << 20;
+    // Values a model may have: every one is read at each poll, shown, recorded and published,
+    // so a meter of many thousands would hold a line's poll for many seconds.
+    static constexpr int kMaxValues = 256;
 
     // One model from the bytes of a file; nothing and `problem` set when it is not one.
     static std::optional<MeterModel> parse(const QByteArray& json, const QString& file, ModelProblem* problem);

@@ -2,6 +2,7 @@
 
 #include "FlowTrend.h"
 #include "ReadingCheck.h"
+#include "Reason.h"
 
 #include <QDateTime>
 #include <QString>
@@ -18,7 +19,8 @@ struct MeterState
     QString model;
     bool online = false;
     bool seen = false;
-    QString reason;
+    // Why it is offline (or was when last away).
+    Reason reason;
     int errors = 0;
     int failuresInRow = 0;
     // One per model value: NaN where the value was not read (a command, a read that failed).

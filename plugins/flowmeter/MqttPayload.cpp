@@ -110,7 +110,7 @@ QByteArray MqttPayload::state(const MeterState& meter, const MeterModel& model, 
     o.insert(QStringLiteral("model"), model.name());
     o.insert(QStringLiteral("state"), stateWord(meter, model));
     if (!meter.online && !meter.reason.isEmpty())
-        o.insert(QStringLiteral("detail"), meter.reason);
+        o.insert(QStringLiteral("detail"), meter.reason.english());
 
     QJsonObject values;
     QStringList alarms;
@@ -127,6 +127,8 @@ QByteArray MqttPayload::state(const MeterState& meter, const MeterModel& model, 
             entry.insert(QStringLiteral("value"), QJsonValue());
             if (problem != ReadingCheck::Valid)
                 entry.insert(QStringLiteral("problem"), QString::fromLatin1(ReadingCheck::name(problem)));
+        } else if (const QString version = ValueFormat::versionText(v, x); !version.isEmpty()) {
+            entry.insert(QStringLiteral("value"), version);
         } else if (ValueFormat::isBitField(v)) {
             const quint64 raw = rawOf(v, x);
             entry.insert(QStringLiteral("value"), double(raw));

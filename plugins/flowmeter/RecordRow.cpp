@@ -127,7 +127,7 @@ QString RecordRow::meter(const QDateTime& at, int line, const QString& name, int
     for (int i = 0; i < valueColumns.size(); ++i)
         values << QString();
     if (!model || !u.online) {
-        const QString why = u.reason.isEmpty() ? QString("no reading yet") : u.reason;
+        const QString why = u.reason.isEmpty() ? QString("no reading yet") : u.reason.english();
         return row(at, line, name, id, "offline", why, values);
     }
     const QStringList columns = columnsOf(*model);
@@ -149,7 +149,9 @@ QString RecordRow::meter(const QDateTime& at, int line, const QString& name, int
         quint64 raw = 0;
         const bool whole = isInteger(v.type) && format.shownUnit(v) == format.modelUnit(v) &&
                            (ValueFormat::isBitField(v) || (v.scale == 1 && v.offset == 0));
-        if (whole && v.type == ValueType::U64 && v.scale == 1 && v.offset == 0 && i < u.wholes.size()) {
+        if (const QString version = ValueFormat::versionText(v, x); !version.isEmpty()) {
+            values[col] = version;
+        } else if (whole && v.type == ValueType::U64 && v.scale == 1 && v.offset == 0 && i < u.wholes.size()) {
             // To its last digit, which the double does not keep beyond 2^53.
             values[col] = QString::number(u.wholes[i]);
         } else if (whole && x < 0 && v.scale == 1 && v.offset == 0 && !ValueFormat::isBitField(v)) {
@@ -167,11 +169,8 @@ QString RecordRow::meter(const QDateTime& at, int line, const QString& name, int
                 for (const BitMeaning& m : v.bits)
                     if (m.bit == bit)
                         meaning = &m;
-                // A bit of an alarm field that the model does not explain is an alarm too.
                 if (meaning && meaning->alarm)
                     alarms << (meaning->text.trimmed().isEmpty() ? QString("bit %1").arg(bit) : meaning->text.trimmed());
-                else if (!meaning && v.role == ValueRole::AlarmBits)
-                    alarms << QString("bit %1").arg(bit);
             }
         }
     }

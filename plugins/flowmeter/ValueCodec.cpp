@@ -1,7 +1,6 @@
 #include "ValueCodec.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 
 #include <algorithm>
 #include <cfloat>
@@ -63,11 +62,6 @@ std::vector<uint16_t> wordsOf(const ModelValue& value, uint64_t bits)
     return words;
 }
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("FlowMeter", text);
-}
-
 } // namespace
 
 bool ValueCodec::rawInteger(const ModelValue& value, const uint16_t* words, size_t count, uint64_t* out)
@@ -127,32 +121,32 @@ double ValueCodec::engineering(const ModelValue& value, double raw)
     return raw * value.scale + value.offset;
 }
 
-std::vector<uint16_t> ValueCodec::encode(const ModelValue& value, double engineeringValue, QString* why)
+std::vector<uint16_t> ValueCodec::encode(const ModelValue& value, double engineeringValue, Reason* why)
 {
-    auto refuse = [why](const QString& reason) {
+    auto refuse = [why](const Reason& reason) {
         if (why)
             *why = reason;
         return std::vector<uint16_t>();
     };
     // A reset command is written by nature, whether or not its model says so.
     if (!value.writable && value.role != ValueRole::ResetCommand)
-        return refuse(tr("the value cannot be written"));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "the value cannot be written")));
     if (!std::isfinite(engineeringValue))
-        return refuse(tr("not a number"));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "not a number")));
     if (!std::isnan(value.minimum) && engineeringValue < value.minimum)
-        return refuse(tr("below the lowest value, %1").arg(QLocale().toString(value.minimum)));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "below the lowest value, %1")).number(value.minimum));
     if (!std::isnan(value.maximum) && engineeringValue > value.maximum)
-        return refuse(tr("above the highest value, %1").arg(QLocale().toString(value.maximum)));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "above the highest value, %1")).number(value.maximum));
     if (value.scale == 0 || !std::isfinite(value.scale))
-        return refuse(tr("the model's scale is unusable"));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "the model's scale is unusable")));
     const double raw = (engineeringValue - value.offset) / value.scale;
     if (!std::isfinite(raw))
-        return refuse(tr("outside what the register can hold"));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "outside what the register can hold")));
 
     switch (value.type) {
     case ValueType::F32: {
         if (std::fabs(raw) > double(FLT_MAX))
-            return refuse(tr("outside what the register can hold"));
+            return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "outside what the register can hold")));
         const float f = float(raw);
         uint32_t b;
         std::memcpy(&b, &f, sizeof b);
@@ -182,8 +176,9 @@ std::vector<uint16_t> ValueCodec::encode(const ModelValue& value, double enginee
     }
     if (whole < low || whole > high) {
         const double a = low * value.scale + value.offset, b = high * value.scale + value.offset;
-        return refuse(tr("outside what the register can hold (%1 to %2)")
-                          .arg(QLocale().toString(std::min(a, b)), QLocale().toString(std::max(a, b))));
+        return refuse(Reason(QT_TRANSLATE_NOOP("FlowMeter", "outside what the register can hold (%1 to %2)"))
+                          .number(std::min(a, b))
+                          .number(std::max(a, b)));
     }
     uint64_t bits = 0;
     if (value.type == ValueType::U64)

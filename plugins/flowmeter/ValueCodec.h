@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MeterModel.h"
+#include "Reason.h"
 
 #include <QString>
 
@@ -22,5 +23,5 @@ public:
     // The registers that hold `engineeringValue`, for a write: empty, and `why` set, when the
     // value is outside the model's range or the type's, not finite, or the value not writable
     // (a reset command always is). An integer type takes the nearest whole raw number.
-    static std::vector<uint16_t> encode(const ModelValue& value, double engineeringValue, QString* why);
+    static std::vector<uint16_t> encode(const ModelValue& value, double engineeringValue, Reason* why);
 };

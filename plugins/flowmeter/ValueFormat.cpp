@@ -138,9 +138,8 @@ QString ValueFormat::bits(const ModelValue& value, double modelValue, bool* alar
                                     [bit](const BitMeaning& m) { return m.bit == bit; });
         if (meaning == value.bits.end() || meaning->text.trimmed().isEmpty()) {
             // A bit the model does not explain is still said, not dropped: it may be the
-            // one the user is looking for.
-            const QString unknown = QCoreApplication::translate("FlowMeter", "bit %1").arg(bit);
-            (value.role == ValueRole::AlarmBits ? alarms : others) << unknown;
+            // one the user is looking for. It is no alarm: only the model marks those.
+            others << QCoreApplication::translate("FlowMeter", "bit %1").arg(bit);
             continue;
         }
         // The shipped models' texts are in the catalogue; a user's own file is shown as written.
@@ -167,22 +166,13 @@ quint64 ValueFormat::alarmBits(const ModelValue& value, double modelValue)
 {
     if (std::isnan(modelValue))
         return 0;
-    const uint64_t raw = rawBits(value, modelValue);
-    if (value.role == ValueRole::AlarmBits && value.bits.isEmpty())
-        return raw;
+    // Only the bits marked as alarms: a meter that keeps its status in the alarm register's
+    // other bits would otherwise be in alarm all the time.
     uint64_t alarms = 0;
-    uint64_t explained = 0;
-    for (const BitMeaning& m : value.bits) {
-        if (m.bit < 0 || m.bit >= 64)
-            continue;
-        explained |= uint64_t(1) << m.bit;
-        if (m.alarm)
+    for (const BitMeaning& m : value.bits)
+        if (m.alarm && m.bit >= 0 && m.bit < 64)
             alarms |= uint64_t(1) << m.bit;
-    }
-    // An alarm field's bit that the model does not explain is an alarm all the same.
-    if (value.role == ValueRole::AlarmBits)
-        alarms |= ~explained;
-    return raw & alarms;
+    return rawBits(value, modelValue) & alarms;
 }
 
 QString ValueFormat::alarmWords(const ModelValue& value, quint64 bits, bool translated)
@@ -217,14 +207,21 @@ QString ValueFormat::text(const ModelValue& value, double modelValue, ReadingChe
     if (value.role == ValueRole::SerialNumber && isInteger(value.type) && modelValue >= 0 &&
         std::round(modelValue) < 18446744073709551616.0)
         return QString::number(qulonglong(std::round(modelValue)));
-    if (value.role == ValueRole::FirmwareVersion && value.type == ValueType::U16 && value.scale == 1 &&
-        value.offset == 0 && value.unit.trimmed().isEmpty()) {
-        const int v = int(std::lround(modelValue));
-        return QString("%1.%2").arg(v >> 8 & 0xFF).arg(v & 0xFF);
-    }
+    const QString version = versionText(value, modelValue);
+    if (!version.isEmpty())
+        return version;
     const QString unit = unitText(value);
     const QString figure = number(value, modelValue);
     return unit.isEmpty() ? figure : figure + " " + unit;
+}
+
+QString ValueFormat::versionText(const ModelValue& value, double modelValue)
+{
+    if (value.role != ValueRole::FirmwareVersion || value.type != ValueType::U16 || value.scale != 1 ||
+        value.offset != 0 || !value.unit.trimmed().isEmpty() || !std::isfinite(modelValue))
+        return QString();
+    const int v = int(std::lround(modelValue));
+    return QString("%1.%2").arg(v >> 8 & 0xFF).arg(v & 0xFF);
 }
 
 bool ValueFormat::parse(const QString& typed, double* out) const

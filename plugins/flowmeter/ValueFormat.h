@@ -48,8 +48,7 @@ public:
     QString bits(const ModelValue& value, double modelValue, bool* alarm = nullptr) const;
     // True when a bit of the field that the model calls an alarm is set.
     static bool alarmSet(const ModelValue& value, double modelValue);
-    // The alarm bits of the field that are set: those the model calls an alarm, and in an
-    // alarm field also those it does not explain.
+    // The alarm bits of the field that are set: those the model marks as an alarm, no other.
     static quint64 alarmBits(const ModelValue& value, double modelValue);
     // Those bits in the model's words ("high flow, bit 7"), as the model file has them for
     // the log and the records, or in the user's language.
@@ -60,6 +59,9 @@ public:
     bool parse(const QString& typed, double* out) const;
 
     static bool isBitField(const ModelValue& value);
+    // A firmware version kept as major and minor byte of a u16 (and nothing else said of it), as
+    // "1.2": the one way the page, the records and the broker write it. Empty for any other value.
+    static QString versionText(const ModelValue& value, double modelValue);
 
 private:
     DisplayUnits chosen;

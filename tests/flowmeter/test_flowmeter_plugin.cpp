@@ -574,11 +574,13 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     FlowSim sim("1,2");
     QVERIFY(sim.started);
     Host h;
-    // A meter met for the first time is given the stored damping (3.0 s; it has 1.0 s).
+    // A meter keeps the damping it has (1.0 s) whatever the stored one (3.0 s): the user did
+    // not change it for this meter. Two rounds of reads, and nothing was written.
     QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/damping", 30);
     QVERIFY(h.start(sim.link, "1"));
-    QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 01 06 00 0B 00 1E"); }));
-    QVERIFY(waitUntil([&] { return h.log.text().contains("Flow meter plugin: Unit 1: damping set to 3.0 s (it had 1.0 s)"); }));
+    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: <- 01 03 00 00 00 10") >= 2; }));
+    QVERIFY2(!sim.collect().contains("flowsim: <- 01 06 00 0B"), qPrintable(sim.collect()));
+    QVERIFY(!h.log.text().contains("damping set to"));
     auto* setup = h.plugin->setupWidget;
     const FlowLinesPage lines(setup);
     auto* period = setup->findChild<QSpinBox*>("periodSpin");
@@ -628,6 +630,18 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0B 00 19"));
     h.plugin->mkTree();
     QCOMPARE(h.meterCount(), 2);
+
+    // A Save that leaves the damping as it was writes it to no meter, not even to one whose
+    // damping was set to another at its panel meanwhile.
+    QVERIFY(sim.command("set 2 11 40"));
+    h.plugin->prepareSetup();
+    period->setValue(300);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    const int polls = sim.collect().count("flowsim: <- 02 03 00 00 00 10");
+    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: <- 02 03 00 00 00 10") >= polls + 2; }));
+    QCOMPARE(sim.collect().count("flowsim: <- 01 06 00 0B"), 1);
+    QCOMPARE(sim.collect().count("flowsim: <- 02 06 00 0B"), 1);
 
     // At unload only what was saved is kept, not a page left half edited.
     h.plugin->prepareSetup();

@@ -145,6 +145,16 @@ QByteArray modelFile(const char* values, const char* maker = "Test")
 }
 
 const char* const kFlow = R"({ "role": "flowRate", "function": 3, "address": 0, "type": "f32", "unit": "m3/h" })";
+
+// The flow and extra values up to `count` values in all, each a register of its own.
+QByteArray modelWithValues(int count)
+{
+    QByteArray values = kFlow;
+    for (int i = 1; i < count; ++i)
+        values += QByteArray(R"(, { "name": "E)") + QByteArray::number(i) + R"(", "function": 4, "address": )" +
+                  QByteArray::number(i) + " }";
+    return modelFile(values.constData());
+}
 const char* const kTotal = R"({ "role": "totalizer", "function": 3, "address": 2, "type": "f32", "unit": "m3" })";
 
 bool writeFile(const QString& path, const QByteArray& data)
@@ -171,6 +181,7 @@ private slots:
     void reportsEachBadFile_data();
     void reportsEachBadFile();
     void refusesFilesThatAreNone();
+    void valuesUpToTheLimit();
     void userFolderOverrides();
     void shippedModelsLoadClean();
 };
@@ -312,9 +323,9 @@ void TestMeterModel::encodesWhatItDecodes()
     QFETCH(QByteArray, bytes);
     ModelValue v = valueOf(ValueType(type), WordOrder(order));
     v.writable = true;
-    QString why;
+    Reason why;
     const std::vector<uint16_t> words = ValueCodec::encode(v, number, &why);
-    QVERIFY2(!words.empty(), qPrintable(why));
+    QVERIFY2(!words.empty(), qPrintable(why.english()));
     QCOMPARE(words, arrange(bytes, v.order));
     double raw = 0;
     QVERIFY(ValueCodec::raw(v, words.data(), words.size(), &raw));
@@ -323,7 +334,7 @@ void TestMeterModel::encodesWhatItDecodes()
 
 void TestMeterModel::refusesUnsoundWrites()
 {
-    QString why;
+    Reason why;
     ModelValue damping = valueOf(ValueType::U16, WordOrder::ABCD);
     damping.scale = 0.1;
     damping.unit = "s";
@@ -371,7 +382,7 @@ void TestMeterModel::refusesUnsoundWrites()
         {"negative scale turns a positive value negative", negativeScale, 1},
     };
     for (const Case& c : cases) {
-        why.clear();
+        why = Reason();
         QVERIFY2(ValueCodec::encode(c.value, c.number, &why).empty(), c.what);
         QVERIFY2(!why.isEmpty(), c.what);
     }
@@ -384,7 +395,8 @@ void TestMeterModel::refusesUnsoundWrites()
     QCOMPARE(ValueCodec::encode(reset, reset.commandValue, &why), std::vector<uint16_t>{1});
     QCOMPARE(ValueCodec::encode(negativeScale, -2, &why), std::vector<uint16_t>{4});
 
-    // The reason reaches the setup page in the user's language, its numbers in their locale.
+    // The reason reaches the setup page in the user's language, its numbers in their locale;
+    // the log takes it in English.
     QTranslator swedish;
     QVERIFY(swedish.load(qEnvironmentVariable("CORVANE_BIN_DIR") + "/lang/flowmeter/lang_sv_SE.qm"));
     QCoreApplication::installTranslator(&swedish);
@@ -394,9 +406,11 @@ void TestMeterModel::refusesUnsoundWrites()
     calibration.minimum = 0.5;
     calibration.maximum = 2;
     QVERIFY(ValueCodec::encode(calibration, 0.25, &why).empty());
-    const QString swedishWhy = why;
+    const QString swedishWhy = why.text();
+    QCOMPARE(why.english(), QString("below the lowest value, 0.5"));
     QVERIFY(ValueCodec::encode(u16, 70000.5, &why).empty());
-    const QString swedishRange = why;
+    const QString swedishRange = why.text();
+    QCOMPARE(why.english(), QString("outside what the register can hold (0 to 65535)"));
     QCoreApplication::removeTranslator(&swedish);
     QLocale::setDefault(QLocale::c());
     QCOMPARE(swedishWhy, QString::fromUtf8("under det lägsta värdet, 0,5"));
@@ -632,6 +646,8 @@ void TestMeterModel::reportsEachBadFile_data()
         "$.values[2].confirmBelow", "must not be negative");
     row("command on another value", withFlow(R"({ "role": "damping", "function": 3, "address": 12, "command": 1 })"),
         "$.values[1].command", "only the resetCommand");
+    row("more values than a model may have", modelWithValues(MeterModelLoader::kMaxValues + 1), "$.values",
+        "257 values, more than the 256 a model may have");
 }
 
 // Each bad file is named with its place and reason, and the good file beside it still loads.
@@ -661,6 +677,14 @@ void TestMeterModel::reportsEachBadFile()
     ModelProblem direct;
     QVERIFY(!MeterModelLoader::parse(content, "x.json", &direct));
     QCOMPARE(direct.place, place);
+}
+
+void TestMeterModel::valuesUpToTheLimit()
+{
+    ModelProblem problem;
+    const auto model = MeterModelLoader::parse(modelWithValues(MeterModelLoader::kMaxValues), "x.json", &problem);
+    QVERIFY2(model, qPrintable(problem.text()));
+    QCOMPARE(model->values.size(), MeterModelLoader::kMaxValues);
 }
 
 void TestMeterModel::refusesFilesThatAreNone()

@@ -25,6 +25,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <thread>
@@ -493,6 +494,7 @@ private slots:
             case ValueRole::Totalizer: x = std::nan(""); break;
             case ValueRole::AlarmBits: x = 5; break;
             case ValueRole::SerialNumber: x = 123456; break;
+            case ValueRole::FirmwareVersion: x = 0x0102; break;
             default: x = 1;
             }
             st.values << x;
@@ -511,13 +513,25 @@ private slots:
         QVERIFY(values.value("totalizer").toObject().value("value").isNull());
         QCOMPARE(values.value("serial_number").toObject().value("value").toDouble(), 123456.0);
         QVERIFY(!values.contains("reset_command"));
+        // The firmware as the page and the records write it, not its register's number.
+        QCOMPARE(values.value("firmware_version").toObject().value("value").toString(), QStringLiteral("1.2"));
         QCOMPARE(o.value("alarms").toArray(),
                  QJsonArray({QStringLiteral("Flow above limit"), QStringLiteral("Temperature above 60 °C")}));
 
+        // Why it is away goes out in English whatever language the window speaks; the page
+        // says it in Swedish.
+        QTranslator sv;
+        QVERIFY(sv.load(ProgramRunner::binDir() + "/lang/flowmeter/lang_sv_SE.qm"));
+        QCoreApplication::installTranslator(&sv);
         st.online = false;
-        st.reason = QStringLiteral("no answer");
-        QCOMPARE(QJsonDocument::fromJson(MqttPayload::state(st, *model, format)).object().value("state").toString(),
-                 QStringLiteral("offline"));
+        st.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "short answer (%1 of %2 bytes)")).arg(3).arg(37);
+        const QJsonObject away = QJsonDocument::fromJson(MqttPayload::state(st, *model, format)).object();
+        QCoreApplication::removeTranslator(&sv);
+        QCOMPARE(away.value("state").toString(), QStringLiteral("offline"));
+        QCOMPARE(away.value("detail").toString(), QStringLiteral("short answer (3 of 37 bytes)"));
+        QCoreApplication::installTranslator(&sv);
+        QCOMPARE(st.reason.text(), QStringLiteral("kort svar (3 av 37 byte)"));
+        QCoreApplication::removeTranslator(&sv);
         QCOMPARE(MqttPayload::availability(st), QByteArray("offline"));
 
         MeterEvent e;

@@ -9,6 +9,7 @@
 #include "RecordRow.h"
 #include "Recorder.h"
 
+#include <ProgramRunner.h>
 #include <RecordedFile.h>
 
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <csignal>
@@ -185,6 +187,47 @@ private slots:
         if (!runs("umount", {mountPoint}, &out) && !runs("umount", {"-l", mountPoint}, &out))
             qWarning("could not unmount %s: %s", qPrintable(mountPoint), qPrintable(out));
         mountPoint.clear();
+    }
+
+    // A row says the meter's state in the file's own words, whatever language the window
+    // speaks: a reason in English, the firmware as the page writes it, "alarm" only for the bits
+    // the model marks as alarms.
+    void rowsInTheFilesOwnWords_data()
+    {
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<double>("alarmField");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("away, in Swedish") << false << 0.0 << "offline" << "short answer (3 of 37 bytes)";
+        QTest::newRow("a bit the model does not list") << true << 8.0 << "online" << "";
+        QTest::newRow("a marked bit beside it") << true << 9.0 << "alarm" << "Flow above limit";
+    }
+    void rowsInTheFilesOwnWords()
+    {
+        QFETCH(bool, online);
+        QFETCH(double, alarmField);
+        QFETCH(QString, state);
+        QFETCH(QString, detail);
+        QTranslator sv;
+        QVERIFY(sv.load(ProgramRunner::binDir() + "/lang/flowmeter/lang_sv_SE.qm"));
+        QCoreApplication::installTranslator(&sv);
+        const MeterModel& fm1 = models.first();
+        MeterState u;
+        u.online = u.seen = online;
+        u.reason = Reason(QT_TRANSLATE_NOOP("FlowMeter", "short answer (%1 of %2 bytes)")).arg(3).arg(37);
+        for (const ModelValue& v : fm1.values)
+            u.values << (v.role == ValueRole::AlarmBits ? alarmField : v.role == ValueRole::FirmwareVersion ? 0x0102 : 1.0);
+        u.problems.fill(ReadingCheck::Valid, u.values.size());
+        u.wholes.fill(0, u.values.size());
+        const RecordRow rows({&fm1}, DisplayUnits());
+        QStringList r;
+        const QString line = rows.meter(t0, 0, "FT-105", 5, &fm1, u, false);
+        QCoreApplication::removeTranslator(&sv);
+        QVERIFY2(Csv::split(line, &r), qPrintable(line));
+        QCOMPARE(r.value(4), state);
+        QCOMPARE(r.value(5), detail);
+        if (online)
+            QCOMPARE(r.value(6 + rows.columns().indexOf("firmware version")), QString("1.2"));
     }
 
     void fileNames()

@@ -48,7 +48,7 @@ std::vector<uint16_t> wordsOf(const ModelValue& value, double engineering)
     ModelValue any = value;
     any.writable = true;
     any.minimum = any.maximum = std::nan("");
-    QString why;
+    Reason why;
     if (std::isfinite(engineering))
         return ValueCodec::encode(any, engineering, &why);
     any.scale = 1.0;

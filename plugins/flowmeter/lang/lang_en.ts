@@ -60,6 +60,10 @@
         <translation>port %1 cannot be opened</translation>
     </message>
     <message>
+        <source>port %1 cannot be opened: %2</source>
+        <translation>port %1 cannot be opened: %2</translation>
+    </message>
+    <message>
         <source>no port</source>
         <translation>no port</translation>
     </message>

@@ -60,6 +60,10 @@
         <translation>porten %1 kan inte öppnas</translation>
     </message>
     <message>
+        <source>port %1 cannot be opened: %2</source>
+        <translation>porten %1 kan inte öppnas: %2</translation>
+    </message>
+    <message>
         <source>no port</source>
         <translation>ingen port</translation>
     </message>
