@@ -290,7 +290,7 @@ void TestHistory::whatIsNoRecordIsReadOnlyToABound_data()
     // Read without end.
     QTest::newRow("link to /dev/zero") << "zero" << 1 << 0 << "not a regular file (a character device)";
     // Opening it would wait for a writer.
-    QTest::newRow("FIFO") << "fifo" << 1 << 0 << QString();
+    QTest::newRow("FIFO") << "fifo" << 1 << 0 << "not a regular file (a FIFO)";
 }
 
 void TestHistory::whatIsNoRecordIsReadOnlyToABound()
@@ -314,6 +314,7 @@ void TestHistory::whatIsNoRecordIsReadOnlyToABound()
         if (kind == "middle") {
             QVERIFY(f.open(QIODevice::Append));
             f.write("\n" + stamp(kT0 + 1000) + ",2,N,5,online,,5\n");
+            f.close();
         }
     } else if (kind == "zero") {
         QVERIFY(QFile::link("/dev/zero", other));
