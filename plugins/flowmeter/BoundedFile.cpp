@@ -45,31 +45,36 @@ bool BoundedFile::open(const QString& path, Access access, Links links)
 {
     close();
     absent = false;
+    otherKind = false;
+    failedErrno = 0;
     reason.clear();
     // O_NONBLOCK: opening a FIFO for reading otherwise waits for a writer that may never come.
     // On the regular file that is all this class goes on with, the flag changes nothing.
     int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    flags |= access == ReadOnly ? O_RDONLY : O_RDWR | O_CREAT;
+    flags |= access == ReadOnly ? O_RDONLY : access == ReadWriteCreate ? O_RDWR | O_CREAT : O_RDWR | O_CREAT | O_APPEND;
     if (links == RefuseLinks)
         flags |= O_NOFOLLOW;
     const QByteArray name = QFile::encodeName(path);
     int f;
     do
-        f = ::open(name.constData(), flags, 0600);
+        f = ::open(name.constData(), flags, access == AppendCreate ? 0666 : 0600);
     while (f < 0 && errno == EINTR);
     if (f < 0) {
         const int e = errno;
+        failedErrno = e;
         absent = e == ENOENT;
         reason = e == ELOOP && links == RefuseLinks ? QStringLiteral("a symbolic link") : errnoText(e);
         return false;
     }
     struct stat st {};
     if (::fstat(f, &st) != 0) {
-        reason = errnoText(errno);
+        failedErrno = errno;
+        reason = errnoText(failedErrno);
         ::close(f);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
+        otherKind = true;
         reason = QStringLiteral("not a regular file (%1)").arg(kindOf(st.st_mode));
         ::close(f);
         return false;

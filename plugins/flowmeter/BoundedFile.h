@@ -14,7 +14,9 @@
 class BoundedFile
 {
 public:
-    enum Access { ReadOnly, ReadWriteCreate };
+    // ReadWriteCreate makes a missing file for its owner alone (0600), AppendCreate one as the
+    // umask allows (0666 before it), every write going to the end.
+    enum Access { ReadOnly, ReadWriteCreate, AppendCreate };
     // Where a link is refused (the password file), it is said as such.
     enum Links { FollowLinks, RefuseLinks };
 
@@ -24,12 +26,16 @@ public:
     BoundedFile& operator=(const BoundedFile&) = delete;
 
     // False with why() when the file cannot be opened or is not a regular file (then nothing
-    // of it has been read). ReadWriteCreate makes a missing file with mode 0600.
+    // of it has been read).
     bool open(const QString& path, Access access = ReadOnly, Links links = FollowLinks);
     void close();
     bool isOpen() const { return fd >= 0; }
     // The file was not there (only for ReadOnly).
     bool missing() const { return absent; }
+    // It was there but is no regular file (why() says what it is).
+    bool notRegular() const { return otherKind; }
+    // The system's error number of a failed open (0 when it was refused for its kind).
+    int error() const { return failedErrno; }
     // Why open() or a read failed, in English for the log: "not a regular file (a FIFO)",
     // "a symbolic link", or the system's text.
     QString why() const { return reason; }
@@ -52,6 +58,8 @@ public:
 private:
     int fd = -1;
     bool absent = false;
+    bool otherKind = false;
+    int failedErrno = 0;
     qint64 bytes = 0;
     uid_t ownerId = 0;
     mode_t modeBits = 0;

@@ -978,11 +978,15 @@ void TestFlowmeterWidgets::aListThatIsNoRegularFileIsNotReadNorReplaced()
     QFETCH(QString, kind);
     QFETCH(QString, said);
     QTemporaryDir dir;
+    QTemporaryDir devices;
     const QString file = dir.path() + "/alarms.json";
     if (kind == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     } else if (kind == "zero") {
-        QVERIFY(QFile::link("/dev/zero", file));
+        const QString zero = Contained::zeroDevice(devices.path());
+        if (zero.isEmpty())
+            QSKIP("no device of the test's own can be made here (not root)");
+        QVERIFY(QFile::link(zero, file));
     } else {
         const QString real = dir.path() + "/elsewhere.json";
         const QJsonObject entry{{"kind", "general"}, {"start", AlarmStore::timeText(QDateTime::currentDateTime().addSecs(-60))},

@@ -312,7 +312,8 @@ void TestHistory::whatIsNoRecordIsReadOnlyToABound()
         QFile f(other);
         QVERIFY(f.resize(text.size() + (kind == "tail" ? 200 : 1) * 1024 * 1024));
         if (kind == "middle") {
-            QVERIFY(f.open(QIODevice::Append));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(f.size()));
             f.write("\n" + stamp(kT0 + 1000) + ",2,N,5,online,,5\n");
             f.close();
         }

@@ -246,8 +246,12 @@ private slots:
             QVERIFY(QFile::remove(file));
             if (kind == "fifo")
                 QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-            else
-                QVERIFY(QFile::link("/dev/zero", file));
+            else {
+                const QString zero = Contained::zeroDevice(fx->store.dir());
+                if (zero.isEmpty())
+                    QSKIP("no device of the test's own can be made here (not root)");
+                QVERIFY(QFile::link(zero, file));
+            }
         }
         const Contained::Outcome o = Contained::run(
             [&] {

@@ -9,6 +9,8 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,15 @@ QString Contained::Outcome::what() const
     if (code == 101)
         return QStringLiteral("ran out of memory (std::bad_alloc)");
     return QStringLiteral("exited with %1").arg(code);
+}
+
+QString Contained::zeroDevice(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/zero-device");
+    // Major 1, minor 5: the kernel's zero device.
+    if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0600, makedev(1, 5)) != 0)
+        return QString();
+    return path;
 }
 
 Contained::Outcome Contained::run(const std::function<int()>& body, int timeoutMs, qint64 memoryBytes)

@@ -27,6 +27,12 @@ public:
     // `memoryBytes`: how much the child's address space may grow beyond what the test has.
     static Outcome run(const std::function<int()>& body, int timeoutMs = 60000,
                        qint64 memoryBytes = 512LL * 1024 * 1024);
+
+    // A device that reads zeros without end, as /dev/zero does, made in `folder` (as root);
+    // empty where it cannot be made. A case whose code might write through a link uses a link
+    // to this one: a fault then replaces the test's own node, never the machine's /dev/zero
+    // (a save that replaces a link's target did exactly that, as root).
+    static QString zeroDevice(const QString& folder);
 };
 
 // In a contained body: fails it with `code` (and says what) unless `condition` holds.
