@@ -62,7 +62,8 @@ bool BoundedFile::open(const QString& path, Access access, Links links)
     if (f < 0) {
         const int e = errno;
         failedErrno = e;
-        absent = e == ENOENT;
+        // A part of the path that is no folder: there is no such file either.
+        absent = e == ENOENT || e == ENOTDIR;
         reason = e == ELOOP && links == RefuseLinks ? QStringLiteral("a symbolic link") : errnoText(e);
         return false;
     }

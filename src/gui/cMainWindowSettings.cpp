@@ -62,9 +62,10 @@ const char* statusText(QSettings::Status s)
     return s == QSettings::AccessError ? "it cannot be accessed" : "it is not a valid settings file";
 }
 
-// Far beyond any store this program and its plug-ins write; Qt would read a larger one whole
-// into memory on the GUI thread before anything could refuse a value of it.
-constexpr qint64 kLargestStore = 64LL * 1024 * 1024;
+// Far beyond any store this program and its plug-ins write, and room for a damaged one whose
+// overlong values the readers refuse one by one; Qt would read a larger one whole into memory
+// on the GUI thread before anything could refuse a value of it.
+constexpr qint64 kLargestStore = 256LL * 1024 * 1024;
 
 // The store Qt is about to open, when what stands at its name is no store of ours: a FIFO
 // would hold the GUI thread in open() for ever, a link to /dev/zero be read without end, by
