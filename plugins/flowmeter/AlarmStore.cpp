@@ -1,4 +1,5 @@
 #include "AlarmStore.h"
+#include "BoundedFile.h"
 #include "Csv.h"
 
 #include <QDir>
@@ -98,21 +99,30 @@ QString AlarmStore::timeText(const QDateTime& t)
 AlarmStore::Contents AlarmStore::read(const QString& path)
 {
     Contents c;
-    QFile f(path);
-    if (!f.exists())
-        return c;
-    c.found = true;
-    if (!f.open(QIODevice::ReadOnly)) {
+    BoundedFile f;
+    if (!f.open(path)) {
+        if (f.missing())
+            return c;
+        // A FIFO, a device, a folder: not written over either, whatever it is.
+        c.found = true;
         c.unreadable = true;
-        c.problem = f.errorString();
+        c.problem = f.why();
         return c;
     }
-    if (f.size() > kLargestFile) {
+    c.found = true;
+    bool tooLarge = false;
+    const QByteArray bytes = f.readAll(kLargestFile, &tooLarge);
+    if (tooLarge) {
         c.problem = QString("larger than %1 bytes").arg(kLargestFile);
         return c;
     }
+    if (!f.why().isEmpty()) {
+        c.unreadable = true;
+        c.problem = f.why();
+        return c;
+    }
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
         c.problem = QString("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
         return c;

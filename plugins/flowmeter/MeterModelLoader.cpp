@@ -1,4 +1,5 @@
 #include "MeterModelLoader.h"
+#include "BoundedFile.h"
 
 #include "DisplayUnit.h"
 #include "ReadPlan.h"
@@ -531,30 +532,22 @@ std::optional<MeterModel> MeterModelLoader::parseFile(const QString& file, Model
     ModelProblem* p = problem ? problem : &scratch;
     *p = ModelProblem();
     p->file = file;
-    const QFileInfo info(file);
-    if (!info.exists()) {
-        fail(p, QString(), "the file does not exist");
+    BoundedFile f;
+    // A pipe would block the open, a device never end the read: both refused unread.
+    if (!f.open(file)) {
+        fail(p, QString(), f.missing()      ? QString("the file does not exist")
+                           : f.notRegular() ? f.why()
+                                            : "cannot be read: " + f.why());
         return std::nullopt;
     }
-    // A pipe or a device would block the read, or never end it.
-    if (!info.isFile()) {
-        fail(p, QString(), "not a regular file");
+    bool tooBig = false;
+    const QByteArray data = f.readAll(kMaxFileBytes, &tooBig);
+    if (tooBig) {
+        fail(p, QString(), QString("the file is bigger than the %1 bytes a model file may have").arg(kMaxFileBytes));
         return std::nullopt;
     }
-    const QString tooBig = QString("the file is bigger than the %1 bytes a model file may have").arg(kMaxFileBytes);
-    if (info.size() > kMaxFileBytes) {
-        fail(p, QString(), tooBig);
-        return std::nullopt;
-    }
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        fail(p, QString(), "cannot be read: " + f.errorString());
-        return std::nullopt;
-    }
-    // It may have grown since it was measured.
-    const QByteArray data = f.read(kMaxFileBytes + 1);
-    if (data.size() > kMaxFileBytes) {
-        fail(p, QString(), tooBig);
+    if (!f.why().isEmpty()) {
+        fail(p, QString(), "cannot be read: " + f.why());
         return std::nullopt;
     }
     return parse(data, file, p);
@@ -569,7 +562,8 @@ void MeterModelLoader::load(const QStringList& folders)
         if (folder.isEmpty() || !dir.exists())
             continue;
         // By name, so that the first of two files naming one model is the same on every run.
-        const QFileInfoList files = dir.entryInfoList({"*.json"}, QDir::Files, QDir::Name);
+        // FIFOs and devices too (QDir::System), so that one put there for a model is named.
+        const QFileInfoList files = dir.entryInfoList({"*.json"}, QDir::Files | QDir::System, QDir::Name);
         QMap<QString, QString> fileOf;
         for (const QFileInfo& info : files) {
             // The schema that lies beside the shipped models describes them; it is none.

@@ -1,4 +1,5 @@
 #include "MqttSpool.h"
+#include "BoundedFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -108,21 +109,18 @@ bool MqttSpool::open()
         errno = EACCES;
         return fail(tr("Cannot make the folder of the MQTT spool %1: %2"));
     }
-    const QByteArray name = QFile::encodeName(path());
-    int f = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (f < 0)
-        return fail(tr("Cannot open the MQTT spool %1: %2"));
-    struct stat st;
-    if (::fstat(f, &st) != 0) {
-        ::close(f);
-        return fail(tr("Cannot open the MQTT spool %1: %2"));
+    // A FIFO or a device at its name is neither read nor written: it is not our spool.
+    BoundedFile opened;
+    if (!opened.open(path(), BoundedFile::ReadWriteCreate)) {
+        lastError = tr("Cannot open the MQTT spool %1: %2").arg(path(), opened.why());
+        return false;
     }
-    fd = f;
+    std::int64_t size = opened.size();
+    fd = opened.release();
     entries.clear();
     liveBytes = 0;
     repaired = 0;
     droppedCount = 0;
-    std::int64_t size = st.st_size;
     head = headerSize;
     if (size < headerSize) {
         // New, or made by a run that died before its header was whole: nothing was kept yet.

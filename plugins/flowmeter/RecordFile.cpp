@@ -1,4 +1,5 @@
 #include "RecordFile.h"
+#include "BoundedFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,15 +30,6 @@ QByteArray oneLine(const QString& text)
 QByteArray native(const QString& path)
 {
     return QFile::encodeName(path);
-}
-
-int openFile(const QString& path)
-{
-    for (;;) {
-        const int f = ::open(native(path).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-        if (f >= 0 || errno != EINTR)
-            return f;
-    }
 }
 
 int truncateTo(int fd, off_t size)
@@ -163,11 +155,17 @@ bool RecordFile::open(const QDate& day, const QByteArray& head, Result* r)
     }
     for (int part = 1; part <= kMaxParts; ++part) {
         const QString path = dir + '/' + fileName(lineNumber, day, part);
-        fd = openFile(path);
-        if (fd < 0) {
-            fail(r, errno, path, "write");
+        BoundedFile opened;
+        if (!opened.open(path, BoundedFile::AppendCreate)) {
+            // A FIFO would take the rows until its buffer is full and then hold the writer for
+            // ever, a link to a device swallow them: the name is passed over, as one of
+            // another header is.
+            if (opened.notRegular())
+                continue;
+            fail(r, opened.error(), path, "write");
             return false;
         }
+        fd = opened.release();
         openPath = path;
         struct stat st;
         int fits = ::fstat(fd, &st) != 0 ? -1 : st.st_size == 0 ? 1 : startsWith(head);

@@ -1,6 +1,7 @@
 #include "RecordReader.h"
 #include "Csv.h"
 #include "DisplayUnit.h"
+#include "BoundedFile.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -19,6 +20,9 @@ namespace {
 constexpr double kGapIntervals = 2.5;
 // A quoted line end may split a row over lines; a row of more is no row of ours.
 constexpr int kMostLinesInRow = 4;
+// A row is a time, a few numbers and a meter's name (at most 4096 characters in the settings,
+// up to 4 bytes each in UTF-8): no line of ours comes near this.
+constexpr qint64 kLongestLine = 64 * 1024;
 
 // The time of a row in ms since the epoch: the recorder's own form
 // ("2026-12-08T14:03:05.000+01:00") worked out by hand, a week of rows being millions of them
@@ -73,7 +77,9 @@ QMap<RecordReader::MeterKey, FlowHistory> RecordReader::read(qint64 fromMs, qint
     const QDate first = QDateTime::fromMSecsSinceEpoch(fromMs).date().addDays(-1);
     const QDate last = QDateTime::fromMSecsSinceEpoch(untilMs).date().addDays(1);
     QVector<DayFile> found;
-    for (const QString& f : QDir(dir).entryList({QStringLiteral("line*.csv")}, QDir::Files)) {
+    // FIFOs and devices too (QDir::System): one at a day file's name is said, not passed over
+    // unseen.
+    for (const QString& f : QDir(dir).entryList({QStringLiteral("line*.csv")}, QDir::Files | QDir::System)) {
         const QRegularExpressionMatch m = name.match(f);
         if (!m.hasMatch())
             continue;
@@ -110,17 +116,39 @@ QMap<RecordReader::MeterKey, FlowHistory> RecordReader::read(qint64 fromMs, qint
 void RecordReader::readFile(const QString& path, qint64 fromMs, qint64 untilMs, QMap<MeterKey, QVector<Row>>* rows,
                             const std::atomic<bool>* cancel)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        trouble << QStringLiteral("%1: %2").arg(path, file.errorString());
+    BoundedFile opened;
+    QFile file;
+    // A FIFO would hold the reading thread in open(), a link to a device feed it for ever.
+    if (!opened.open(path) || !file.open(opened.handle(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        trouble << QStringLiteral("%1: %2").arg(path, opened.isOpen() ? file.errorString() : opened.why());
         return;
     }
+    opened.release();
     ++files;
+    bool saidOverlong = false;
+    // At most one row's worth of a line: a longer one (a torn tail of NUL bytes, another
+    // program's file) is passed over in pieces, never held whole.
+    auto boundedLine = [&]() {
+        QByteArray bytes = file.readLine(kLongestLine + 1);
+        if (bytes.size() < kLongestLine || bytes.endsWith('\n'))
+            return bytes;
+        const qint64 at = file.pos() - bytes.size();
+        while (!file.atEnd() && !file.readLine(kLongestLine + 1).endsWith('\n')) {
+        }
+        if (!saidOverlong)
+            trouble << QStringLiteral("%1: the line at byte %2 is longer than %3 bytes, more than any row; skipped")
+                           .arg(path)
+                           .arg(at)
+                           .arg(kLongestLine);
+        saidOverlong = true;
+        // Neither a row nor a part of one.
+        return QByteArray("\x01\n");
+    };
     auto nextRow = [&](QStringList* fields, bool* whole) {
         QString text;
         qint64 afterFirst = -1;
         for (int i = 0; i < kMostLinesInRow && !file.atEnd(); ++i) {
-            const QByteArray bytes = file.readLine();
+            const QByteArray bytes = boundedLine();
             if (i == 0)
                 afterFirst = file.pos();
             // The last line of a file being written, or of one cut short by a crash, has no

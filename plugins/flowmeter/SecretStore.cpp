@@ -1,4 +1,5 @@
 #include "SecretStore.h"
+#include "BoundedFile.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -29,6 +30,8 @@ namespace {
 
 const char* const kService = "Corvane";
 const char* const kFileName = "Corvane.secrets";
+// Far more than any set of passwords; a larger file is none of ours and is not read into memory.
+constexpr qint64 kLargestFile = 1024 * 1024;
 
 // The names a secret store answers to on the session bus: the freedesktop one (GNOME Keyring,
 // KeePassXC, newer KWallet) and the older KWallets.
@@ -192,47 +195,39 @@ bool SecretStore::loadFile(QJsonObject* out, bool* exists, QString* error) const
 {
     *out = QJsonObject();
     *exists = false;
-    const QByteArray path = QFile::encodeName(m_filePath);
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        const int e = errno;
-        if (e == ENOENT)
+    // Not through a link (another user's file could stand behind it), and without blocking: a
+    // FIFO at this name would otherwise hold the asking thread in open() for ever.
+    BoundedFile f;
+    if (!f.open(m_filePath, BoundedFile::ReadOnly, BoundedFile::RefuseLinks)) {
+        if (f.missing())
             return true;
         if (error) {
-            *error = e == ELOOP ? tr("%1 is a symbolic link: refusing to read secrets through it").arg(m_filePath)
-                                : tr("cannot read %1: %2").arg(m_filePath, errnoText(e));
+            *error = f.why() == QLatin1String("a symbolic link")
+                         ? tr("%1 is a symbolic link: refusing to read secrets through it").arg(m_filePath)
+                     : f.notRegular() ? tr("%1 is not a plain file: refusing to read secrets from it").arg(m_filePath)
+                                      : tr("cannot read %1: %2").arg(m_filePath, f.why());
         }
         return false;
     }
-    struct stat st {};
     QString refusal;
-    if (::fstat(fd, &st) != 0)
-        refusal = tr("cannot read %1: %2").arg(m_filePath, errnoText(errno));
-    else if (!S_ISREG(st.st_mode))
-        refusal = tr("%1 is not a plain file: refusing to read secrets from it").arg(m_filePath);
-    else if (st.st_uid != ::geteuid())
+    if (f.owner() != ::geteuid())
         refusal = tr("%1 belongs to another user: refusing to read secrets from it").arg(m_filePath);
-    else if ((st.st_mode & 077) != 0)
+    else if ((f.mode() & 077) != 0)
         refusal = tr("%1 can be read by others (mode %2): refusing to read secrets from it; "
                      "make it yours alone with: chmod 600 %1")
                       .arg(m_filePath)
-                      .arg(QString::number(st.st_mode & 0777, 8).rightJustified(4, QLatin1Char('0')));
+                      .arg(QString::number(f.mode() & 0777, 8).rightJustified(4, QLatin1Char('0')));
     QByteArray data;
     if (refusal.isEmpty()) {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
-                data.append(buf, n);
-            } else if (n == 0) {
-                break;
-            } else if (errno != EINTR) {
-                refusal = tr("cannot read %1: %2").arg(m_filePath, errnoText(errno));
-                break;
-            }
-        }
+        bool tooLarge = false;
+        data = f.readAll(kLargestFile, &tooLarge);
+        if (tooLarge)
+            refusal = tr("%1 is larger than %2 bytes, far more than any passwords: refusing to read it")
+                          .arg(m_filePath)
+                          .arg(kLargestFile);
+        else if (!f.why().isEmpty())
+            refusal = tr("cannot read %1: %2").arg(m_filePath, f.why());
     }
-    ::close(fd);
     if (!refusal.isEmpty()) {
         if (error)
             *error = refusal;

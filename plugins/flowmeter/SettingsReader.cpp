@@ -1,4 +1,5 @@
 #include "SettingsReader.h"
+#include "BoundedFile.h"
 
 #include <QByteArrayView>
 #include <QFile>
@@ -174,6 +175,23 @@ double SettingsReader::real(const char* key, double fallback, double low, double
     return kept;
 }
 
+namespace {
+
+// The store as a regular file, opened without blocking: what else stands at its name (a FIFO
+// swapped in after it was looked at) is not read.
+bool openRegular(const QString& fileName, QFile* file)
+{
+    BoundedFile f;
+    if (!f.open(fileName))
+        return false;
+    if (!file->open(f.handle(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return false;
+    f.release();
+    return true;
+}
+
+} // namespace
+
 void SettingsReader::dropOverlongValues(const QString& fileName, const QString& group,
                                         const std::function<void(const QString&)>& log)
 {
@@ -183,8 +201,8 @@ void SettingsReader::dropOverlongValues(const QString& fileName, const QString& 
         return;
     const QByteArray section = group.toUtf8();
     {
-        QFile look(fileName);
-        if (!look.open(QIODevice::ReadOnly))
+        QFile look;
+        if (!openRegular(fileName, &look))
             return;
         const uchar* mapped = look.map(0, look.size());
         const QByteArray whole = mapped ? QByteArray() : look.readAll();
@@ -205,8 +223,8 @@ void SettingsReader::dropOverlongValues(const QString& fileName, const QString& 
     QLockFile lock(fileName + ".lock");
     if (!lock.tryLock(2000))
         return cannot("it cannot be locked");
-    QFile in(fileName);
-    if (!in.open(QIODevice::ReadOnly))
+    QFile in;
+    if (!openRegular(fileName, &in))
         return cannot(in.errorString());
     const uchar* mapped = in.map(0, in.size());
     const QByteArray whole = mapped ? QByteArray() : in.readAll();

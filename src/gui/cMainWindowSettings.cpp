@@ -3,12 +3,16 @@
 #include "cMainWindow.h"
 
 #include "Ui_cMainWindow.h"
+#include "../core/cFileKind.h"
 #include "../core/cLog.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QToolBar>
 
 namespace {
@@ -58,12 +62,48 @@ const char* statusText(QSettings::Status s)
     return s == QSettings::AccessError ? "it cannot be accessed" : "it is not a valid settings file";
 }
 
+// Far beyond any store this program and its plug-ins write, and room for a damaged one whose
+// overlong values the readers refuse one by one; Qt would read a larger one whole into memory
+// on the GUI thread before anything could refuse a value of it.
+constexpr qint64 kLargestStore = 256LL * 1024 * 1024;
+
+// The store Qt is about to open, when what stands at its name is no store of ours: a FIFO
+// would hold the GUI thread in open() for ever, a link to /dev/zero be read without end, by
+// the window and by every plug-in that opens the store after it. It is moved aside unread, as
+// the alarm list does with one it cannot read, and the run starts as on a first start; where it
+// cannot be moved, this run's store is pointed below it, at a path that cannot exist, so that
+// nothing reads it and no save is lost unsaid.
+bool moveUnusableStoreAside(FILE* log)
+{
+    const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                         + QStringLiteral("/Tessmark/Corvane.conf");
+    const QString why = cFileKind::refusal(file, kLargestStore);
+    if (why.isEmpty())
+        return false;
+    const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
+    QString aside = file + ".unusable-" + stamp;
+    for (int n = 2; QFileInfo(aside).exists() || QFileInfo(aside).isSymLink(); ++n)
+        aside = file + ".unusable-" + stamp + "-" + QString::number(n);
+    if (QFile::rename(file, aside)) {
+        cLog::line(log, "cMainWindow: WARNING! Settings in %s are not used: it is %s; moved to %s\n"
+                        "cMainWindow: Default settings will be used",
+                   file.toLocal8Bit().constData(), why.toLocal8Bit().constData(), aside.toLocal8Bit().constData());
+        return true;
+    }
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, file);
+    cLog::line(log, "cMainWindow: WARNING! Settings in %s are not used: it is %s, and it cannot be moved aside\n"
+                    "cMainWindow: Default settings will be used and not saved",
+               file.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+    return true;
+}
+
 } // namespace
 
 void cMainWindow::loadAppSettings()
 {
     FILE* log = logStream();
     cLog::line(log, "cMainWindow: Loading application settings");
+    moveUnusableStoreAside(log);
 
     QSettings settings("Tessmark", "Corvane");
     const QByteArray fileName = settings.fileName().toLocal8Bit();

@@ -15,6 +15,7 @@
 #include "UnitsChooser.h"
 #include "ValueFormat.h"
 
+#include <Contained.h>
 #include <ProgramRunner.h>
 
 #include <QComboBox>
@@ -25,6 +26,7 @@
 #include <qcustomplot.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,6 +40,8 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
+
+#include <sys/stat.h>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
@@ -177,6 +181,8 @@ private slots:
     // the alarm list
     void alarmListFollowsTheEventsAndOutlivesARestart();
     void anUnreadableListIsSetAsideAndNeverWrittenOver();
+    void aListThatIsNoRegularFileIsNotReadNorReplaced_data();
+    void aListThatIsNoRegularFileIsNotReadNorReplaced();
     void theListIsBoundedAndKeepsWhatIsOpen();
     void aFolderAnotherProgramHoldsIsNotWrittenUntilItLetsGo();
     void aFlappingMeterKeepsOneEntry();
@@ -957,6 +963,66 @@ void TestFlowmeterWidgets::alarmListFollowsTheEventsAndOutlivesARestart()
     AlarmLog both;
     both.open(twice.path());
     QCOMPARE(both.rowCount(), 2);
+}
+
+void TestFlowmeterWidgets::aListThatIsNoRegularFileIsNotReadNorReplaced_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("said");
+    // Opening a FIFO for reading waits for a writer; nothing would be polled or recorded.
+    QTest::newRow("FIFO") << "fifo" << "cannot be read (not a regular file (a FIFO))";
+    // Read without end: gigabytes, then the plug-in gone with std::bad_alloc.
+    QTest::newRow("link to /dev/zero") << "zero" << "cannot be read (not a regular file (a character device))";
+    // A link to a list is a list.
+    QTest::newRow("link to a list") << "link" << QString();
+}
+
+void TestFlowmeterWidgets::aListThatIsNoRegularFileIsNotReadNorReplaced()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    QTemporaryDir devices;
+    const QString file = dir.path() + "/alarms.json";
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (kind == "zero") {
+        const QString zero = Contained::zeroDevice(devices.path());
+        if (zero.isEmpty())
+            QSKIP("no device of the test's own can be made here (not root)");
+        QVERIFY(QFile::link(zero, file));
+    } else {
+        const QString real = dir.path() + "/elsewhere.json";
+        const QJsonObject entry{{"kind", "general"}, {"start", AlarmStore::timeText(QDateTime::currentDateTime().addSecs(-60))},
+                                {"end", AlarmStore::timeText(QDateTime::currentDateTime())}, {"text", "kept"}};
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(QJsonObject{{"version", 1}, {"entries", QJsonArray{entry}}}).toJson());
+        f.close();
+        QVERIFY(QFile::link(real, file));
+    }
+    const Contained::Outcome o = Contained::run([&] {
+        AlarmLog log;
+        QSignalSpy lines(&log, &AlarmLog::logLine);
+        log.open(dir.path());
+        if (said.isEmpty()) {
+            CONTAINED_CHECK(lines.isEmpty(), 1);
+            CONTAINED_CHECK(log.rowCount() == 1, 2);
+            return 0;
+        }
+        CONTAINED_CHECK(lines.size() == 1, 3);
+        const QString line = lines[0][0].toString();
+        std::fprintf(stderr, "said: %s\n", qPrintable(line));
+        CONTAINED_CHECK(line == "Alarm list " + file + " " + said + ": the list is kept in memory only", 4);
+        // What happens meanwhile is kept, and the thing at the list's name is left as it was.
+        log.raiseGeneral("after");
+        log.flush();
+        CONTAINED_CHECK(log.rowCount() == 1, 5);
+        CONTAINED_CHECK(QFileInfo(file).isSymLink() == (kind == "zero"), 6);
+        CONTAINED_CHECK(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size() == 1, 7);
+        return 0;
+    });
+    QVERIFY2(o.ok(), qPrintable(o.what()));
 }
 
 void TestFlowmeterWidgets::anUnreadableListIsSetAsideAndNeverWrittenOver()

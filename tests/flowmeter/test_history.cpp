@@ -4,6 +4,8 @@
 #include "FlowHistory.h"
 #include "RecordReader.h"
 
+#include <Contained.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -12,6 +14,8 @@
 
 #include <cmath>
 #include <limits>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -56,6 +60,8 @@ private slots:
     void silenceAndClockSetBack();
     void recordsReadBack();
     void damagedRecordsAreSkipped();
+    void whatIsNoRecordIsReadOnlyToABound_data();
+    void whatIsNoRecordIsReadOnlyToABound();
 };
 
 void TestHistory::bucketsKeepEachSecondsExtremes()
@@ -268,6 +274,74 @@ void TestHistory::damagedRecordsAreSkipped()
     for (const FlowHistory::Sample& x : m)
         got << (x.isGap() ? QStringLiteral("-") : QString::number(x.max));
     QCOMPARE(got.join(QLatin1Char(' ')), QStringLiteral("1 2 3 4 5 7 10 9 9 9 - 12"));
+}
+
+void TestHistory::whatIsNoRecordIsReadOnlyToABound_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<QString>("problem");
+    // A crash while a run of NUL bytes was written, or another program's file: 200 MB without a
+    // line end, which would be taken whole into memory (twice over, as text) before it is cut.
+    QTest::newRow("torn 200 MB tail") << "tail" << 2 << 1 << "longer than";
+    // One such line among rows: the rows after it are still read.
+    QTest::newRow("overlong line between rows") << "middle" << 2 << 1 << "longer than";
+    // Read without end.
+    QTest::newRow("link to /dev/zero") << "zero" << 1 << 0 << "not a regular file (a character device)";
+    // Opening it would wait for a writer.
+    QTest::newRow("FIFO") << "fifo" << 1 << 0 << "not a regular file (a FIFO)";
+}
+
+void TestHistory::whatIsNoRecordIsReadOnlyToABound()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, files);
+    QFETCH(int, skipped);
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    const QByteArray head = "time,line,meter,unit id,state,detail,flow rate [m³/h]\n";
+    QByteArray good = head;
+    for (int i = 0; i < 3; ++i)
+        good += stamp(kT0 + i * 1000) + ",1,M,1,online,," + QByteArray::number(i + 1) + "\n";
+    write(dayFile(dir, 1, kT0), good);
+    const QString other = dayFile(dir, 2, kT0);
+    if (kind == "tail" || kind == "middle") {
+        QByteArray text = head + stamp(kT0) + ",2,N,5,online,,4\n";
+        write(other, text);
+        QFile f(other);
+        QVERIFY(f.resize(text.size() + (kind == "tail" ? 200 : 1) * 1024 * 1024));
+        if (kind == "middle") {
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(f.size()));
+            f.write("\n" + stamp(kT0 + 1000) + ",2,N,5,online,,5\n");
+            f.close();
+        }
+    } else if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", other));
+    } else {
+        QCOMPARE(::mkfifo(QFile::encodeName(other).constData(), 0600), 0);
+    }
+    const Contained::Outcome o = Contained::run(
+        [&] {
+            RecordReader reader(dir.path());
+            const QMap<RecordReader::MeterKey, FlowHistory> h = reader.read(kT0 - 1000, kT0 + 60000);
+            std::fprintf(stderr, "files %d, skipped %d, problems: %s\n", reader.filesRead(), reader.linesSkipped(),
+                         qPrintable(reader.problems().join(" | ")));
+            CONTAINED_CHECK(reader.filesRead() == files, 1);
+            CONTAINED_CHECK(reader.linesSkipped() == skipped, 2);
+            CONTAINED_CHECK(h.value({0, 1}).samples(0, kT0 + 60000).size() == 3, 3);
+            if (kind == "tail" || kind == "middle")
+                CONTAINED_CHECK(h.value({1, 5}).samples(0, kT0 + 60000).size() == (kind == "tail" ? 1 : 2), 4);
+            if (problem.isEmpty())
+                return reader.problems().isEmpty() ? 0 : 5;
+            CONTAINED_CHECK(reader.problems().size() == 1, 6);
+            CONTAINED_CHECK(reader.problems()[0].startsWith(other + ": "), 7);
+            CONTAINED_CHECK(reader.problems()[0].contains(problem), 8);
+            return 0;
+        },
+        60000, 256LL * 1024 * 1024);
+    QVERIFY2(o.ok(), qPrintable(o.what()));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

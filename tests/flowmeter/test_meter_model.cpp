@@ -710,18 +710,27 @@ void TestMeterModel::refusesFilesThatAreNone()
     QVERIFY(!MeterModelLoader::parseFile(dir.filePath("missing.json"), &p));
     QVERIFY2(p.reason.contains("does not exist"), qPrintable(p.reason));
 
-    // In a folder: the big file is reported, the pipe and the folder are passed over, the rest
-    // loads; a second file of one model name in the same folder is reported, the first kept.
+    // A link to a device is refused as the device is; one to a model is that model.
+    const QString zero = dir.filePath("zero.json");
+    QVERIFY(QFile::link("/dev/zero", zero));
+    QVERIFY(!MeterModelLoader::parseFile(zero, &p));
+    QVERIFY2(p.reason.contains("not a regular file"), qPrintable(p.reason));
+
+    // In a folder: the big file, the pipe and the link to a device are reported (someone put
+    // them there for a model), the folder is passed over, the rest loads; a second file of one
+    // model name in the same folder is reported, the first kept.
     QVERIFY(writeFile(dir.filePath("a.json"), modelFile(kFlow)));
     QVERIFY(writeFile(dir.filePath("c.json"), modelFile(kTotal)));
     QVERIFY(writeFile(dir.filePath("notes.txt"), "not a model"));
     MeterModelLoader loader;
     loader.load({dir.path(), dir.filePath("no such folder")});
-    QCOMPARE(loader.problems().size(), 2);
+    QCOMPARE(loader.problems().size(), 4);
     QCOMPARE(loader.problems()[0].file, big);
     QCOMPARE(loader.problems()[1].file, dir.filePath("c.json"));
     QCOMPARE(loader.problems()[1].place, "$.model");
     QVERIFY(loader.problems()[1].reason.contains(dir.filePath("a.json")));
+    QCOMPARE(loader.problems()[2].text(), fifo + ": not a regular file (a FIFO)");
+    QCOMPARE(loader.problems()[3].text(), zero + ": not a regular file (a character device)");
     QCOMPARE(loader.models().size(), 1);
     QVERIFY(loader.model("Test M")->find(ValueRole::FlowRate));
     QCOMPARE(loader.model("Test M")->sourcePath, dir.filePath("a.json"));

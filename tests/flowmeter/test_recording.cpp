@@ -9,17 +9,21 @@
 #include "RecordRow.h"
 #include "Recorder.h"
 
+#include <Contained.h>
 #include <ProgramRunner.h>
 #include <RecordedFile.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 #include <csignal>
 #include <sys/wait.h>
@@ -323,6 +327,37 @@ private slots:
         QCOMPARE(bytesOf(pathOf(folder, day1, 2)), expected(header2, {row(1), row(3)}));
         QCOMPARE(bytesOf(pathOf(folder, day1, 3)), expected(header3, {row(4)}));
         QVERIFY(!QFile::exists(pathOf(folder, day1, 4)));
+    }
+
+    // Something at a day file's name that is no file: a FIFO took the rows until its buffer was
+    // full and then held the writer for ever, a link to /dev/zero swallowed them. The name is
+    // passed over as one of another header is, and nothing is written into it.
+    void dayFileThatIsNoFileIsPassedOver_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to /dev/zero") << "zero";
+    }
+    void dayFileThatIsNoFileIsPassedOver()
+    {
+        QFETCH(QString, kind);
+        const QString folder = tmp.path() + "/nofile-" + QTest::currentDataTag();
+        QVERIFY(QDir().mkpath(folder));
+        const QString first = pathOf(folder, day1, 1);
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(first).constData(), 0600), 0);
+        else {
+            const QString zero = Contained::zeroDevice(tmp.path());
+            if (zero.isEmpty())
+                QSKIP("no device of the test's own can be made here (not root)");
+            QVERIFY(QFile::link(zero, first));
+        }
+        RecordFile file(folder, 1);
+        const RecordFile::Result r = file.append(day1, header1, {row(0), row(1)});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.path, pathOf(folder, day1, 2));
+        QCOMPARE(bytesOf(pathOf(folder, day1, 2)), expected(header1, {row(0), row(1)}));
+        QCOMPARE(QFileInfo(first).isFile(), false);
     }
 
     // A crash in the middle of a write leaves a torn last line: the next start cuts it back to

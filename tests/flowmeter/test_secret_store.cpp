@@ -7,10 +7,12 @@
 #include <QDBusConnectionInterface>
 #include <QDBusVirtualObject>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -48,6 +50,8 @@ class TestSecretStore : public QObject
 private slots:
     void fileKeepsSecretsForItsOwnerOnly();
     void refusesAFileOthersCanRead();
+    void refusesWhatIsNoFileOfSecrets_data();
+    void refusesWhatIsNoFileOfSecrets();
     void fallsBackWithoutAStoreOnTheBus();
     void givesUpOnAStoreThatDoesNotAnswer();
 };
@@ -137,6 +141,61 @@ void TestSecretStore::refusesAFileOthersCanRead()
 
 // Run on a session bus that starts nothing (and, in the plain run, without a bus at all): the
 // first answer already names the file, and the secret goes there.
+void TestSecretStore::refusesWhatIsNoFileOfSecrets_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("said");
+    // Opening it would wait for a writer: the thread that asks for the password would hang.
+    QTest::newRow("FIFO") << "fifo" << "is not a plain file";
+    // Far more than any set of passwords: not read into memory.
+    QTest::newRow("200 MB") << "large" << "is larger than";
+}
+
+void TestSecretStore::refusesWhatIsNoFileOfSecrets()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+    QTemporaryDir tmp;
+    SecretStore store(tmp.path());
+    const QByteArray path = QFile::encodeName(store.filePath());
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    } else {
+        QFile f(store.filePath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{\"k\": \"v\"}\n");
+        QVERIFY(f.resize(200 * 1024 * 1024));
+        f.close();
+        QCOMPARE(::chmod(path.constData(), 0600), 0);
+    }
+    std::atomic<bool> done{false};
+    QString error;
+    std::optional<QString> got;
+    std::thread reader([&] {
+        got = store.read(QStringLiteral("k"), &error);
+        done = true;
+    });
+    QElapsedTimer waited;
+    waited.start();
+    while (!done && waited.elapsed() < 30000)
+        QThread::msleep(10);
+    const bool answered = done;
+    if (!answered) {
+        // A writer that comes and goes lets a reader held in open() see the end of the FIFO.
+        const int w = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0)
+            ::close(w);
+    }
+    reader.join();
+    QVERIFY2(answered, "the read did not come back");
+    QCOMPARE(got, std::nullopt);
+    QVERIFY2(error.contains(store.filePath()) && error.contains(said), qPrintable(error));
+    // Nor is it written over: what it is stays, a FIFO a FIFO.
+    error.clear();
+    QVERIFY(!store.write(QStringLiteral("k"), QStringLiteral("w"), &error));
+    QCOMPARE(QFileInfo(store.filePath()).isFile(), kind == "large");
+}
+
 void TestSecretStore::fallsBackWithoutAStoreOnTheBus()
 {
     QTemporaryDir tmp;

@@ -1,5 +1,6 @@
 // The application settings in a real INI store in a temporary folder: defaults, cleaning,
 // the maximized window, the serial debug key, and stores that are broken.
+#include "Contained.h"
 #include "HostFixture.h"
 #include "gui/cSetup.h"
 #include "gui/Ui_cMainWindow.h"
@@ -11,6 +12,8 @@
 #include <QStatusBar>
 #include <QSettings>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -217,6 +220,60 @@ private slots:
         QSettings reread(fx->store.file(), QSettings::IniFormat);
         QCOMPARE(reread.status(), QSettings::NoError);
         QCOMPARE(reread.value("cMainWindow/Language").toInt(), 1);
+    }
+
+    // What stands at the store's name but is no file: a FIFO held the GUI thread in open() for
+    // ever, a link to /dev/zero was read without end. Each is moved aside unread, as the store
+    // was not there, and the next save writes a sound one.
+    void storeThatIsNoFileIsMovedAsideUnread_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("what");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file (a FIFO)";
+        QTest::newRow("link to /dev/zero") << "zero" << "not a regular file (a character device)";
+        QTest::newRow("larger than any store") << "large" << "larger than 268435456 bytes";
+    }
+    void storeThatIsNoFileIsMovedAsideUnread()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, what);
+        const QString file = fx->store.file();
+        fx->store.writeRaw("[cMainWindow]\nLanguage=2\n");
+        if (kind == "large") {
+            QFile f(file);
+            QVERIFY(f.resize(300 * 1024 * 1024));
+        } else {
+            QVERIFY(QFile::remove(file));
+            if (kind == "fifo")
+                QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+            else {
+                const QString zero = Contained::zeroDevice(fx->store.dir());
+                if (zero.isEmpty())
+                    QSKIP("no device of the test's own can be made here (not root)");
+                QVERIFY(QFile::link(zero, file));
+            }
+        }
+        const Contained::Outcome o = Contained::run(
+            [&] {
+                {
+                    auto w = fx->makeWindow();
+                    CONTAINED_CHECK(w->language == 1, 1);
+                }
+                const QString text = fx->log.text();
+                std::fprintf(stderr, "%s", qPrintable(text));
+                const QStringList aside = QDir(QFileInfo(file).path()).entryList({"Corvane.conf.unusable-*"}, QDir::System | QDir::Files);
+                CONTAINED_CHECK(aside.size() == 1, 2);
+                CONTAINED_CHECK(text.contains("cMainWindow: WARNING! Settings in " + file + " are not used: it is " + what +
+                                              "; moved to " + QFileInfo(file).path() + "/" + aside[0] + "\n"),
+                                3);
+                CONTAINED_CHECK(text.contains("\ncMainWindow: Default settings will be used\n"), 4);
+                CONTAINED_CHECK(!text.contains("could not be saved"), 5);
+                CONTAINED_CHECK(QFileInfo(file).isFile() && !QFileInfo(file).isSymLink(), 6);
+                CONTAINED_CHECK(QSettings(file, QSettings::IniFormat).value("cMainWindow/Language").toInt() == 1, 7);
+                return 0;
+            },
+            60000, 1024LL * 1024 * 1024);
+        QVERIFY2(o.ok(), qPrintable(o.what()));
     }
 
     // A store that cannot be opened at all (here a folder where the file should be).
