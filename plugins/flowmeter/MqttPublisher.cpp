@@ -128,6 +128,10 @@ void MqttPublisher::tick(const QVector<Line>& lines, const QMap<QString, MeterMo
     post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery); });
 }
 
+void MqttPublisher::begin(const QVector<Line>&, const QMap<QString, MeterModel>&, const ValueFormat&)
+{
+}
+
 void MqttPublisher::onMeterEvent(const MeterEvent& event)
 {
     if (!link)

@@ -46,6 +46,9 @@ public:
     void stop();
     bool running() const { return link != nullptr; }
 
+    // Right after start(): what the lines are, so that each meter's first reading goes out at
+    // once; a meter read already is published now.
+    void begin(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
     // The interval's end: every meter of `lines` without a new reading published in it nor in
     // the interval before is published now.
     void tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);

@@ -70,6 +70,10 @@ public:
     std::int64_t dropped() const { return droppedCount; }
     // Bytes of a torn tail cut off at the last open.
     std::int64_t repairedBytes() const { return repaired; }
+    // Bytes of damage found between whole messages at the last open, skipped; and about how
+    // many messages they held, which are lost (and counted in dropped()).
+    std::int64_t skippedBytes() const { return skipped; }
+    std::int64_t lostToDamage() const { return skippedMessages; }
     QString error() const { return lastError; }
     QString path() const;
 
@@ -101,6 +105,8 @@ private:
     std::int64_t liveBytes = 0;
     std::int64_t droppedCount = 0;
     std::int64_t repaired = 0;
+    std::int64_t skipped = 0;
+    std::int64_t skippedMessages = 0;
     std::int64_t lastEvicted = 0;
     QString lastError;
 };
