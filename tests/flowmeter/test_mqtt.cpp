@@ -1324,6 +1324,16 @@ private slots:
         QCOMPARE(flows(2), QList<int>({1}));
         QCOMPARE(flows(3), QList<int>({0}));
         publisher.stop();
+
+        // The program: with an interval of an hour, its meter's first reading still goes out.
+        FlowSim sim("1");
+        QVERIFY(sim.started);
+        ProgramRunner p;
+        publishTo(p.configDir(), broker, "first/station", {{"interval", 3600}});
+        QVERIFY(startStation(p, sim, "1"));
+        QVERIFY2(waitUntil([&] { return !sub.on("first/station/line1/meter1/state").empty(); }, 30000),
+                 qPrintable(p.log()));
+        QVERIFY(p.stop());
     }
 
     // A meter gone from the setup (removed, or moved so that its topics changed) has its
