@@ -1307,7 +1307,24 @@ void cFlowMeterPlugin::startMqtt(const MqttSettings& settings)
     }
     mqtt->start(m, QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
                        .filePath("Tessmark/Corvane/mqtt"));
+    // Each meter's first reading goes out at once rather than an interval from now.
+    giveMqttLines(true);
     internetTimer->start(std::clamp(m.publishIntervalS, 1, 3600) * 1000);
+}
+
+void cFlowMeterPlugin::giveMqttLines(bool first)
+{
+    QVector<MqttPublisher::Line> lines;
+    for (int i = 0;; ++i) {
+        LinePoller* p = poller(i);
+        if (!p)
+            break;
+        lines << MqttPublisher::Line{p->config(), p->units()};
+    }
+    if (first)
+        mqtt->begin(lines, loader.models(), format());
+    else
+        mqtt->tick(lines, loader.models(), format());
 }
 
 void cFlowMeterPlugin::internetTimerTick()
@@ -1316,14 +1333,7 @@ void cFlowMeterPlugin::internetTimerTick()
         internetTimer->stop();
         return;
     }
-    QVector<MqttPublisher::Line> lines;
-    for (int i = 0;; ++i) {
-        LinePoller* p = poller(i);
-        if (!p)
-            break;
-        lines << MqttPublisher::Line{p->config(), p->units()};
-    }
-    mqtt->tick(lines, loader.models(), format());
+    giveMqttLines(false);
 }
 
 void cFlowMeterPlugin::showMqtt()

@@ -206,6 +206,9 @@ private:
 
     // ---- Publishing to an MQTT broker (MqttPublisher), on the internet timer.
     void startMqtt(const MqttSettings& m);
+    // Every line's setup and its meters as last read to the publisher: right after its start
+    // (`first`), or at the interval's end.
+    void giveMqttLines(bool first);
     // The connection's state in the host's status bar.
     void showMqtt();
     // The setup page's fields taken, when they hold nothing wrong; false otherwise (said).

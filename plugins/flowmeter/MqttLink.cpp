@@ -38,6 +38,9 @@ const int spoolWindow = 64;
 // there but slow to confirm must not make memory grow without end.
 const int directWindow = 2000;
 const int keepAliveS = 30;
+// A broker (or something else on its port) that takes the connection but never answers it
+// would otherwise be noticed only when the keep-alive runs out, and then as a connection lost.
+const int connectTimeoutS = 10;
 
 } // namespace
 
@@ -111,6 +114,8 @@ bool MqttLink::start()
         ok = spool->open();
         if (!ok)
             lastError = spool->error();
+        skippedAtOpen = spool->skippedBytes();
+        lostAtOpen = spool->lostToDamage();
         droppedSeen = spool->dropped() + droppedWaiting;
         droppedTotal.store(droppedSeen);
         spoolCount.store(spool->count());
@@ -185,6 +190,18 @@ int MqttLink::unconfirmed() const
 std::int64_t MqttLink::spoolDropped() const
 {
     return droppedTotal.load();
+}
+
+std::int64_t MqttLink::spoolSkippedBytes() const
+{
+    std::lock_guard<std::mutex> g(lock);
+    return skippedAtOpen;
+}
+
+std::int64_t MqttLink::spoolLostToDamage() const
+{
+    std::lock_guard<std::mutex> g(lock);
+    return lostAtOpen;
 }
 
 QString MqttLink::error() const
@@ -604,12 +621,23 @@ void MqttLink::serve()
 {
     int rc = MOSQ_ERR_SUCCESS;
     int err = 0;
+    bool waitingForAnswer = true;
+    bool unanswered = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(connectTimeoutS);
     while (!stopping.load()) {
         rc = mosquitto_loop(client, 100, 1);
         err = errno;
         if (rc != MOSQ_ERR_SUCCESS)
             break;
         drainIncoming();
+        if (waitingForAnswer && std::chrono::steady_clock::now() >= deadline) {
+            std::lock_guard<std::mutex> g(lock);
+            // A refusal is an answer too: onConnect said it, and the broker closes.
+            waitingForAnswer = false;
+            unanswered = !connected && refusal == 0;
+            if (unanswered)
+                break;
+        }
     }
     bool wasConnected;
     int refused;
@@ -617,6 +645,10 @@ void MqttLink::serve()
         std::lock_guard<std::mutex> g(lock);
         wasConnected = connected;
         refused = refusal;
+    }
+    if (unanswered && !stopping.load()) {
+        setState(State::Unreachable, tr("the broker did not answer the connection within %1 s").arg(connectTimeoutS));
+        return;
     }
     if (stopping.load()) {
         if (wasConnected && rc == MOSQ_ERR_SUCCESS)

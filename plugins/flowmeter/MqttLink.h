@@ -31,7 +31,8 @@ struct mosquitto_message;
 // is a fresh client, so the library never sends again what the spool already sends.
 //
 // The broker is told `<prefix>/status` "offline" (retained) as the last will, and "online" on
-// every connection; stop() says "offline" itself before it leaves. Connecting again waits 1 s,
+// every connection; stop() says "offline" itself before it leaves. A broker that takes the
+// connection but does not answer it within 10 s is given up on. Connecting again waits 1 s,
 // doubling to 60 s, and starts from 1 s after a connection the broker accepted.
 class MqttLink : public QObject
 {
@@ -72,6 +73,10 @@ public:
     // Handed to the broker and not yet confirmed.
     int unconfirmed() const;
     std::int64_t spoolDropped() const;
+    // Damage the spool's open skipped: its bytes and about how many messages it cost (counted in
+    // spoolDropped() too); 0 when it had none.
+    std::int64_t spoolSkippedBytes() const;
+    std::int64_t spoolLostToDamage() const;
     QString error() const;
 
     // A topic level made safe: no wildcards, no level separator, no spaces or control
@@ -170,6 +175,8 @@ private:
     QString text;
     QString lastError;
     std::int64_t droppedSeen = 0;
+    std::int64_t skippedAtOpen = 0;
+    std::int64_t lostAtOpen = 0;
     int refused = 0;
 
     std::atomic<bool> stopping{false};

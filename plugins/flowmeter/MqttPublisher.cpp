@@ -3,10 +3,14 @@
 #include "MqttPayload.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <iterator>
 #include <utility>
 
 MqttPublisher::MqttPublisher(Log log, QObject* parent)
@@ -36,6 +40,12 @@ void MqttPublisher::finishComposing()
 }
 
 namespace {
+
+// Home Assistant is told of the measured values only: not of a command, text or a bit field.
+bool announcedValue(const ModelValue& value)
+{
+    return !(value.function == 5 || value.role == ValueRole::ResetCommand || ValueFormat::isBitField(value));
+}
 
 bool sameSettings(const MqttSettings& a, const MqttSettings& b)
 {
@@ -81,12 +91,20 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
             .arg(link->clientId(), link->prefix()));
     if (!link->start())
         log(QString("MQTT: no spool, readings are lost while the broker cannot be reached: %1").arg(link->error()));
+    if (link->spoolSkippedBytes() > 0)
+        log(QString("MQTT: the spool was damaged; skipped %1 bytes, messages lost: about %2, kept: %3")
+                .arg(link->spoolSkippedBytes())
+                .arg(link->spoolLostToDamage())
+                .arg(link->spooled()));
     droppedTotal = link->spoolDropped();
     if (droppedTotal > 0)
         log(QString("MQTT: %1 readings dropped from the full spool so far").arg(droppedTotal));
     state = QCoreApplication::translate("FlowMeter", "connecting");
     linkNow = MqttLink::State::Connecting;
-    post([this] {
+    const QString record = QDir(folder).filePath(QStringLiteral("retained.txt"));
+    post([this, record] {
+        retainedFile = record;
+        loadRetained();
         availability.clear();
         announced.clear();
         tickLink = nullptr;
@@ -125,7 +143,17 @@ void MqttPublisher::tick(const QVector<Line>& lines, const QMap<QString, MeterMo
     const int qos = cfg.qos != 0 ? 1 : 0;
     const bool discovery = cfg.homeAssistantDiscovery;
     // Copies (shared until changed): the composer forms the payloads while this thread goes on.
-    post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery); });
+    post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery, false); });
+}
+
+void MqttPublisher::begin(const QVector<Line>& lines, const QMap<QString, MeterModel>& all, const ValueFormat& format)
+{
+    if (!link)
+        return;
+    MqttLink* to = link.get();
+    const int qos = cfg.qos != 0 ? 1 : 0;
+    const bool discovery = cfg.homeAssistantDiscovery;
+    post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery, true); });
 }
 
 void MqttPublisher::onMeterEvent(const MeterEvent& event)
@@ -143,9 +171,11 @@ void MqttPublisher::reading(const QString& port, const MeterState& state)
 }
 
 void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& all,
-                            const ValueFormat& format, int qos, bool discovery)
+                            const ValueFormat& format, int qos, bool discovery, bool first)
 {
     models = all;
+    clearGone(to, lines, all, discovery, qos);
+    modelOf.clear();
     tickLink = to;
     tickQos = qos;
     tickFormat = format;
@@ -174,11 +204,109 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
             // A meter read about as often as the interval may have its reading just before
             // this tick or just after: only one that had none in this interval nor the one
             // before is published from here, with what it last had.
-            if (!publishedInInterval.contains(key) && !publishedInPrevious.contains(key))
-                publishState(to, key, s, *model, format, qos);
+            if (publishedInInterval.contains(key) || publishedInPrevious.contains(key))
+                continue;
+            // Right after a start a meter not read yet has nothing to say: its first reading
+            // goes out the moment it is taken.
+            if (first && !s.seen)
+                continue;
+            publishState(to, key, s, *model, format, qos);
+            if (first)
+                publishedInInterval.insert(key);
         }
     }
-    publishedInPrevious = std::exchange(publishedInInterval, {});
+    if (!first)
+        publishedInPrevious = std::exchange(publishedInInterval, {});
+    saveRetained();
+}
+
+void MqttPublisher::clearGone(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& all,
+                              bool discovery, int qos)
+{
+    const QString prefix = to->prefix();
+    QSet<QString> wanted;
+    QSet<QPair<int, int>> configured;
+    // Of a meter whose model is not loaded it is not known which values it announced: all it
+    // has stays.
+    QSet<QPair<int, int>> unknown;
+    for (int l = 0; l < lines.size(); ++l)
+        for (const MeterConfig& m : lines[l].config.meters) {
+            const QPair<int, int> key(l, m.id);
+            configured.insert(key);
+            wanted.insert(MqttPayload::stateTopic(prefix, l, m.id));
+            wanted.insert(MqttPayload::availabilityTopic(prefix, l, m.id));
+            const auto model = all.constFind(m.model);
+            if (model == all.constEnd()) {
+                unknown.insert(key);
+                continue;
+            }
+            if (discovery)
+                for (const ModelValue& v : model->values)
+                    if (announcedValue(v))
+                        wanted.insert(discoveryTopic(to->clientId(), l, m.id, v));
+        }
+    for (auto it = retained.begin(); it != retained.end();) {
+        if (wanted.contains(it.key()) || unknown.contains(it.value())) {
+            ++it;
+            continue;
+        }
+        // Empty and retained: the broker forgets the topic's message.
+        to->publish(it.key(), QByteArray(), qos, true);
+        it = retained.erase(it);
+        retainedChanged = true;
+    }
+    // A meter set up at a place again later is new there: its availability and its
+    // announcement go out afresh.
+    auto gone = [&configured](const QPair<int, int>& key) { return !configured.contains(key); };
+    for (auto it = availability.begin(); it != availability.end();)
+        it = gone(it.key()) ? availability.erase(it) : std::next(it);
+    for (auto it = publishedReading.begin(); it != publishedReading.end();)
+        it = gone(it.key()) ? publishedReading.erase(it) : std::next(it);
+    announced.removeIf(gone);
+}
+
+void MqttPublisher::noteRetained(const QString& topic, const QPair<int, int>& key)
+{
+    const auto it = retained.constFind(topic);
+    if (it != retained.constEnd() && *it == key)
+        return;
+    retained.insert(topic, key);
+    retainedChanged = true;
+}
+
+void MqttPublisher::loadRetained()
+{
+    retained.clear();
+    retainedChanged = false;
+    QFile f(retainedFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    // "<line> <id> <topic, percent-encoded>" a line.
+    while (!f.atEnd()) {
+        const QList<QByteArray> parts = f.readLine(64 * 1024).trimmed().split(' ');
+        bool lineOk = false, idOk = false;
+        if (parts.size() != 3)
+            continue;
+        const int line = parts[0].toInt(&lineOk);
+        const int id = parts[1].toInt(&idOk);
+        const QString topic = QString::fromUtf8(QByteArray::fromPercentEncoding(parts[2]));
+        if (lineOk && idOk && !topic.isEmpty())
+            retained.insert(topic, qMakePair(line, id));
+    }
+}
+
+void MqttPublisher::saveRetained()
+{
+    if (!retainedChanged || retainedFile.isEmpty())
+        return;
+    QSaveFile f(retainedFile);
+    if (!f.open(QIODevice::WriteOnly))
+        return;
+    for (auto it = retained.cbegin(); it != retained.cend(); ++it)
+        f.write(QByteArray::number(it.value().first) + ' ' + QByteArray::number(it.value().second) + ' '
+                + it.key().toUtf8().toPercentEncoding() + '\n');
+    // Kept for the next try when it cannot be written: what is in memory still holds.
+    retainedChanged = !f.commit();
 }
 
 void MqttPublisher::composeReading(const QString& port, const MeterState& s)
@@ -201,6 +329,7 @@ void MqttPublisher::composeReading(const QString& port, const MeterState& s)
         return;
     publishState(tickLink, key, s, *model, tickFormat, tickQos);
     publishedInInterval.insert(key);
+    saveRetained();
 }
 
 void MqttPublisher::publishState(MqttLink* to, const QPair<int, int>& key, const MeterState& s, const MeterModel& model,
@@ -210,11 +339,15 @@ void MqttPublisher::publishState(MqttLink* to, const QPair<int, int>& key, const
     const auto was = availability.constFind(key);
     if (was == availability.constEnd() || *was != s.online) {
         availability.insert(key, s.online);
-        to->publish(MqttPayload::availabilityTopic(prefix, key.first, key.second), MqttPayload::availability(s), qos, true);
+        const QString topic = MqttPayload::availabilityTopic(prefix, key.first, key.second);
+        to->publish(topic, MqttPayload::availability(s), qos, true);
+        noteRetained(topic, key);
     }
     // Stamped with the reading's own time: replayed from the spool, it still says when.
-    to->publish(MqttPayload::stateTopic(prefix, key.first, key.second), MqttPayload::state(s, model, format), qos, true,
+    const QString topic = MqttPayload::stateTopic(prefix, key.first, key.second);
+    to->publish(topic, MqttPayload::state(s, model, format), qos, true,
                 s.lastGood.isValid() ? s.lastGood : QDateTime::currentDateTime());
+    noteRetained(topic, key);
     publishedReading.insert(key, qMakePair(s.lastGoodMs, s.readingValid()));
 }
 
@@ -237,8 +370,10 @@ void MqttPublisher::composeEvent(MqttLink* to, const MeterEvent& event, int qos)
         if (availability.value(key, !online) == online)
             break;
         availability.insert(key, online);
-        to->publish(MqttPayload::availabilityTopic(prefix, event.line, event.id),
-                    online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"), qos, true, event.wall);
+        const QString topic = MqttPayload::availabilityTopic(prefix, event.line, event.id);
+        to->publish(topic, online ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"), qos, true, event.wall);
+        noteRetained(topic, key);
+        saveRetained();
         break;
     }
     case MeterEvent::TotalizerReset:
@@ -306,7 +441,7 @@ QByteArray MqttPublisher::discoveryPayload(const QString& prefix, const QString&
                                            const QString& meterName, const MeterModel& model, const ModelValue& value,
                                            const ValueFormat& format)
 {
-    if (value.function == 5 || value.role == ValueRole::ResetCommand || ValueFormat::isBitField(value))
+    if (!announcedValue(value))
         return QByteArray();
     const QString key = MqttPayload::valueKey(value);
     const QString device = QString("%1_line%2_meter%3").arg(MqttLink::topicLevel(nodeId)).arg(line + 1).arg(unitId);
@@ -340,7 +475,10 @@ void MqttPublisher::announce(MqttLink* to, int line, const MeterConfig& meter, c
 {
     for (const ModelValue& v : model.values) {
         const QByteArray payload = discoveryPayload(to->prefix(), to->clientId(), line, meter.id, meter.name, model, v, format);
-        if (!payload.isEmpty())
-            to->publish(discoveryTopic(to->clientId(), line, meter.id, v), payload, qos, true);
+        if (payload.isEmpty())
+            continue;
+        const QString topic = discoveryTopic(to->clientId(), line, meter.id, v);
+        to->publish(topic, payload, qos, true);
+        noteRetained(topic, qMakePair(line, meter.id));
     }
 }

@@ -22,7 +22,8 @@
 // The plug-in's side of publishing to a broker (docs/mqtt.md): once each interval every meter's
 // state, the moment its new reading is taken or, for a meter without one in that interval and
 // the one before, at the tick that ends the interval; its availability when it changed, both
-// retained; alarms the moment a line sees them; the meters announced to Home Assistant when asked. The caller's thread (the GUI's) only takes
+// retained; alarms the moment a line sees them; the meters announced to Home Assistant when asked;
+// the retained topics of a meter gone from the setup emptied. The caller's thread (the GUI's) only takes
 // copies of the states: a thread of the publisher's own forms the payloads and hands them to the
 // link, whose own thread talks to the network and writes the spool. So the window never waits
 // for the broker, the disk or the forming of many meters' messages.
@@ -46,6 +47,9 @@ public:
     void stop();
     bool running() const { return link != nullptr; }
 
+    // Right after start(): what the lines are, so that each meter's first reading goes out at
+    // once; a meter read already is published now.
+    void begin(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
     // The interval's end: every meter of `lines` without a new reading published in it nor in
     // the interval before is published now.
     void tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& models, const ValueFormat& format);
@@ -85,8 +89,19 @@ private:
     void onDropped(qint64 total);
     void onSpoolFailed(const QString& words);
     // On the composer's thread: the messages of one tick, of one event, of one meter's announcement.
+    // `first`: the one right after a start, which publishes only the meters read already and
+    // leaves the interval running.
     void compose(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& models,
-                 const ValueFormat& format, int qos, bool discovery);
+                 const ValueFormat& format, int qos, bool discovery, bool first);
+    // Empties the retained topics of meters no longer set up (or set up elsewhere), at the
+    // broker through the link and so in order with all else; forgets what was said of them.
+    void clearGone(MqttLink* to, const QVector<Line>& lines, const QMap<QString, MeterModel>& models, bool discovery,
+                   int qos);
+    // A retained topic of meter `key` published; kept in a file beside the spool, so that a
+    // meter gone while the program was stopped is cleared too.
+    void noteRetained(const QString& topic, const QPair<int, int>& key);
+    void loadRetained();
+    void saveRetained();
     void composeEvent(MqttLink* to, const MeterEvent& event, int qos);
     void composeReading(const QString& port, const MeterState& state);
     // One meter's state, and its availability when that changed.
@@ -115,6 +130,10 @@ private:
     // The composer's own, touched on its thread only:
     // what each meter's availability topic was last told, so that it is sent on a change only.
     QMap<QPair<int, int>, bool> availability;
+    // The retained topics published of each meter and not cleared since, kept in `retainedFile`.
+    QMap<QString, QPair<int, int>> retained;
+    QString retainedFile;
+    bool retainedChanged = false;
     // Meters announced to Home Assistant since the link started.
     QSet<QPair<int, int>> announced;
     // The models of the last tick, for the words of an alarm event and the readings.

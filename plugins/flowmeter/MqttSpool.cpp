@@ -7,9 +7,12 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+
+#include <string.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -155,20 +158,24 @@ bool MqttSpool::open()
     }
 
     std::int64_t at = head;
+    skipped = 0;
+    skippedMessages = 0;
+    int damages = 0;
     while (at + frameSize <= size) {
-        char frame[frameSize];
-        if (!readAll(fd, frame, frameSize, at) || qFromLittleEndian<quint32>(frame) != recordMagic)
+        const std::int64_t n = wholeFrameAt(at, size);
+        if (n > 0) {
+            entries.push_back({at, n});
+            liveBytes += n;
+            at += n;
+            continue;
+        }
+        // A torn last message has nothing whole after it; damage in the middle does.
+        const std::int64_t next = nextWholeFrame(at + 1, size);
+        if (next < 0)
             break;
-        const quint32 bodySize = qFromLittleEndian<quint32>(frame + 4);
-        if (bodySize > maxBody || at + frameSize + bodySize > size)
-            break;
-        QByteArray body(int(bodySize), Qt::Uninitialized);
-        if (!readAll(fd, body.data(), bodySize, at + frameSize)
-            || crc32(body.constData(), bodySize) != qFromLittleEndian<quint32>(frame + 8))
-            break;
-        entries.push_back({at, frameSize + bodySize});
-        liveBytes += frameSize + bodySize;
-        at += frameSize + bodySize;
+        skipped += next - at;
+        ++damages;
+        at = next;
     }
     end = at;
     if (at < size) {
@@ -181,7 +188,59 @@ bool MqttSpool::open()
             return false;
         }
     }
+    if (skipped > 0) {
+        // Messages are all about one size (a meter's state): what the damage took is told from
+        // the size of those kept, at least one for each damaged place.
+        const std::int64_t average = entries.empty() ? skipped : liveBytes / std::int64_t(entries.size());
+        skippedMessages = std::max<std::int64_t>(damages, (skipped + average / 2) / std::max<std::int64_t>(average, 1));
+        droppedCount += skippedMessages;
+        head = entries.empty() ? end : entries.front().offset;
+        // Without the damage, so that the next open does not find it (and count it) again.
+        if (!compact() && !writeHeader())
+            fail(tr("Cannot write the MQTT spool %1: %2"));
+    }
     return true;
+}
+
+std::int64_t MqttSpool::wholeFrameAt(std::int64_t at, std::int64_t size) const
+{
+    char frame[frameSize];
+    if (at + frameSize > size || !readAll(fd, frame, frameSize, at) || qFromLittleEndian<quint32>(frame) != recordMagic)
+        return 0;
+    const quint32 bodySize = qFromLittleEndian<quint32>(frame + 4);
+    if (bodySize > maxBody || at + frameSize + bodySize > size)
+        return 0;
+    QByteArray body(int(bodySize), Qt::Uninitialized);
+    Message m;
+    if (!readAll(fd, body.data(), bodySize, at + frameSize)
+        || crc32(body.constData(), bodySize) != qFromLittleEndian<quint32>(frame + 8) || !decode(body, &m))
+        return 0;
+    return frameSize + bodySize;
+}
+
+std::int64_t MqttSpool::nextWholeFrame(std::int64_t from, std::int64_t size) const
+{
+    // Read in pieces that overlap by a magic's length, so that one across two is seen.
+    const std::int64_t piece = 64 * 1024;
+    char magic[4];
+    qToLittleEndian<quint32>(recordMagic, magic);
+    QByteArray buffer(int(piece), Qt::Uninitialized);
+    for (std::int64_t at = from; at + frameSize <= size; at += piece - 3) {
+        const std::int64_t n = std::min(piece, size - at);
+        if (!readAll(fd, buffer.data(), n, at))
+            return -1;
+        for (const char* p = buffer.constData(); p + 4 <= buffer.constData() + n;) {
+            const char* hit = static_cast<const char*>(memmem(p, size_t(buffer.constData() + n - p), magic, 4));
+            if (!hit)
+                break;
+            // A magic alone may be chance: only a frame that checks in full is taken.
+            const std::int64_t candidate = at + (hit - buffer.constData());
+            if (wholeFrameAt(candidate, size) > 0)
+                return candidate;
+            p = hit + 1;
+        }
+    }
+    return -1;
 }
 
 bool MqttSpool::writeHeader(bool sync)
@@ -371,13 +430,18 @@ void MqttSpool::compactIfWorthIt()
     const std::int64_t removed = head - headerSize;
     if (removed < 1024 * 1024 || removed < liveBytes)
         return;
+    compact();
+}
+
+bool MqttSpool::compact()
+{
     // The live messages into a new file, made durable, then put in the old one's place: a crash
     // leaves either file whole.
     const QString tmpPath = path() + QStringLiteral(".new");
     const QByteArray tmpName = QFile::encodeName(tmpPath);
     int f = ::open(tmpName.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (f < 0)
-        return;
+        return false;
     QByteArray data(int(headerSize + liveBytes), Qt::Uninitialized);
     std::memcpy(data.data(), fileMagic, sizeof fileMagic);
     qToLittleEndian<qint64>(headerSize, data.data() + 8);
@@ -397,7 +461,7 @@ void MqttSpool::compactIfWorthIt()
     if (!ok) {
         ::close(f);
         ::unlink(tmpName.constData());
-        return;
+        return false;
     }
     const int d = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (d >= 0) {
@@ -409,4 +473,5 @@ void MqttSpool::compactIfWorthIt()
     entries.swap(moved);
     head = headerSize;
     end = at;
+    return true;
 }

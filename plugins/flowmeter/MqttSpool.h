@@ -16,7 +16,8 @@
 // worst a torn last message, which the next open cuts back. A removal moves the start in the
 // header (one small write, made durable with the next append: a crash may send some confirmed
 // messages again, never lose one); the file is rewritten without the removed messages
-// when they are most of it. Bounded: an append that would pass the limit first drops the oldest.
+// when they are most of it. Damage between whole messages (a bad sector, a stray write) costs
+// the messages it hit, not those after it: the next whole message is found again. Bounded: an append that would pass the limit first drops the oldest.
 // Used from one thread at a time (the link's own).
 class MqttSpool
 {
@@ -70,6 +71,10 @@ public:
     std::int64_t dropped() const { return droppedCount; }
     // Bytes of a torn tail cut off at the last open.
     std::int64_t repairedBytes() const { return repaired; }
+    // Bytes of damage found between whole messages at the last open, skipped; and about how
+    // many messages they held, which are lost (and counted in dropped()).
+    std::int64_t skippedBytes() const { return skipped; }
+    std::int64_t lostToDamage() const { return skippedMessages; }
     QString error() const { return lastError; }
     QString path() const;
 
@@ -89,6 +94,12 @@ private:
     bool appendAll(const std::vector<Message>& batch, bool* tooLarge);
     // Rewrites the file with the live messages only, when the removed ones are most of it.
     void compactIfWorthIt();
+    bool compact();
+    // The size of the frame at `at` when all of it checks (its magic, a length within the file,
+    // the body's checksum, a body that decodes); 0 otherwise.
+    std::int64_t wholeFrameAt(std::int64_t at, std::int64_t size) const;
+    // The first whole frame after `from`, or -1 when none follows.
+    std::int64_t nextWholeFrame(std::int64_t from, std::int64_t size) const;
     bool readBody(const Entry& e, QByteArray* body) const;
     bool fail(const QString& what);
 
@@ -101,6 +112,8 @@ private:
     std::int64_t liveBytes = 0;
     std::int64_t droppedCount = 0;
     std::int64_t repaired = 0;
+    std::int64_t skipped = 0;
+    std::int64_t skippedMessages = 0;
     std::int64_t lastEvicted = 0;
     QString lastError;
 };

@@ -427,6 +427,101 @@ private slots:
         QCOMPARE(QFileInfo(foreign.fileName()).size(), 100);
     }
 
+    // A frame damaged in the middle: the damage is skipped, the messages after it kept, in
+    // order, and the loss counted with the dropped ones; a frame that only looks whole inside
+    // the damage is not taken for one. The file is mended, so a second open finds nothing.
+    void damagedSpoolKeepsWhatFollowsTheDamage()
+    {
+        const QDateTime t0 = QDateTime::currentDateTime();
+        struct Damage
+        {
+            const char* name;
+            int first;       // the message hit first
+            QByteArray with; // written over the spool from the middle of that message on
+        };
+        const QByteArray fakeHeader = QByteArray("\x4d\x51\x53\x31\x10\x00\x00\x00\xde\xad\xbe\xef", 12);
+        const QList<Damage> cases{
+            {"one byte of a body", 10, QByteArray(1, '\xff')},
+            {"garbage over several", 40, QByteArray(400, '\x5a')},
+            {"garbage holding a frame's header", 70, QByteArray(50, '\x00') + fakeHeader + QByteArray(300, '\x11')},
+        };
+        for (const Damage& d : cases) {
+            QTemporaryDir dir;
+            QList<qint64> at;
+            {
+                MqttSpool spool(dir.path(), 1 << 20);
+                QVERIFY(spool.open());
+                for (int i = 0; i < 100; ++i) {
+                    at << QFileInfo(spool.path()).size();
+                    QVERIFY(spool.append({QStringLiteral("dmg/seq"), numbered(i), 1, false, t0}));
+                }
+                at << QFileInfo(spool.path()).size();
+            }
+            // Every message the damage touches is lost, and only those.
+            const qint64 from = at[d.first] + 40;
+            int lost = 0;
+            while (at[d.first + lost] < from + d.with.size())
+                ++lost;
+            QFile f(dir.filePath(QStringLiteral("spool.dat")));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(from);
+            f.write(d.with);
+            f.close();
+            MqttSpool spool(dir.path(), 1 << 20);
+            QVERIFY2(spool.open(), d.name);
+            QCOMPARE(spool.count(), 100 - lost);
+            QCOMPARE(spool.lostToDamage(), lost);
+            QCOMPARE(spool.skippedBytes(), at[d.first + lost] - at[d.first]);
+            QCOMPARE(spool.dropped(), lost);
+            QCOMPARE(spool.repairedBytes(), 0);
+            QList<int> kept;
+            MqttSpool::Message m;
+            for (int i = 0; spool.peek(&m, i); ++i)
+                kept << QJsonDocument::fromJson(m.payload).object().value(QStringLiteral("n")).toInt();
+            QList<int> expected;
+            for (int i = 0; i < 100; ++i)
+                if (i < d.first || i >= d.first + lost)
+                    expected << i;
+            QVERIFY2(kept == expected, d.name);
+            QVERIFY(spool.removeOldest(5));
+            MqttSpool again(dir.path(), 1 << 20);
+            QVERIFY(again.open());
+            QCOMPARE(again.count(), 95 - lost);
+            QCOMPARE(again.lostToDamage(), 0);
+            QCOMPARE(again.dropped(), lost);
+        }
+
+        // The publisher says it in the log once, and counts the loss with the drops it shows.
+        QTemporaryDir dir;
+        qint64 third = 0;
+        {
+            MqttSpool spool(dir.path(), 1 << 20);
+            QVERIFY(spool.open());
+            for (int i = 0; i < 10; ++i) {
+                if (i == 3)
+                    third = QFileInfo(spool.path()).size();
+                QVERIFY(spool.append({QStringLiteral("dmg/seq"), numbered(i), 1, false, t0}));
+            }
+        }
+        QFile f(dir.filePath(QStringLiteral("spool.dat")));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(third + 30);
+        f.write("\xff\xff", 2);
+        f.close();
+        QStringList logged;
+        MqttPublisher publisher([&](const QString& line) { logged << line; });
+        MqttSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = MosquittoBroker::freePort();
+        s.topicPrefix = s.clientId = QStringLiteral("dmg");
+        publisher.start(s, dir.path());
+        QVERIFY2(logged.filter(QStringLiteral("MQTT: the spool was damaged; skipped ")).size() == 1
+                     && logged.filter(QStringLiteral("messages lost: about 1, kept: 9")).size() == 1,
+                 qPrintable(logged.join('\n')));
+        QVERIFY2(publisher.statusText().contains(QStringLiteral(", 1 reading")), qPrintable(publisher.statusText()));
+        publisher.stop();
+    }
+
     // The bound: the oldest go, the newest stay in order, and the count of the dropped is kept
     // in the file; removals much larger than what is left shrink the file.
     void spoolBoundDropsTheOldest()
@@ -909,6 +1004,33 @@ private slots:
         QVERIFY2(link.stateText().startsWith(QStringLiteral("TLS failure")), qPrintable(link.stateText()));
     }
 
+    // Something on the broker's port that takes the connection and never answers it: said as
+    // such after the connect's own time-out, not as a connection lost once the keep-alive ran out,
+    // and tried again.
+    void silentBrokerIsSaidNotToAnswer()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        MqttSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = silent.serverPort();
+        s.topicPrefix = s.clientId = QStringLiteral("silent");
+        QTemporaryDir spool;
+        // Before the link: its end says "stopped" into it.
+        QStringList said;
+        MqttLink link(s, spool.path());
+        QObject::connect(&link, &MqttLink::stateChanged, &link,
+                         [&](MqttLink::State, const QString& words) { said << words; });
+        QVERIFY(link.start());
+        QVERIFY(waitUntil([&] { return silent.hasPendingConnections(); }));
+        QVERIFY2(waitUntil([&] { return link.connectAttempts() >= 2; }, 90000), qPrintable(said.join('\n')));
+        QVERIFY2(said.filter(QStringLiteral("the broker did not answer the connection within 10 s")).size() >= 1,
+                 qPrintable(said.join('\n')));
+        QVERIFY2(said.filter(QStringLiteral("connection lost")).isEmpty(), qPrintable(said.join('\n')));
+        QCOMPARE(link.connections(), 0);
+        link.stop(0);
+    }
+
     // The real program publishing its meters: every meter's state with the values the simulator
     // served, retained for a subscriber that comes later; an alarm set at the meter as an alarm
     // message; the broker's last will "offline" once the program is killed.
@@ -1238,6 +1360,157 @@ private slots:
         // A line may still read after the link stopped: nothing goes to a link gone.
         publisher.stop();
         readOnALine(read(1, 6));
+    }
+
+    // After a start each meter's first reading goes out at once, not an interval later; the
+    // first tick then does not send it again, and the next reading after it goes out: one a
+    // meter an interval. A meter read before the start is sent with the start.
+    void firstReadingGoesOutAtOnceAfterAStart()
+    {
+        ModelProblem problem;
+        const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/tessmark-fm1.json"), &problem);
+        QVERIFY(model);
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        Subscriber sub(broker.port(), "first/#");
+        QVERIFY(sub.ready());
+        QTemporaryDir spool;
+        MqttPublisher publisher([](const QString&) {});
+        MqttPublisher::Line line;
+        line.config.port = "/dev/ttyUSB0";
+        line.config.meters = {MeterConfig{1, model->name(), "one"}, MeterConfig{2, model->name(), "two"},
+                              MeterConfig{3, model->name(), "three"}};
+        const QMap<QString, MeterModel> models{{model->name(), *model}};
+        const ValueFormat format(DisplayUnits(), QLocale::c());
+        const QDateTime t0 = QDateTime::currentDateTime();
+        auto read = [&](int id, int second) { return meterReading(*model, 0, id, second, t0.addSecs(second), 1000 * (second + 1)); };
+        auto flows = [&](int id) {
+            QList<int> out;
+            for (const auto& g : sub.on(QString("first/line1/meter%1/state").arg(id)))
+                out << int(QJsonDocument::fromJson(g.payload).object().value("values").toObject().value("flow_rate")
+                               .toObject().value("value").toDouble());
+            return out;
+        };
+        auto readOnALine = [&](const MeterState& st) {
+            std::thread lineThread([&] { publisher.reading("/dev/ttyUSB0", st); });
+            lineThread.join();
+        };
+        // Meter 3 was read before the publisher started.
+        line.units[3] = read(3, 0);
+        publisher.start(settingsFor(broker, "first"), spool.path());
+        publisher.begin({line}, models, format);
+        QVERIFY(waitUntil([&] { return flows(3) == QList<int>({0}); }));
+        readOnALine(read(1, 1));
+        readOnALine(read(2, 1));
+        QVERIFY(waitUntil([&] { return flows(1) == QList<int>({1}) && flows(2) == QList<int>({1}); }));
+        // The first tick, an interval after the start: all three were sent in it.
+        line.units[1] = read(1, 1);
+        line.units[2] = read(2, 1);
+        line.units[3] = read(3, 1);
+        publisher.tick({line}, models, format);
+        readOnALine(read(1, 11));
+        QVERIFY(waitUntil([&] { return flows(1) == QList<int>({1, 11}); }));
+        QCOMPARE(flows(2), QList<int>({1}));
+        QCOMPARE(flows(3), QList<int>({0}));
+        publisher.stop();
+
+        // The program: with an interval of an hour, its meter's first reading still goes out.
+        FlowSim sim("1");
+        QVERIFY(sim.started);
+        ProgramRunner p;
+        publishTo(p.configDir(), broker, "first/station", {{"interval", 3600}});
+        QVERIFY(startStation(p, sim, "1"));
+        QVERIFY2(waitUntil([&] { return !sub.on("first/station/line1/meter1/state").empty(); }, 30000),
+                 qPrintable(p.log()));
+        QVERIFY(p.stop());
+    }
+
+    // A meter gone from the setup (removed, or moved so that its topics changed) has its
+    // retained state, availability and Home Assistant entries cleared at the broker; also when
+    // the broker is away at the time (through the spool, in order) and when it went while the
+    // program was stopped. A meter still set up keeps its own, even one whose model is missing.
+    void meterGoneFromTheSetupIsClearedAtTheBroker()
+    {
+        ModelProblem problem;
+        const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/tessmark-fm1.json"), &problem);
+        QVERIFY(model);
+        MosquittoBroker broker;
+        MosquittoBroker::Options lasting;
+        lasting.persistence = true;
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        Subscriber live(broker.port(), "#", true);
+        QVERIFY(live.ready());
+        QTemporaryDir spool;
+        MqttSettings s = settingsFor(broker, "gone");
+        s.homeAssistantDiscovery = true;
+        const QMap<QString, MeterModel> models{{model->name(), *model}};
+        const ValueFormat format(DisplayUnits(), QLocale::c());
+        QVector<MqttPublisher::Line> lines(2);
+        lines[0].config.port = "/dev/ttyUSB0";
+        lines[0].config.meters = {MeterConfig{1, model->name(), "one"}, MeterConfig{2, model->name(), "two"}};
+        lines[1].config.port = "/dev/ttyUSB1";
+        lines[1].config.meters = {MeterConfig{5, model->name(), "five"}};
+        auto fill = [&] {
+            for (int l = 0; l < lines.size(); ++l)
+                for (const MeterConfig& m : lines[l].config.meters)
+                    lines[l].units[m.id] = meterReading(*model, l, m.id, 1, QDateTime::currentDateTime(), 1000);
+        };
+        auto state = [](int line, int id) { return QString("gone/line%1/meter%2/state").arg(line).arg(id); };
+        auto ha = [](int line, int id) {
+            return QString("homeassistant/sensor/gone/line%1_meter%2_flow_rate/config").arg(line).arg(id);
+        };
+        auto cleared = [&](const QString& topic) { return live.waitFor(topic, QByteArray(), 20000); };
+        auto neverCleared = [&](const QString& topic) {
+            for (const auto& g : live.on(topic))
+                if (g.payload.isEmpty())
+                    return false;
+            return !live.on(topic).empty();
+        };
+        fill();
+        {
+            MqttPublisher publisher([](const QString&) {});
+            publisher.start(s, spool.path());
+            publisher.begin(lines, models, format);
+            for (const QString& t : {state(1, 1), state(1, 2), state(2, 5), ha(1, 2)})
+                QVERIFY2(waitUntil([&] { return !live.on(t).empty(); }), qPrintable(t));
+            // Meter 2 now answers at id 4; meter 5's model is not loaded, but it is still set up.
+            lines[0].config.meters[1].id = 4;
+            lines[1].config.meters[0].model = "Not Loaded FM-0";
+            fill();
+            publisher.tick(lines, models, format);
+            for (const QString& t : {state(1, 2), QString("gone/line1/meter2/availability"), ha(1, 2)})
+                QVERIFY2(cleared(t), qPrintable(t));
+            QVERIFY(waitUntil([&] { return !live.on(state(1, 4)).empty(); }));
+            for (const QString& t : {state(1, 1), state(2, 5), ha(1, 1), ha(2, 5)})
+                QVERIFY2(neverCleared(t), qPrintable(t));
+
+            // Meter 1 removed while the broker is away: cleared once it is back, after what
+            // was published before.
+            broker.stop();
+            QVERIFY(waitUntil([&] { return publisher.linkState() != MqttLink::State::Connected; }));
+            lines[0].config.meters.removeFirst();
+            fill();
+            publisher.tick(lines, models, format);
+            publisher.stop();
+        }
+        QVERIFY2(broker.start(lasting), qPrintable(broker.error()));
+        {
+            // Line 2 removed while the program was stopped.
+            lines.removeLast();
+            MqttPublisher publisher([](const QString&) {});
+            publisher.start(s, spool.path());
+            publisher.begin(lines, models, format);
+            for (const QString& t : {state(1, 1), ha(1, 1), state(2, 5), ha(2, 5)})
+                QVERIFY2(cleared(t), qPrintable(t));
+            QVERIFY(neverCleared(state(1, 4)));
+            publisher.stop();
+        }
+        Subscriber late(broker.port(), "#");
+        QVERIFY(late.ready());
+        QVERIFY(waitUntil([&] { return !late.on(state(1, 4)).empty() && !late.on("gone/status").empty(); }));
+        for (const auto& g : late.messages())
+            QVERIFY2(!g.topic.contains("meter1") && !g.topic.contains("meter2") && !g.topic.contains("meter5"),
+                     qPrintable(g.topic));
     }
 
     // With no broker and a spool of a few KiB the oldest readings go; how many is in the status

@@ -953,6 +953,10 @@
         <source>connection lost</source>
         <translation>connection lost</translation>
     </message>
+    <message>
+        <source>the broker did not answer the connection within %1 s</source>
+        <translation>the broker did not answer the connection within %1 s</translation>
+    </message>
     <message numerus="yes">
         <source> - next try in %n s</source>
         <translation>

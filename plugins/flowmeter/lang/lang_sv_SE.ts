@@ -1089,6 +1089,10 @@
         <source>connection lost</source>
         <translation>anslutningen förlorades</translation>
     </message>
+    <message>
+        <source>the broker did not answer the connection within %1 s</source>
+        <translation>brokern svarade inte på anslutningen inom %1 s</translation>
+    </message>
     <message numerus="yes">
         <source> - next try in %n s</source>
         <translation>
