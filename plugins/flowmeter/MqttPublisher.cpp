@@ -1,5 +1,6 @@
 #include "MqttPublisher.h"
 
+#include "BoundedFile.h"
 #include "MqttPayload.h"
 
 #include <QCoreApplication>
@@ -278,12 +279,21 @@ void MqttPublisher::loadRetained()
 {
     retained.clear();
     retainedChanged = false;
-    QFile f(retainedFile);
-    if (!f.open(QIODevice::ReadOnly))
+    // A record is a few dozen bytes a topic: 4 MiB holds far more meters than a station has.
+    bool ok = false, missing = false, tooLarge = false;
+    QString why;
+    const QByteArray text = BoundedFile::read(retainedFile, 4 * 1024 * 1024, &ok, &why, &missing, &tooLarge);
+    if (!ok) {
+        if (!missing)
+            log(QString("MQTT: %1 is not read (%2); topics of meters gone before now are not cleared")
+                    .arg(retainedFile, why));
         return;
+    }
+    if (tooLarge)
+        log(QString("MQTT: %1 is larger than 4 MiB; only its start is read").arg(retainedFile));
     // "<line> <id> <topic, percent-encoded>" a line.
-    while (!f.atEnd()) {
-        const QList<QByteArray> parts = f.readLine(64 * 1024).trimmed().split(' ');
+    for (const QByteArray& row : text.split('\n')) {
+        const QList<QByteArray> parts = row.trimmed().split(' ');
         bool lineOk = false, idOk = false;
         if (parts.size() != 3)
             continue;
@@ -300,13 +310,18 @@ void MqttPublisher::saveRetained()
     if (!retainedChanged || retainedFile.isEmpty())
         return;
     QSaveFile f(retainedFile);
-    if (!f.open(QIODevice::WriteOnly))
-        return;
-    for (auto it = retained.cbegin(); it != retained.cend(); ++it)
+    bool written = f.open(QIODevice::WriteOnly);
+    for (auto it = retained.cbegin(); written && it != retained.cend(); ++it)
         f.write(QByteArray::number(it.value().first) + ' ' + QByteArray::number(it.value().second) + ' '
                 + it.key().toUtf8().toPercentEncoding() + '\n');
-    // Kept for the next try when it cannot be written: what is in memory still holds.
-    retainedChanged = !f.commit();
+    written = written && f.commit();
+    // Kept for the next try when it cannot be written: what is in memory still holds, and
+    // only a start after a failure that lasts would not know which topics to clear.
+    if (written != retainedWritable)
+        log(written ? QString("MQTT: %1 is written again").arg(retainedFile)
+                    : QString("MQTT: %1 cannot be written (%2); kept in memory").arg(retainedFile, f.errorString()));
+    retainedWritable = written;
+    retainedChanged = !written;
 }
 
 void MqttPublisher::composeReading(const QString& port, const MeterState& s)

@@ -134,6 +134,8 @@ private:
     QMap<QString, QPair<int, int>> retained;
     QString retainedFile;
     bool retainedChanged = false;
+    // Whether the last save of `retainedFile` went through, so a failure is said once.
+    bool retainedWritable = true;
     // Meters announced to Home Assistant since the link started.
     QSet<QPair<int, int>> announced;
     // The models of the last tick, for the words of an alarm event and the readings.
