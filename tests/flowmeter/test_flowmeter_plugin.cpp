@@ -758,7 +758,7 @@ void TestFlowmeterPlugin::valuesThatAreNoMeasurementAreShownInvalid()
     QVERIFY(h.start(sim.link, "1"));
     QStringList icons;
     QObject::connect(h.window.get(), &cMainWindow::updatePluginItemSignal, h.window.get(),
-                     [&](QTreeWidgetItem*, const QString& path, bool) { icons << path; });
+                     [&](QTreeWidgetItem* item, const QString& path, bool) { if (item == h.unit(1)) icons << path; });
     h.select(1);
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     const QString good = "#208020";
@@ -787,7 +787,7 @@ void TestFlowmeterPlugin::valuesThatAreNoMeasurementAreShownInvalid()
         QVERIFY(!h.style("stateValue").contains(good));
         QVERIFY(!h.style("alarmValue").contains(good));
         QVERIFY(!h.style(c.label).contains(good));
-        QVERIFY(waitUntil([&] { return !icons.isEmpty() && icons.last() == ":/Other/Pixmaps/alarm22.png"; }));
+        QVERIFY2(waitUntil([&] { return !icons.isEmpty() && icons.last() == ":/Other/Pixmaps/alarm22.png"; }), qPrintable(icons.join(" ")));
         QVERIFY(h.log.text().contains("Flow meter plugin: Unit 1: invalid reading (" + QString(c.state).mid(22) + ")"));
         // The values of the same answer that are readings are still shown.
         for (const char* other : {"flowValue", "totalValue", "temperatureValue"})
@@ -805,7 +805,7 @@ void TestFlowmeterPlugin::valuesThatAreNoMeasurementAreShownInvalid()
         if (reg == "0")
             QCOMPARE(h.trendPoints(), points);
         else
-            QVERIFY(h.trendPoints() > points);
+            QVERIFY(waitUntil([&] { return h.trendPoints() > points; }));
 
         QVERIFY(sim.command("setf 1 " + reg + " off"));
         QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
