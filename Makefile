@@ -1,7 +1,11 @@
 # The two commands of the README: `make run` and `make test`. `make bench` runs the benchmarks,
-# `make package` makes the Debian packages from the build, `make package-check` builds them
-# with Debian's flags and checks them (scripts/package-check).
+# `make package` makes the Debian packages from a build of what ships, `make package-check`
+# builds them with Debian's flags and checks them (scripts/package-check).
 BUILD ?= build
+# The packages' build: the program, library, plug-ins, simulator, translations and documents
+# the install takes, without the tests and benchmarks (which are most of the targets), in a
+# folder of its own so that the build the tests run from is left as it is.
+PACKAGE_BUILD ?= build-package
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 # The tests mostly wait (for serial answers, brokers, time-outs): twice as many as there are
@@ -38,12 +42,14 @@ test: build
 bench: build
 	@bash scripts/run-bench $(BUILD)
 
-package: build
-	@cd $(BUILD) && cpack -G DEB
-	@ls -1 $(BUILD)/packages/*.deb
+package:
+	@$(MAKE) --no-print-directory build BUILD=$(PACKAGE_BUILD) \
+	  CMAKE_FLAGS="$(CMAKE_FLAGS) -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF"
+	@cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls -1 $(PACKAGE_BUILD)/packages/*.deb
 
 package-check: deps
 	@bash scripts/package-check
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(PACKAGE_BUILD)

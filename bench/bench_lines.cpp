@@ -6,6 +6,7 @@
 //  2. 247 meters on one unpaced line: the longest stall of the GUI thread while they are
 //     polled and while the tree is rebuilt (a 1 ms timer on the GUI thread of a window that
 //     hosts the plug-in in this process), and the resident memory of the program polling them.
+#include "BenchShort.h"
 #include "ResidentMemory.h"
 #include "FlowSim.h"
 #include "HostFixture.h"
@@ -28,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kMeters = 32;
 constexpr int kRequestBytes = 8;
 constexpr int kAnswerBytes = 3 + 32 + 2; // the whole 16-register map of an FM-1
-constexpr double kSeconds = 4.0;
+const double kSeconds = benchShortOr(4.0, 2.0);
 
 QString idList(int count)
 {
@@ -186,8 +187,8 @@ void manyMeters()
                 item = item->child(item->childCount() - 1);
             h.select(item);
             h.waitLog("Unit 247", 1, 30000);
-            pollingMs = longestStallMs(5.0);
-            rebuildMs = longestStallMs(5.0, [&] { emit h.window->updateTreeSignal(plugin); });
+            pollingMs = longestStallMs(benchShortOr(5.0, 1.5));
+            rebuildMs = longestStallMs(benchShortOr(5.0, 1.5), [&] { emit h.window->updateTreeSignal(plugin); });
         }
         // Before the store and the log go: the plug-ins end with the window.
         h.window.reset();
@@ -223,7 +224,7 @@ void manyMeters()
     many.process().setProcessEnvironment(env);
     if (!many.start({}))
         return;
-    drain(many, 8.0);
+    drain(many, benchShortOr(8.0, 3.0));
     const long manyKb = residentKb(long(many.process().processId()));
     many.stop();
     printf("  resident memory: %ld kB polling 247 meters, %ld kB polling one (ratio %.2f)\n", manyKb, bareKb,

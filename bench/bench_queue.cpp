@@ -4,6 +4,7 @@
 // The delay rule: before each transaction the loop takes the time, sleeps 1 ms, and repeats
 // until at least `delay` whole milliseconds separate the time taken from the end of the last
 // transaction. The queue is kept full, so the loop never idles between transactions.
+#include "BenchShort.h"
 #include "MandatedSleeps.h"
 #include "core/cThread.h"
 
@@ -89,8 +90,8 @@ int main()
     t.trscHandler = emptyHandler;
     t.startHandler(cThread::TYPE_TRANSACTION, nullptr, "");
 
-    const int n = 1000;
-    const int rounds = 3;
+    const int n = benchShortOr(1000, 300);
+    const int rounds = benchShortOr(3, 2);
     printf("Back-to-back transactions, empty handler, delay 0 (period 1 ms), %d per round\n", n);
     printf("%-6s %14s %14s %14s %10s\n", "round", "trsc/s", "period ms", "mandated ms", "overhead");
     double sumQueue = 0, sumBare = 0;

@@ -6,6 +6,7 @@
 // thread stack cache and Qt up, and the same loop's growth over them is printed next to the
 // growth over the 180 after them; a bare open and close of the same terminal, 200 times,
 // shows what the device alone costs.
+#include "BenchShort.h"
 #include "ResidentMemory.h"
 #include "PtyPair.h"
 #include "gui/cMainWindow.h"
@@ -21,8 +22,8 @@
 
 namespace {
 
-constexpr int kWarmUp = 20;
-constexpr int kReconnects = 200;
+const int kWarmUp = benchShortOr(20, 10);
+const int kReconnects = benchShortOr(200, 50);
 constexpr double kTargetKbPerReconnect = 4.0;
 
 // The ports' own lines would bury the figures: they go to /dev/null while the loops run.

@@ -6,7 +6,8 @@
 //  - fdatasync calls per minute, counted by strace in a third run of its own (strace stops the
 //    program at each traced call, so its CPU is not taken from that run).
 //
-// CORVANE_BENCH_SECONDS shortens the runs (default 60).
+// CORVANE_BENCH_SECONDS sets the runs' length (default 60, 4 with CORVANE_BENCH_SHORT=1).
+#include "BenchShort.h"
 #include "ProcessCpu.h"
 #include "FlowSim.h"
 #include "ProgramRunner.h"
@@ -117,7 +118,11 @@ Run run(const FlowSim& a, const FlowSim& b, const QString& records, int seconds,
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int seconds = qEnvironmentVariableIsSet("CORVANE_BENCH_SECONDS") ? qEnvironmentVariableIntValue("CORVANE_BENCH_SECONDS") : 60;
+    // The simulators and the program are the build's, beside the benchmark.
+    qputenv("CORVANE_BIN_DIR", ProgramRunner::binDir().toLocal8Bit());
+    const int seconds = qEnvironmentVariableIntValue("CORVANE_BENCH_SECONDS") > 0
+                            ? qEnvironmentVariableIntValue("CORVANE_BENCH_SECONDS")
+                            : benchShortOr(60, 4);
     FlowSim a(ids(1, 32));
     FlowSim b(ids(33, 32));
     if (!a.started || !b.started) {
@@ -131,6 +136,10 @@ int main(int argc, char** argv)
     const Run traced = run(a, b, records.path() + "/traced", seconds / 2, true);
     if (polling.cpu < 0 || recording.cpu < 0) {
         fprintf(stderr, "bench_recorder: the program did not run\n");
+        return 1;
+    }
+    if (recording.bytes <= 0) {
+        fprintf(stderr, "bench_recorder: the program recorded nothing into %s\n", qPrintable(records.path() + "/cpu"));
         return 1;
     }
     printf("CPU of the program, polling only (reference): %.2f s in %d s (%.2f %%)\n", polling.cpu, seconds,
