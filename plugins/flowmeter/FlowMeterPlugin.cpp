@@ -505,12 +505,15 @@ void cFlowMeterPlugin::saveSettings()
         // such a setup is not taken at all, not even its other fields. What was entered is
         // kept for the page's next opening, problems and all.
         // Nor is a recording folder that is no place for files of ours.
-        QStringList conflicts = setup->lines->conflicts();
+        const QVector<Reason> reasons = setup->lines->conflicts();
         const QString badFolder = RecordingConfig::folderProblemLogText(c.recording.folder);
-        if (!conflicts.isEmpty() || !badFolder.isEmpty()) {
+        if (!reasons.isEmpty() || !badFolder.isEmpty()) {
             refused = c;
-            for (const QString& why : conflicts)
-                log("Setup not saved: %s", local(why).constData());
+            QStringList conflicts;
+            for (const Reason& why : reasons) {
+                log("Setup not saved: %s", local(why.english()).constData());
+                conflicts << why.text();
+            }
             if (!badFolder.isEmpty()) {
                 log("Setup not saved: the recording folder %s", local(badFolder).constData());
                 conflicts << setup->recording->problem();

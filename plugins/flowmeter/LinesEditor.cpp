@@ -414,17 +414,20 @@ void LinesEditor::updateLineLabels()
 
 QStringList LinesEditor::problems() const
 {
-    return check(false);
+    QStringList out;
+    for (const Reason& r : check(false))
+        out << r.text();
+    return out;
 }
 
-QStringList LinesEditor::conflicts() const
+QVector<Reason> LinesEditor::conflicts() const
 {
     return check(true);
 }
 
-QStringList LinesEditor::check(bool conflictsOnly) const
+QVector<Reason> LinesEditor::check(bool conflictsOnly) const
 {
-    QStringList out;
+    QVector<Reason> out;
     QSet<QString> known(models.begin(), models.end());
     QVector<QString> keys;
     for (int i = 0; i < config.size(); ++i) {
@@ -432,23 +435,23 @@ QStringList LinesEditor::check(bool conflictsOnly) const
         const int n = i + 1;
         keys << (l.port.isEmpty() ? QString() : samePortKey(l.port));
         if (l.port.isEmpty() && !conflictsOnly)
-            out << QCoreApplication::translate("FlowMeter", "Line %1 has no port.").arg(n);
+            out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1 has no port.")).arg(n);
         for (int j = 0; j < i; ++j)
             if (!keys[i].isEmpty() && keys[i] == keys[j])
-                out << QCoreApplication::translate("FlowMeter", "Lines %1 and %2 use the same port %3: a port serves one line.").arg(j + 1).arg(n).arg(l.port);
+                out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Lines %1 and %2 use the same port %3: a port serves one line.")).arg(j + 1).arg(n).arg(l.port);
         if (l.meters.isEmpty() && !conflictsOnly)
-            out << QCoreApplication::translate("FlowMeter", "Line %1 has no meter.").arg(n);
+            out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1 has no meter.")).arg(n);
         QSet<int> seen, twice;
         for (const MeterConfig& m : l.meters) {
             if (seen.contains(m.id) && !twice.contains(m.id)) {
                 twice.insert(m.id);
-                out << QCoreApplication::translate("FlowMeter", "Line %1: unit id %2 is given to more than one meter.").arg(n).arg(m.id);
+                out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1: unit id %2 is given to more than one meter.")).arg(n).arg(m.id);
             }
             seen.insert(m.id);
             if (m.id < 1 || m.id > 247)
-                out << QCoreApplication::translate("FlowMeter", "Line %1: unit id %2 is not one of 1 to 247.").arg(n).arg(m.id);
+                out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1: unit id %2 is not one of 1 to 247.")).arg(n).arg(m.id);
             if (!known.contains(m.model) && !conflictsOnly)
-                out << QCoreApplication::translate("FlowMeter", "Line %1, unit id %2: unknown model \"%3\".").arg(n).arg(m.id).arg(m.model);
+                out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1, unit id %2: unknown model \"%3\".")).arg(n).arg(m.id).arg(m.model);
         }
     }
     return out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FlowConfig.h"
+#include "Reason.h"
 #include "FlowPages.h"
 
 #include <QStringList>
@@ -38,8 +39,9 @@ public:
     // What is wrong with the lines, one sentence each; empty when nothing is.
     QStringList problems() const;
     // Those of problems() that make the lines unusable as a whole, not only one meter or line
-    // for now: an id given twice on a line, one port on two lines, an id out of range.
-    QStringList conflicts() const;
+    // for now: an id given twice on a line, one port on two lines, an id out of range. Kept as
+    // reasons: the log takes their English, the page their translation.
+    QVector<Reason> conflicts() const;
     // The model files that could not be read ("FILE: PLACE: REASON"), shown read-only.
     void setModelProblems(const QStringList& problems);
     void retranslate();
@@ -85,7 +87,7 @@ private:
     void updateLineLabels();
     void updateProblems();
     void edited();
-    QStringList check(bool conflictsOnly) const;
+    QVector<Reason> check(bool conflictsOnly) const;
 
     QVector<LineConfig> config;
     QStringList models;
