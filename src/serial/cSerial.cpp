@@ -456,6 +456,8 @@ unsigned char cSerial::execute(cTransaction* r)
     const unsigned short delay = (unsigned short)((in[2] << 8) | in[3]);
     const unsigned short timeout = (unsigned short)((in[4] << 8) | in[5]);
     const bool quiet = in[6] == 1;
+    const uint32_t errorsBefore = error.errorCount;
+    const uint32_t lateBefore = lateCount.load();
 
     if (!transmit(in + kHeaderSize, (unsigned short)(r->inputLength - kHeaderSize), nullptr, quiet)) {
         closeFromOwnThread();
@@ -465,7 +467,6 @@ unsigned char cSerial::execute(cTransaction* r)
     if (count == 0)
         sleepMs(delay ? delay : 1);
 
-    const uint32_t errorsBefore = error.errorCount;
     if (!receive(r->output, &r->outputLength, count, timeout, nullptr, quiet)) {
         // A device that went away is closed like one that refused the request: nothing
         // would ever come from it, and every later request would report it again.
@@ -477,7 +478,7 @@ unsigned char cSerial::execute(cTransaction* r)
     // in the input to be taken as the answer of the next request.
     if (count != 0 && r->outputLength < count)
         drainAfterTimeout(handle, r->outputLength > 0, timeout);
-    else if (count != 0)
+    else if (count != 0 && lateCount.load() == lateBefore)
         lateRun = false;
 
     // Only an error of this transaction is said; one of before was said when it happened.

@@ -345,6 +345,29 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), received), QByteArray("FASTANSWR"));
         QCOMPARE(int(port->lateAnswers()), 1);
         QCOMPARE(out.text().count(" late answer dropped"), 1);
+        if (splitAt >= 0)
+            return;
+
+        // A meter late again and again is said once for the run, and again after a run ends.
+        auto ask = [&](const char* request) {
+            return int(port->transaction(bytesOf(request).data(), 4, reply, &received, 9, 0, 0, 100, nullptr, 0));
+        };
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(ask("SLOW"), 1);
+            QVERIFY(waitUntil([&] { return inputWaiting(*pty) >= 9; }));
+        }
+        QCOMPARE(ask("FAST"), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), received), QByteArray("FASTANSWR"));
+        QCOMPARE(int(port->lateAnswers()), 4);
+        QCOMPARE(out.text().count(" late answer dropped"), 1);
+        QCOMPARE(ask("FAST"), 1);
+        QCOMPARE(ask("SLOW"), 1);
+        QVERIFY(waitUntil([&] { return inputWaiting(*pty) >= 9; }));
+        QCOMPARE(ask("FAST"), 1);
+        QCOMPARE(int(port->lateAnswers()), 5);
+        QCOMPARE(out.text().count(" late answer dropped"), 2);
+        QVERIFY(out.text().contains(path + " late answer dropped, 9 bytes between requests (5 in all); the answer "
+                                           "time-out may be too short\n"));
     }
 
     void callerGivesUpWhileTheHandlerStillRuns()
