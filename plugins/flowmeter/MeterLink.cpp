@@ -20,10 +20,11 @@ MeterLink::Result MeterLink::exchange(const std::vector<uint8_t>& request, unsig
     Result r = exchangeOnce(request, answerSize);
     int late = 0;
     if (wasUnsure && read && (r.ok || r.check == modbus::Check::Exception)) {
-        const Result first = r;
         r = exchangeOnce(request, answerSize);
-        // The same question answered otherwise: the first was an earlier request's answer.
-        late = r.check != first.check || r.registers != first.registers ? 1 : 0;
+        // A meter that answered the question at once answers it again (its values may have
+        // moved meanwhile, so they prove nothing); the first answer of one that does not was
+        // an earlier request's.
+        late = r.ok || r.check == modbus::Check::Exception ? 0 : 1;
     }
     r.late = int(port->lateAnswers() - lateBefore) + late;
     if (unsure) {
