@@ -1,6 +1,7 @@
 #include "FlowSettings.h"
 #include "IdList.h"
 #include "SettingsReader.h"
+#include "UnsafeText.h"
 
 #include <QSettings>
 
@@ -19,6 +20,11 @@ namespace {
 void readLine(SettingsReader& read, LineConfig* l, const FlowSettings::Log& log, const QString& fallbackPort)
 {
     l->port = read.text("port", fallbackPort);
+    // A line end in the name would split every log line about the port.
+    if (const QString unsafe = UnsafeText::english(l->port); !unsafe.isEmpty()) {
+        log(QString("Setting port %1; %2 is used").arg(unsafe, fallbackPort));
+        l->port = fallbackPort;
+    }
     l->periodMs = read.integer("period", 200, 50, 60000);
     l->answerTimeoutMs = read.integer("timeout", 100, 20, kLongestAnswerTimeoutMs);
     const int baud = read.integer("baud", 9600, 1200, 230400);
@@ -119,6 +125,11 @@ FlowConfig FlowSettings::load(QSettings& s, const Log& log, bool* oldForm)
                 meter.id = id;
                 meter.model = read.text("model", kFirstModel).trimmed();
                 meter.name = read.text("name", QString()).trimmed();
+                if (const QString unsafe = UnsafeText::english(meter.name); !unsafe.isEmpty()) {
+                    log(QString("Line %1: the name of meter %2 %3; the meter is left without a name")
+                            .arg(i + 1).arg(m + 1).arg(unsafe));
+                    meter.name.clear();
+                }
                 l.meters.push_back(meter);
             }
             s.endArray();
@@ -128,14 +139,21 @@ FlowConfig FlowSettings::load(QSettings& s, const Log& log, bool* oldForm)
     } else {
         // Before lines: one line, its meters of the one map there was. On a first run the
         // environment may name it (make run points it at the simulator).
-        const QString envPort = qEnvironmentVariable("CORVANE_FLOWMETER_PORT");
+        QString envPort = qEnvironmentVariable("CORVANE_FLOWMETER_PORT");
+        if (const QString unsafe = UnsafeText::english(envPort); !unsafe.isEmpty()) {
+            log(QString("CORVANE_FLOWMETER_PORT %1; %2 is used").arg(unsafe, kDefaultPort));
+            envPort.clear();
+        }
         const QString envIds = qEnvironmentVariable("CORVANE_FLOWMETER_IDS");
         LineConfig l;
         readLine(read, &l, log, envPort.isEmpty() ? QString(kDefaultPort) : envPort);
         addMeters(&l, read.text("ids", envIds.isEmpty() ? QString("1") : envIds), kFirstModel, log);
         c.lines.push_back(l);
         const QString port2 = qEnvironmentVariable("CORVANE_FLOWMETER_PORT2");
-        if (!port2.isEmpty()) {
+        const QString unsafe2 = UnsafeText::english(port2);
+        if (!unsafe2.isEmpty())
+            log(QString("CORVANE_FLOWMETER_PORT2 %1; no second line is made").arg(unsafe2));
+        if (!port2.isEmpty() && unsafe2.isEmpty()) {
             LineConfig second;
             second.port = port2;
             const QString model = qEnvironmentVariable("CORVANE_FLOWMETER_MODEL2");

@@ -353,7 +353,7 @@ void LinePoller::runHandler(void*)
             sleepWhile(running, 50);
             continue;
         }
-        const MeterLink link(p, answerTimeoutMs);
+        const MeterLink link(p, answerTimeoutMs, &lineUnsure);
         if (scanRequested.exchange(false))
             runScan(link);
         if (resetRequested.exchange(false))
@@ -392,6 +392,7 @@ void LinePoller::pollUnit(const MeterLink& link, const MeterConfig& meter)
     QVector<double> values;
     QVector<quint64> wholes;
     const MeterLink::Result read = link.readModel(id, model, plan, &values, &wholes);
+    countLate(id, read.late);
     if (!read.ok) {
         recordFailure(id, read.reason);
         return;
@@ -539,6 +540,25 @@ void LinePoller::recordFailure(int id, const Reason& reason)
         log(QString("%1: poll failed (%2), %3 errors").arg(unitTag(id), reason.english()).arg(errors));
     if (wentOffline)
         log(unitTag(id) + " offline: " + reason.english());
+}
+
+void LinePoller::countLate(int id, int late)
+{
+    if (late <= 0) {
+        lateSaid.remove(id);
+        return;
+    }
+    int errors = 0;
+    {
+        std::lock_guard<std::mutex> g(stateMutex);
+        if (!unitStates.contains(id))
+            return;
+        errors = unitStates[id].errors += late;
+    }
+    if (!lateSaid.contains(id)) {
+        lateSaid.insert(id);
+        log(QString("%1: late answer dropped, the answer time-out may be too short (%2 errors)").arg(unitTag(id)).arg(errors));
+    }
 }
 
 void LinePoller::markAllOffline(const Reason& reason)

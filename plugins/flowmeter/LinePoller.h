@@ -109,6 +109,9 @@ private:
     // The meter's model, or null (under stateMutex).
     const MeterModel* modelOf(int id) const;
     void recordFailure(int id, const Reason& reason);
+    // Late answers dropped while meter `id` was read count among its errors; a run of them
+    // is said once.
+    void countLate(int id, int late);
     void markAllOffline(const Reason& reason);
     void runScan(const MeterLink& link);
     void runReset(const MeterLink& link);
@@ -156,6 +159,10 @@ private:
     QMap<int, Said> said;
     // Why the port is not open; empty while it is or is on its way.
     Reason failure;
+    // The line's own thread only: whether an earlier request's answer may still come (see
+    // MeterLink), and the meters whose run of late answers has been said.
+    bool lineUnsure = false;
+    QSet<int> lateSaid;
 
     std::atomic<cSerial*> port{nullptr};
     std::atomic<bool> portRequested{false};

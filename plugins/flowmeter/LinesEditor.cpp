@@ -1,4 +1,5 @@
 #include "LinesEditor.h"
+#include "UnsafeText.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -439,6 +440,11 @@ QVector<Reason> LinesEditor::check(bool conflictsOnly) const
         for (int j = 0; j < i; ++j)
             if (!keys[i].isEmpty() && keys[i] == keys[j])
                 out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Lines %1 and %2 use the same port %3: a port serves one line.")).arg(j + 1).arg(n).arg(l.port);
+        // Said before the port is opened or saved: a line end in it would split the log's lines.
+        if (const UnsafeText::Found f = UnsafeText::find(l.port); f.found() && !conflictsOnly)
+            out << (f.control ? Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1: the port name holds the control character %2 (character %3)."))
+                              : Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1: the port name holds the direction-changing character %2 (character %3).")))
+                       .arg(n).arg(f.codeText()).arg(f.position);
         if (l.meters.isEmpty() && !conflictsOnly)
             out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1 has no meter.")).arg(n);
         QSet<int> seen, twice;
@@ -450,6 +456,10 @@ QVector<Reason> LinesEditor::check(bool conflictsOnly) const
             seen.insert(m.id);
             if (m.id < 1 || m.id > 247)
                 out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1: unit id %2 is not one of 1 to 247.")).arg(n).arg(m.id);
+            if (const UnsafeText::Found f = UnsafeText::find(m.name); f.found() && !conflictsOnly)
+                out << (f.control ? Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1, unit id %2: the name holds the control character %3 (character %4)."))
+                                  : Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1, unit id %2: the name holds the direction-changing character %3 (character %4).")))
+                           .arg(n).arg(m.id).arg(f.codeText()).arg(f.position);
             if (!known.contains(m.model) && !conflictsOnly)
                 out << Reason(QT_TRANSLATE_NOOP("FlowMeter", "Line %1, unit id %2: unknown model \"%3\".")).arg(n).arg(m.id).arg(m.model);
         }

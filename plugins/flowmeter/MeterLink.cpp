@@ -8,11 +8,37 @@
 
 #include <cmath>
 
-MeterLink::MeterLink(cSerial* p, int timeoutMs) : port(p), answerTimeoutMs(timeoutMs)
+MeterLink::MeterLink(cSerial* p, int timeoutMs, bool* lineUnsure) : port(p), answerTimeoutMs(timeoutMs), unsure(lineUnsure)
 {
 }
 
 MeterLink::Result MeterLink::exchange(const std::vector<uint8_t>& request, unsigned short answerSize) const
+{
+    const uint32_t lateBefore = port->lateAnswers();
+    const bool read = request.size() > 1 && (request[1] == 0x01 || request[1] == 0x03 || request[1] == 0x04);
+    const bool wasUnsure = unsure && *unsure;
+    Result r = exchangeOnce(request, answerSize);
+    int late = 0;
+    if (wasUnsure && read && (r.ok || r.check == modbus::Check::Exception)) {
+        r = exchangeOnce(request, answerSize);
+        // A meter that answered the question at once answers it again (its values may have
+        // moved meanwhile, so they prove nothing); the first answer of one that does not was
+        // an earlier request's.
+        late = r.ok || r.check == modbus::Check::Exception ? 0 : 1;
+    }
+    r.late = int(port->lateAnswers() - lateBefore) + late;
+    if (unsure) {
+        // A write's echo says nothing of a read's answer still on its way.
+        const bool answered = r.ok || r.check == modbus::Check::Exception;
+        if (!answered && !r.portGone)
+            *unsure = true;
+        else if (answered && read)
+            *unsure = false;
+    }
+    return r;
+}
+
+MeterLink::Result MeterLink::exchangeOnce(const std::vector<uint8_t>& request, unsigned short answerSize) const
 {
     Result r;
     unsigned char answer[TRSC_BUFFER_SIZE];
@@ -92,8 +118,11 @@ MeterLink::Result MeterLink::readModel(int id, const MeterModel& model, const QV
     values->fill(std::nan(""), model.values.size());
     if (wholes)
         wholes->fill(0, model.values.size());
+    int late = 0;
     for (const ReadRequest& request : plan) {
         Result r = read(id, request.function, request.address, request.count);
+        late += r.late;
+        r.late = late;
         if (r.ok && r.registers.size() != size_t(request.count))
             markMalformed(&r);
         if (!r.ok)
@@ -113,6 +142,7 @@ MeterLink::Result MeterLink::readModel(int id, const MeterModel& model, const QV
     }
     Result all;
     all.ok = true;
+    all.late = late;
     return all;
 }
 

@@ -28,9 +28,16 @@ public:
         modbus::Check check = modbus::Check::NoAnswer;
         // Whether the port itself is gone (device unplugged), not only the meter silent.
         bool portGone = false;
+        // Answers dropped on the way as late ones: they came when their request had given up.
+        int late = 0;
     };
 
-    MeterLink(cSerial* port, int answerTimeoutMs);
+    // `lineUnsure`, kept by the line from one link to the next, says whether an answer of an
+    // earlier request may still come: set after a time-out or an answer that was not ours.
+    // While it is set, a read that is answered is asked once more and the second answer
+    // taken, which no earlier request can have: the first may be the late one, and a read of
+    // the same function and length would pass every check of the frame.
+    MeterLink(cSerial* port, int answerTimeoutMs, bool* lineUnsure = nullptr);
 
     // One request and its answer of `answerSize` bytes, after the line's silence between frames.
     Result exchange(const std::vector<uint8_t>& request, unsigned short answerSize) const;
@@ -55,9 +62,11 @@ public:
     Result command(int id, const ModelValue& value) const;
 
 private:
+    Result exchangeOnce(const std::vector<uint8_t>& request, unsigned short answerSize) const;
     // An answer that came whole but does not hold what was asked.
     static void markMalformed(Result* r);
 
     cSerial* port;
     int answerTimeoutMs;
+    bool* unsure;
 };

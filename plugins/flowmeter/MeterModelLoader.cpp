@@ -1,5 +1,6 @@
 #include "MeterModelLoader.h"
 #include "BoundedFile.h"
+#include "UnsafeText.h"
 
 #include "DisplayUnit.h"
 #include "ReadPlan.h"
@@ -72,6 +73,10 @@ bool text(const QJsonValue& v, int longest, const QString& place, QString* out, 
     if (!v.isString())
         return fail(problem, place, "must be text (in double quotes)");
     const QString s = v.toString();
+    // Before the spaces: a line end at either end is no space to the reader of the fault.
+    const QString unsafe = UnsafeText::english(s);
+    if (!unsafe.isEmpty())
+        return fail(problem, place, "must not hold control or direction-changing characters; it " + unsafe);
     if (s.trimmed().isEmpty())
         return fail(problem, place, "must not be empty");
     // " Tessmark" would name another model than "Tessmark", and no one would see why.

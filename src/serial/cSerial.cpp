@@ -110,6 +110,11 @@ bool cSerial::open(const std::string& name, const cLineSettings& line)
         std::lock_guard<std::mutex> g(nameMutex);
         portName = name;
     }
+    // What failed before this open (a device that went away, an open that failed) is no
+    // error of the transactions after it.
+    error.code = 0;
+    error.message[0] = '\0';
+    lateRun = false;
     mode = 2;
     requestedBaudRate = line.baud;
     baudRate = line.baud;
@@ -324,7 +329,11 @@ bool cSerial::transmit(const unsigned char* data, unsigned short size, float* el
     deviceLost = false;
     const int h = handle;
 
-    // Every request starts with no stale input waiting in the receive queue.
+    // Every request starts with no stale input waiting in the receive queue. What waits there
+    // came while no request did: an answer after its request had given up on it.
+    const int stale = cTerminal::pending(h);
+    if (stale > 0)
+        dropLate(size_t(stale), "between requests");
     bool ok = true;
     if (!cTerminal::purge(h)) {
         error.report(id, "Flush TX/RX buffers");
@@ -447,6 +456,8 @@ unsigned char cSerial::execute(cTransaction* r)
     const unsigned short delay = (unsigned short)((in[2] << 8) | in[3]);
     const unsigned short timeout = (unsigned short)((in[4] << 8) | in[5]);
     const bool quiet = in[6] == 1;
+    const uint32_t errorsBefore = error.errorCount;
+    const uint32_t lateBefore = lateCount.load();
 
     if (!transmit(in + kHeaderSize, (unsigned short)(r->inputLength - kHeaderSize), nullptr, quiet)) {
         closeFromOwnThread();
@@ -463,12 +474,58 @@ unsigned char cSerial::execute(cTransaction* r)
             closeFromOwnThread();
         return TRSC_ERROR;
     }
+    // An answer cut short by the time-out may still come, whole or its rest: it must not wait
+    // in the input to be taken as the answer of the next request.
+    if (count != 0 && r->outputLength < count)
+        drainAfterTimeout(handle, r->outputLength > 0, timeout);
+    else if (count != 0 && lateCount.load() == lateBefore)
+        lateRun = false;
 
-    if (!debug && (error.code == 0 || cTerminal::classify(error.code, false) == cErrorClass::Aborted))
+    // Only an error of this transaction is said; one of before was said when it happened.
+    const bool failedNow = error.errorCount != errorsBefore && error.code != 0 &&
+                           cTerminal::classify(error.code, false) != cErrorClass::Aborted;
+    if (!debug && !failedNow)
         return TRSC_OK;
     FILE* f = debug ? outStream() : errStream();
     cLog::line(f, "cSerial @ 0x%08X: Timeout is set to %d ms", id, int(timeout));
     return TRSC_OK;
+}
+
+void cSerial::drainAfterTimeout(int h, bool answerBegan, unsigned short timeout)
+{
+    // The line counts as quiet after the silence that ends a frame (3.5 characters). An
+    // answer that had begun is given the time-out once more for its rest; a line that never
+    // goes quiet is left after that time as well.
+    const uint32_t quietMs = std::max<uint32_t>(1, (interFrameSilenceUs() + 999) / 1000);
+    const uint32_t firstMs = answerBegan ? std::max<uint32_t>(quietMs, timeout) : quietMs;
+    cTerminalTimeouts t;
+    t.readInterval = quietMs;
+    t.readTotalConstant = firstMs;
+    const cTimeStamp start = cTimeStamp::now();
+    unsigned char sink[TRSC_BUFFER_SIZE];
+    size_t dropped = 0;
+    for (;;) {
+        size_t got = 0;
+        if (!cTerminal::read(h, sink, sizeof sink, t, &got))
+            break; // the next transfer finds and reports a device that went away
+        dropped += got;
+        if (got == 0 || start.msTo(cTimeStamp::now()) >= float(std::max<uint32_t>(timeout, quietMs)))
+            break;
+        t.readTotalConstant = quietMs;
+    }
+    if (dropped > 0)
+        dropLate(dropped, "after the time-out");
+}
+
+void cSerial::dropLate(size_t bytes, const char* when)
+{
+    const uint32_t total = lateCount.fetch_add(1) + 1;
+    if (lateRun.exchange(true))
+        return;
+    FILE* o = outStream();
+    cLog::line(o, "cSerial @ 0x%08X: %s late answer dropped, %d bytes %s (%u in all); the answer time-out may be "
+                  "too short",
+               id, name().c_str(), int(bytes), when, unsigned(total));
 }
 
 void cSerial::deliver(cTransaction* r, unsigned char result)

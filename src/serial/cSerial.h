@@ -80,6 +80,11 @@ public:
     virtual bool receive(std::vector<unsigned char>& bytes, unsigned short count, unsigned short timeout,
                          float* elapsed, bool quiet);
 
+    // Answers, or pieces of them, that came when no request of theirs was waiting (after the
+    // time-out of their own, or between transactions) and were dropped unread: a meter slower
+    // than its time-out. Counted on the port's thread; any thread may read it.
+    uint32_t lateAnswers() const { return lateCount.load(); }
+
     // A copy of the port name that is safe to take on any thread, while the port's own
     // thread may be closing the port.
     std::string name() const;
@@ -148,4 +153,11 @@ private:
     bool deviceLost = false;
     // Callers inside transaction(), transmit() or receive(); see inUse().
     std::atomic<int> callers{0};
+
+    // Reads what comes after a time-out until the line is quiet, and drops it.
+    void drainAfterTimeout(int handle, bool answerBegan, unsigned short timeout);
+    void dropLate(size_t bytes, const char* when);
+    std::atomic<uint32_t> lateCount{0};
+    // Whether the last transaction dropped bytes: a run of them is logged once.
+    std::atomic<bool> lateRun{false};
 };

@@ -256,6 +256,14 @@ bool cTerminal::purge(int handle)
     return tcflush(handle, TCIOFLUSH) == 0;
 }
 
+int cTerminal::pending(int handle)
+{
+    int n = 0;
+    if (ioctl(handle, FIONREAD, &n) != 0)
+        return -1;
+    return n;
+}
+
 void cTerminal::clearErrors(int) {}
 
 bool cTerminal::write(int handle, const void* data, size_t n, const cTerminalTimeouts& t, size_t* written)

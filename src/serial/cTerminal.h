@@ -69,6 +69,8 @@ public:
     static bool setTimeouts(int handle, const cTerminalTimeouts& timeouts);
     // Empties both directions' queues.
     static bool purge(int handle);
+    // Bytes received and not read yet; -1 with errno set when the handle cannot say.
+    static int pending(int handle);
     // Nothing to clear on a POSIX terminal.
     static void clearErrors(int handle);
 

@@ -1,5 +1,12 @@
 // The plug-in's MODBUS RTU frames and the checks that decide whether an answer is believed.
+#include "CapturedFile.h"
+#include "MeterLink.h"
+#include "ModbusCrc.h"
 #include "ModbusRtu.h"
+#include "PtyPair.h"
+#include "ScriptedPeer.h"
+
+#include <serial/cSerial.h>
 
 #include <QtTest>
 
@@ -14,6 +21,8 @@ private slots:
     void answersAreJudged_data();
     void answersAreJudged();
     void floatsAreHighWordFirst();
+    void lateAnswersAreNeverTakenAsValues_data();
+    void lateAnswersAreNeverTakenAsValues();
 };
 
 void TestFlowmeterModbus::framesCarryTheStandardCheckSum()
@@ -116,5 +125,67 @@ void TestFlowmeterModbus::floatsAreHighWordFirst()
     QCOMPARE(toUint32(0x0001, 0x0002), 0x00010002u);
 }
 
-QTEST_APPLESS_MAIN(TestFlowmeterModbus)
+void TestFlowmeterModbus::lateAnswersAreNeverTakenAsValues_data()
+{
+    QTest::addColumn<int>("lateMs");
+    QTest::addColumn<int>("silentFirst");
+    QTest::addColumn<bool>("valuesExpected");
+    // Slower than the time-out every time: each answer comes while a later read of the same
+    // function and length waits, and would pass every check of the frame.
+    QTest::newRow("always 250 ms late") << 250 << 0 << false;
+    QTest::newRow("always 150 ms late") << 150 << 0 << false;
+    // A lost frame on a long line: the reads after it are read as before.
+    QTest::newRow("one request lost, then prompt") << 0 << 1 << true;
+}
+
+void TestFlowmeterModbus::lateAnswersAreNeverTakenAsValues()
+{
+    QFETCH(int, lateMs);
+    QFETCH(int, silentFirst);
+    QFETCH(bool, valuesExpected);
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    CapturedFile out, err;
+    cSerial port("T", out.file(), err.file());
+    QVERIFY(port.open(pty.slavePath()));
+    // Each register holds its own address plus 0x1000: a value from another read shows.
+    std::atomic<int> asked{0};
+    ScriptedPeer peer(
+        pty,
+        [&](const QByteArray& request) {
+            ScriptedPeer::Reply r;
+            if (asked++ < silentFirst)
+                return r;
+            const int address = (uint8_t(request[2]) << 8) | uint8_t(request[3]);
+            const int count = (uint8_t(request[4]) << 8) | uint8_t(request[5]);
+            std::vector<unsigned char> frame{uint8_t(request[0]), 0x03, uint8_t(2 * count)};
+            for (int i = 0; i < count; ++i) {
+                frame.push_back(uint8_t((0x1000 + address + i) >> 8));
+                frame.push_back(uint8_t(address + i));
+            }
+            frame = withModbusCrc(frame);
+            r.bytes = QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
+            r.delayMs = lateMs;
+            return r;
+        },
+        8);
+    bool unsure = false;
+    const MeterLink link(&port, 100, &unsure);
+    int taken = 0;
+    int late = 0;
+    for (int i = 0; i < 12; ++i) {
+        const uint16_t address = (i % 2) ? 10 : 0;
+        const MeterLink::Result r = link.read(1, 3, address, 2);
+        late += r.late;
+        if (!r.ok)
+            continue;
+        ++taken;
+        QCOMPARE(r.registers, (std::vector<uint16_t>{uint16_t(0x1000 + address), uint16_t(0x1000 + address + 1)}));
+    }
+    QCOMPARE(taken > 0, valuesExpected);
+    // The late answers are counted, by the port or by the link that asked again.
+    QCOMPARE(late > 0, !valuesExpected);
+}
+
+QTEST_GUILESS_MAIN(TestFlowmeterModbus)
 #include "test_flowmeter_modbus.moc"

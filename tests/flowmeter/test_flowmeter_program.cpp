@@ -389,6 +389,11 @@ void TestFlowmeterProgram::withoutSerialDebuggingOnlyChangesOfStateAreLogged()
         during.removeIf([](const QString& line) {
             return line.startsWith("No session bus (") || line.startsWith("No desktop notification service");
         });
+        // The answer to a request the silence held back may come after its time-out: dropped,
+        // and said once for the meter.
+        const QRegularExpression late("^Unit [12]: late answer dropped, the answer time-out may be too short \\(\\d+ errors\\)$");
+        QVERIFY(during.filter(late).size() <= 2);
+        during.removeIf([&](const QString& line) { return late.match(line).hasMatch(); });
         QStringList sorted = during;
         sorted.sort();
         QVERIFY2(sorted.size() == 4, qPrintable(sorted.join(" | ")));

@@ -8,6 +8,7 @@
 #include "AlarmStore.h"
 #include "Csv.h"
 #include "FlowHistory.h"
+#include "FlowSettings.h"
 #include "FolderLock.h"
 #include "LinesEditor.h"
 #include "MeterValuesView.h"
@@ -17,6 +18,7 @@
 
 #include <Contained.h>
 #include <ProgramRunner.h>
+#include <TempSettings.h>
 
 #include <QComboBox>
 #include <QDateTime>
@@ -172,6 +174,8 @@ private slots:
     void viewUpdatesInPlace();
     void linesRoundTrip();
     void linesProblemsInWords();
+    void unsafeNamesAreRefusedWithPlaceAndReason_data();
+    void unsafeNamesAreRefusedWithPlaceAndReason();
     void alarmLimitIsChecked();
     void trendDrawsGapsPeaksAndLimit();
     void trendExportsWhatIsShown();
@@ -435,6 +439,86 @@ void TestFlowmeterWidgets::linesRoundTrip()
     QVERIFY(sameLines(editor.lines(), expected));
     QVERIFY(editor.problems().isEmpty());
     QVERIFY(editor.problemsLabel->isHidden());
+}
+
+void TestFlowmeterWidgets::unsafeNamesAreRefusedWithPlaceAndReason_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("environmentPort");
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("shown");
+    const QString nul(QChar(0));
+    QTest::newRow("line end in the port")
+        << "/dev/ttyUSB1\nFAKE" << "" << ""
+        << "Setting port holds the control character U+000A (character 13); /dev/ttyUSB0 is used"
+        << "Line 1: the port name holds the control character U+000A (character 13).";
+    QTest::newRow("override in the port")
+        << QString::fromUtf8("/dev/tty\u202e1BSU") << "" << ""
+        << "Setting port holds the direction-changing character U+202E (character 9); /dev/ttyUSB0 is used"
+        << "Line 1: the port name holds the direction-changing character U+202E (character 9).";
+    QTest::newRow("NUL in a meter name")
+        << "/dev/ttyUSB1" << "FT" + nul + "101" << ""
+        << "Line 1: the name of meter 1 holds the control character U+0000 (character 3); the meter is left without a name"
+        << "Line 1, unit id 1: the name holds the control character U+0000 (character 3).";
+    QTest::newRow("isolate in a meter name")
+        << "/dev/ttyUSB1" << QString::fromUtf8("FT\u2066101") << ""
+        << "Line 1: the name of meter 1 holds the direction-changing character U+2066 (character 3); the meter is left without a name"
+        << "Line 1, unit id 1: the name holds the direction-changing character U+2066 (character 3).";
+    QTest::newRow("line end in the environment's port")
+        << "" << "" << "/dev/x\r\ny"
+        << "CORVANE_FLOWMETER_PORT holds the control character U+000D (character 7); /dev/ttyUSB0 is used" << "";
+}
+
+// A name goes into log lines, CSV headers and every page: one that would cut or turn them is
+// refused where it is read, saying where and why, and on the setup page before it is kept.
+void TestFlowmeterWidgets::unsafeNamesAreRefusedWithPlaceAndReason()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, name);
+    QFETCH(QString, environmentPort);
+    QFETCH(QString, logged);
+    QFETCH(QString, shown);
+    TempSettings store;
+    const QByteArray kept = qgetenv("CORVANE_FLOWMETER_PORT");
+    const bool had = qEnvironmentVariableIsSet("CORVANE_FLOWMETER_PORT");
+    qputenv("CORVANE_FLOWMETER_PORT", environmentPort.toUtf8());
+    FlowConfig loaded;
+    QStringList lines;
+    {
+        QSettings s(store.file(), QSettings::IniFormat);
+        if (!port.isEmpty()) {
+            s.beginGroup(FlowSettings::kGroup);
+            s.beginWriteArray("lines", 1);
+            s.setArrayIndex(0);
+            s.setValue("port", port);
+            s.beginWriteArray("meters", 1);
+            s.setArrayIndex(0);
+            s.setValue("id", 1);
+            s.setValue("model", "Tessmark FM-1");
+            s.setValue("name", name);
+            s.endArray();
+            s.endArray();
+            s.endGroup();
+        }
+        loaded = FlowSettings::load(s, [&](const QString& line) { lines << line; });
+    }
+    if (had)
+        qputenv("CORVANE_FLOWMETER_PORT", kept);
+    else
+        qunsetenv("CORVANE_FLOWMETER_PORT");
+    QVERIFY2(lines.contains(logged), qPrintable(lines.join("\n")));
+    QCOMPARE(loaded.lines.size(), 1);
+    QCOMPARE(loaded.lines[0].port, logged.endsWith(" is used") ? QString(FlowSettings::kDefaultPort) : port);
+    QVERIFY(!loaded.lines[0].meters.isEmpty());
+    QCOMPARE(loaded.lines[0].meters[0].name, QString());
+
+    if (shown.isEmpty())
+        return;
+    LinesEditor editor;
+    editor.setModelNames({"Tessmark FM-1"});
+    editor.setLines({line(port, cLineSettings(), {{1, "Tessmark FM-1", name}})});
+    QCOMPARE(editor.problems(), QStringList{shown});
 }
 
 void TestFlowmeterWidgets::linesProblemsInWords()

@@ -602,6 +602,23 @@ void TestMeterModel::reportsEachBadFile_data()
         "$.values[1].name", "only an extra value has a name");
     row("extra name twice", withFlow(R"({ "name": "P", "function": 3, "address": 2 }, { "name": "P", "function": 3, "address": 3 })"),
         "$.values[2].name", "the name \"P\" is given twice");
+    // Characters that would cut a CSV header or a log line, or turn what follows them around.
+    row("NUL in a value name", withFlow(R"({ "name": "P\u0000Q", "function": 3, "address": 2 })"),
+        "$.values[1].name", "holds the control character U+0000 (character 2)");
+    row("line end in the maker", R"({ "maker": "T\nX", "model": "M", "values": [] })", "$.maker",
+        "holds the control character U+000A (character 2)");
+    row("line end ending the model", R"({ "maker": "T", "model": "M\r", "values": [] })", "$.model",
+        "holds the control character U+000D (character 2)");
+    row("tab in a unit", modelFile(R"({ "role": "flowRate", "function": 3, "address": 0, "type": "f32", "unit": "m3/h\t" })"),
+        "$.values[0].unit", "control character U+0009");
+    row("right-to-left override in a name", withFlow(R"({ "name": "Flow \u202Ed", "function": 3, "address": 2 })"),
+        "$.values[1].name", "holds the direction-changing character U+202E (character 6)");
+    row("isolate in a bit text", withFlow(R"({ "role": "alarmBits", "function": 3, "address": 6, "bits": [{ "bit": 0, "text": "a\u2067b" }] })"),
+        "$.values[1].bits[0].text", "direction-changing character U+2067");
+    row("right-to-left mark in the model", R"({ "maker": "T", "model": "M\u200F2", "values": [] })", "$.model",
+        "direction-changing character U+200F");
+    row("C1 control in the maker", R"({ "maker": "T\u0085", "model": "M", "values": [] })", "$.maker",
+        "control character U+0085");
     // Bits.
     row("bit beyond a u16", withFlow(R"({ "role": "alarmBits", "function": 3, "address": 6, "bits": [{ "bit": 16, "text": "x" }] })"),
         "$.values[1].bits[0].bit", "whole number from 0 to 15");

@@ -2,10 +2,13 @@
 #include "CapturedFile.h"
 #include "ModalAnswerer.h"
 #include "PtyPair.h"
+#include "WaitUntil.h"
 #include "serial/cSerial.h"
 
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <sys/ioctl.h>
 
 #include <chrono>
 #include <memory>
@@ -138,7 +141,10 @@ private slots:
         unsigned char buffer[2048];
         unsigned short received = 0;
         writeMaster(*pty, "wxyz");
-        QTest::qWait(20);
+        QVERIFY(waitUntil([&] {
+            int n = 0;
+            return ioctl(pty->slaveFd(), FIONREAD, &n) == 0 && n >= 4;
+        }));
         QVERIFY(!port->receive(buffer, &received, 4, 0, nullptr, false));
         QCOMPARE(int(received), 4);
         QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 4), QByteArray("wxyz"));
@@ -186,19 +192,20 @@ private slots:
         QCOMPARE(int(received), 0);
         QVERIFY2(elapsed >= 33.0f, qPrintable(QString::number(elapsed)));
 
-        // A gap longer than the interval ends the read after the first part.
+        // A gap longer than the interval ends the read after the first part: the rest comes
+        // only once the read is over.
         writeMaster(*pty, "abc");
-        std::thread w = writeLater(*pty, 250, "def");
         QVERIFY(port->receive(buffer, &received, 6, 50, &elapsed, true));
-        w.join();
         QCOMPARE(int(received), 3);
         QVERIFY(elapsed >= 50.0f);
+        writeMaster(*pty, "def");
         QVERIFY(port->receive(buffer, &received, 3, 50, nullptr, true));
         QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), received), QByteArray("def"));
 
-        // The first byte may take the whole total (200 + 50 ms): the interval counts only after it.
-        w = writeLater(*pty, 120, "12345");
-        QVERIFY(port->receive(buffer, &received, 200, 50, &elapsed, true));
+        // The first byte may take the whole total (2000 + 50 ms, room for a busy machine to
+        // start the writer late): the interval counts only after it.
+        std::thread w = writeLater(*pty, 120, "12345");
+        QVERIFY(port->receive(buffer, &received, 2000, 50, &elapsed, true));
         w.join();
         QCOMPARE(int(received), 5);
     }

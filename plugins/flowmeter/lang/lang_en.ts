@@ -552,6 +552,22 @@
         <translation>Line %1: unit id %2 is given to more than one meter.</translation>
     </message>
     <message>
+        <source>Line %1: the port name holds the control character %2 (character %3).</source>
+        <translation>Line %1: the port name holds the control character %2 (character %3).</translation>
+    </message>
+    <message>
+        <source>Line %1: the port name holds the direction-changing character %2 (character %3).</source>
+        <translation>Line %1: the port name holds the direction-changing character %2 (character %3).</translation>
+    </message>
+    <message>
+        <source>Line %1, unit id %2: the name holds the control character %3 (character %4).</source>
+        <translation>Line %1, unit id %2: the name holds the control character %3 (character %4).</translation>
+    </message>
+    <message>
+        <source>Line %1, unit id %2: the name holds the direction-changing character %3 (character %4).</source>
+        <translation>Line %1, unit id %2: the name holds the direction-changing character %3 (character %4).</translation>
+    </message>
+    <message>
         <source>Line %1, unit id %2: unknown model &quot;%3&quot;.</source>
         <translation>Line %1, unit id %2: unknown model &quot;%3&quot;.</translation>
     </message>

@@ -564,6 +564,22 @@
         <translation>Linje %1: enhets-id %2 är givet åt mer än en mätare.</translation>
     </message>
     <message>
+        <source>Line %1: the port name holds the control character %2 (character %3).</source>
+        <translation>Linje %1: portnamnet innehåller styrtecknet %2 (tecken %3).</translation>
+    </message>
+    <message>
+        <source>Line %1: the port name holds the direction-changing character %2 (character %3).</source>
+        <translation>Linje %1: portnamnet innehåller det riktningsändrande tecknet %2 (tecken %3).</translation>
+    </message>
+    <message>
+        <source>Line %1, unit id %2: the name holds the control character %3 (character %4).</source>
+        <translation>Linje %1, enhets-id %2: namnet innehåller styrtecknet %3 (tecken %4).</translation>
+    </message>
+    <message>
+        <source>Line %1, unit id %2: the name holds the direction-changing character %3 (character %4).</source>
+        <translation>Linje %1, enhets-id %2: namnet innehåller det riktningsändrande tecknet %3 (tecken %4).</translation>
+    </message>
+    <message>
         <source>Line %1, unit id %2: unknown model &quot;%3&quot;.</source>
         <translation>Linje %1, enhets-id %2: okänd modell ”%3”.</translation>
     </message>
