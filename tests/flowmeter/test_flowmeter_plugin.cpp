@@ -1664,6 +1664,12 @@ void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
     // The shipped model's own words in the language too: a bit's meaning, an extra's name.
     QVERIFY2(h.label("alarmValue").contains(language == 2 ? "Tomt rör" : "Empty pipe"), qPrintable(h.label("alarmValue")));
     QCOMPARE(h.info("extra_Flow_velocityLabel"), QString(language == 2 ? "Flödeshastighet:" : "Flow velocity:"));
+    // The picture for the guide, where a folder is given for pictures as test_screenshots takes it.
+    const QString shots = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty() && language == 1) {
+        h.plugin->infoWidget->resize(300, 760);
+        QVERIFY(h.plugin->infoWidget->grab().save(shots + "/flowmeter-info.png"));
+    }
     // The log stays English with a point, in the model's units.
     QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow 120.500 l/min, totalizer 1234.567 m3, "
                       "temperature -5.50 C, alarm 0x0102\n"));
