@@ -10,6 +10,7 @@
 #include "FlowHistory.h"
 #include "FolderLock.h"
 #include "LinesEditor.h"
+#include "MeterModelLoader.h"
 #include "MeterValuesView.h"
 #include "TrendView.h"
 #include "UnitsChooser.h"
@@ -166,6 +167,8 @@ private slots:
     void secondModelInSwedish();
     void numbersTypedInTheLocale();
     void viewUpdatesInPlace();
+    void refreshAsksNoNewLayout();
+    void valuesCostNoWidgetEach();
     void linesRoundTrip();
     void linesProblemsInWords();
     void alarmLimitIsChecked();
@@ -359,6 +362,70 @@ void TestFlowmeterWidgets::viewUpdatesInPlace()
     QVERIFY(view.findChild<QLabel*>("extra_ConductivityValue"));
     view.showNone();
     QVERIFY(!view.findChild<QLabel*>("flowValue"));
+}
+
+namespace {
+
+// The FM-1 with `count` extras more, as a user's model of many channels has them.
+MeterModel withExtras(int count)
+{
+    MeterModel m = fm1();
+    m.model = QString("FM-1 +%1").arg(count);
+    for (int i = 0; i < count; ++i) {
+        ModelValue v = value(ValueRole::Extra, 300 + i, ValueType::U16, "V");
+        v.name = QString("Channel %1").arg(i);
+        v.function = 4;
+        m.values << v;
+    }
+    return m;
+}
+
+struct LayoutRequests : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::LayoutRequest;
+        return false;
+    }
+};
+
+} // namespace
+
+void TestFlowmeterWidgets::refreshAsksNoNewLayout()
+{
+    // A new figure of the same size is a new text, not a new layout of every row.
+    const MeterModel m = withExtras(40);
+    MeterState s = stateOf(m, QVector<double>(m.values.size(), 1.0));
+    MeterValuesView view;
+    view.setLocale(QLocale::c());
+    view.resize(280, 500);
+    view.show(m, s, "A");
+    view.QWidget::show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCoreApplication::processEvents();
+    LayoutRequests requests;
+    view.installEventFilter(&requests);
+    for (int i = 0; i < 10; ++i) {
+        s.values[0] = 10 + i;
+        s.values[m.values.size() - 1] = 20 + i;
+        view.show(m, s, "A");
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(text(&view, "flowValue"), QString("19.00 m³/h"));
+    QCOMPARE(requests.count, 0);
+}
+
+void TestFlowmeterWidgets::valuesCostNoWidgetEach()
+{
+    // A model at the loader's limit takes no more widgets than a small one.
+    MeterValuesView view;
+    view.show(fm1(), stateOf(fm1(), QVector<double>(fm1().values.size(), 1.0)), "A");
+    const int widgets = int(view.findChildren<QWidget*>().size());
+    const MeterModel large = withExtras(MeterModelLoader::kMaxValues - int(fm1().values.size()));
+    view.show(large, stateOf(large, QVector<double>(large.values.size(), 2.0)), "A");
+    QCOMPARE(view.rebuilds(), 2);
+    QCOMPARE(int(view.findChildren<QWidget*>().size()), widgets);
 }
 
 void TestFlowmeterWidgets::linesRoundTrip()
