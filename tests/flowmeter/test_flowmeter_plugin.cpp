@@ -2058,10 +2058,7 @@ void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage()
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     QVERIFY(h.start(sim.link, "1", false, language));
     h.select(7);
-    auto info = [&](const QString& row) {
-        auto* l = h.plugin->infoWidget->findChild<QLabel*>(row);
-        return l ? l->text() : QString("(no row %1)").arg(row);
-    };
+    auto info = [&](const QString& row) { return h.info(row.toUtf8().constData()); };
     QVERIFY2(waitUntil([&] { return h.label("flowValue") != "-" && info("extra_f64_DCBAValue") != "-"; }),
              qPrintable(h.log.text().left(3000)));
     QCOMPARE(h.label("flowValue"), expectedText(values[0], words[0], locale));

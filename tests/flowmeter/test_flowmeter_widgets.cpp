@@ -212,6 +212,15 @@ void TestFlowmeterWidgets::valuesInTheChosenUnits()
     QCOMPARE(text(&view, "temperatureValue"), QString::number(21.45 * 9 / 5 + 32, 'f', 1) + " °F");
     QCOMPARE(text(&view, "alarmValue"), kMark + "Flow above limit, " + kMark + "Temperature above 60 °C");
     QCOMPARE(lookOf(view, "alarmValue"), MeterValuesView::Alarm);
+    // Its red stands out on a light page and on a dark one alike.
+    for (const QColor& page : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
+        QPalette p = view.palette();
+        p.setColor(QPalette::Window, page);
+        view.setPalette(p);
+        const QColor red = view.table()->item(view.row("alarmValue"), 1)->foreground().color();
+        QVERIFY(red.red() > 2 * red.green());
+        QVERIFY(std::abs(red.lightness() - page.lightness()) > 90);
+    }
     QCOMPARE(text(&view, "statusValue"), QString("measuring"));
     QCOMPARE(text(&view, "serialValue"), QString("123456"));
     QCOMPARE(text(&view, "firmwareValue"), QString("1.2"));
