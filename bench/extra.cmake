@@ -46,3 +46,11 @@ if(TARGET bench_mqtt)
   target_link_libraries(bench_mqtt PRIVATE flowmeter_mqtt)
   target_compile_definitions(bench_mqtt PRIVATE FLOWMETER_SOURCE_DIR="${PROJECT_SOURCE_DIR}/plugins/flowmeter")
 endif()
+
+# bench_values_view: the meter's value view alone, as the information page holds it.
+if(TARGET bench_values_view AND TARGET flowmeter_mqtt)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  target_sources(bench_values_view PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter/MeterValuesView.cpp)
+  target_include_directories(bench_values_view PRIVATE ${PROJECT_SOURCE_DIR}/plugins/flowmeter)
+  target_link_libraries(bench_values_view PRIVATE flowmeter_mqtt Qt6::Widgets)
+endif()

@@ -4,12 +4,15 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QFormLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QResizeEvent>
 #include <QSet>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -80,6 +83,24 @@ QString labelName(const QString& row)
     return row.endsWith("Value") ? row.chopped(5) + "Label" : row + "Label";
 }
 
+// Colours that stand out on the page's own background, light or dark.
+QColor lookColour(MeterValuesView::Look look, bool dark)
+{
+    switch (look) {
+    case MeterValuesView::Problem:
+        return dark ? QColor(0xff, 0xa0, 0x50) : QColor(0xb0, 0x50, 0x00);
+    case MeterValuesView::Alarm:
+        return dark ? QColor(0xff, 0x6b, 0x6b) : QColor(0xc0, 0x20, 0x20);
+    case MeterValuesView::Stale:
+        return dark ? QColor(0x8c, 0x8c, 0x8c) : QColor(0x80, 0x80, 0x80);
+    case MeterValuesView::Plain:
+        break;
+    }
+    return QColor();
+}
+
+enum Column { NameColumn, ValueColumn };
+
 } // namespace
 
 MeterValuesView::MeterValuesView(QWidget* parent) : QWidget(parent)
@@ -94,8 +115,28 @@ MeterValuesView::MeterValuesView(QWidget* parent) : QWidget(parent)
     heading->setFont(f);
     heading->setWordWrap(true);
     v->addWidget(heading);
-    form = new QFormLayout;
-    v->addLayout(form);
+    // Laid out as a form was: no headers, no grid, the page's background; as tall as its rows,
+    // so that the page scrolls, not the table.
+    grid = new QTableWidget(0, 2);
+    grid->setObjectName("meterValuesTable");
+    grid->horizontalHeader()->hide();
+    grid->verticalHeader()->hide();
+    grid->horizontalHeader()->setStretchLastSection(true);
+    grid->setShowGrid(false);
+    grid->setFrameShape(QFrame::NoFrame);
+    grid->viewport()->setBackgroundRole(QPalette::Window);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A value can still be picked and copied (Ctrl+C), as the selectable labels allowed.
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setFocusPolicy(Qt::ClickFocus);
+    grid->setWordWrap(true);
+    grid->setTextElideMode(Qt::ElideNone);
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    grid->setMinimumWidth(0);
+    grid->viewport()->installEventFilter(this);
+    v->addWidget(grid);
     v->addStretch(1);
     showNone();
 }
@@ -122,9 +163,17 @@ QString MeterValuesView::rowName(const ModelValue& value)
     return "extra_" + QString(value.name).replace(notWord, "_") + "Value";
 }
 
-QLabel* MeterValuesView::valueLabel(int index) const
+int MeterValuesView::row(const QString& name) const
 {
-    return index >= 0 && index < values.size() ? values[index] : nullptr;
+    return int(rowNames.indexOf(name.endsWith("Label") ? name.chopped(5) + "Value" : name));
+}
+
+QString MeterValuesView::text(const QString& name) const
+{
+    const int r = row(name);
+    if (r < 0)
+        return QString();
+    return grid->item(r, name.endsWith("Label") ? NameColumn : ValueColumn)->text();
 }
 
 bool MeterValuesView::sameRows(const MeterModel& model) const
@@ -140,18 +189,23 @@ bool MeterValuesView::sameRows(const MeterModel& model) const
     return true;
 }
 
+void MeterValuesView::clearRows()
+{
+    grid->setRowCount(0);
+    rows.clear();
+    rowNames.clear();
+    looks.clear();
+    fitHeight();
+}
+
 void MeterValuesView::build(const MeterModel& model)
 {
-    while (form->rowCount() > 0)
-        form->removeRow(0);
-    names.clear();
-    values.clear();
+    clearRows();
     QSet<QString> used;
     for (int i = 0; i < model.values.size(); ++i) {
         const ModelValue& mv = model.values[i];
         if (!shown(mv)) {
-            names << nullptr;
-            values << nullptr;
+            rows << -1;
             continue;
         }
         QString row = rowName(mv);
@@ -159,21 +213,22 @@ void MeterValuesView::build(const MeterModel& model)
         if (used.contains(row))
             row = row.chopped(5) + QString::number(i) + "Value";
         used.insert(row);
-        auto* label = new QLabel;
-        label->setObjectName(labelName(row));
-        auto* value = new QLabel("-");
-        value->setObjectName(row);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setWordWrap(true);
-        if (mv.role == ValueRole::FlowRate) {
-            QFont big = value->font();
-            big.setPointSizeF(big.pointSizeF() * 2.0);
-            big.setBold(true);
-            value->setFont(big);
-        }
-        form->addRow(label, value);
-        names << label;
-        values << value;
+        rows << int(rowNames.size());
+        rowNames << row;
+        // None yet: the first refresh gives each its font and colour.
+        looks << Look(-1);
+    }
+    grid->setRowCount(int(rowNames.size()));
+    for (int r = 0; r < rowNames.size(); ++r) {
+        // The names go with the cells too, for whoever finds a value without this class.
+        auto* label = new QTableWidgetItem;
+        label->setData(Qt::UserRole, labelName(rowNames[r]));
+        label->setTextAlignment(Qt::AlignLeft | Qt::AlignTop);
+        auto* value = new QTableWidgetItem(QStringLiteral("-"));
+        value->setData(Qt::UserRole, rowNames[r]);
+        value->setTextAlignment(Qt::AlignLeft | Qt::AlignTop);
+        grid->setItem(r, NameColumn, label);
+        grid->setItem(r, ValueColumn, value);
     }
     current = model;
     haveModel = true;
@@ -195,10 +250,7 @@ void MeterValuesView::show(const MeterModel& model, const MeterState& s, const Q
 void MeterValuesView::showNone()
 {
     if (haveModel) {
-        while (form->rowCount() > 0)
-            form->removeRow(0);
-        names.clear();
-        values.clear();
+        clearRows();
         current = MeterModel();
         haveModel = false;
     }
@@ -209,6 +261,8 @@ void MeterValuesView::showNone()
 
 void MeterValuesView::setUnits(const DisplayUnits& u)
 {
+    if (u.flow == units.flow && u.volume == units.volume && u.temperature == units.temperature)
+        return;
     units = u;
     refresh();
 }
@@ -217,15 +271,79 @@ void MeterValuesView::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LocaleChange)
         refresh();
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        // The colours follow the theme; a font change re-measures the rows.
+        for (int r = 0; r < looks.size(); ++r) {
+            const Look look = looks[r];
+            looks[r] = Look(-1);
+            setLook(r, look);
+        }
+        fitColumns();
+    }
     QWidget::changeEvent(event);
+}
+
+bool MeterValuesView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Only a change of width wraps the texts anew; the height is the rows' own.
+    if (watched == grid->viewport() && event->type() == QEvent::Resize) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (resize->oldSize().width() != resize->size().width())
+            fitColumns();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MeterValuesView::retranslate()
 {
-    for (int i = 0; i < names.size(); ++i)
-        if (names[i])
-            names[i]->setText(QCoreApplication::translate("FlowMeter", "%1:").arg(valueName(current.values[i])));
+    for (int i = 0; i < rows.size(); ++i)
+        if (rows[i] >= 0)
+            grid->item(rows[i], NameColumn)
+                ->setText(QCoreApplication::translate("FlowMeter", "%1:").arg(valueName(current.values[i])));
+    grid->resizeColumnToContents(NameColumn);
+    nameWidth = grid->columnWidth(NameColumn);
+    fitColumns();
     refresh();
+}
+
+void MeterValuesView::fitColumns()
+{
+    if (rowNames.isEmpty())
+        return;
+    // The names take what they need, at most half the width; the values the rest.
+    grid->setColumnWidth(NameColumn, std::min(nameWidth, grid->viewport()->width() / 2));
+    grid->resizeRowsToContents();
+    fitHeight();
+}
+
+void MeterValuesView::fitRow(int row)
+{
+    const int before = grid->rowHeight(row);
+    grid->resizeRowToContents(row);
+    if (grid->rowHeight(row) != before)
+        fitHeight();
+}
+
+void MeterValuesView::fitHeight()
+{
+    grid->setVisible(!rowNames.isEmpty());
+    grid->setFixedHeight(grid->verticalHeader()->length() + 2 * grid->frameWidth());
+}
+
+void MeterValuesView::setLook(int row, Look look)
+{
+    if (looks[row] == look)
+        return;
+    looks[row] = look;
+    QTableWidgetItem* item = grid->item(row, ValueColumn);
+    const bool flow = row == this->row(QStringLiteral("flowValue"));
+    QFont font = grid->font();
+    if (flow)
+        font.setPointSizeF(font.pointSizeF() * 2.0);
+    font.setBold(flow || look == Alarm);
+    item->setFont(font);
+    const QColor colour = lookColour(look, palette().color(QPalette::Window).lightness() < 128);
+    item->setForeground(colour.isValid() ? QBrush(colour) : QBrush());
 }
 
 void MeterValuesView::refresh()
@@ -236,9 +354,9 @@ void MeterValuesView::refresh()
     }
     heading->setText(name.isEmpty() ? current.name() : QString("%1 (%2)").arg(name, current.name()));
     const ValueFormat format(units, locale());
-    for (int i = 0; i < values.size(); ++i) {
-        QLabel* label = values[i];
-        if (!label)
+    for (int i = 0; i < rows.size(); ++i) {
+        const int r = rows[i];
+        if (r < 0)
             continue;
         const ModelValue& mv = current.values[i];
         const double v = i < state.values.size() ? state.values[i] : std::nan("");
@@ -256,17 +374,22 @@ void MeterValuesView::refresh()
             if (!whole.isEmpty())
                 text = whole;
         }
-        if (label->text() != text)
-            label->setText(text);
-        QString style;
+        Look look = Plain;
         if (state.seen && problem != ReadingCheck::Valid)
-            style = "color: #b05000;";
+            look = Problem;
         else if (state.seen && ValueFormat::alarmSet(mv, v))
-            style = "color: #c02020; font-weight: bold;";
+            look = Alarm;
         else if (!state.online)
             // Old values stay on show while the meter is away, greyed, so their age is obvious.
-            style = "color: gray;";
-        if (label->styleSheet() != style)
-            label->setStyleSheet(style);
+            look = Stale;
+        QTableWidgetItem* item = grid->item(r, ValueColumn);
+        const bool lookChanged = looks[r] != look;
+        setLook(r, look);
+        if (item->text() != text) {
+            item->setText(text);
+            fitRow(r);
+        } else if (lookChanged) {
+            fitRow(r);
+        }
     }
 }

@@ -11,6 +11,7 @@
 #include "FlowSettings.h"
 #include "FolderLock.h"
 #include "LinesEditor.h"
+#include "MeterModelLoader.h"
 #include "MeterValuesView.h"
 #include "TrendView.h"
 #include "UnitsChooser.h"
@@ -127,10 +128,15 @@ MeterState stateOf(const MeterModel& m, const QVector<double>& values)
     return s;
 }
 
-QString text(QWidget* in, const QString& name)
+QString text(const MeterValuesView* view, const QString& name)
 {
-    auto* label = in->findChild<QLabel*>(name);
-    return label ? label->text() : QString("<no %1>").arg(name);
+    const QString shown = view->text(name);
+    return shown.isNull() ? QString("<no %1>").arg(name) : shown;
+}
+
+MeterValuesView::Look lookOf(const MeterValuesView& view, const QString& name)
+{
+    return view.look(view.row(name));
 }
 
 LineConfig line(const QString& port, const cLineSettings& settings, const QVector<MeterConfig>& meters)
@@ -172,6 +178,8 @@ private slots:
     void secondModelInSwedish();
     void numbersTypedInTheLocale();
     void viewUpdatesInPlace();
+    void refreshAsksNoNewLayout();
+    void valuesCostNoWidgetEach();
     void linesRoundTrip();
     void linesProblemsInWords();
     void unsafeNamesAreRefusedWithPlaceAndReason_data();
@@ -213,7 +221,16 @@ void TestFlowmeterWidgets::valuesInTheChosenUnits()
     QCOMPARE(text(&view, "totalValue"), QString("12345678.0 ") + DisplayUnit::symbol(DisplayUnit::Litre));
     QCOMPARE(text(&view, "temperatureValue"), QString::number(21.45 * 9 / 5 + 32, 'f', 1) + " °F");
     QCOMPARE(text(&view, "alarmValue"), kMark + "Flow above limit, " + kMark + "Temperature above 60 °C");
-    QVERIFY(view.findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
+    QCOMPARE(lookOf(view, "alarmValue"), MeterValuesView::Alarm);
+    // Its red stands out on a light page and on a dark one alike.
+    for (const QColor& page : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
+        QPalette p = view.palette();
+        p.setColor(QPalette::Window, page);
+        view.setPalette(p);
+        const QColor red = view.table()->item(view.row("alarmValue"), 1)->foreground().color();
+        QVERIFY(red.red() > 2 * red.green());
+        QVERIFY(std::abs(red.lightness() - page.lightness()) > 90);
+    }
     QCOMPARE(text(&view, "statusValue"), QString("measuring"));
     QCOMPARE(text(&view, "serialValue"), QString("123456"));
     QCOMPARE(text(&view, "firmwareValue"), QString("1.2"));
@@ -221,7 +238,7 @@ void TestFlowmeterWidgets::valuesInTheChosenUnits()
     QCOMPARE(text(&view, "alarmLimitValue"), QString::number(25.0 * 1000 / 60, 'f', 1) + " " + lpm);
     QCOMPARE(text(&view, "calibrationValue"), QString("1.0000"));
     // The command is no value: no row.
-    QVERIFY(!view.valueLabel(m.indexOf(ValueRole::ResetCommand)));
+    QCOMPARE(view.row(m.indexOf(ValueRole::ResetCommand)), -1);
     QCOMPARE(text(&view, "flowLabel"), QString("Flow:"));
     QCOMPARE(text(&view, "alarmLimitLabel"), QString("Alarm limit:"));
 
@@ -233,7 +250,7 @@ void TestFlowmeterWidgets::valuesInTheChosenUnits()
     QCOMPARE(text(&view, "temperatureValue"), QString("not read"));
     QCOMPARE(text(&view, "flowValue"), QString("invalid: not a number"));
     QCOMPARE(text(&view, "alarmValue"), QString("No alarm"));
-    QVERIFY(!view.findChild<QLabel*>("alarmValue")->styleSheet().contains("#c02020"));
+    QCOMPARE(lookOf(view, "alarmValue"), MeterValuesView::Plain);
     // A flow that rounds to nothing is no negative zero.
     s.problems[0] = ReadingCheck::Valid;
     s.values[0] = -0.0001;
@@ -280,14 +297,14 @@ void TestFlowmeterWidgets::secondModelInSwedish()
     calm.values[4] = 16;
     view.show(m, calm, "Pump 2");
     QCOMPARE(text(&view, "alarmValue"), QString("Lågt batteri"));
-    QVERIFY(view.findChild<QLabel*>("alarmValue")->styleSheet().isEmpty());
+    QCOMPARE(lookOf(view, "alarmValue"), MeterValuesView::Plain);
     // A bit of the alarm field the model does not list is shown, but only the bits marked as
     // alarms raise one: status and alarm bits often share a register. Neither the page, nor the
     // events and the header (alarmBits) take it for one.
     calm.values[4] = 2;
     view.show(m, calm, "Pump 2");
     QCOMPARE(text(&view, "alarmValue"), QString("bit 1"));
-    QVERIFY(view.findChild<QLabel*>("alarmValue")->styleSheet().isEmpty());
+    QCOMPARE(lookOf(view, "alarmValue"), MeterValuesView::Plain);
     QCOMPARE(ValueFormat::alarmBits(m.values[4], 2), quint64(0));
     QCOMPARE(ValueFormat::alarmBits(m.values[4], 2 + 8), quint64(8));
     calm.values[4] = 0;
@@ -297,7 +314,7 @@ void TestFlowmeterWidgets::secondModelInSwedish()
     calm.online = false;
     view.show(m, calm, "Pump 2");
     QCOMPARE(text(&view, "temperatureValue"), swedish.negativeSign() + "5,5 °C");
-    QVERIFY(view.findChild<QLabel*>("temperatureValue")->styleSheet().contains("gray"));
+    QCOMPARE(lookOf(view, "temperatureValue"), MeterValuesView::Stale);
     QCoreApplication::removeTranslator(&sv);
 }
 
@@ -348,7 +365,7 @@ void TestFlowmeterWidgets::viewUpdatesInPlace()
     view.setLocale(QLocale::c());
     view.show(m, s, "A");
     QCOMPARE(view.rebuilds(), 1);
-    QPointer<QLabel> flow = view.findChild<QLabel*>("flowValue");
+    QTableWidgetItem* flow = view.table()->item(view.row("flowValue"), 1);
     const int children = view.findChildren<QWidget*>().size();
     for (int i = 0; i < 25; ++i) {
         s.values[0] = i;
@@ -359,16 +376,80 @@ void TestFlowmeterWidgets::viewUpdatesInPlace()
     view.setUnits(units);
     view.setLocale(QLocale("sv_SE"));
     QCOMPARE(view.rebuilds(), 1);
-    QCOMPARE(view.findChild<QLabel*>("flowValue"), flow.data());
+    QCOMPARE(view.table()->item(view.row("flowValue"), 1), flow);
     QCOMPARE(view.findChildren<QWidget*>().size(), children);
     QCOMPARE(flow->text(), QString::number(24 / 3.6, 'f', 3).replace('.', ',') + " l/s");
     // Another model: other rows, and the old ones go.
     view.show(x2(), stateOf(x2(), {1, 2, 3, 4, 0, 0}), "B");
     QCOMPARE(view.rebuilds(), 2);
-    QVERIFY(!view.findChild<QLabel*>("serialValue"));
-    QVERIFY(view.findChild<QLabel*>("extra_ConductivityValue"));
+    QCOMPARE(view.row("serialValue"), -1);
+    QVERIFY(view.row("extra_ConductivityValue") >= 0);
     view.showNone();
-    QVERIFY(!view.findChild<QLabel*>("flowValue"));
+    QCOMPARE(view.row("flowValue"), -1);
+}
+
+namespace {
+
+// The FM-1 with `count` extras more, as a user's model of many channels has them.
+MeterModel withExtras(int count)
+{
+    MeterModel m = fm1();
+    m.model = QString("FM-1 +%1").arg(count);
+    for (int i = 0; i < count; ++i) {
+        ModelValue v = value(ValueRole::Extra, 300 + i, ValueType::U16, "V");
+        v.name = QString("Channel %1").arg(i);
+        v.function = 4;
+        m.values << v;
+    }
+    return m;
+}
+
+struct LayoutRequests : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::LayoutRequest;
+        return false;
+    }
+};
+
+} // namespace
+
+void TestFlowmeterWidgets::refreshAsksNoNewLayout()
+{
+    // A new figure of the same size is a new text, not a new layout of every row.
+    const MeterModel m = withExtras(40);
+    MeterState s = stateOf(m, QVector<double>(m.values.size(), 1.0));
+    MeterValuesView view;
+    view.setLocale(QLocale::c());
+    view.resize(280, 500);
+    view.show(m, s, "A");
+    view.QWidget::show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCoreApplication::processEvents();
+    LayoutRequests requests;
+    view.installEventFilter(&requests);
+    for (int i = 0; i < 10; ++i) {
+        s.values[0] = 10 + i;
+        s.values[m.values.size() - 1] = 20 + i;
+        view.show(m, s, "A");
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(text(&view, "flowValue"), QString("19.00 m³/h"));
+    QCOMPARE(requests.count, 0);
+}
+
+void TestFlowmeterWidgets::valuesCostNoWidgetEach()
+{
+    // A model at the loader's limit takes no more widgets than a small one.
+    MeterValuesView view;
+    view.show(fm1(), stateOf(fm1(), QVector<double>(fm1().values.size(), 1.0)), "A");
+    const int widgets = int(view.findChildren<QWidget*>().size());
+    const MeterModel large = withExtras(MeterModelLoader::kMaxValues - int(fm1().values.size()));
+    view.show(large, stateOf(large, QVector<double>(large.values.size(), 2.0)), "A");
+    QCOMPARE(view.rebuilds(), 2);
+    QCOMPARE(int(view.findChildren<QWidget*>().size()), widgets);
 }
 
 void TestFlowmeterWidgets::linesRoundTrip()
