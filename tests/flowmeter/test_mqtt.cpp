@@ -1514,6 +1514,16 @@ private slots:
         }
         // Each config's sw_version is checked below, with all else that may be wrong of it.
         waitUntil(firmwareTold);
+        // Other units chosen on the setup page: the state carries them from the next tick, and
+        // the configs say so; then back.
+        const QString flowConfig = "homeassistant/sensor/ha/line1_meter1_flow_rate/config";
+        auto flowUnit = [&] { return configs().value(flowConfig).value("unit_of_measurement").toString(); };
+        DisplayUnits other = units;
+        other.flow = DisplayUnit::LitrePerSecond;
+        publisher.tick({line}, models, ValueFormat(other, QLocale::c()));
+        QVERIFY2(waitUntil([&] { return flowUnit() == "L/s"; }), qPrintable(flowUnit()));
+        publisher.tick({line}, models, format);
+        QVERIFY2(waitUntil([&] { return flowUnit() == haUnits[0]; }), qPrintable(flowUnit()));
         publisher.stop();
 
         const QMap<QString, QJsonObject> all = configs();
