@@ -2,6 +2,7 @@
 
 #include "BoundedFile.h"
 #include "MqttPayload.h"
+#include "corvaneVersion.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <iterator>
 #include <utility>
 
@@ -46,6 +48,69 @@ namespace {
 bool announcedValue(const ModelValue& value)
 {
     return !(value.function == 5 || value.role == ValueRole::ResetCommand || ValueFormat::isBitField(value));
+}
+
+// Home Assistant's spelling of a unit, for the device classes it checks units of: a unit it
+// does not spell this way (or not take at all) is a unit without a device class.
+QString haUnit(DisplayUnit::Unit unit)
+{
+    switch (unit) {
+    case DisplayUnit::CubicMetrePerHour: return QStringLiteral("m³/h");
+    case DisplayUnit::LitrePerMinute: return QStringLiteral("L/min");
+    case DisplayUnit::LitrePerSecond: return QStringLiteral("L/s");
+    case DisplayUnit::UsGallonPerMinute: return QStringLiteral("gal/min");
+    case DisplayUnit::CubicMetre: return QStringLiteral("m³");
+    case DisplayUnit::Litre: return QStringLiteral("L");
+    case DisplayUnit::UsGallon: return QStringLiteral("gal");
+    case DisplayUnit::Celsius: return QStringLiteral("°C");
+    case DisplayUnit::Fahrenheit: return QStringLiteral("°F");
+    case DisplayUnit::Unknown: break;
+    }
+    return QString();
+}
+
+// An entity id's part after the domain: lower-case letters, digits and `_`, as Home Assistant
+// takes it.
+QString entityPart(const QString& text)
+{
+    QString out;
+    for (QChar c : text.toLower())
+        out += (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                   ? c
+                   : QLatin1Char('_');
+    return out;
+}
+
+// The English name of a measured value: it is the entity's name, shown after the meter's.
+QString entityName(const ModelValue& value)
+{
+    switch (value.role) {
+    case ValueRole::FlowRate: return QStringLiteral("Flow");
+    case ValueRole::Totalizer: return QStringLiteral("Total");
+    case ValueRole::Temperature: return QStringLiteral("Temperature");
+    case ValueRole::SerialNumber: return QStringLiteral("Serial number");
+    case ValueRole::FirmwareVersion: return QStringLiteral("Firmware");
+    case ValueRole::Damping: return QStringLiteral("Damping");
+    case ValueRole::AlarmLimit: return QStringLiteral("Alarm limit");
+    case ValueRole::CalibrationFactor: return QStringLiteral("Calibration factor");
+    case ValueRole::AlarmBits: return QStringLiteral("Alarm");
+    case ValueRole::StatusBits: return QStringLiteral("Status");
+    case ValueRole::ResetCommand: return QStringLiteral("Reset");
+    case ValueRole::Extra: break;
+    }
+    const QString name = value.name.trimmed();
+    return name.isEmpty() ? QStringLiteral("Value") : name;
+}
+
+// The firmware a meter's last reading holds, as the page writes it; empty when not read.
+QString firmwareOf(const MeterState& s, const MeterModel& model)
+{
+    const int i = model.indexOf(ValueRole::FirmwareVersion);
+    if (i < 0 || i >= s.values.size() || std::isnan(s.values[i])
+        || (i < s.problems.size() && s.problems[i] != ReadingCheck::Valid))
+        return QString();
+    const QString version = ValueFormat::versionText(model.values[i], s.values[i]);
+    return version.isEmpty() ? QString::number(s.values[i], 'g', 12) : version;
 }
 
 bool sameSettings(const MqttSettings& a, const MqttSettings& b)
@@ -108,6 +173,7 @@ void MqttPublisher::start(const MqttSettings& settings, const QString& spoolFold
         loadRetained();
         availability.clear();
         announced.clear();
+        announcedFirmware.clear();
         tickLink = nullptr;
         publishedInInterval.clear();
         publishedInPrevious.clear();
@@ -177,6 +243,7 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
     models = all;
     clearGone(to, lines, all, discovery, qos);
     modelOf.clear();
+    nameOf.clear();
     tickLink = to;
     tickQos = qos;
     tickFormat = format;
@@ -195,13 +262,12 @@ void MqttPublisher::compose(MqttLink* to, const QVector<Line>& lines, const QMap
                 continue;
             const QPair<int, int> key(l, m.id);
             modelOf.insert(key, m.model);
+            nameOf.insert(key, m.name);
             MeterState s = lines[l].units.value(m.id);
             s.line = l;
             s.id = m.id;
-            if (discovery && !announced.contains(key)) {
-                announce(to, l, m, *model, format, qos);
-                announced.insert(key);
-            }
+            if (discovery)
+                announceIfChanged(to, key, m.name, *model, format, s, qos);
             // A meter read about as often as the interval may have its reading just before
             // this tick or just after: only one that had none in this interval nor the one
             // before is published from here, with what it last had.
@@ -241,10 +307,13 @@ void MqttPublisher::clearGone(MqttLink* to, const QVector<Line>& lines, const QM
                 unknown.insert(key);
                 continue;
             }
-            if (discovery)
+            if (discovery) {
                 for (const ModelValue& v : model->values)
                     if (announcedValue(v))
                         wanted.insert(discoveryTopic(to->clientId(), l, m.id, v));
+                if (model->find(ValueRole::AlarmBits))
+                    wanted.insert(alarmDiscoveryTopic(to->clientId(), l, m.id));
+            }
         }
     for (auto it = retained.begin(); it != retained.end();) {
         if (wanted.contains(it.key()) || unknown.contains(it.value())) {
@@ -263,7 +332,10 @@ void MqttPublisher::clearGone(MqttLink* to, const QVector<Line>& lines, const QM
         it = gone(it.key()) ? availability.erase(it) : std::next(it);
     for (auto it = publishedReading.begin(); it != publishedReading.end();)
         it = gone(it.key()) ? publishedReading.erase(it) : std::next(it);
-    announced.removeIf(gone);
+    for (auto it = announced.begin(); it != announced.end();)
+        it = gone(it.key()) ? announced.erase(it) : std::next(it);
+    for (auto it = announcedFirmware.begin(); it != announcedFirmware.end();)
+        it = gone(it.key()) ? announcedFirmware.erase(it) : std::next(it);
 }
 
 void MqttPublisher::noteRetained(const QString& topic, const QPair<int, int>& key)
@@ -336,6 +408,9 @@ void MqttPublisher::composeReading(const QString& port, const MeterState& s)
     const auto model = models.constFind(s.model);
     if (model == models.constEnd())
         return;
+    // Its firmware, read for the first time or changed, goes to Home Assistant before the state.
+    if (tickDiscovery)
+        announceIfChanged(tickLink, key, nameOf.value(key), *model, tickFormat, s, tickQos);
     // Nothing new: an answer as invalid as the last, or a reading published at the tick
     // already (taken just before it, handed over just after).
     const QPair<qint64, bool> now(s.lastGoodMs, s.readingValid());
@@ -452,48 +527,151 @@ QString MqttPublisher::discoveryTopic(const QString& nodeId, int line, int unitI
         .arg(MqttPayload::valueKey(value));
 }
 
-QByteArray MqttPublisher::discoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
-                                           const QString& meterName, const MeterModel& model, const ModelValue& value,
-                                           const ValueFormat& format)
+QString MqttPublisher::alarmDiscoveryTopic(const QString& nodeId, int line, int unitId)
 {
-    if (!announcedValue(value))
-        return QByteArray();
-    const QString key = MqttPayload::valueKey(value);
+    return QString("homeassistant/binary_sensor/%1/line%2_meter%3_alarm/config")
+        .arg(MqttLink::topicLevel(nodeId))
+        .arg(line + 1)
+        .arg(unitId);
+}
+
+namespace {
+
+// What every entity of a meter says alike: where it is read from, when it is there, and the
+// meter it belongs to, named as the user named it, with the firmware the page shows.
+QJsonObject entityOf(const QString& component, const QString& key, const QString& prefix, const QString& nodeId,
+                     int line, int unitId, const QString& meterName, const MeterModel& model, const QString& firmware)
+{
     const QString device = QString("%1_line%2_meter%3").arg(MqttLink::topicLevel(nodeId)).arg(line + 1).arg(unitId);
     QJsonObject o;
-    o.insert("name", key);
     o.insert("unique_id", device + "_" + key);
-    o.insert("object_id", device + "_" + key);
+    // The id Home Assistant gives the entity when it first sees it: the one this program
+    // has always suggested, so that a new installation names its entities as the old did.
+    o.insert("default_entity_id", component + "." + entityPart(device + "_" + key));
     o.insert("state_topic", MqttPayload::stateTopic(prefix, line, unitId));
-    o.insert("value_template", QString("{{ value_json['values']['%1']['value'] }}").arg(key));
-    const QString unit = format.unitText(value);
-    if (!unit.isEmpty())
-        o.insert("unit_of_measurement", unit);
-    if (value.role == ValueRole::FlowRate || value.role == ValueRole::Temperature)
-        o.insert("state_class", "measurement");
-    else if (value.role == ValueRole::Totalizer)
-        o.insert("state_class", "total_increasing");
     // Gone when either the program or the meter is.
     o.insert("availability", QJsonArray{QJsonObject{{"topic", prefix + "/status"}},
                                         QJsonObject{{"topic", MqttPayload::availabilityTopic(prefix, line, unitId)}}});
     o.insert("availability_mode", "all");
-    o.insert("device", QJsonObject{{"identifiers", QJsonArray{device}},
-                                   {"name", meterName.isEmpty() ? QString("line %1 meter %2").arg(line + 1).arg(unitId)
-                                                                : meterName},
-                                   {"manufacturer", model.maker},
-                                   {"model", model.model}});
+    QJsonObject d{{"identifiers", QJsonArray{device}},
+                  {"name", meterName.trimmed().isEmpty() ? QString("line %1 meter %2").arg(line + 1).arg(unitId)
+                                                         : meterName.trimmed()},
+                  {"manufacturer", model.maker},
+                  {"model", model.model}};
+    if (!firmware.isEmpty())
+        d.insert("sw_version", firmware);
+    o.insert("device", d);
+    o.insert("origin", QJsonObject{{"name", "Corvane"}, {"sw", CORVANE_VERSION}, {"url", "https://tessmark.se/corvane"}});
+    return o;
+}
+
+} // namespace
+
+QByteArray MqttPublisher::discoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
+                                           const QString& meterName, const MeterModel& model, const ModelValue& value,
+                                           const ValueFormat& format, const QString& firmware)
+{
+    if (!announcedValue(value))
+        return QByteArray();
+    const QString key = MqttPayload::valueKey(value);
+    QJsonObject o = entityOf("sensor", key, prefix, nodeId, line, unitId, meterName, model, firmware);
+    o.insert("name", entityName(value));
+    o.insert("value_template", QString("{{ value_json['values']['%1']['value'] }}").arg(key));
+    // The state carries the value in the unit chosen for the pages; Home Assistant is told
+    // that unit in its own spelling, and the kind of quantity only where it takes the unit.
+    const DisplayUnit::Unit shown = format.shownUnit(value);
+    const QString haSpelt = haUnit(shown);
+    const QString unit = haSpelt.isEmpty() ? format.unitText(value) : haSpelt;
+    if (!unit.isEmpty())
+        o.insert("unit_of_measurement", unit);
+    const DisplayUnit::Quantity quantity = haSpelt.isEmpty() ? DisplayUnit::NoQuantity : DisplayUnit::quantity(shown);
+    switch (value.role) {
+    case ValueRole::FlowRate:
+        if (quantity == DisplayUnit::Flow)
+            o.insert("device_class", "volume_flow_rate");
+        o.insert("state_class", "measurement");
+        break;
+    case ValueRole::Totalizer:
+        if (quantity == DisplayUnit::Volume)
+            o.insert("device_class", "water");
+        o.insert("state_class", "total_increasing");
+        break;
+    case ValueRole::Temperature:
+        if (quantity == DisplayUnit::Temperature)
+            o.insert("device_class", "temperature");
+        o.insert("state_class", "measurement");
+        break;
+    case ValueRole::SerialNumber:
+    case ValueRole::FirmwareVersion:
+    case ValueRole::Damping:
+    case ValueRole::AlarmLimit:
+    case ValueRole::CalibrationFactor:
+        // Of the meter, not of the water: out of the way on the device's page.
+        o.insert("entity_category", "diagnostic");
+        break;
+    default:
+        break;
+    }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-void MqttPublisher::announce(MqttLink* to, int line, const MeterConfig& meter, const MeterModel& model,
-                             const ValueFormat& format, int qos)
+QByteArray MqttPublisher::alarmDiscoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
+                                                const QString& meterName, const MeterModel& model,
+                                                const QString& firmware)
 {
+    const ModelValue* field = model.find(ValueRole::AlarmBits);
+    if (!field)
+        return QByteArray();
+    QJsonObject o = entityOf("binary_sensor", "alarm", prefix, nodeId, line, unitId, meterName, model, firmware);
+    o.insert("name", "Alarm");
+    o.insert("device_class", "problem");
+    // On while an alarm bit is set; unknown ("None") while the bits were not read.
+    o.insert("value_template", QString("{% set a = value_json['values']['%1'] %}"
+                                       "{% if a is not defined or a['value'] is none %}None"
+                                       "{% elif a['alarms'] | length > 0 %}ON{% else %}OFF{% endif %}")
+                                   .arg(MqttPayload::valueKey(*field)));
+    o.insert("payload_on", "ON");
+    o.insert("payload_off", "OFF");
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+void MqttPublisher::announce(MqttLink* to, const QPair<int, int>& key, const QString& meterName,
+                             const MeterModel& model, const ValueFormat& format, const QString& firmware, int qos)
+{
+    const int line = key.first;
+    const int id = key.second;
     for (const ModelValue& v : model.values) {
-        const QByteArray payload = discoveryPayload(to->prefix(), to->clientId(), line, meter.id, meter.name, model, v, format);
+        const QByteArray payload = discoveryPayload(to->prefix(), to->clientId(), line, id, meterName, model, v, format,
+                                                    firmware);
         if (payload.isEmpty())
             continue;
-        const QString topic = discoveryTopic(to->clientId(), line, meter.id, v);
+        const QString topic = discoveryTopic(to->clientId(), line, id, v);
         to->publish(topic, payload, qos, true);
-        noteRetained(topic, qMakePair(line, meter.id));
+        noteRetained(topic, key);
     }
+    const QByteArray alarm = alarmDiscoveryPayload(to->prefix(), to->clientId(), line, id, meterName, model, firmware);
+    if (!alarm.isEmpty()) {
+        const QString topic = alarmDiscoveryTopic(to->clientId(), line, id);
+        to->publish(topic, alarm, qos, true);
+        noteRetained(topic, key);
+    }
+}
+
+void MqttPublisher::announceIfChanged(MqttLink* to, const QPair<int, int>& key, const QString& meterName,
+                                      const MeterModel& model, const ValueFormat& format, const MeterState& s, int qos)
+{
+    // A firmware not read (yet, or this time) leaves what was told of it.
+    QString firmware = firmwareOf(s, model);
+    if (firmware.isEmpty())
+        firmware = announcedFirmware.value(key);
+    const DisplayUnits& u = format.units();
+    const QString told = QStringList{meterName, model.name(), firmware, DisplayUnit::key(u.flow),
+                                     DisplayUnit::key(u.volume), DisplayUnit::key(u.temperature)}
+                             .join(QChar(0x1f));
+    const auto was = announced.constFind(key);
+    if (was != announced.constEnd() && *was == told)
+        return;
+    announce(to, key, meterName, model, format, firmware, qos);
+    announced.insert(key, told);
+    announcedFirmware.insert(key, firmware);
 }

@@ -74,11 +74,17 @@ public:
     const MqttLink* currentLink() const { return link.get(); }
 
     // Home Assistant's discovery topic and payload for value `value` of a meter; empty for a
-    // value it has nothing to show of (a command, text).
+    // value it has nothing to show of (a command, text, bits). `firmware` as the page shows it,
+    // empty while the meter was not read.
     static QString discoveryTopic(const QString& nodeId, int line, int unitId, const ModelValue& value);
     static QByteArray discoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
                                        const QString& meterName, const MeterModel& model, const ModelValue& value,
-                                       const ValueFormat& format);
+                                       const ValueFormat& format, const QString& firmware);
+    // The meter's alarm as a problem sensor, read from its state; empty for a model without
+    // alarm bits.
+    static QString alarmDiscoveryTopic(const QString& nodeId, int line, int unitId);
+    static QByteArray alarmDiscoveryPayload(const QString& prefix, const QString& nodeId, int line, int unitId,
+                                            const QString& meterName, const MeterModel& model, const QString& firmware);
 
 signals:
     // The state or the dropped count changed: statusText() has the new words.
@@ -107,8 +113,12 @@ private:
     // One meter's state, and its availability when that changed.
     void publishState(MqttLink* to, const QPair<int, int>& key, const MeterState& s, const MeterModel& model,
                       const ValueFormat& format, int qos);
-    void announce(MqttLink* to, int line, const MeterConfig& meter, const MeterModel& model, const ValueFormat& format,
-                  int qos);
+    void announce(MqttLink* to, const QPair<int, int>& key, const QString& meterName, const MeterModel& model,
+                  const ValueFormat& format, const QString& firmware, int qos);
+    // Announces the meter when it was not yet, or when what its entities say of it changed: its
+    // name, model, the units, or its firmware as the reading `s` has it.
+    void announceIfChanged(MqttLink* to, const QPair<int, int>& key, const QString& meterName,
+                           const MeterModel& model, const ValueFormat& format, const MeterState& s, int qos);
     // Runs `work` on the composer's thread, after all that was given before.
     void post(std::function<void()> work);
     // Returns once the composer has done all it was given.
@@ -136,10 +146,14 @@ private:
     bool retainedChanged = false;
     // Whether the last save of `retainedFile` went through, so a failure is said once.
     bool retainedWritable = true;
-    // Meters announced to Home Assistant since the link started.
-    QSet<QPair<int, int>> announced;
+    // Meters announced to Home Assistant since the link started, with what they were told
+    // (announceIfChanged), and the firmware last told of each.
+    QMap<QPair<int, int>, QString> announced;
+    QMap<QPair<int, int>, QString> announcedFirmware;
     // The models of the last tick, for the words of an alarm event and the readings.
     QMap<QPair<int, int>, QString> modelOf;
+    // The meters' names at the last tick, for an announcement between ticks.
+    QMap<QPair<int, int>, QString> nameOf;
     QMap<QString, MeterModel> models;
     // What the last tick was given, for the readings until the next: null before the link's
     // first tick and after it stopped.

@@ -92,7 +92,7 @@ RecordFile::Result RecordFile::append(const QDate& day, const QString& header, c
     Result r;
     if (!day.isValid()) {
         r.ok = false;
-        r.error = say("No day to record line %1 for.").arg(lineNumber);
+        r.error = say(QT_TRANSLATE_NOOP("FlowMeter", "No day to record line %1 for.")).arg(lineNumber);
         return r;
     }
     const QByteArray head = oneLine(header);
@@ -208,7 +208,7 @@ bool RecordFile::open(const QDate& day, const QByteArray& head, Result* r)
     }
     r->ok = false;
     r->path = dir + '/' + fileName(lineNumber, day, kMaxParts);
-    r->error = say("Line %1 has no free record file name for %2 in %3.")
+    r->error = say(QT_TRANSLATE_NOOP("FlowMeter", "Line %1 has no free record file name for %2 in %3."))
                    .arg(lineNumber)
                    .arg(day.toString(Qt::ISODate), QDir::toNativeSeparators(dir));
     return false;
@@ -324,11 +324,11 @@ void RecordFile::fail(Result* r, int err, const QString& path, const char* what)
     const QString where = QDir::toNativeSeparators(path);
     const QString why = qt_error_string(err);
     if (folder)
-        r->error = say("The folder %1 for the recordings cannot be made: %2").arg(where, why);
+        r->error = say(QT_TRANSLATE_NOOP("FlowMeter", "The folder %1 for the recordings cannot be made: %2")).arg(where, why);
     else if (r->noSpace)
-        r->error = say("No space left to record to %1: %2").arg(where, why);
+        r->error = say(QT_TRANSLATE_NOOP("FlowMeter", "No space left to record to %1: %2")).arg(where, why);
     else if (r->notWritable)
-        r->error = say("The recording %1 cannot be written: %2").arg(where, why);
+        r->error = say(QT_TRANSLATE_NOOP("FlowMeter", "The recording %1 cannot be written: %2")).arg(where, why);
     else
-        r->error = say("Writing the recording %1 failed: %2").arg(where, why);
+        r->error = say(QT_TRANSLATE_NOOP("FlowMeter", "Writing the recording %1 failed: %2")).arg(where, why);
 }

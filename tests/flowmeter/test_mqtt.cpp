@@ -37,6 +37,8 @@
 #include <mutex>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(DisplayUnits)
+
 namespace {
 
 // A subscriber of the test's own, on libmosquitto's thread: what arrived, in order.
@@ -1431,6 +1433,192 @@ private slots:
         QVERIFY(p.stop());
     }
 
+    void homeAssistantConfigsFollowTheDiscoverySchema_data()
+    {
+        QTest::addColumn<DisplayUnits>("units");
+        // What Home Assistant is told: its own spelling of the unit the state carries.
+        QTest::addColumn<QStringList>("haUnits");
+        QTest::newRow("m³/h, m³, °C") << DisplayUnits{} << QStringList{"m³/h", "m³", "°C"};
+        QTest::newRow("l/min, l, °F")
+            << DisplayUnits{DisplayUnit::LitrePerMinute, DisplayUnit::Litre, DisplayUnit::Fahrenheit}
+            << QStringList{"L/min", "L", "°F"};
+        QTest::newRow("US gal/min, US gal, °C")
+            << DisplayUnits{DisplayUnit::UsGallonPerMinute, DisplayUnit::UsGallon, DisplayUnit::Celsius}
+            << QStringList{"gal/min", "gal", "°C"};
+    }
+
+    // Every config a station publishes for the shipped models, as Home Assistant's MQTT
+    // discovery documents it: only keys it knows, a device class only with a unit it takes for
+    // that class, the device named after the meter with its firmware as the page shows it
+    // (known only once the meter was read), and the alarm as a problem sensor.
+    void homeAssistantConfigsFollowTheDiscoverySchema()
+    {
+        QFETCH(DisplayUnits, units);
+        QFETCH(QStringList, haUnits);
+        ModelProblem problem;
+        QMap<QString, MeterModel> models;
+        for (const char* file : {"tessmark-fm1.json", "tessmark-fm2i.json"}) {
+            const auto model = MeterModelLoader::parseFile(QStringLiteral(FLOWMETER_SOURCE_DIR "/models/") + file, &problem);
+            QVERIFY2(model, file);
+            models.insert(model->name(), *model);
+        }
+        const QStringList names = models.keys();
+        const QSet<QString> allowed{"name", "unique_id", "default_entity_id", "state_topic", "value_template",
+                                    "unit_of_measurement", "device_class", "state_class", "entity_category",
+                                    "availability", "availability_mode", "device", "origin", "payload_on",
+                                    "payload_off", "suggested_display_precision", "icon"};
+        const QSet<QString> required{"name", "unique_id", "default_entity_id", "state_topic", "value_template",
+                                     "availability", "availability_mode", "device", "origin"};
+        // The units Home Assistant takes for each device class we may send.
+        const QMap<QString, QStringList> classUnits{
+            {"volume_flow_rate", {"m³/h", "m³/min", "m³/s", "ft³/min", "L/h", "L/min", "L/s", "gal/h", "gal/min", "gal/d", "mL/s"}},
+            {"water", {"m³", "L", "gal", "ft³", "CCF", "MCF"}},
+            {"volume", {"m³", "L", "mL", "gal", "fl. oz.", "ft³", "CCF", "MCF"}},
+            {"temperature", {"°C", "°F", "K"}},
+            {"problem", {}}};
+        const QSet<QString> stateClasses{"measurement", "total", "total_increasing"};
+
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        Subscriber ha(broker.port(), "homeassistant/#", false, 0);
+        QVERIFY(ha.ready());
+        QTemporaryDir spool;
+        MqttSettings s = settingsFor(broker, "ha");
+        s.homeAssistantDiscovery = true;
+        const QString port = "/dev/ttyUSB0";
+        MqttPublisher::Line line;
+        line.config.port = port;
+        line.config.meters = {MeterConfig{1, names[0], "Boiler room"}, MeterConfig{2, names[1], ""}};
+        const ValueFormat format(units, QLocale(QLocale::Swedish));
+        MqttPublisher publisher([](const QString&) {});
+        publisher.start(s, spool.path());
+        // Not read yet: announced at once, its firmware told once it is read.
+        publisher.begin({line}, models, format);
+        auto configs = [&] {
+            QMap<QString, QJsonObject> last;
+            for (const auto& g : ha.messages())
+                if (!g.payload.isEmpty())
+                    last.insert(g.topic, QJsonDocument::fromJson(g.payload).object());
+            return last;
+        };
+        auto firmwareTold = [&] {
+            const auto all = configs();
+            return all.size() >= 2 && std::all_of(all.cbegin(), all.cend(), [](const QJsonObject& o) {
+                return o.value("device").toObject().contains("sw_version");
+            });
+        };
+        QVERIFY(waitUntil([&] { return configs().size() >= 2; }));
+        for (int i = 0; i < 2; ++i) {
+            const MeterModel& model = models[names[i]];
+            MeterState st = meterReading(model, 0, i + 1, 1, QDateTime::currentDateTime(), 1000);
+            st.values[model.indexOf(ValueRole::FirmwareVersion)] = 258;
+            publisher.reading(port, st);
+        }
+        // Each config's sw_version is checked below, with all else that may be wrong of it.
+        waitUntil(firmwareTold);
+        // Other units chosen on the setup page: the state carries them from the next tick, and
+        // the configs say so; then back.
+        const QString flowConfig = "homeassistant/sensor/ha/line1_meter1_flow_rate/config";
+        auto flowUnit = [&] { return configs().value(flowConfig).value("unit_of_measurement").toString(); };
+        DisplayUnits other = units;
+        other.flow = DisplayUnit::LitrePerSecond;
+        publisher.tick({line}, models, ValueFormat(other, QLocale::c()));
+        QVERIFY2(waitUntil([&] { return flowUnit() == "L/s"; }), qPrintable(flowUnit()));
+        publisher.tick({line}, models, format);
+        QVERIFY2(waitUntil([&] { return flowUnit() == haUnits[0]; }), qPrintable(flowUnit()));
+        publisher.stop();
+
+        const QMap<QString, QJsonObject> all = configs();
+        QSet<QString> uniqueIds;
+        QStringList wrong;
+        for (auto it = all.cbegin(); it != all.cend(); ++it) {
+            const QString topic = it.key();
+            const QJsonObject& o = it.value();
+            const QString component = topic.section('/', 1, 1);
+            auto fault = [&](const QString& what) { wrong << topic + ": " + what; };
+            for (const QString& k : o.keys())
+                if (!allowed.contains(k))
+                    fault("unknown key " + k);
+            for (const QString& k : required)
+                if (!o.contains(k))
+                    fault("no " + k);
+            if (uniqueIds.contains(o.value("unique_id").toString()))
+                fault("unique_id twice");
+            uniqueIds.insert(o.value("unique_id").toString());
+            const QString entityId = o.value("default_entity_id").toString();
+            if (!QRegularExpression("^" + component + "\\.[a-z0-9_]+$").match(entityId).hasMatch())
+                fault("default_entity_id " + entityId);
+            const QString name = o.value("name").toString();
+            if (name.isEmpty() || name.contains('_') || !name.at(0).isUpper())
+                fault("name " + name);
+            const int meter = topic.contains("_meter1_") ? 1 : 2;
+            if (o.value("state_topic").toString() != QString("ha/line1/meter%1/state").arg(meter))
+                fault("state_topic " + o.value("state_topic").toString());
+            const QJsonArray availability = o.value("availability").toArray();
+            if (availability.size() != 2 || o.value("availability_mode").toString() != "all")
+                fault("availability");
+            const QJsonObject device = o.value("device").toObject();
+            for (const char* k : {"identifiers", "name", "manufacturer", "model", "sw_version"})
+                if (device.value(k).toVariant().toString().isEmpty() && device.value(k).toArray().isEmpty())
+                    fault(QString("device without ") + k);
+            if (device.value("sw_version").toString() != "1.2")
+                fault("sw_version " + device.value("sw_version").toVariant().toString());
+            if (device.value("name").toString() != (meter == 1 ? "Boiler room" : "line 1 meter 2"))
+                fault("device name " + device.value("name").toString());
+            const QJsonObject origin = o.value("origin").toObject();
+            for (const char* k : {"name", "sw", "url"})
+                if (origin.value(k).toString().isEmpty())
+                    fault(QString("origin without ") + k);
+            const QString deviceClass = o.value("device_class").toString();
+            const QString unit = o.value("unit_of_measurement").toString();
+            if (!deviceClass.isEmpty()) {
+                if (!classUnits.contains(deviceClass))
+                    fault("device_class " + deviceClass);
+                else if (!classUnits[deviceClass].isEmpty() && !classUnits[deviceClass].contains(unit))
+                    fault(deviceClass + " in " + unit);
+            }
+            if (o.contains("state_class") && !stateClasses.contains(o.value("state_class").toString()))
+                fault("state_class " + o.value("state_class").toString());
+            if (component == "binary_sensor") {
+                if (deviceClass != "problem" || o.value("payload_on").toString().isEmpty()
+                    || o.value("payload_off").toString().isEmpty())
+                    fault("not a problem sensor");
+                continue;
+            }
+            // The measured values by their roles: what they are and how they count.
+            const struct
+            {
+                const char* key;
+                const char* name;
+                QStringList deviceClasses;
+                const char* stateClass;
+                QString unit;
+            } roles[] = {{"flow_rate", "Flow", {"volume_flow_rate"}, "measurement", haUnits[0]},
+                         {"totalizer", "Total", {"water", "volume"}, "total_increasing", haUnits[1]},
+                         {"temperature", "Temperature", {"temperature"}, "measurement", haUnits[2]}};
+            for (const auto& role : roles) {
+                if (!topic.endsWith(QString("_") + role.key + "/config"))
+                    continue;
+                if (name != role.name)
+                    fault("name " + name);
+                if (!role.deviceClasses.contains(deviceClass) || o.value("state_class").toString() != role.stateClass)
+                    fault("class " + deviceClass + "/" + o.value("state_class").toString());
+                if (unit != role.unit)
+                    fault("unit " + unit);
+            }
+        }
+        // One line each: QTest cuts a long message short.
+        for (const QString& w : wrong)
+            qWarning().noquote() << w;
+        QVERIFY2(wrong.isEmpty(), qPrintable(QString("%1 faults in the configs, listed above").arg(wrong.size())));
+        // Each meter's measured values (FM-1 eight, FM-2i nine) and its alarm.
+        QCOMPARE(all.size(), 8 + 9 + 2);
+        for (int meter : {1, 2})
+            QVERIFY(all.contains(QString("homeassistant/binary_sensor/ha/line1_meter%1_alarm/config").arg(meter)));
+        QCOMPARE(all.value("homeassistant/sensor/ha/line1_meter2_flow_velocity/config").value("name").toString(),
+                 QString("Flow velocity"));
+    }
+
     // A meter gone from the setup (removed, or moved so that its topics changed) has its
     // retained state, availability and Home Assistant entries cleared at the broker; also when
     // the broker is away at the time (through the spool, in order) and when it went while the
@@ -1465,6 +1653,9 @@ private slots:
         auto ha = [](int line, int id) {
             return QString("homeassistant/sensor/gone/line%1_meter%2_flow_rate/config").arg(line).arg(id);
         };
+        auto haAlarm = [](int line, int id) {
+            return QString("homeassistant/binary_sensor/gone/line%1_meter%2_alarm/config").arg(line).arg(id);
+        };
         auto cleared = [&](const QString& topic) { return live.waitFor(topic, QByteArray(), 20000); };
         auto neverCleared = [&](const QString& topic) {
             for (const auto& g : live.on(topic))
@@ -1477,17 +1668,17 @@ private slots:
             MqttPublisher publisher([](const QString&) {});
             publisher.start(s, spool.path());
             publisher.begin(lines, models, format);
-            for (const QString& t : {state(1, 1), state(1, 2), state(2, 5), ha(1, 2)})
+            for (const QString& t : {state(1, 1), state(1, 2), state(2, 5), ha(1, 2), haAlarm(1, 2)})
                 QVERIFY2(waitUntil([&] { return !live.on(t).empty(); }), qPrintable(t));
             // Meter 2 now answers at id 4; meter 5's model is not loaded, but it is still set up.
             lines[0].config.meters[1].id = 4;
             lines[1].config.meters[0].model = "Not Loaded FM-0";
             fill();
             publisher.tick(lines, models, format);
-            for (const QString& t : {state(1, 2), QString("gone/line1/meter2/availability"), ha(1, 2)})
+            for (const QString& t : {state(1, 2), QString("gone/line1/meter2/availability"), ha(1, 2), haAlarm(1, 2)})
                 QVERIFY2(cleared(t), qPrintable(t));
             QVERIFY(waitUntil([&] { return !live.on(state(1, 4)).empty(); }));
-            for (const QString& t : {state(1, 1), state(2, 5), ha(1, 1), ha(2, 5)})
+            for (const QString& t : {state(1, 1), state(2, 5), ha(1, 1), ha(2, 5), haAlarm(1, 1), haAlarm(2, 5)})
                 QVERIFY2(neverCleared(t), qPrintable(t));
 
             // Meter 1 removed while the broker is away: cleared once it is back, after what
@@ -1506,7 +1697,7 @@ private slots:
             MqttPublisher publisher([](const QString&) {});
             publisher.start(s, spool.path());
             publisher.begin(lines, models, format);
-            for (const QString& t : {state(1, 1), ha(1, 1), state(2, 5), ha(2, 5)})
+            for (const QString& t : {state(1, 1), ha(1, 1), state(2, 5), ha(2, 5), haAlarm(1, 1), haAlarm(2, 5)})
                 QVERIFY2(cleared(t), qPrintable(t));
             QVERIFY(neverCleared(state(1, 4)));
             publisher.stop();

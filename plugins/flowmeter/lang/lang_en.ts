@@ -898,6 +898,142 @@
         <source>readings kept in memory only</source>
         <translation>readings kept in memory only</translation>
     </message>
+    <message>
+        <source>%1 (away %2 times)</source>
+        <translation>%1 (away %2 times)</translation>
+    </message>
+    <message>
+        <source>%1 (%2 times)</source>
+        <translation>%1 (%2 times)</translation>
+    </message>
+    <message>
+        <source>%1 times since %2, the last time at %3</source>
+        <translation>%1 times since %2, the last time at %3</translation>
+    </message>
+    <message>
+        <source>Alarm: %1 and %2 more</source>
+        <translation>Alarm: %1 and %2 more</translation>
+    </message>
+    <message>
+        <source>%1 offline</source>
+        <translation>%1 offline</translation>
+    </message>
+    <message>
+        <source>%1 meters offline</source>
+        <translation>%1 meters offline</translation>
+    </message>
+    <message>
+        <source>%1: no valid reading</source>
+        <translation>%1: no valid reading</translation>
+    </message>
+    <message>
+        <source>%1 meters without a valid reading</source>
+        <translation>%1 meters without a valid reading</translation>
+    </message>
+    <message>
+        <source>MQTT: the password could not be stored: %1</source>
+        <translation>MQTT: the password could not be stored: %1</translation>
+    </message>
+    <message>
+        <source>CA certificate</source>
+        <translation>CA certificate</translation>
+    </message>
+    <message>
+        <source>Certificates (*.pem *.crt);;All files (*)</source>
+        <translation>Certificates (*.pem *.crt);;All files (*)</translation>
+    </message>
+    <message>
+        <source>MQTT: the broker&apos;s host is missing</source>
+        <translation>MQTT: the broker&apos;s host is missing</translation>
+    </message>
+    <message>
+        <source>MQTT: the CA file %1 cannot be read</source>
+        <translation>MQTT: the CA file %1 cannot be read</translation>
+    </message>
+    <message>
+        <source>MQTT: the topic prefix may not hold + or #</source>
+        <translation>MQTT: the topic prefix may not hold + or #</translation>
+    </message>
+    <message>
+        <source>Publishing to an MQTT broker</source>
+        <translation>Publishing to an MQTT broker</translation>
+    </message>
+    <message>
+        <source>Publish the meters</source>
+        <translation>Publish the meters</translation>
+    </message>
+    <message>
+        <source>Encrypted (TLS)</source>
+        <translation>Encrypted (TLS)</translation>
+    </message>
+    <message>
+        <source>Announce the meters to Home Assistant</source>
+        <translation>Announce the meters to Home Assistant</translation>
+    </message>
+    <message>
+        <source>made from the host name</source>
+        <translation>made from the host name</translation>
+    </message>
+    <message>
+        <source>the system&apos;s certificate authorities</source>
+        <translation>the system&apos;s certificate authorities</translation>
+    </message>
+    <message>
+        <source>Publishing:</source>
+        <translation>Publishing:</translation>
+    </message>
+    <message>
+        <source>Broker host:</source>
+        <translation>Broker host:</translation>
+    </message>
+    <message>
+        <source>Client id:</source>
+        <translation>Client id:</translation>
+    </message>
+    <message>
+        <source>User name:</source>
+        <translation>User name:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>Encryption:</source>
+        <translation>Encryption:</translation>
+    </message>
+    <message>
+        <source>CA file:</source>
+        <translation>CA file:</translation>
+    </message>
+    <message>
+        <source>Topic prefix:</source>
+        <translation>Topic prefix:</translation>
+    </message>
+    <message>
+        <source>Publish every:</source>
+        <translation>Publish every:</translation>
+    </message>
+    <message>
+        <source>Delivery (QoS):</source>
+        <translation>Delivery (QoS):</translation>
+    </message>
+    <message>
+        <source>Discovery:</source>
+        <translation>Discovery:</translation>
+    </message>
+    <message>
+        <source>Spool limit:</source>
+        <translation>Spool limit:</translation>
+    </message>
+    <message>
+        <source>connecting</source>
+        <translation>connecting</translation>
+    </message>
+    <message>
+        <source>MQTT: %1</source>
+        <translation>MQTT: %1</translation>
+    </message>
 </context>
 <context>
     <name>MqttLink</name>
@@ -1008,8 +1144,83 @@
         <translation>The MQTT spool is not open</translation>
     </message>
     <message>
-        <source>A message of %1 bytes is larger than the MQTT spool's limit</source>
-        <translation>A message of %1 bytes is larger than the MQTT spool's limit</translation>
+        <source>A message of %1 bytes is larger than the MQTT spool&apos;s limit</source>
+        <translation>A message of %1 bytes is larger than the MQTT spool&apos;s limit</translation>
+    </message>
+</context>
+<context>
+    <name>SecretStore</name>
+    <message>
+        <source>the desktop&apos;s secret store</source>
+        <translation>the desktop&apos;s secret store</translation>
+    </message>
+    <message>
+        <source>a file only you can read: %1</source>
+        <translation>a file only you can read: %1</translation>
+    </message>
+    <message>
+        <source>no application to run the desktop&apos;s secret store in</source>
+        <translation>no application to run the desktop&apos;s secret store in</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store did not answer within %1 s</source>
+        <translation>the desktop&apos;s secret store did not answer within %1 s</translation>
+    </message>
+    <message>
+        <source>%1 is a symbolic link: refusing to read secrets through it</source>
+        <translation>%1 is a symbolic link: refusing to read secrets through it</translation>
+    </message>
+    <message>
+        <source>%1 is not a plain file: refusing to read secrets from it</source>
+        <translation>%1 is not a plain file: refusing to read secrets from it</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 belongs to another user: refusing to read secrets from it</source>
+        <translation>%1 belongs to another user: refusing to read secrets from it</translation>
+    </message>
+    <message>
+        <source>%1 can be read by others (mode %2): refusing to read secrets from it; make it yours alone with: chmod 600 %1</source>
+        <translation>%1 can be read by others (mode %2): refusing to read secrets from it; make it yours alone with: chmod 600 %1</translation>
+    </message>
+    <message>
+        <source>%1 is larger than %2 bytes, far more than any passwords: refusing to read it</source>
+        <translation>%1 is larger than %2 bytes, far more than any passwords: refusing to read it</translation>
+    </message>
+    <message>
+        <source>%1 is damaged (%2): move it away to start afresh</source>
+        <translation>%1 is damaged (%2): move it away to start afresh</translation>
+    </message>
+    <message>
+        <source>not an object</source>
+        <translation>not an object</translation>
+    </message>
+    <message>
+        <source>cannot make the folder %1</source>
+        <translation>cannot make the folder %1</translation>
+    </message>
+    <message>
+        <source>cannot remove %1: %2</source>
+        <translation>cannot remove %1: %2</translation>
+    </message>
+    <message>
+        <source>cannot write %1: %2</source>
+        <translation>cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store refused: %1</source>
+        <translation>the desktop&apos;s secret store refused: %1</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store failed: %1</source>
+        <translation>the desktop&apos;s secret store failed: %1</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store could not remove it: %1</source>
+        <translation>the desktop&apos;s secret store could not remove it: %1</translation>
     </message>
 </context>
 </TS>

@@ -940,7 +940,7 @@
         <translation>Certifikat (*.pem *.crt);;Alla filer (*)</translation>
     </message>
     <message>
-        <source>MQTT: the broker's host is missing</source>
+        <source>MQTT: the broker&apos;s host is missing</source>
         <translation>MQTT: brokerns värd saknas</translation>
     </message>
     <message>
@@ -972,7 +972,7 @@
         <translation>bildas av värdnamnet</translation>
     </message>
     <message>
-        <source>the system's certificate authorities</source>
+        <source>the system&apos;s certificate authorities</source>
         <translation>systemets certifikatutfärdare</translation>
     </message>
     <message>
@@ -1144,8 +1144,83 @@
         <translation>MQTT-kön är inte öppen</translation>
     </message>
     <message>
-        <source>A message of %1 bytes is larger than the MQTT spool's limit</source>
+        <source>A message of %1 bytes is larger than the MQTT spool&apos;s limit</source>
         <translation>Ett meddelande på %1 byte är större än MQTT-köns gräns</translation>
+    </message>
+</context>
+<context>
+    <name>SecretStore</name>
+    <message>
+        <source>the desktop&apos;s secret store</source>
+        <translation>skrivbordets lösenordsförråd</translation>
+    </message>
+    <message>
+        <source>a file only you can read: %1</source>
+        <translation>en fil som bara du kan läsa: %1</translation>
+    </message>
+    <message>
+        <source>no application to run the desktop&apos;s secret store in</source>
+        <translation>inget program att köra skrivbordets lösenordsförråd i</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store did not answer within %1 s</source>
+        <translation>skrivbordets lösenordsförråd svarade inte inom %1 s</translation>
+    </message>
+    <message>
+        <source>%1 is a symbolic link: refusing to read secrets through it</source>
+        <translation>%1 är en symbolisk länk: vägrar läsa hemligheter genom den</translation>
+    </message>
+    <message>
+        <source>%1 is not a plain file: refusing to read secrets from it</source>
+        <translation>%1 är inte en vanlig fil: vägrar läsa hemligheter ur den</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>kan inte läsa %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 belongs to another user: refusing to read secrets from it</source>
+        <translation>%1 tillhör en annan användare: vägrar läsa hemligheter ur den</translation>
+    </message>
+    <message>
+        <source>%1 can be read by others (mode %2): refusing to read secrets from it; make it yours alone with: chmod 600 %1</source>
+        <translation>%1 kan läsas av andra (läge %2): vägrar läsa hemligheter ur den; gör den till enbart din med: chmod 600 %1</translation>
+    </message>
+    <message>
+        <source>%1 is larger than %2 bytes, far more than any passwords: refusing to read it</source>
+        <translation>%1 är större än %2 byte, långt mer än några lösenord: vägrar läsa den</translation>
+    </message>
+    <message>
+        <source>%1 is damaged (%2): move it away to start afresh</source>
+        <translation>%1 är skadad (%2): flytta undan den för att börja om från början</translation>
+    </message>
+    <message>
+        <source>not an object</source>
+        <translation>inte ett objekt</translation>
+    </message>
+    <message>
+        <source>cannot make the folder %1</source>
+        <translation>kan inte skapa mappen %1</translation>
+    </message>
+    <message>
+        <source>cannot remove %1: %2</source>
+        <translation>kan inte ta bort %1: %2</translation>
+    </message>
+    <message>
+        <source>cannot write %1: %2</source>
+        <translation>kan inte skriva %1: %2</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store refused: %1</source>
+        <translation>skrivbordets lösenordsförråd vägrade: %1</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store failed: %1</source>
+        <translation>skrivbordets lösenordsförråd misslyckades: %1</translation>
+    </message>
+    <message>
+        <source>the desktop&apos;s secret store could not remove it: %1</source>
+        <translation>skrivbordets lösenordsförråd kunde inte ta bort den: %1</translation>
     </message>
 </context>
 </TS>
