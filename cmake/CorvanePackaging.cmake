@@ -7,7 +7,6 @@
 
 set(CORVANE_PACKAGE_MAINTAINER "Tessmark AB <corvane@tessmark.se>"
     CACHE STRING "The Maintainer of the Debian packages, \"Name <address>\"")
-set(CORVANE_HOMEPAGE "https://tessmark.se/corvane" CACHE STRING "The project's web page")
 set(CORVANE_DEB_RELEASE 1 CACHE STRING "The Debian revision of the packages")
 set(CORVANE_DEB_VERSION ${PROJECT_VERSION}-${CORVANE_DEB_RELEASE})
 set(CORVANE_APP_ID se.tessmark.Corvane)
@@ -43,6 +42,17 @@ endforeach()
 # that packages bring (enabled by the administrator, not by the package).
 install(FILES ${packaging}/systemd/corvane.service DESTINATION lib/systemd/system)
 install(FILES ${packaging}/systemd/user/corvane.service DESTINATION lib/systemd/user)
+
+# The system unit's account, made at install and removed on purge by the maintainer scripts.
+install(FILES ${packaging}/sysusers/corvane.conf DESTINATION lib/sysusers.d)
+
+# The README and docs/ with the pictures they show, where Debian keeps a package's documents;
+# the manual page sends readers there for the settings keys. The meter models' schema the docs
+# name is installed beside the models (/usr/lib/corvane/plugins/models). Left uncompressed, so
+# that their links to each other and to the pictures still lead somewhere.
+install(FILES README.md DESTINATION share/doc/corvane)
+install(DIRECTORY docs/ DESTINATION share/doc/corvane/docs
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # Each package carries its own copyright file and changelog.
 foreach(component runtime dev)
@@ -88,6 +98,11 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION electronics)
 # side, offscreen) come with libqt6gui6, which shlibdeps finds; the fonts Qt draws with come
 # through fontconfig. A Wayland session without Qt's Wayland plug-in falls back to X11.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "qt6-wayland")
+# The maintainer scripts make and remove the system unit's account: systemd-sysusers where
+# systemd is, else adduser (and deluser on purge).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${packaging}/maintainer/postinst ${packaging}/maintainer/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "desktop host for flow-measurement instruments
 Corvane is a desktop host for flow-measurement instruments on an RS-485 serial
 line. Device plug-ins do its work: it loads them at start, lists them with

@@ -103,6 +103,52 @@ QString switchesHelp()
         "                 calibration.\n");
 }
 
+// Qt's own options, which its GUI application (or the X11 platform) takes from the command line,
+// and whether each takes the next argument as its value. Qt reads them with one dash or two.
+struct QtOption {
+    const char* name;
+    bool takesValue;
+};
+const QtOption qtOptions[] = {
+    {"platform", true},  {"platformpluginpath", true}, {"platformtheme", true},   {"plugin", true},
+    {"session", true},   {"qwindowgeometry", true},    {"qwindowtitle", true},    {"qwindowicon", true},
+    {"geometry", true},  {"title", true},              {"icon", true},            {"display", true},
+    {"name", true},      {"style", true},              {"stylesheet", true},      {"reverse", false},
+    {"widgetcount", false}, {"nograb", false},         {"dograb", false},         {"sync", false},
+    {"qmljsdebugger", false},
+};
+
+// The options of `read` that neither the program nor Qt knows; arguments that are no options
+// (no leading dash) were always ignored in silence and stay so.
+QStringList unknownOptionsOf(const QStringList& read)
+{
+    QStringList unknown;
+    for (int i = 1; i < read.size(); ++i) {
+        const QString& a = read[i];
+        if (a.size() < 2 || !a.startsWith('-'))
+            continue;
+        if (a == "-debug" || a == "-factory")
+            continue;
+        QString name = a.mid(a.startsWith("--") ? 2 : 1);
+        const bool joinedValue = name.contains('=');
+        name = name.section('=', 0, 0);
+        if (name == "h" || name == "help" || name == "v" || name == "version")
+            continue;
+        bool known = false;
+        for (const QtOption& o : qtOptions) {
+            if (name == QLatin1String(o.name)) {
+                known = true;
+                if (o.takesValue && !joinedValue)
+                    ++i;
+                break;
+            }
+        }
+        if (!known)
+            unknown << a;
+    }
+    return unknown;
+}
+
 } // namespace
 
 cCommandLine::cCommandLine(const QStringList& arguments)
@@ -128,6 +174,7 @@ cCommandLine::cCommandLine(const QStringList& arguments)
         act = Version;
         return;
     }
+    unknownOptions = unknownOptionsOf(read);
     displayProblem = displayProblemOf(arguments);
     act = displayProblem.isEmpty() ? Run : NoDisplay;
 }
@@ -179,4 +226,15 @@ int cCommandLine::answer() const
     fwrite(out.constData(), 1, size_t(out.size()), stream);
     fflush(stream);
     return act == NoDisplay ? 1 : 0;
+}
+
+void cCommandLine::sayUnknownOptions() const
+{
+    // One line each on standard error, before -debug could send the log elsewhere: the program
+    // still starts, as it always did with arguments it does not know.
+    for (const QString& option : unknownOptions) {
+        const QByteArray line = ("corvane: unknown option " + option + " (ignored)\n").toLocal8Bit();
+        fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    }
+    fflush(stderr);
 }

@@ -26,8 +26,12 @@ public:
     // Writes text() (help and version to standard output, the no-display line to standard
     // error) and returns the exit code; for Run nothing is written and -1 is returned.
     int answer() const;
+    // Names on standard error, one line each, the options that neither the program nor Qt knows
+    // (up to "-debug", after which nothing is read).
+    void sayUnknownOptions() const;
 
 private:
     Action act = Run;
     QString displayProblem;
+    QStringList unknownOptions;
 };

@@ -16,6 +16,7 @@ int main(int argc, char* argv[])
     const cCommandLine commandLine(argc, argv);
     if (commandLine.action() != cCommandLine::Run)
         return commandLine.answer();
+    commandLine.sayUnknownOptions();
 
     // Before anything else: a signal that comes while the program starts still ends it in order.
     cProgram::catchTerminationSignals();

@@ -142,26 +142,40 @@ private slots:
         QVERIFY(p.err().contains("MAIN GUI thread -> is trying exit and waiting on confirm"));
     }
 
+    // The switches, and the options the program does not know: each is said on standard error
+    // and the program starts all the same.
     void switches_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("factory");
         QTest::addColumn<bool>("log");
-        QTest::newRow("factory") << QStringList{"-factory"} << true << false;
-        QTest::newRow("factory then debug") << QStringList{"-factory", "-debug"} << true << true;
-        QTest::newRow("debug ends the scan") << QStringList{"-debug", "-factory"} << false << true;
-        QTest::newRow("other capitals") << QStringList{"-Debug", "-FACTORY", "-DEBUG"} << false << false;
-        QTest::newRow("two dashes") << QStringList{"--debug", "--factory"} << false << false;
-        QTest::newRow("other arguments") << QStringList{"x", "-factory", "y"} << true << false;
+        QTest::addColumn<QStringList>("unknown");
+        QTest::newRow("factory") << QStringList{"-factory"} << true << false << QStringList{};
+        QTest::newRow("factory then debug") << QStringList{"-factory", "-debug"} << true << true << QStringList{};
+        QTest::newRow("debug ends the scan") << QStringList{"-debug", "-factory"} << false << true << QStringList{};
+        QTest::newRow("other capitals") << QStringList{"-Debug", "-FACTORY", "-DEBUG"} << false << false
+                                        << QStringList{"-Debug", "-FACTORY", "-DEBUG"};
+        QTest::newRow("two dashes") << QStringList{"--debug", "--factory"} << false << false
+                                    << QStringList{"--debug", "--factory"};
+        QTest::newRow("other arguments") << QStringList{"x", "-factory", "y"} << true << false << QStringList{};
         // What follows "-debug" was never read; the options that print and end are no exception.
-        QTest::newRow("debug before --version") << QStringList{"-debug", "--version"} << false << true;
-        QTest::newRow("debug before --help") << QStringList{"-factory", "-debug", "--help"} << true << true;
+        QTest::newRow("debug before --version") << QStringList{"-debug", "--version"} << false << true
+                                                << QStringList{};
+        QTest::newRow("debug before --help") << QStringList{"-factory", "-debug", "--help"} << true << true
+                                             << QStringList{};
+        QTest::newRow("unknown before debug, not after")
+            << QStringList{"--verbose", "-debug", "--later"} << false << true << QStringList{"--verbose"};
+        // Qt's own options and their values are Qt's, not unknown ones.
+        QTest::newRow("Qt's options") << QStringList{"-style", "Fusion", "--platform", "offscreen", "-reverse",
+                                                     "-stylesheet=none.qss", "-factory"}
+                                      << true << false << QStringList{};
     }
     void switches()
     {
         QFETCH(QStringList, args);
         QFETCH(bool, factory);
         QFETCH(bool, log);
+        QFETCH(QStringList, unknown);
         STAGED_RUNNER(p)
         QVERIFY(p.start(args));
         QVERIFY(p.stop());
@@ -169,6 +183,14 @@ private slots:
         const QString diag = log ? p.log() : p.out();
         QVERIFY2(diag.contains(factory ? "cMainWindow: Setting factory mode\n" : "cMainWindow: Resetting factory mode\n"),
                  qPrintable(diag));
+        QStringList said;
+        for (const QString& line : p.err().split('\n'))
+            if (line.startsWith("corvane: "))
+                said << line;
+        QStringList expected;
+        for (const QString& option : unknown)
+            expected << "corvane: unknown option " + option + " (ignored)";
+        QCOMPARE(said, expected);
     }
 
     // --help and --version print and end, on a machine without any display.
