@@ -50,33 +50,10 @@ RecordedFile recordedIn(const QString& folder, int* files = nullptr)
 // Starts the program with the plug-in's first-run environment pointed at `port`, and with the
 // host's serial debugging on (`pollLines`), so that every reading is in the log.
 bool startProgram(ProgramRunner& p, const QString& port, const QString& ids, const QString& configDir = QString(),
-                  bool pollLines = true, int answerTimeoutMs = 0)
+                  bool pollLines = true)
 {
-    const QString dir = configDir.isEmpty() ? p.configDir() : configDir;
-    if (pollLines && !ProgramRunner::setSerialDebug(dir, true))
+    if (pollLines && !ProgramRunner::setSerialDebug(configDir.isEmpty() ? p.configDir() : configDir, true))
         return false;
-    if (answerTimeoutMs > 0) {
-        // The line as the setup page stores it, with its answer time-out: the environment
-        // names only the port and the ids.
-        QSettings s(dir + "/Tessmark/Corvane.conf", QSettings::IniFormat);
-        s.beginGroup("FlowMeter");
-        s.beginWriteArray("lines", 1);
-        s.setArrayIndex(0);
-        s.setValue("port", port);
-        s.setValue("timeout", answerTimeoutMs);
-        const QStringList units = ids.split(',');
-        s.beginWriteArray("meters", int(units.size()));
-        for (int i = 0; i < units.size(); ++i) {
-            s.setArrayIndex(i);
-            s.setValue("id", units[i].toInt());
-        }
-        s.endArray();
-        s.endArray();
-        s.endGroup();
-        s.sync();
-        if (s.status() != QSettings::NoError)
-            return false;
-    }
     QProcessEnvironment env = p.process().processEnvironment();
     env.insert("CORVANE_FLOWMETER_PORT", port);
     env.insert("CORVANE_FLOWMETER_IDS", ids);
@@ -256,9 +233,7 @@ void TestFlowmeterProgram::silenceAndCorruptAnswersGoOfflineWithReasonAndComeBac
     FlowSim sim("1");
     QVERIFY(sim.started);
     ProgramRunner p;
-    // An answer time-out a starved simulator still meets: the faults below are the simulator's
-    // own, and a busy machine must not add lost answers of its own to them.
-    QVERIFY(startProgram(p, sim.link, "1", QString(), true, 1000));
+    QVERIFY(startProgram(p, sim.link, "1"));
     QVERIFY(p.waitFor("Flow meter plugin: Unit 1: flow"));
 
     int from = p.log().size();
