@@ -18,6 +18,8 @@ constexpr int kHeaderSize = 7;
 // request that is carried out has 2041 bytes, and 2042..2046 are refused by the queue.
 constexpr unsigned kLongestRequest = 2046;
 constexpr int kCollectChecks = 500;
+// What a caller may have spent in the queue before its transaction began, at most.
+constexpr int kCollectMarginMs = 100;
 
 const char kClosingLine[] = "\n\t\t +++++++++++++++++++++++++++++++++++++ \n";
 
@@ -445,6 +447,7 @@ unsigned char cSerial::runTransaction(cTransaction* t, void*)
 
 unsigned char cSerial::execute(cTransaction* r)
 {
+    const cTimeStamp began = cTimeStamp::now();
     if (handle < 0)
         return TRSC_ERROR;
     // A record without the header was not made by transaction(): there is nothing to send.
@@ -476,8 +479,14 @@ unsigned char cSerial::execute(cTransaction* r)
     }
     // An answer cut short by the time-out may still come, whole or its rest: it must not wait
     // in the input to be taken as the answer of the next request.
-    if (count != 0 && r->outputLength < count)
-        drainAfterTimeout(handle, r->outputLength > 0, timeout);
+    // The drain stays within what the caller waits for its answer (the collect limit, less a
+    // margin for its time in the queue): past it the caller would give up, and report the port,
+    // where the meter's short or late answer is the news.
+    if (count != 0 && r->outputLength < count) {
+        const float spent = began.msTo(cTimeStamp::now());
+        const uint32_t budget = uint32_t(std::max(0.0f, float(kCollectChecks - kCollectMarginMs) - spent));
+        drainAfterTimeout(handle, r->outputLength > 0, timeout, budget);
+    }
     else if (count != 0 && lateCount.load() == lateBefore)
         lateRun = false;
 
@@ -491,13 +500,14 @@ unsigned char cSerial::execute(cTransaction* r)
     return TRSC_OK;
 }
 
-void cSerial::drainAfterTimeout(int h, bool answerBegan, unsigned short timeout)
+void cSerial::drainAfterTimeout(int h, bool answerBegan, unsigned short timeout, uint32_t budgetMs)
 {
     // The line counts as quiet after the silence that ends a frame (3.5 characters). An
     // answer that had begun is given the time-out once more for its rest; a line that never
     // goes quiet is left after that time as well.
     const uint32_t quietMs = std::max<uint32_t>(1, (interFrameSilenceUs() + 999) / 1000);
-    const uint32_t firstMs = answerBegan ? std::max<uint32_t>(quietMs, timeout) : quietMs;
+    const uint32_t longest = std::max<uint32_t>(quietMs, std::min<uint32_t>(timeout, budgetMs));
+    const uint32_t firstMs = answerBegan ? longest : quietMs;
     cTerminalTimeouts t;
     t.readInterval = quietMs;
     t.readTotalConstant = firstMs;
@@ -509,7 +519,7 @@ void cSerial::drainAfterTimeout(int h, bool answerBegan, unsigned short timeout)
         if (!cTerminal::read(h, sink, sizeof sink, t, &got))
             break; // the next transfer finds and reports a device that went away
         dropped += got;
-        if (got == 0 || start.msTo(cTimeStamp::now()) >= float(std::max<uint32_t>(timeout, quietMs)))
+        if (got == 0 || start.msTo(cTimeStamp::now()) >= float(longest))
             break;
         t.readTotalConstant = quietMs;
     }

@@ -155,7 +155,8 @@ private:
     std::atomic<int> callers{0};
 
     // Reads what comes after a time-out until the line is quiet, and drops it.
-    void drainAfterTimeout(int handle, bool answerBegan, unsigned short timeout);
+    // Within `budgetMs`, so that the caller still collects what came.
+    void drainAfterTimeout(int handle, bool answerBegan, unsigned short timeout, uint32_t budgetMs);
     void dropLate(size_t bytes, const char* when);
     std::atomic<uint32_t> lateCount{0};
     // Whether the last transaction dropped bytes: a run of them is logged once.

@@ -370,6 +370,26 @@ private slots:
                                            "time-out may be too short\n"));
     }
 
+    // An answer that begins and stalls under the longest answer time-out takes the time-out
+    // twice at the port (once for the rest): its caller still gets what came, not a give-up.
+    void stalledAnswerUnderALongTimeOutReachesItsCaller()
+    {
+        ScriptedPeer peer(
+            *pty,
+            [](const QByteArray&) {
+                ScriptedPeer::Reply r;
+                r.bytes = "SLOWANSWR";
+                r.splitAt = 4;
+                r.gapMs = 1500;
+                return r;
+            },
+            4);
+        unsigned char reply[2048];
+        unsigned short received = 0;
+        QCOMPARE(int(port->transaction(bytesOf("SLOW").data(), 4, reply, &received, 9, 0, 0, 400, nullptr, 0)), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), received), QByteArray("SLOW"));
+    }
+
     void callerGivesUpWhileTheHandlerStillRuns()
     {
         // The peer holds the first answer back until the test lets it go.
