@@ -807,7 +807,7 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     const int errors = h.label("errorCount").toInt();
     const int answered = sim.collect().count("flowsim: -> 02 ");
     QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> 02 ") >= answered + 6; }, 30000));
-    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
+    QVERIFY2(waitUntil([&] { return h.label("stateValue") == "Online"; }), qPrintable(h.log.text().right(3000)));
     QVERIFY2(h.label("errorCount").toInt() - errors <= 2, qPrintable(h.label("errorCount")));
     QVERIFY(sim.command("clear"));
     QVERIFY(sim.command("vanish 1500"));
