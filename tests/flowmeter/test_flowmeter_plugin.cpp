@@ -226,13 +226,28 @@ struct Host : HostFixture
     }
 };
 
-// A line that waits 400 ms for an answer: on a busy machine only the faults a test makes take a
-// meter away.
+// The longest answer time-out the plug-in takes: a simulator starved by a loaded machine is
+// still in time, so only the faults a test makes take a meter away.
+constexpr int kPatientTimeoutMs = 400;
+
+// A line that waits as long as it may for an answer.
 void storePatientLine(const TempSettings& store)
 {
     QSettings s(store.file(), QSettings::IniFormat);
-    s.setValue("FlowMeter/timeout", 400);
+    s.setValue("FlowMeter/timeout", kPatientTimeoutMs);
     s.sync();
+}
+
+// The requests the simulator was asked, in order, from `from` on (an offset into its output):
+// unit, function, address and count in hexadecimal, without the check sum.
+QStringList requestsAsked(FlowSim& sim, int from = 0)
+{
+    static const QRegularExpression line("flowsim: <- ((?:[0-9A-F]{2} ){5}[0-9A-F]{2})");
+    QStringList asked;
+    auto it = line.globalMatch(sim.collect().mid(from));
+    while (it.hasNext())
+        asked << it.next().captured(1);
+    return asked;
 }
 
 // Recording into `folder` every `intervalS` seconds, set in the store before the plug-in reads
@@ -450,8 +465,9 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     FlowSim sim("3,17");
     QVERIFY(sim.started);
     Host h;
-    // The simulator answers at once: a short answer time-out keeps the 247 tries quick.
-    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/timeout", 30);
+    // The simulator answers at once: the default answer time-out keeps the 247 tries within
+    // half a minute.
+    QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/timeout", 100);
     QVERIFY(h.start(sim.link, "1"));
     QList<int> progress;
     QObject::connect(h.window.get(), &cMainWindow::statusBarProgressSignal, h.window.get(),
@@ -463,20 +479,37 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     QAction* reset = menu.findChild<QAction*>("flowmeterResetTotalizer");
     QVERIFY(scan && reset);
     QVERIFY(bar.actions().contains(scan));
-    scan->trigger();
-    // No reset while the bus is scanned: it would hold the GUI until the scan ended. The scan
-    // action cancels meanwhile.
-    QCOMPARE(scan->text(), QString("Cancel scan"));
-    QVERIFY(!reset->isEnabled());
-    QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() == -1; }, 40000));
-    QVERIFY(reset->isEnabled());
-    QCOMPARE(scan->text(), QString("Scan bus"));
-
-    QCOMPARE(progress.first(), 0);
-    QCOMPARE(progress.at(progress.size() - 2), 100);
-    QVERIFY(std::is_sorted(progress.begin(), progress.end() - 1));
-    QVERIFY(scan->isEnabled());
-    QCOMPARE(rebuild.size(), 1);
+    // A meter whose answer a starved simulator sent after the time-out is rightly not found;
+    // that may cost another scan, but no scan may find a unit that is not on the bus.
+    static const QRegularExpression foundLine("Flow meter plugin: Scan found units ([^\n]*)\n");
+    QStringList found;
+    int scans = 0, rebuilds = 0;
+    while (found != QStringList{"3", "17"} && scans < 3) {
+        ++scans;
+        progress.clear();
+        scan->trigger();
+        // No reset while the bus is scanned: it would hold the GUI until the scan ended. The
+        // scan action cancels meanwhile.
+        QCOMPARE(scan->text(), QString("Cancel scan"));
+        QVERIFY(!reset->isEnabled());
+        QVERIFY(waitUntil([&] { return !progress.isEmpty() && progress.last() == -1; }, 90000));
+        QVERIFY(reset->isEnabled());
+        QCOMPARE(scan->text(), QString("Scan bus"));
+        QCOMPARE(progress.first(), 0);
+        QCOMPARE(progress.at(progress.size() - 2), 100);
+        QVERIFY(std::is_sorted(progress.begin(), progress.end() - 1));
+        QVERIFY(scan->isEnabled());
+        QRegularExpressionMatch said;
+        for (auto it = foundLine.globalMatch(h.log.text()); it.hasNext();)
+            said = it.next();
+        // An empty bus leaves the tree alone; a scan that found a meter rebuilds it.
+        found = said.captured(1) == "none" ? QStringList() : said.captured(1).split(',');
+        rebuilds += found.isEmpty() ? 0 : 1;
+        for (const QString& id : found)
+            QVERIFY2(id == "3" || id == "17", qPrintable(said.captured(0)));
+    }
+    QCOMPARE(found, (QStringList{"3", "17"}));
+    QCOMPARE(rebuild.size(), rebuilds);
     QCOMPARE(rebuild.first().at(0).value<void*>(), static_cast<void*>(h.plugin));
     h.plugin->mkTree();
     QCOMPARE(h.meterCount(), 2);
@@ -499,7 +532,7 @@ void TestFlowmeterPlugin::scanFindsExactlyTheMetersOnTheBus()
     const QStringList said = texts(status);
     QVERIFY2(said.contains("Scan stopped: port " + sim.link + " lost"), qPrintable(said.join("\n")));
     QVERIFY(!said.contains("Scan found: no meter"));
-    QCOMPARE(rebuild.size(), 1);
+    QCOMPARE(rebuild.size(), rebuilds);
     h.plugin->mkTree();
     QVERIFY(h.unit(3) && h.unit(17));
     QVERIFY(scan->isEnabled());
@@ -510,6 +543,7 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     FlowSim sim("1,2");
     QVERIFY(sim.started);
     Host h;
+    storePatientLine(h.store);
     QVERIFY(h.start(sim.link, "1,2"));
     h.select(1);
     QVERIFY(waitUntil([&] { return h.label("totalValue") != "-"; }));
@@ -545,7 +579,9 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
     // Locked until the meter had confirmed, and reported as a success.
     QVERIFY(resetDoneAtUnlock);
-    QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0C 00 01"));
+    // The simulator prints what it was asked after it has answered: it may reach this output
+    // after the program has taken the answer.
+    QVERIFY(sim.waitFor("flowsim: <- 01 06 00 0C 00 01"));
     QStringList said = texts(status);
     QVERIFY2(said.contains("Resetting the totalizer") && said.contains("Totalizer reset"), qPrintable(said.join('|')));
     QVERIFY2(said.filter("failed").isEmpty(), qPrintable(said.join('|')));
@@ -563,7 +599,7 @@ void TestFlowmeterPlugin::resetTotalizerHoldsTheGuiAndZeroes()
     reset->trigger();
     QCOMPARE(yes.count(), 2);
     QVERIFY(waitUntil([&] { return locks == QStringList{"lock", "unlock"}; }));
-    QVERIFY(sim.collect().contains("(write ignored)"));
+    QVERIFY(sim.waitFor("(write ignored)"));
     said = texts(status);
     QVERIFY2(said.contains("Totalizer reset failed: Meter 2: not confirmed"), qPrintable(said.join('|')));
     QVERIFY(h.label("totalValue").section(' ', 0, 0).toDouble() > 1000);
@@ -589,6 +625,7 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     // A meter keeps the damping it has (1.0 s) whatever the stored one (3.0 s): the user did
     // not change it for this meter. Two rounds of reads, and nothing was written.
     QSettings(h.store.file(), QSettings::IniFormat).setValue("FlowMeter/damping", 30);
+    storePatientLine(h.store);
     QVERIFY(h.start(sim.link, "1"));
     QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: <- 01 03 00 00 00 10") >= 2; }));
     QVERIFY2(!sim.collect().contains("flowsim: <- 01 06 00 0B"), qPrintable(sim.collect()));
@@ -639,7 +676,7 @@ void TestFlowmeterPlugin::setupSaveKeepsAndDiscardRestores()
     // every meter.
     QVERIFY(waitUntil([&] { return rebuild.size() == 1; }));
     QVERIFY(waitUntil([&] { return sim.collect().contains("flowsim: <- 02 06 00 0B 00 19"); }));
-    QVERIFY(sim.collect().contains("flowsim: <- 01 06 00 0B 00 19"));
+    QVERIFY(sim.waitFor("flowsim: <- 01 06 00 0B 00 19"));
     h.plugin->mkTree();
     QCOMPARE(h.meterCount(), 2);
 
@@ -765,11 +802,13 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     h.plugin->saveSettings();
     h.plugin->acceptSetup();
     QVERIFY(sim.command("delay 250 1000"));
+    // A starved simulator may still miss the 400 ms now and then: most answers are taken, where
+    // the earlier time-out took none, and the meter stays online.
     const int errors = h.label("errorCount").toInt();
-    const int answered = sim.collect().count("flowsim: -> ");
-    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> ") >= answered + 4; }));
-    QCOMPARE(h.label("stateValue"), QString("Online"));
-    QCOMPARE(h.label("errorCount").toInt(), errors);
+    const int answered = sim.collect().count("flowsim: -> 02 ");
+    QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> 02 ") >= answered + 6; }, 30000));
+    QVERIFY2(waitUntil([&] { return h.label("stateValue") == "Online"; }), qPrintable(h.log.text().right(3000)));
+    QVERIFY2(h.label("errorCount").toInt() - errors <= 2, qPrintable(h.label("errorCount")));
     QVERIFY(sim.command("clear"));
     QVERIFY(sim.command("vanish 1500"));
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: port"); }));
@@ -1503,6 +1542,7 @@ void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
     qputenv("CORVANE_FLOWMETER_IDS2", "1-3");
     qputenv("CORVANE_FLOWMETER_BAUD2", "19200");
     qputenv("CORVANE_FLOWMETER_PARITY2", "E");
+    storePatientLine(h.store);
     QVERIFY(h.start(live.link, "1,2"));
     QCOMPARE(h.plugin->topItem->childCount(), 2);
     QCOMPARE(h.line(1)->text(0), dead.link);
@@ -1514,23 +1554,31 @@ void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
     QVERIFY(h.waitLog("Flow meter plugin: Line 2 unit 3 offline: no answer"));
     QVERIFY(h.waitLog("Flow meter plugin: Unit 2: flow"));
 
-    // Both lines' request starts over the same stretch, at their simulators' taps.
-    QTest::qWait(300);
+    // Polled one after the other, the live line would send nothing while the dead one waits out
+    // an answer time-out; polled side by side, it keeps reading meanwhile. Counted at the
+    // simulators' taps (one clock for both): live requests that began within the first 60 ms
+    // after a dead request had gone out, less than its 100 ms time-out, so that a dead request
+    // the simulator noted late does not make a window the dead line no longer waited in.
     const int liveSkip = live.frames().size();
     const int deadSkip = dead.frames().size();
-    QTest::qWait(2500);
-    auto period = [](const QVector<FlowSim::Frame>& frames, int skip, int meters) {
-        const int n = int(frames.size()) - skip;
-        return n < 2 * meters ? 0.0 : (frames.last().startUs - frames[skip].startUs) / 1000.0 / (double(n - 1) / meters);
+    auto overlapping = [&] {
+        const QVector<FlowSim::Frame> l = live.frames(), d = dead.frames();
+        int n = 0;
+        for (int i = liveSkip; i < l.size(); ++i)
+            for (int k = deadSkip; k < d.size(); ++k)
+                if (l[i].startUs > d[k].endUs && l[i].startUs < d[k].endUs + 60000) {
+                    ++n;
+                    break;
+                }
+        return n;
     };
-    const double livePeriod = period(live.frames(), liveSkip, 2);
-    const double deadPeriod = period(dead.frames(), deadSkip, 3);
-    qInfo("poll period: live line %.1f ms, dead line %.1f ms, configured 200 ms", livePeriod, deadPeriod);
-    QVERIFY(livePeriod > 0 && deadPeriod > 0);
-    // The dead line takes three time-outs a round, beyond its period; the live one keeps its
-    // own, which it could not if the two lines were polled one after the other.
-    QVERIFY2(deadPeriod >= 1.4 * 200, qPrintable(QString::number(deadPeriod)));
-    QVERIFY2(livePeriod < 1.3 * 200, qPrintable(QString::number(livePeriod)));
+    QVERIFY2(waitUntil([&] { return overlapping() >= 5; }, 30000),
+             qPrintable(QString("%1 live requests during the dead line's waits").arg(overlapping())));
+    const QVector<FlowSim::Frame> l = live.frames(), d = dead.frames();
+    if (l.size() > liveSkip + 1 && d.size() > deadSkip + 1)
+        qInfo("requests: live line %.1f ms apart, dead line %.1f ms apart (a figure, not a pass mark)",
+              (l.last().startUs - l[liveSkip].startUs) / 1000.0 / (l.size() - liveSkip - 1),
+              (d.last().startUs - d[deadSkip].startUs) / 1000.0 / (d.size() - deadSkip - 1));
 
     // Selecting a meter of the dead line shows it, not the first line's meter of that id.
     h.select(1);
@@ -1551,7 +1599,8 @@ void TestFlowmeterPlugin::aDeadLineDoesNotSlowTheLiveOne()
 
 namespace {
 
-// One line of meters, each with its model and name, in the form the plug-in stores.
+// One line of meters, each with its model and name, in the form the plug-in stores; a patient
+// line, as the cases that use it are not about time-outs.
 void storeLine(const TempSettings& store, const QString& port, const QVector<MeterConfig>& meters)
 {
     QSettings s(store.file(), QSettings::IniFormat);
@@ -1559,6 +1608,7 @@ void storeLine(const TempSettings& store, const QString& port, const QVector<Met
     s.beginWriteArray("lines", 1);
     s.setArrayIndex(0);
     s.setValue("port", port);
+    s.setValue("timeout", kPatientTimeoutMs);
     s.beginWriteArray("meters", int(meters.size()));
     for (int i = 0; i < meters.size(); ++i) {
         s.setArrayIndex(i);
@@ -1685,16 +1735,24 @@ void TestFlowmeterPlugin::modelMeterShownInTheChosenUnitsAndLanguage()
                       "temperature -5.50 C, alarm 0x0102\n"));
 
     // Read in the fewest requests: the input registers in two ranges too far apart to merge,
-    // the holding registers in one.
-    const int skip = sim.frames().size();
-    QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow", h.log.text().count("Flow meter plugin: Unit 4: flow") + 5));
-    int inputs = 0, holding = 0;
-    const QVector<FlowSim::Frame> frames = sim.frames();
-    for (int i = skip; i < frames.size(); ++i) {
-        inputs += frames[i].function == 4;
-        holding += frames[i].function == 3;
+    // the holding registers in one. Counted by the request, not by a rate: a round cut short
+    // by a missed answer, or read again after a late one, changes how often each is asked,
+    // not which; a read made once, as of the meter's identity, is no part of a round.
+    const int from = sim.collect().size();
+    QVERIFY(h.waitLog("Flow meter plugin: Unit 4: flow", h.log.text().count("Flow meter plugin: Unit 4: flow") + 7, 30000));
+    QMap<QString, int> times;
+    for (const QString& r : requestsAsked(sim, from))
+        times[r] += 1;
+    QStringList inputs, holding;
+    for (auto it = times.begin(); it != times.end(); ++it) {
+        if (it.value() < 4)
+            continue;
+        if (it.key().startsWith("04 04 "))
+            inputs << it.key();
+        else if (it.key().startsWith("04 03 "))
+            holding << it.key();
     }
-    QVERIFY2(holding >= 4 && std::abs(inputs - 2 * holding) <= 2, qPrintable(QString("%1 %2").arg(inputs).arg(holding)));
+    QVERIFY2(inputs.size() == 2 && holding.size() == 1, qPrintable(QStringList(times.keys()).join(" | ")));
 }
 
 void TestFlowmeterPlugin::badModelFilesAreNamedAndTheOthersLoad()
@@ -1768,6 +1826,7 @@ void TestFlowmeterPlugin::alarmLimitIsWrittenWithinTheModelsRange()
     FlowSim sim("1");
     QVERIFY(sim.started);
     Host h;
+    storePatientLine(h.store);
     QVERIFY(h.start(sim.link, "1"));
     h.select(1);
     QVERIFY(waitUntil([&] { return h.label("limitValue") != "-"; }));
@@ -2077,39 +2136,39 @@ void TestFlowmeterPlugin::everyTypeAndWordOrderReadsRightOnThePage()
     if (language == 2)
         QVERIFY(info("extra_f64_DCBAValue").contains(','));
 
-    // A poll is the fewest reads: the tap sees the same reads, by function, again and again.
+    // A poll is the fewest reads: the simulator is asked the same reads, in the same order,
+    // round after round, and nothing else. A round cut short by a missed answer starts over,
+    // and a read after a late answer is asked again at once: rounds whole and in order are
+    // counted, not the places of the requests.
     const QVector<std::array<int, 3>> reads = fewestReads(values, maxGap);
-    QVector<int> pattern;
+    QStringList round;
     int holdingReads = 0, inputReads = 0;
     for (const auto& r : reads) {
-        pattern << r[0];
+        round << QString("07 %1 %2 %3 %4 %5")
+                     .arg(r[0], 2, 16, QChar('0'))
+                     .arg(r[1] >> 8, 2, 16, QChar('0'))
+                     .arg(r[1] & 0xFF, 2, 16, QChar('0'))
+                     .arg(r[2] >> 8, 2, 16, QChar('0'))
+                     .arg(r[2] & 0xFF, 2, 16, QChar('0'))
+                     .toUpper();
         (r[0] == 3 ? holdingReads : inputReads) += 1;
     }
     // The model is laid out so both rules bite: more than one read of each function.
     QVERIFY(holdingReads >= 2 && inputReads >= 2);
-    QVERIFY(waitUntil([&] { return sim.frames().size() >= 4 * pattern.size(); }));
-    const QVector<FlowSim::Frame> frames = sim.frames();
-    const int whole = int(frames.size() / pattern.size() * pattern.size());
-    QString seen;
-    for (int i = 0; i < whole; ++i)
-        seen += QString::number(frames[i].function);
-    QString expected;
-    for (int i = 0; i < whole; ++i)
-        expected += QString::number(pattern[i % pattern.size()]);
-    QCOMPARE(seen, expected);
-    // And each read is the range worked out here, as the simulator saw it asked.
-    const QString asked = sim.collect();
-    for (const auto& r : reads) {
-        const QString request = QString("flowsim: <- 07 %1 %2 %3 %4 %5")
-                                    .arg(r[0], 2, 16, QChar('0'))
-                                    .arg(r[1] >> 8, 2, 16, QChar('0'))
-                                    .arg(r[1] & 0xFF, 2, 16, QChar('0'))
-                                    .arg(r[2] >> 8, 2, 16, QChar('0'))
-                                    .arg(r[2] & 0xFF, 2, 16, QChar('0'))
-                                    .toUpper()
-                                    .replace("FLOWSIM", "flowsim");
-        QVERIFY2(asked.contains(request), qPrintable(request));
-    }
+    auto wholeRounds = [&] {
+        const QStringList asked = requestsAsked(sim);
+        int rounds = 0;
+        for (int i = 0; i + round.size() <= asked.size(); ++i)
+            if (asked.mid(i, round.size()) == round)
+                ++rounds;
+        return rounds;
+    };
+    QVERIFY2(waitUntil([&] { return wholeRounds() >= 4; }, 30000), qPrintable(requestsAsked(sim).join("\n")));
+    QStringList other;
+    for (const QString& r : requestsAsked(sim))
+        if (!round.contains(r))
+            other << r;
+    QVERIFY2(other.isEmpty(), qPrintable(other.join("\n")));
 }
 
 void TestFlowmeterPlugin::linesAddedRenamedAndRemovedOnTheSetupPage()
