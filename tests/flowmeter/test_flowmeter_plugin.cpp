@@ -790,9 +790,6 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     QVERIFY(sim.command("crc 12"));
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: corrupt check sum"); }));
     QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
-    QVERIFY(sim.command("delay 400 12"));
-    QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline:"); }));
-    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     // A meter that always takes 250 ms is reached once the answer time-out allows for it.
     h.plugin->prepareSetup();
     auto* timeout = h.plugin->setupWidget->findChild<QSpinBox*>("timeoutSpin");
@@ -809,6 +806,18 @@ void TestFlowmeterPlugin::faultsTakeTheMeterOfflineAndBack()
     QVERIFY(waitUntil([&] { return sim.collect().count("flowsim: -> 02 ") >= answered + 6; }, 30000));
     QVERIFY2(waitUntil([&] { return h.label("stateValue") == "Online"; }), qPrintable(h.log.text().right(3000)));
     QVERIFY2(h.label("errorCount").toInt() - errors <= 2, qPrintable(h.label("errorCount")));
+    QVERIFY(sim.command("clear"));
+    // Back to the short time-out for a meter slower than it. The simulator takes requests one
+    // after the other and keeps those that came while it was late, which no meter on a bus
+    // does: this phase comes last before the link is renewed, so that none of its backlog
+    // reaches another phase.
+    h.plugin->prepareSetup();
+    timeout->setValue(100);
+    h.plugin->saveSettings();
+    h.plugin->acceptSetup();
+    QVERIFY(sim.command("delay 400 12"));
+    QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline:"); }));
+    QVERIFY(waitUntil([&] { return h.label("stateValue") == "Online"; }));
     QVERIFY(sim.command("clear"));
     QVERIFY(sim.command("vanish 1500"));
     QVERIFY(waitUntil([&] { return h.label("stateValue").startsWith("Offline: port"); }));
