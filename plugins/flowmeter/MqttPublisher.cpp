@@ -204,23 +204,26 @@ void MqttPublisher::stop()
 
 void MqttPublisher::tick(const QVector<Line>& lines, const QMap<QString, MeterModel>& all, const ValueFormat& format)
 {
-    if (!link)
-        return;
-    MqttLink* to = link.get();
-    const int qos = cfg.qos != 0 ? 1 : 0;
-    const bool discovery = cfg.homeAssistantDiscovery;
-    // Copies (shared until changed): the composer forms the payloads while this thread goes on.
-    post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery, false); });
+    schedule(lines, all, format, false);
 }
 
 void MqttPublisher::begin(const QVector<Line>& lines, const QMap<QString, MeterModel>& all, const ValueFormat& format)
+{
+    schedule(lines, all, format, true);
+}
+
+void MqttPublisher::schedule(const QVector<Line>& lines, const QMap<QString, MeterModel>& all,
+                             const ValueFormat& format, bool starting)
 {
     if (!link)
         return;
     MqttLink* to = link.get();
     const int qos = cfg.qos != 0 ? 1 : 0;
     const bool discovery = cfg.homeAssistantDiscovery;
-    post([this, to, lines, all, format, qos, discovery] { compose(to, lines, all, format, qos, discovery, true); });
+    // Copies (shared until changed): the composer forms the payloads while this thread goes on.
+    post([this, to, lines, all, format, qos, discovery, starting] {
+        compose(to, lines, all, format, qos, discovery, starting);
+    });
 }
 
 void MqttPublisher::onMeterEvent(const MeterEvent& event)

@@ -94,6 +94,10 @@ private:
     void onLinkState(MqttLink::State s, const QString& text);
     void onDropped(qint64 total);
     void onSpoolFailed(const QString& words);
+    // Hands a tick (or, `starting`, the start's first round) to the composer with this thread's
+    // settings of the moment.
+    void schedule(const QVector<Line>& lines, const QMap<QString, MeterModel>& all, const ValueFormat& format,
+                  bool starting);
     // On the composer's thread: the messages of one tick, of one event, of one meter's announcement.
     // `first`: the one right after a start, which publishes only the meters read already and
     // leaves the interval running.
